@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Quillby needs to build, run and test, only those missing.
+# Usage: scripts/install-deps.sh [build|test|bench]   (default: test, which includes build)
+set -euo pipefail
+
+what=${1:-test}
+build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+       qt6-qpa-plugins libqt6svg6)
+test=(xvfb xauth dbus dbus-x11 dunst libnotify-bin trayer xdotool x11-utils xclip imagemagick
+      desktop-file-utils appstream dpkg-dev clang-14 libclang-rt-14-dev procps file)
+bench=(hyperfine nmap time strace)
+
+case "$what" in
+    build) wanted=("${build[@]}") ;;
+    test) wanted=("${build[@]}" "${test[@]}") ;;
+    bench) wanted=("${build[@]}" "${test[@]}" "${bench[@]}") ;;
+    *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,10 @@
+#include "app/ScanCommand.h"
+
+#include "ports/PortScanner.h"
+
+int runScanCommand(QTextStream& out) {
+    for (const PortResult& result : PortScanner::scanPortsBlocking())
+        out << "localhost:" << result.port << '\n';
+    out.flush();
+    return 0;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMetaType>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+// The persisted description of one tunnel: which local port to expose, under what name.
+struct TunnelConfig {
+    QUuid id;
+    QString name;
+    qint64 port = 0;
+
+    // A new record with a fresh random id.
+    static TunnelConfig create(const QString& name, qint64 port);
+
+    // {"id": upper-case 36-character UUID, "name": text, "port": integer}
+    QJsonObject toJson() const;
+    // All three keys required with the right JSON types; extra keys ignored.
+    static std::optional<TunnelConfig> fromJson(const QJsonValue& value);
+
+    // Names compare as text under canonical equivalence, not code unit by code unit.
+    friend bool operator==(const TunnelConfig& a, const TunnelConfig& b);
+};
+
+size_t qHash(const TunnelConfig& config, size_t seed = 0) noexcept;
+
+// The JSON array form of a whole list, as saved under "tunnelConfigs" (compact).
+QByteArray encodeTunnelConfigs(const QList<TunnelConfig>& configs);
+// Fails as a whole when any element fails.
+std::optional<QList<TunnelConfig>> decodeTunnelConfigs(const QByteArray& json);
+
+Q_DECLARE_METATYPE(TunnelConfig)

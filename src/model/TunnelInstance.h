@@ -1,0 +1,100 @@
+#pragma once
+
+#include "model/CloudflaredLocator.h"
+#include "model/TunnelConfig.h"
+#include "model/TunnelUrlScanner.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <optional>
+
+class Notifier;
+
+// The live side of one tunnel: runs at most one cloudflared child, picks the public URL out
+// of its standard error, publishes isRunning / isConnecting / tunnelURL / config and posts
+// the active, start-failure and crash notifications. Lives on the GUI thread.
+//
+// Every change of a published field is announced after the field changed, by its own
+// signal and then by changed().
+class TunnelInstance : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(bool isConnecting READ isConnecting NOTIFY isConnectingChanged)
+    Q_PROPERTY(QString tunnelURL READ tunnelURLText NOTIFY tunnelURLChanged)
+    Q_PROPERTY(TunnelConfig config READ config WRITE setConfig NOTIFY configChanged)
+
+public:
+    // A running child that ignores the terminate signal is killed after this long.
+    static constexpr int killGraceMs = 5000;
+    // A port change restarts the child no sooner than this after the stop.
+    static constexpr int restartDelayMs = 1000;
+
+    struct Services {
+        ClientLocator findClient;      // defaults to findCloudflared
+        Notifier* notifier = nullptr;  // not owned; nullptr posts nothing
+    };
+
+    explicit TunnelInstance(TunnelConfig config, Services services = {},
+                            QObject* parent = nullptr);
+    ~TunnelInstance() override;
+
+    QUuid id() const { return m_config.id; }
+    bool isRunning() const { return m_isRunning; }
+    bool isConnecting() const { return m_isConnecting; }
+    const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
+    QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
+    const TunnelConfig& config() const { return m_config; }
+
+    // Edits name and port in place; the id never changes. Does not restart a running child.
+    void setConfig(const TunnelConfig& config);
+    void setName(const QString& name);
+
+    void start();
+    void stop();
+    void updatePort(qint64 port);
+
+    // True while a child process exists, including one that is still stopping.
+    bool hasChild() const;
+    qint64 childPid() const;
+
+    // Leaves the list for good: stops the child, posts nothing more, deletes itself once no
+    // child is left.
+    void retire();
+
+signals:
+    void isRunningChanged();
+    void isConnectingChanged();
+    void tunnelURLChanged();
+    void configChanged();
+    void changed();
+    // The child's exit has been handled (or it never started); no child is left.
+    void childGone();
+
+private:
+    void restart();
+    void handleOutput(const std::optional<QString>& url);
+    void handleExit(int exitCode, QProcess::ExitStatus status);
+    void cleanup();
+    void sendNotification(const QString& title, const QString& body);
+    void terminateChild();
+
+    void setRunning(bool value);
+    void setConnecting(bool value);
+    void setTunnelURL(std::optional<QString> url);
+
+    TunnelConfig m_config;
+    Services m_services;
+    bool m_isRunning = false;
+    bool m_isConnecting = false;
+    std::optional<QString> m_tunnelURL;
+
+    QProcess* m_process = nullptr;
+    TunnelUrlScanner m_scanner;
+    QTimer m_killTimer;
+    QTimer m_restartTimer;
+    bool m_killedByUs = false;
+    bool m_restartAfterExit = false;
+    bool m_retired = false;
+};

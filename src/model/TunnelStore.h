@@ -1,0 +1,58 @@
+#pragma once
+
+#include "model/TunnelInstance.h"
+
+#include <QObject>
+#include <QSettings>
+
+#include <vector>
+
+// The single owner of the user's tunnels: the ordered list of instances, loaded from and
+// saved to settings, with every instance change forwarded as a change of the store, queued
+// to the event loop. Lives on the GUI thread.
+class TunnelStore : public QObject {
+    Q_OBJECT
+
+public:
+    // settings: where the list lives (not owned; must outlive the store).
+    explicit TunnelStore(QSettings* settings, TunnelInstance::Services services = {},
+                         QObject* parent = nullptr);
+    ~TunnelStore() override;
+
+    const std::vector<TunnelInstance*>& instances() const { return m_instances; }
+    TunnelInstance* instance(const QUuid& id) const;
+
+    void addTunnel(const QString& name, qint64 port);
+    void removeTunnel(const QUuid& id);
+    void saveTunnels();
+
+    bool hasRunningTunnel() const;
+    int activeCount() const;
+
+    // Quit: stops every tunnel (listed or already removed but still stopping). allStopped()
+    // follows once no child process is left, at once when there is none.
+    void stopAll();
+    // Whether any child process of this store, listed or retired, is still alive.
+    bool hasLiveChildren() const;
+
+    const TunnelInstance::Services& services() const { return m_services; }
+
+signals:
+    // Something about the store or one of its instances changed.
+    void changed();
+    // The list itself changed (membership or order).
+    void instancesChanged();
+    void allStopped();
+
+private:
+    void loadTunnels();
+    void observeInstances();
+    TunnelInstance* makeInstance(const TunnelConfig& config);
+    void checkAllStopped();
+
+    QSettings* m_settings;
+    TunnelInstance::Services m_services;
+    std::vector<TunnelInstance*> m_instances;
+    std::vector<QMetaObject::Connection> m_subscriptions;
+    bool m_stoppingAll = false;
+};

@@ -1,0 +1,113 @@
+#include "TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <algorithm>
+#include <csignal>
+
+namespace TestSupport {
+
+QString fakeClientPath() { return QStringLiteral(QUILLBY_FAKE_CLIENT); }
+
+ClientLocator fakeClientLocator() {
+    return [] { return std::optional<QString>(fakeClientPath()); };
+}
+
+ClientLocator missingClientLocator() {
+    return [] { return std::optional<QString>(); };
+}
+
+TempHome::TempHome()
+    : m_oldHome(qgetenv("HOME"))
+    , m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
+    , m_oldCache(qgetenv("XDG_CACHE_HOME")) {
+    qputenv("HOME", m_dir.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/.cache")).toLocal8Bit());
+    QDir().mkpath(configHome());
+}
+
+TempHome::~TempHome() {
+    auto restore = [](const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("HOME", m_oldHome);
+    restore("XDG_CONFIG_HOME", m_oldConfig);
+    restore("XDG_CACHE_HOME", m_oldCache);
+}
+
+QString TempHome::configHome() const { return m_dir.path() + QStringLiteral("/.config"); }
+
+QString TempHome::settingsPath(const QString& name) const {
+    return configHome() + QLatin1Char('/') + name;
+}
+
+std::unique_ptr<QSettings> TempHome::settings(const QString& name) const {
+    return std::make_unique<QSettings>(settingsPath(name), QSettings::IniFormat);
+}
+
+bool processAlive(qint64 pid) {
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || close + 2 >= text.size() || text.at(close + 2) != 'Z';
+}
+
+QString processCommandLine(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray raw = file.readAll();
+    if (raw.endsWith('\0'))
+        raw.chop(1);
+    raw.replace('\0', ' ');
+    return QString::fromLocal8Bit(raw);
+}
+
+bool notificationDaemonRunning() {
+    auto bus = QDBusConnection::sessionBus();
+    return bus.isConnected() &&
+           bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+QList<ShownNotification> takeNotifications() {
+    QList<ShownNotification> result;
+    if (!notificationDaemonRunning())
+        return result;
+    QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+    QProcess history;
+    history.start(QStringLiteral("dunstctl"), {QStringLiteral("history")});
+    if (!history.waitForFinished(5000))
+        return result;
+    const QJsonArray entries = QJsonDocument::fromJson(history.readAllStandardOutput())
+                                   .object()
+                                   .value(QStringLiteral("data"))
+                                   .toArray()
+                                   .at(0)
+                                   .toArray();
+    for (const QJsonValue& entry : entries) {
+        const QJsonObject object = entry.toObject();
+        result.append({object.value(QStringLiteral("summary")).toObject().value(QStringLiteral("data")).toString(),
+                       object.value(QStringLiteral("body")).toObject().value(QStringLiteral("data")).toString()});
+    }
+    // The daemon lists the newest first; clear it so the next call sees only new ones.
+    std::reverse(result.begin(), result.end());
+    QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("history-clear")});
+    return result;
+}
+
+} // namespace TestSupport

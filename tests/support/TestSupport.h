@@ -1,0 +1,55 @@
+#pragma once
+
+#include "model/CloudflaredLocator.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace TestSupport {
+
+// The stand-in client built beside the tests.
+QString fakeClientPath();
+// A locator that always answers the stand-in client.
+ClientLocator fakeClientLocator();
+// A locator that never finds a client.
+ClientLocator missingClientLocator();
+
+// A temporary home: HOME, XDG_CONFIG_HOME and XDG_CACHE_HOME point into it while it lives,
+// so nothing touches the user's real settings.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    QString path() const { return m_dir.path(); }
+    QString configHome() const;
+    // A settings file of our own in this home.
+    std::unique_ptr<QSettings> settings(const QString& name = QStringLiteral("quillby.conf")) const;
+    QString settingsPath(const QString& name = QStringLiteral("quillby.conf")) const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome, m_oldConfig, m_oldCache;
+};
+
+// Whether a process exists and has not finished (a zombie counts as finished).
+bool processAlive(qint64 pid);
+// Its command line, arguments separated by spaces.
+QString processCommandLine(qint64 pid);
+
+// One notification as the running notification daemon (dunst) recorded it.
+struct ShownNotification {
+    QString summary;
+    QString body;
+};
+// Closes every shown notification and returns the daemon's history, oldest first.
+// Empty when no daemon runs.
+QList<ShownNotification> takeNotifications();
+// Whether a notification daemon owns org.freedesktop.Notifications on the session bus.
+bool notificationDaemonRunning();
+
+} // namespace TestSupport
