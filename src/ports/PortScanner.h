@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QObject>
-
 #include <array>
 #include <functional>
 
@@ -13,8 +12,8 @@
 namespace PortScanner {
 
 inline constexpr std::array<qint64, 18> commonPorts{80,   443,  3000, 3001, 4000, 4200,
-                                                   5000, 5173, 5174, 5500, 8000, 8001,
-                                                   8080, 8081, 8443, 8888, 9000, 9090};
+                                                    5000, 5173, 5174, 5500, 8000, 8001,
+                                                    8080, 8081, 8443, 8888, 9000, 9090};
 inline constexpr int probeTimeoutMs = 150;
 
 // One port on one loopback address; blocks for at most about timeoutMs.
