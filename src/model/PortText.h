@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // Parses a port as typed: an optional single '+' or '-', then one or more ASCII digits,

@@ -5,7 +5,6 @@
 #include <QMetaType>
 #include <QString>
 #include <QUuid>
-
 #include <optional>
 
 // The persisted description of one tunnel: which local port to expose, under what name.

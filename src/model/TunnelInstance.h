@@ -7,10 +7,15 @@
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
-
 #include <optional>
 
 class Notifier;
+
+// What an instance needs from its surroundings.
+struct TunnelServices {
+    ClientLocator findClient;     // defaults to findCloudflared
+    Notifier* notifier = nullptr; // not owned; nullptr posts nothing
+};
 
 // The live side of one tunnel: runs at most one cloudflared child, picks the public URL out
 // of its standard error, publishes isRunning / isConnecting / tunnelURL / config and posts
@@ -31,13 +36,9 @@ public:
     // A port change restarts the child no sooner than this after the stop.
     static constexpr int restartDelayMs = 1000;
 
-    struct Services {
-        ClientLocator findClient;      // defaults to findCloudflared
-        Notifier* notifier = nullptr;  // not owned; nullptr posts nothing
-    };
+    using Services = TunnelServices;
 
-    explicit TunnelInstance(TunnelConfig config, Services services = {},
-                            QObject* parent = nullptr);
+    explicit TunnelInstance(TunnelConfig config, Services services = {}, QObject* parent = nullptr);
     ~TunnelInstance() override;
 
     QUuid id() const { return m_config.id; }

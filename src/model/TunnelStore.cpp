@@ -1,1 +1,151 @@
-// Being written.
+#include "model/TunnelStore.h"
+
+#include "model/SettingsKeys.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr auto defaultTunnelName = "Tunnel";
+constexpr qint64 defaultTunnelPort = 8000;
+
+// The saved list as bytes, whatever type the settings backend handed back.
+std::optional<QByteArray> storedBytes(const QVariant& value) {
+    if (value.typeId() == QMetaType::QByteArray)
+        return value.toByteArray();
+    if (value.typeId() == QMetaType::QString)
+        return value.toString().toUtf8();
+    return std::nullopt;
+}
+
+} // namespace
+
+TunnelStore::TunnelStore(QSettings* settings, TunnelInstance::Services services, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_services(std::move(services)) {
+    loadTunnels();
+    observeInstances();
+}
+
+TunnelStore::~TunnelStore() {
+    // Instances are children of the store; their own teardown ends any child still running.
+    for (const auto& connection : m_subscriptions)
+        disconnect(connection);
+}
+
+TunnelInstance* TunnelStore::instance(const QUuid& id) const {
+    const auto it =
+        std::find_if(m_instances.begin(), m_instances.end(),
+                     [&id](const TunnelInstance* instance) { return instance->id() == id; });
+    return it == m_instances.end() ? nullptr : *it;
+}
+
+TunnelInstance* TunnelStore::makeInstance(const TunnelConfig& config) {
+    auto* instance = new TunnelInstance(config, m_services, this);
+    connect(instance, &TunnelInstance::childGone, this, &TunnelStore::checkAllStopped);
+    return instance;
+}
+
+void TunnelStore::loadTunnels() {
+    const QVariant stored = m_settings->value(SettingsKeys::tunnelConfigs);
+    if (stored.isValid()) {
+        const auto bytes = storedBytes(stored);
+        if (const auto configs = bytes ? decodeTunnelConfigs(*bytes) : std::nullopt) {
+            for (const TunnelConfig& config : *configs)
+                m_instances.push_back(makeInstance(config));
+            return;
+        }
+        // Never lose a list we could not read: keep it aside before it is replaced.
+        m_settings->setValue(SettingsKeys::tunnelConfigsUnreadable, stored);
+    }
+
+    bool isNumber = false;
+    const qint64 legacyPort =
+        m_settings->value(SettingsKeys::legacyTunnelPort).toLongLong(&isNumber);
+    if (isNumber && legacyPort >= 1) {
+        m_instances.push_back(
+            makeInstance(TunnelConfig::create(QString::fromLatin1(defaultTunnelName), legacyPort)));
+        m_settings->remove(SettingsKeys::legacyTunnelPort);
+    } else {
+        m_instances.push_back(makeInstance(
+            TunnelConfig::create(QString::fromLatin1(defaultTunnelName), defaultTunnelPort)));
+    }
+    saveTunnels();
+}
+
+void TunnelStore::observeInstances() {
+    for (const auto& connection : m_subscriptions)
+        disconnect(connection);
+    m_subscriptions.clear();
+    m_subscriptions.reserve(m_instances.size());
+    // Forwarded on a later turn of the event loop, never from inside the instance's change.
+    for (TunnelInstance* instance : m_instances)
+        m_subscriptions.push_back(connect(instance, &TunnelInstance::changed, this,
+                                          &TunnelStore::changed, Qt::QueuedConnection));
+}
+
+void TunnelStore::saveTunnels() {
+    QList<TunnelConfig> configs;
+    configs.reserve(static_cast<qsizetype>(m_instances.size()));
+    for (const TunnelInstance* instance : m_instances)
+        configs.append(instance->config());
+    m_settings->setValue(SettingsKeys::tunnelConfigs, encodeTunnelConfigs(configs));
+    // Written through at once: a crash right after an edit must not lose it.
+    m_settings->sync();
+}
+
+void TunnelStore::addTunnel(const QString& name, qint64 port) {
+    m_instances.push_back(makeInstance(TunnelConfig::create(name, port)));
+    observeInstances();
+    emit instancesChanged();
+    emit changed();
+    saveTunnels();
+}
+
+void TunnelStore::removeTunnel(const QUuid& id) {
+    const auto it =
+        std::find_if(m_instances.begin(), m_instances.end(),
+                     [&id](const TunnelInstance* instance) { return instance->id() == id; });
+    if (it == m_instances.end())
+        return;
+    TunnelInstance* removed = *it;
+    m_instances.erase(it);
+    observeInstances();
+    // It stays our child until its process is gone, so quit still waits for it.
+    removed->retire();
+    emit instancesChanged();
+    emit changed();
+    saveTunnels();
+}
+
+bool TunnelStore::hasRunningTunnel() const {
+    return std::any_of(m_instances.begin(), m_instances.end(),
+                       [](const TunnelInstance* instance) { return instance->isRunning(); });
+}
+
+int TunnelStore::activeCount() const {
+    return static_cast<int>(
+        std::count_if(m_instances.begin(), m_instances.end(),
+                      [](const TunnelInstance* instance) { return instance->isRunning(); }));
+}
+
+bool TunnelStore::hasLiveChildren() const {
+    const auto all = findChildren<TunnelInstance*>(Qt::FindDirectChildrenOnly);
+    return std::any_of(all.begin(), all.end(),
+                       [](const TunnelInstance* instance) { return instance->hasChild(); });
+}
+
+void TunnelStore::stopAll() {
+    m_stoppingAll = true;
+    for (TunnelInstance* instance : findChildren<TunnelInstance*>(Qt::FindDirectChildrenOnly))
+        instance->stop();
+    checkAllStopped();
+}
+
+void TunnelStore::checkAllStopped() {
+    if (m_stoppingAll && !hasLiveChildren()) {
+        m_stoppingAll = false;
+        emit allStopped();
+    }
+}

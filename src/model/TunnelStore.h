@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QSettings>
-
 #include <vector>
 
 // The single owner of the user's tunnels: the ordered list of instances, loaded from and

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Finds the public quick-tunnel URL in the client's standard error, fed chunk by chunk.
@@ -27,6 +26,7 @@ public:
 
 private:
     std::optional<QString> scanLines(QByteArrayView text);
+    void dropPending();
 
     QByteArray m_pending;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <memory>
 
 // Posts desktop notifications. Each call shows a fresh notification, never replacing another.

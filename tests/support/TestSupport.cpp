@@ -8,13 +8,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-
 #include <algorithm>
 #include <csignal>
 
 namespace TestSupport {
 
-QString fakeClientPath() { return QStringLiteral(QUILLBY_FAKE_CLIENT); }
+QString fakeClientPath() {
+    return QStringLiteral(QUILLBY_FAKE_CLIENT);
+}
 
 ClientLocator fakeClientLocator() {
     return [] { return std::optional<QString>(fakeClientPath()); };
@@ -46,7 +47,9 @@ TempHome::~TempHome() {
     restore("XDG_CACHE_HOME", m_oldCache);
 }
 
-QString TempHome::configHome() const { return m_dir.path() + QStringLiteral("/.config"); }
+QString TempHome::configHome() const {
+    return m_dir.path() + QStringLiteral("/.config");
+}
 
 QString TempHome::settingsPath(const QString& name) const {
     return configHome() + QLatin1Char('/') + name;
@@ -101,8 +104,14 @@ QList<ShownNotification> takeNotifications() {
                                    .toArray();
     for (const QJsonValue& entry : entries) {
         const QJsonObject object = entry.toObject();
-        result.append({object.value(QStringLiteral("summary")).toObject().value(QStringLiteral("data")).toString(),
-                       object.value(QStringLiteral("body")).toObject().value(QStringLiteral("data")).toString()});
+        result.append({object.value(QStringLiteral("summary"))
+                           .toObject()
+                           .value(QStringLiteral("data"))
+                           .toString(),
+                       object.value(QStringLiteral("body"))
+                           .toObject()
+                           .value(QStringLiteral("data"))
+                           .toString()});
     }
     // The daemon lists the newest first; clear it so the next call sees only new ones.
     std::reverse(result.begin(), result.end());

@@ -7,7 +7,6 @@
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <memory>
 
 namespace TestSupport {

@@ -43,7 +43,9 @@ void writeAll(int fd, const char* data, size_t size) {
     }
 }
 
-void writeErr(const std::string& text) { writeAll(2, text.data(), text.size()); }
+void writeErr(const std::string& text) {
+    writeAll(2, text.data(), text.size());
+}
 
 const char* env(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
@@ -56,9 +58,14 @@ void sleepMs(long ms) {
     }
 }
 
-std::string stamp() { return "2026-01-01T00:00:01Z INF "; }
+std::string stamp() {
+    return "2026-01-01T00:00:01Z INF ";
+}
 
-std::string url() { return std::string("https://") + env("FAKE_CF_LABEL", "fare-write-waste-gadgets") + ".trycloudflare.com"; }
+std::string url() {
+    return std::string("https://") + env("FAKE_CF_LABEL", "fare-write-waste-gadgets") +
+           ".trycloudflare.com";
+}
 
 std::string boxLine(const std::string& inner) {
     std::string line = "|  " + inner;
@@ -72,7 +79,9 @@ void banner() {
     writeErr("2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n");
 }
 
-std::string boxTop() { return stamp() + "+" + std::string(92, '-') + "+\n"; }
+std::string boxTop() {
+    return stamp() + "+" + std::string(92, '-') + "+\n";
+}
 
 void urlBox() {
     writeErr(boxTop());

@@ -1,1 +1,0 @@
-// The widgets live here.
