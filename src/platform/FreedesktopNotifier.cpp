@@ -92,8 +92,9 @@ void FreedesktopNotifier::notify(const QString& title, const QString& body) {
 
     auto call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
     // replaces_id 0: always a fresh notification; expire_timeout -1: the server's default.
-    call << appName << quint32(0) << appId << (markup ? escapeMarkup(title) : title)
-         << (markup ? escapeMarkup(body) : body) << QStringList() << hints << qint32(-1);
+    // The summary is plain text by definition; only the body may be read as markup.
+    call << appName << quint32(0) << appId << title << (markup ? escapeMarkup(body) : body)
+         << QStringList() << hints << qint32(-1);
     // Fire and forget: a refusal or a missing server changes nothing for the application.
     m_bus.asyncCall(call);
 }

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <algorithm>
 #include <csignal>
 
@@ -102,20 +103,36 @@ QList<ShownNotification> takeNotifications() {
                                    .toArray()
                                    .at(0)
                                    .toArray();
+    // The daemon keeps its history; only notifications newer than the last call count.
+    static qint64 lastSeenId = 0;
+    qint64 newest = lastSeenId;
     for (const QJsonValue& entry : entries) {
         const QJsonObject object = entry.toObject();
-        result.append({object.value(QStringLiteral("summary"))
-                           .toObject()
-                           .value(QStringLiteral("data"))
-                           .toString(),
-                       object.value(QStringLiteral("body"))
-                           .toObject()
-                           .value(QStringLiteral("data"))
-                           .toString()});
+        const qint64 id =
+            object.value(QStringLiteral("id")).toObject().value(QStringLiteral("data")).toInteger();
+        if (id <= lastSeenId)
+            continue;
+        newest = std::max(newest, id);
+        auto field = [&object](const char* name) {
+            return object.value(QLatin1String(name))
+                .toObject()
+                .value(QStringLiteral("data"))
+                .toString();
+        };
+        // dunst formats "<b>summary</b>\nbody" and reads the result as markup.
+        const QString message = field("message");
+        QString shown = message.mid(message.indexOf(QLatin1Char('\n')) + 1);
+        shown.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+        shown.replace(QLatin1String("&lt;"), QLatin1String("<"))
+            .replace(QLatin1String("&gt;"), QLatin1String(">"))
+            .replace(QLatin1String("&quot;"), QLatin1String("\""))
+            .replace(QLatin1String("&apos;"), QLatin1String("'"))
+            .replace(QLatin1String("&amp;"), QLatin1String("&"));
+        result.append({field("summary"), field("body"), shown});
     }
-    // The daemon lists the newest first; clear it so the next call sees only new ones.
+    lastSeenId = newest;
+    // The daemon lists the newest first.
     std::reverse(result.begin(), result.end());
-    QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("history-clear")});
     return result;
 }
 

@@ -44,6 +44,8 @@ QString processCommandLine(qint64 pid);
 struct ShownNotification {
     QString summary;
     QString body;
+    // The body as the daemon shows it: markup interpreted, entities decoded.
+    QString shownBody;
 };
 // Closes every shown notification and returns the daemon's history, oldest first.
 // Empty when no daemon runs.
