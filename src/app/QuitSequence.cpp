@@ -1,0 +1,35 @@
+#include "app/QuitSequence.h"
+
+#include "model/TunnelStore.h"
+
+QuitSequence::QuitSequence(TunnelStore* store, QObject* parent)
+    : QObject(parent)
+    , m_store(store) {
+    m_delay.setSingleShot(true);
+    m_delay.setInterval(quitDelayMs);
+    connect(&m_delay, &QTimer::timeout, this, [this] {
+        m_delayElapsed = true;
+        checkDone();
+    });
+}
+
+void QuitSequence::start() {
+    // A second Quit (or a signal during Quit) changes nothing.
+    if (m_started)
+        return;
+    m_started = true;
+    // Connected first: allStopped comes at once when no child runs.
+    connect(m_store, &TunnelStore::allStopped, this, [this] {
+        m_allStopped = true;
+        checkDone();
+    });
+    m_delay.start();
+    m_store->stopAll();
+}
+
+void QuitSequence::checkDone() {
+    if (m_delayElapsed && m_allStopped && !m_finished) {
+        m_finished = true;
+        emit finished();
+    }
+}

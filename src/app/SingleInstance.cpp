@@ -1,0 +1,82 @@
+#include "app/SingleInstance.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+const QByteArray showRequest = QByteArrayLiteral("show\n");
+
+} // namespace
+
+SingleInstance::SingleInstance(QString folder, QObject* parent)
+    : QObject(parent)
+    , m_folder(std::move(folder)) {
+    if (m_folder.isEmpty())
+        m_folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (m_folder.isEmpty())
+        m_folder = QDir::tempPath();
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::socketPath() const {
+    return m_folder + QStringLiteral("/quillby.socket");
+}
+
+QString SingleInstance::lockPath() const {
+    return m_folder + QStringLiteral("/quillby.lock");
+}
+
+bool SingleInstance::claim() {
+    QDir().mkpath(m_folder);
+    m_lock = std::make_unique<QLockFile>(lockPath());
+    // Never stale by age: only a lock whose process is gone is taken over.
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        m_lock.reset();
+        return false;
+    }
+    // We hold the lock, so a socket file left here belongs to a dead instance.
+    QLocalServer::removeServer(socketPath());
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                while (socket->canReadLine()) {
+                    if (socket->readLine() == showRequest)
+                        emit showRequested();
+                }
+            });
+        }
+    });
+    // Without the socket we still run; only the hand-over from a second launch is lost.
+    m_server->listen(socketPath());
+    return true;
+}
+
+bool SingleInstance::handOver(int timeoutMs) {
+    // The running instance may have just taken the lock and not be listening yet.
+    const QDeadlineTimer deadline(timeoutMs);
+    while (true) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(qMax<qint64>(1, deadline.remainingTime()))) {
+            socket.write(showRequest);
+            const bool sent = socket.waitForBytesWritten(qMax<qint64>(1, deadline.remainingTime()));
+            socket.disconnectFromServer();
+            if (socket.state() != QLocalSocket::UnconnectedState)
+                socket.waitForDisconnected(200);
+            return sent;
+        }
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+}

@@ -1,0 +1,89 @@
+#include "ui/SymbolIcon.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <cmath>
+
+// The symbols are compiled into this static library; register them before first use.
+static void initSymbolResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+namespace {
+
+QString resourcePath(const QString& name) {
+    return QStringLiteral(":/quillby/icons/%1.svg").arg(name);
+}
+
+} // namespace
+
+SymbolIcon::SymbolIcon(QString name, QColor color)
+    : m_name(std::move(name))
+    , m_color(std::move(color)) {}
+
+QIcon SymbolIcon::icon(const QString& name, const QColor& color) {
+    initSymbolResources();
+    return QIcon(new SymbolIcon(name, color));
+}
+
+bool SymbolIcon::exists(const QString& name) {
+    initSymbolResources();
+    return QFile::exists(resourcePath(name));
+}
+
+QPixmap SymbolIcon::render(const QSize& size, qreal scale, QIcon::Mode mode) const {
+    const QSize device(qMax(1, qRound(size.width() * scale)),
+                       qMax(1, qRound(size.height() * scale)));
+    QPixmap pixmap(device);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(resourcePath(m_name));
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Square symbols centred in the requested box.
+    const int side = qMin(device.width(), device.height());
+    const QRect box((device.width() - side) / 2, (device.height() - side) / 2, side, side);
+    renderer.render(&painter, box);
+    // The symbols are drawn in black; keep their shape and give them the colour.
+    QColor color = m_color;
+    if (mode == QIcon::Disabled)
+        color.setAlphaF(color.alphaF() * 0.35);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    painter.end();
+    pixmap.setDevicePixelRatio(scale);
+    return pixmap;
+}
+
+void SymbolIcon::paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) {
+    const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    painter->drawPixmap(rect, render(rect.size(), scale, mode));
+}
+
+QPixmap SymbolIcon::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) {
+    return render(size, 1.0, mode);
+}
+
+QPixmap SymbolIcon::scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) {
+    return render(size, scale, mode);
+}
+
+QSize SymbolIcon::actualSize(const QSize& size, QIcon::Mode, QIcon::State) {
+    return size;
+}
+
+QIconEngine* SymbolIcon::clone() const {
+    return new SymbolIcon(m_name, m_color);
+}
+
+QString SymbolIcon::key() const {
+    return QStringLiteral("QuillbySymbol");
+}
+
+QString SymbolIcon::iconName() {
+    return m_name;
+}

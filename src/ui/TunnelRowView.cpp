@@ -1,0 +1,259 @@
+#include "ui/TunnelRowView.h"
+
+#include "model/PortText.h"
+#include "model/TunnelInstance.h"
+#include "ui/BusySpinner.h"
+#include "ui/ElidedLabel.h"
+#include "ui/StatusDot.h"
+#include "ui/SymbolIcon.h"
+#include "ui/Theme.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Only spaces and tabs are trimmed from a name; line breaks stay.
+QString trimmedName(const QString& text) {
+    auto blank = [](QChar c) {
+        return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+    };
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && blank(text.at(begin)))
+        ++begin;
+    while (end > begin && blank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// A field without border or background, as plain as a label until it is edited.
+void makePlain(QLineEdit* field) {
+    field->setFrame(false);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    field->setPalette(palette);
+}
+
+QToolButton* plainButton(const QString& objectName, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(objectName);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+} // namespace
+
+TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onDelete,
+                             std::function<void()> onConfigChange, QWidget* parent)
+    : QWidget(parent)
+    , m_instance(instance)
+    , m_onDelete(std::move(onDelete))
+    , m_onConfigChange(std::move(onConfigChange)) {
+    setObjectName(QStringLiteral("tunnelRow"));
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(12, 10, 12, 10);
+    root->setSpacing(6);
+
+    // Top line: dot, name, ":", port.
+    auto* top = new QHBoxLayout;
+    top->setSpacing(6);
+    m_dot = new StatusDot(this);
+    m_dot->setObjectName(QStringLiteral("statusDot"));
+    m_nameField = new QLineEdit(this);
+    m_nameField->setObjectName(QStringLiteral("nameField"));
+    m_nameField->setPlaceholderText(tr("Name"));
+    m_nameField->setAccessibleName(tr("Name"));
+    m_nameField->setMaximumWidth(140);
+    m_nameField->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    QFont nameFont = Theme::body();
+    nameFont.setWeight(QFont::Medium);
+    m_nameField->setFont(nameFont);
+    makePlain(m_nameField);
+    m_colon = new QLabel(tr(":"), this);
+    m_colon->setFont(Theme::monospaced(Theme::body()));
+    m_portField = new QLineEdit(this);
+    m_portField->setObjectName(QStringLiteral("portField"));
+    m_portField->setPlaceholderText(tr("Port"));
+    m_portField->setAccessibleName(tr("Port"));
+    m_portField->setFont(Theme::monospaced(Theme::body()));
+    m_portField->setFixedWidth(50);
+    m_portField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    makePlain(m_portField);
+    top->addWidget(m_dot, 0, Qt::AlignVCenter);
+    top->addWidget(m_nameField, 1);
+    top->addStretch(0);
+    top->addWidget(m_colon);
+    top->addWidget(m_portField);
+    root->addLayout(top);
+
+    // Info line while connecting.
+    m_connectingLine = new QWidget(this);
+    m_connectingLine->setObjectName(QStringLiteral("connectingLine"));
+    auto* connecting = new QHBoxLayout(m_connectingLine);
+    connecting->setContentsMargins(0, 0, 0, 0);
+    connecting->setSpacing(6);
+    m_spinner = new BusySpinner(12, m_connectingLine);
+    m_spinner->setObjectName(QStringLiteral("connectingSpinner"));
+    m_connectingLabel = new QLabel(tr("Connecting..."), m_connectingLine);
+    m_connectingLabel->setFont(Theme::callout());
+    connecting->addWidget(m_spinner);
+    connecting->addWidget(m_connectingLabel);
+    connecting->addStretch(1);
+    root->addWidget(m_connectingLine);
+
+    // Info line with the public URL.
+    m_urlLine = new QWidget(this);
+    m_urlLine->setObjectName(QStringLiteral("urlLine"));
+    auto* url = new QHBoxLayout(m_urlLine);
+    url->setContentsMargins(0, 0, 0, 0);
+    url->setSpacing(6);
+    m_urlLabel = new ElidedLabel(m_urlLine);
+    m_urlLabel->setObjectName(QStringLiteral("urlLabel"));
+    m_urlLabel->setFont(Theme::callout());
+    m_copyButton = plainButton(QStringLiteral("copyButton"), m_urlLine);
+    m_copyButton->setToolTip(tr("Copy URL"));
+    m_copyButton->setAccessibleName(tr("Copy URL"));
+    url->addWidget(m_urlLabel, 1);
+    url->addWidget(m_copyButton);
+    root->addWidget(m_urlLine);
+
+    // Control line.
+    auto* controls = new QHBoxLayout;
+    controls->setSpacing(8);
+    m_startStopButton = plainButton(QStringLiteral("startStopButton"), this);
+    m_startStopButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_startStopButton->setFont(Theme::callout());
+    m_deleteButton = plainButton(QStringLiteral("deleteButton"), this);
+    m_deleteButton->setAccessibleName(tr("Delete tunnel"));
+    controls->addWidget(m_startStopButton);
+    controls->addStretch(1);
+    controls->addWidget(m_deleteButton);
+    root->addLayout(controls);
+
+    const int iconSide = QFontMetrics(Theme::callout()).height() - 2;
+    for (auto* button : {m_copyButton, m_startStopButton, m_deleteButton})
+        button->setIconSize({iconSide, iconSide});
+
+    connect(m_nameField, &QLineEdit::returnPressed, this, &TunnelRowView::commitName);
+    connect(m_portField, &QLineEdit::returnPressed, this, &TunnelRowView::commitPort);
+    connect(m_startStopButton, &QToolButton::clicked, this, &TunnelRowView::toggleRunning);
+    connect(m_copyButton, &QToolButton::clicked, this, &TunnelRowView::copyURL);
+    connect(m_deleteButton, &QToolButton::clicked, this, [this] {
+        if (m_onDelete)
+            m_onDelete();
+    });
+    if (m_instance)
+        connect(m_instance, &TunnelInstance::changed, this, &TunnelRowView::refresh);
+
+    applyColors();
+    refresh();
+}
+
+void TunnelRowView::fillFields() {
+    if (!m_instance)
+        return;
+    m_nameField->setText(m_instance->config().name);
+    m_portField->setText(QString::number(m_instance->config().port));
+}
+
+void TunnelRowView::commitName() {
+    if (!m_instance)
+        return;
+    const QString name = trimmedName(m_nameField->text());
+    if (name.isEmpty()) {
+        m_nameField->setText(m_instance->config().name);
+        return;
+    }
+    m_instance->setName(name);
+    if (m_onConfigChange)
+        m_onConfigChange();
+}
+
+void TunnelRowView::commitPort() {
+    if (!m_instance)
+        return;
+    const std::optional<qint64> port = parsePortText(m_portField->text());
+    if (!port) {
+        m_portField->setText(QString::number(m_instance->config().port));
+        return;
+    }
+    m_instance->updatePort(*port);
+    if (m_onConfigChange)
+        m_onConfigChange();
+}
+
+void TunnelRowView::toggleRunning() {
+    if (!m_instance)
+        return;
+    if (m_instance->isRunning())
+        m_instance->stop();
+    else
+        m_instance->start();
+}
+
+void TunnelRowView::copyURL() {
+    if (!m_instance || !m_instance->tunnelURL())
+        return;
+    QApplication::clipboard()->setText(*m_instance->tunnelURL(), QClipboard::Clipboard);
+}
+
+void TunnelRowView::refresh() {
+    if (!m_instance)
+        return;
+    const bool connecting = m_instance->isConnecting();
+    const bool running = m_instance->isRunning();
+    const auto& url = m_instance->tunnelURL();
+
+    const Theme::Named dot = connecting ? Theme::Named::Orange
+                             : running  ? Theme::Named::Green
+                                        : Theme::Named::Gray;
+    m_dot->setColor(Theme::named(dot, palette()));
+    m_dot->setPulsing(connecting);
+    m_dot->setAccessibleName(connecting ? tr("Connecting")
+                             : running  ? tr("Running")
+                                        : tr("Stopped"));
+
+    m_connectingLine->setVisible(connecting);
+    m_urlLine->setVisible(!connecting && url.has_value());
+    m_urlLabel->setFullText(url.value_or(QString()));
+
+    const QPalette& pal = palette();
+    const QColor buttonColor = Theme::named(running ? Theme::Named::Red : Theme::Named::Green, pal);
+    m_startStopButton->setText(running ? tr("Stop") : tr("Start"));
+    m_startStopButton->setIcon(SymbolIcon::icon(running ? QStringLiteral("stop.circle.fill")
+                                                        : QStringLiteral("play.circle.fill"),
+                                                buttonColor));
+    Theme::setForeground(m_startStopButton, buttonColor);
+}
+
+void TunnelRowView::applyColors() {
+    const QPalette& pal = palette();
+    Theme::setForeground(m_colon, Theme::tertiary(pal));
+    Theme::setForeground(m_connectingLabel, Theme::secondary(pal));
+    Theme::setForeground(m_urlLabel, Theme::secondary(pal));
+    m_copyButton->setIcon(SymbolIcon::icon(QStringLiteral("doc.on.doc"), Theme::secondary(pal)));
+    m_deleteButton->setIcon(SymbolIcon::icon(QStringLiteral("trash"), Theme::secondary(pal)));
+}
+
+void TunnelRowView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    fillFields();
+}
+
+void TunnelRowView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        applyColors();
+        refresh();
+    }
+}

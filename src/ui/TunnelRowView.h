@@ -1,0 +1,60 @@
+#pragma once
+
+#include "model/TunnelInstance.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class BusySpinner;
+class ElidedLabel;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+class StatusDot;
+
+// One tunnel in the status window: status dot, editable name and port, the connecting line or
+// the public URL with its copy button, start/stop and delete. It observes its instance and
+// reports edits upward; it never touches the store.
+class TunnelRowView : public QWidget {
+    Q_OBJECT
+
+public:
+    TunnelRowView(TunnelInstance* instance, std::function<void()> onDelete,
+                  std::function<void()> onConfigChange, QWidget* parent = nullptr);
+
+    TunnelInstance* instance() const { return m_instance; }
+
+    // Sets both fields from the configuration, dropping any uncommitted edit. Runs each time the
+    // row comes into view.
+    void fillFields();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void commitName();
+    void commitPort();
+    void toggleRunning();
+    void copyURL();
+    void refresh();
+    void applyColors();
+
+    QPointer<TunnelInstance> m_instance;
+    std::function<void()> m_onDelete;
+    std::function<void()> m_onConfigChange;
+
+    StatusDot* m_dot;
+    QLineEdit* m_nameField;
+    QLabel* m_colon;
+    QLineEdit* m_portField;
+    QWidget* m_connectingLine;
+    BusySpinner* m_spinner;
+    QLabel* m_connectingLabel;
+    QWidget* m_urlLine;
+    ElidedLabel* m_urlLabel;
+    QToolButton* m_copyButton;
+    QToolButton* m_startStopButton;
+    QToolButton* m_deleteButton;
+};
