@@ -17,6 +17,7 @@
 //   FAKE_CF_STDOUT_MIB  MiB written to standard output first
 //   FAKE_CF_PAUSE_MS    pause between split writes (default 200)
 //   FAKE_CF_PIDFILE     append "<pid> <port>\n" to this file at start
+//   FAKE_CF_EXIT_AFTER_FLOOD 1: mode flood exits 0 when done instead of running on
 // SIGUSR1 makes it exit with status 1 (a crash on demand); SIGTERM ends it as the real client.
 #include <csignal>
 #include <cstdio>
@@ -209,6 +210,8 @@ int main(int argc, char** argv) {
         // Nothing more: connecting for as long as it runs.
     } else if (mode == "flood") {
         flood(floodMib, true);
+        if (std::strcmp(env("FAKE_CF_EXIT_AFTER_FLOOD", "0"), "1") == 0)
+            return 0;
     } else if (mode == "no-newline") {
         std::string block(64 * 1024, 'x');
         for (size_t done = 0; done < floodMib * 1024 * 1024; done += block.size())
