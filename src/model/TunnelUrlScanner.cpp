@@ -32,7 +32,9 @@ bool isServiceHost(QStringView url) {
 } // namespace
 
 std::optional<QString> TunnelUrlScanner::scanLine(QByteArrayView line) {
-    if (!memmem(line.data(), line.size(), domainLiteral, domainLiteralSize))
+    // memmem must not be handed the null data of an empty view.
+    if (static_cast<size_t>(line.size()) < domainLiteralSize ||
+        !memmem(line.data(), line.size(), domainLiteral, domainLiteralSize))
         return std::nullopt;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(line);
