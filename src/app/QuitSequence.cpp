@@ -6,6 +6,8 @@ QuitSequence::QuitSequence(TunnelStore* store, QObject* parent)
     : QObject(parent)
     , m_store(store) {
     m_delay.setSingleShot(true);
+    // Never early: a coarse timer may fire up to 5% before its time.
+    m_delay.setTimerType(Qt::PreciseTimer);
     m_delay.setInterval(quitDelayMs);
     connect(&m_delay, &QTimer::timeout, this, [this] {
         m_delayElapsed = true;
