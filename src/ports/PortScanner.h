@@ -23,12 +23,14 @@ bool probeIPv6(qint64 port, int timeoutMs);
 PortResult checkPort(qint64 port);
 
 // Probes every port of the list at once (one round per address family), blocking the calling
-// thread for about two time-outs at most. Open ports only, ascending.
+// thread for about two time-outs at most. Open ports only, ascending, each once; a number that
+// is no TCP port (outside 0 to 65535) is never reported.
 QList<PortResult> scanPortsBlocking(const QList<qint64>& ports = {commonPorts.begin(),
                                                                   commonPorts.end()});
 
 // Runs the scan away from the calling thread and hands the result to `done` on the thread of
-// `context` (dropped when context is gone by then).
+// `context`, which must not be null (dropped when context is gone by then). A scan thread still
+// running when the application object goes away is waited for.
 void scanPorts(QObject* context, std::function<void(QList<PortResult>)> done,
                QList<qint64> ports = {commonPorts.begin(), commonPorts.end()});
 
