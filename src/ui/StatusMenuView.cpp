@@ -147,10 +147,17 @@ StatusMenuView::StatusMenuView(TunnelStore* store, LoginItem* loginItem, ClientL
 void StatusMenuView::showCloudflaredMissing() {
     if (m_alert)
         return;
-    auto* alert = new QMessageBox(
-        QMessageBox::Warning, tr("cloudflared not found"),
-        tr("cloudflared is not installed.\nInstall it with: %1").arg(installCommand()),
-        QMessageBox::NoButton, window());
+    const QString title = tr("cloudflared not found");
+    auto* alert =
+        new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::NoButton, window());
+    // The title also heads the box itself: not every window manager shows window titles.
+    alert->setInformativeText(
+        tr("cloudflared is not installed.\nInstall it with: %1").arg(installCommand()));
+    if (auto* heading = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = heading->font();
+        bold.setBold(true);
+        heading->setFont(bold);
+    }
     alert->setObjectName(QStringLiteral("cloudflaredMissingAlert"));
     alert->setAttribute(Qt::WA_DeleteOnClose);
     QPushButton* copy = alert->addButton(tr("Copy Install Command"), QMessageBox::AcceptRole);

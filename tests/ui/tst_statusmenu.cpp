@@ -163,8 +163,9 @@ private slots:
         m_clientInstalled = false;
         showView();
         QTRY_VERIFY(alert() && alert()->isVisible());
-        QCOMPARE(alert()->text(), QStringLiteral("cloudflared is not installed.\nInstall it with: "
-                                                 "brew install cloudflared"));
+        QCOMPARE(alert()->informativeText(),
+                 QStringLiteral("cloudflared is not installed.\nInstall it with: "
+                                "brew install cloudflared"));
         QCOMPARE(alert()->windowTitle(), QStringLiteral("cloudflared not found"));
         alert()->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
         QTRY_VERIFY(!alert());
