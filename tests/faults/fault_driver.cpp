@@ -1,0 +1,91 @@
+// The application as main() assembles it (single instance, signal watcher, settings in the
+// user's config folder, platform notifier and login item, QuillbyApp), with two additions a
+// fault test needs from outside: start every tunnel at launch, and report what was built.
+//
+//   fault_driver app [--start-all]   runs the app; prints one line per tunnel
+//                                    ("tunnel <id> <port> <name>"), "child <pid>" per
+//                                    started child, then "ready"; exits as Quillby does
+//   fault_driver saves               rewrites the saved list with alternately "old" and "new"
+//                                    names, as fast as it can, until killed; prints "saving"
+//
+// The client is found as the app finds it (PATH).
+#include "app/QuillbyApp.h"
+#include "app/SignalWatcher.h"
+#include "app/SingleInstance.h"
+#include "model/TunnelStore.h"
+#include "platform/LoginItem.h"
+#include "platform/Notifier.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QTextStream>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void setIdentity() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillby"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quillby"));
+}
+
+int runApp(int argc, char* argv[], bool startAll) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    SingleInstance instance;
+    if (!instance.claim()) {
+        std::fputs("fault_driver: another instance runs\n", stderr);
+        return 1;
+    }
+    SignalWatcher signalWatcher;
+
+    QSettings settings;
+    const auto notifier = createPlatformNotifier();
+    const auto loginItem = createPlatformLoginItem();
+    QuillbyApp quillby({&settings, notifier.get(), loginItem.get(), {}});
+    QObject::connect(&signalWatcher, &SignalWatcher::received, &quillby, &QuillbyApp::quit);
+    QObject::connect(&quillby, &QuillbyApp::finished, &app, [] { QCoreApplication::exit(0); });
+    quillby.start();
+
+    QTextStream out(stdout);
+    for (TunnelInstance* tunnel : quillby.store()->instances()) {
+        out << "tunnel " << tunnel->id().toString(QUuid::WithoutBraces) << ' '
+            << tunnel->config().port << ' ' << tunnel->config().name << '\n';
+    }
+    if (startAll) {
+        for (TunnelInstance* tunnel : quillby.store()->instances()) {
+            tunnel->start();
+            if (tunnel->hasChild())
+                out << "child " << tunnel->childPid() << '\n';
+        }
+    }
+    out << "ready" << Qt::endl;
+    return QApplication::exec();
+}
+
+int runSaves(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QSettings settings;
+    TunnelStore store(&settings);
+    std::puts("saving");
+    std::fflush(stdout);
+    for (unsigned round = 0;; ++round) {
+        const QString prefix = round % 2 ? QStringLiteral("new ") : QStringLiteral("old ");
+        int n = 0;
+        for (TunnelInstance* tunnel : store.instances())
+            tunnel->setName(prefix + QString::number(n++));
+        store.saveTunnels();
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    setIdentity();
+    if (argc >= 2 && std::strcmp(argv[1], "app") == 0)
+        return runApp(argc, argv, argc >= 3 && std::strcmp(argv[2], "--start-all") == 0);
+    if (argc >= 2 && std::strcmp(argv[1], "saves") == 0)
+        return runSaves(argc, argv);
+    std::fputs("usage: fault_driver app [--start-all] | fault_driver saves\n", stderr);
+    return 2;
+}
