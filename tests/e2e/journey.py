@@ -1,0 +1,688 @@
+#!/usr/bin/python3
+"""The whole user journey against the built quillby, on a real desktop session.
+
+Run inside scripts/desktop-session.sh --tray --notifications (Xvfb, session bus, trayer,
+dunst). The window is driven by keyboard through xdotool; the accessibility bus (AT-SPI, read
+with gdbus) tells which control has the focus, so Tab stops exactly at the control wanted.
+Outcomes are read from the real places: the settings file, /proc, dunst's history, the X
+clipboard and the pixels of the tray icon. A screenshot of every step goes to --artifacts.
+
+Uses only the Python standard library and the command-line tools of the test dependencies.
+"""
+
+import argparse
+import ast
+import ctypes
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+APP_ID = "app.quillby.Quillby"
+# The ports the scanner probes.
+COMMON_PORTS = [80, 443, 3000, 3001, 4000, 4200, 5000, 5173, 5174, 5500, 8000, 8001, 8080, 8081,
+                8443, 8888, 9000, 9090]
+# The locator looks here before PATH; a real client there would be used instead of the stand-in.
+FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared"]
+URL_LABEL = "quill-journey-over-loopback"
+URL = f"https://{URL_LABEL}.trycloudflare.com"
+SKIP = 77
+
+# AT-SPI state bits.
+FOCUSABLE, FOCUSED, SHOWING = 11, 12, 25
+
+
+class JourneyFailure(Exception):
+    pass
+
+
+STARTED = time.monotonic()
+
+
+def log(text):
+    print(f"[{time.monotonic() - STARTED:5.1f} s] {text}", flush=True)
+
+
+def run(*args, check=True, timeout=20, **kwargs):
+    result = subprocess.run(args, capture_output=True, text=True, timeout=timeout, **kwargs)
+    if check and result.returncode != 0:
+        raise JourneyFailure(f"{' '.join(args)} failed ({result.returncode}): {result.stderr}")
+    return result.stdout
+
+
+def wait_for(what, predicate, timeout=15.0, interval=0.1):
+    """Polls until predicate() answers something true, and returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise JourneyFailure(f"timed out after {timeout:.0f} s waiting for: {what}")
+        time.sleep(interval)
+
+
+# ---------------------------------------------------------------------------------------------
+# Accessibility bus
+
+
+def gvariant(text):
+    """The single value of a gdbus reply such as ('x',) or (<'x'>,)."""
+    text = text.strip()
+    if text.startswith("(<") and text.endswith(">,)"):
+        text = "(" + text[2:-3] + ",)"
+    text = re.sub(r"(?:\bobjectpath|\buint32|\bint32|@\S+) ", "", text)
+    return ast.literal_eval(text)[0]
+
+
+class Node:
+    def __init__(self, bus, dest, path):
+        self.bus, self.dest, self.path = bus, dest, path
+
+    def __eq__(self, other):
+        return isinstance(other, Node) and (self.dest, self.path) == (other.dest, other.path)
+
+    def call(self, method, *args):
+        return self.bus.call(self.dest, self.path, method, *args)
+
+    def prop(self, name):
+        return gvariant(self.call("org.freedesktop.DBus.Properties.Get",
+                                  "org.a11y.atspi.Accessible", name))
+
+    @property
+    def name(self):
+        return self.prop("Name")
+
+    @property
+    def role(self):
+        return gvariant(self.call("org.a11y.atspi.Accessible.GetRoleName"))
+
+    def states(self):
+        low, high = gvariant(self.call("org.a11y.atspi.Accessible.GetState"))
+        return low | (high << 32)
+
+    def has(self, state):
+        return bool(self.states() & (1 << state))
+
+    def children(self):
+        reply = self.call("org.a11y.atspi.Accessible.GetChildren")
+        return [Node(self.bus, d, p) for d, p in gvariant(reply)]
+
+    def parent(self):
+        dest, path = self.prop("Parent")
+        return Node(self.bus, dest, path)
+
+    def text(self):
+        return gvariant(self.call("org.a11y.atspi.Text.GetText", "int32 0", "int32 -1"))
+
+    def describe(self):
+        return f"{self.role} {self.name!r}"
+
+
+class Accessibility:
+    """Reads the application's widgets from the AT-SPI bus."""
+
+    def __init__(self):
+        # Turned on the way a screen reader does it; Qt reads this when it starts.
+        run("gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
+            "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Set",
+            "org.a11y.Status", "IsEnabled", "<true>")
+        self.address = gvariant(run("gdbus", "call", "--session", "--dest", "org.a11y.Bus",
+                                    "--object-path", "/org/a11y/bus", "--method",
+                                    "org.a11y.Bus.GetAddress"))
+        self.focusables = []
+
+    def call(self, dest, path, method, *args):
+        return run("gdbus", "call", "--address", self.address, "--dest", dest, "--object-path",
+                   path, "--method", method, *args)
+
+    def application(self, pid):
+        registry = Node(self, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+        for app in registry.children():
+            owner = gvariant(run("gdbus", "call", "--address", self.address, "--dest",
+                                 "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                                 "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                                 app.dest, check=False) or "(0,)")
+            if owner == pid:
+                return app
+        return None
+
+    def showing(self, pid):
+        """Every node on screen, depth first, in the order of the widget tree."""
+        app = self.application(pid)
+        if not app:
+            return []
+        found, stack = [], list(reversed(app.children()))
+        while stack:
+            node = stack.pop()
+            try:
+                if not node.has(SHOWING):
+                    continue
+                found.append(node)
+                stack.extend(reversed(node.children()))
+            except JourneyFailure:
+                continue  # gone while we looked
+        return found
+
+    def find(self, pid, name, role=None):
+        for node in self.showing(pid):
+            try:
+                if node.name == name and (role is None or node.role == role):
+                    return node
+            except JourneyFailure:
+                continue
+        return None
+
+    def focused(self, pid):
+        for refresh in (False, True):
+            if refresh or not self.focusables:
+                self.focusables = []
+                for node in self.showing(pid):
+                    try:
+                        if node.has(FOCUSABLE):
+                            self.focusables.append(node)
+                    except JourneyFailure:
+                        pass
+            for node in self.focusables:
+                try:
+                    if node.has(FOCUSED) and node.has(SHOWING):
+                        return node
+                except JourneyFailure:
+                    pass
+        return None
+
+
+# ---------------------------------------------------------------------------------------------
+# The desktop: X, the tray, the clipboard, notifications
+
+
+def key(*keys):
+    run("xdotool", "key", "--clearmodifiers", *keys)
+
+
+def type_text(text):
+    run("xdotool", "type", "--delay", "30", "--clearmodifiers", text)
+
+
+def window_geometry(window):
+    info = run("xwininfo", "-id", str(window), check=False)
+    values = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height|Map State):\s*(\S+)",
+                             info, re.M))
+    if len(values) < 5:
+        return None
+    return {"x": int(values["Absolute upper-left X"]), "y": int(values["Absolute upper-left Y"]),
+            "w": int(values["Width"]), "h": int(values["Height"]),
+            "viewable": values["Map State"] == "IsViewable"}
+
+
+def quillby_windows():
+    out = run("xdotool", "search", "--classname", "^quillby$", check=False)
+    windows = []
+    for window in out.split():
+        geometry = window_geometry(window)
+        if geometry:
+            windows.append(geometry)
+    return windows
+
+
+def tray_icon():
+    """The icon's window inside the tray host: small, on screen, in the panel at the top."""
+    for g in quillby_windows():
+        if g["viewable"] and g["w"] <= 64 and g["h"] <= 64 and g["x"] >= 0 and g["y"] < 40:
+            return g
+    return None
+
+
+def popup():
+    for g in quillby_windows():
+        if g["viewable"] and g["w"] > 200 and g["h"] > 100:
+            return g
+    return None
+
+
+def grab(x, y, w, h):
+    """The screen's pixels in a rectangle, as (r, g, b) tuples."""
+    data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage",
+                           "-depth", "8", "ppm:-"], capture_output=True, timeout=20).stdout
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+    if not header:
+        raise JourneyFailure("screenshot failed")
+    pixels = data[header.end():]
+    return [tuple(pixels[i:i + 3]) for i in range(0, len(pixels) - 2, 3)]
+
+
+def icon_colour():
+    """'green', 'gray' or None, from the pixels of the tray icon."""
+    g = tray_icon()
+    if not g:
+        return None
+    green = gray = 0
+    for r, gr, b in grab(g["x"], g["y"], g["w"], g["h"]):
+        if gr - max(r, b) > 40:
+            green += 1
+        elif max(r, gr, b) - min(r, gr, b) < 24 and max(r, gr, b) < 190:
+            gray += 1
+    if green >= 12:
+        return "green"
+    if gray >= 12 and green == 0:
+        return "gray"
+    return None
+
+
+def clipboard():
+    result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
+                            text=True, timeout=10)
+    return result.stdout if result.returncode == 0 else None
+
+
+class Notifications:
+    """What dunst has shown, read back from its history."""
+
+    def __init__(self):
+        self.seen = set(n["id"] for n in self.history())
+
+    @staticmethod
+    def history():
+        run("dunstctl", "close-all")
+        data = json.loads(run("dunstctl", "history"))
+        return [{k: v["data"] for k, v in entry.items()} for entry in data["data"][0]]
+
+    def wait(self, summary, body, timeout=15):
+        def arrived():
+            for n in self.history():
+                if n["id"] not in self.seen and n["summary"] == summary and body in n["body"]:
+                    self.seen.add(n["id"])
+                    return n
+            return None
+
+        n = wait_for(f"notification {summary!r} with {body!r}", arrived, timeout)
+        if n.get("appname") != "Quillby":
+            raise JourneyFailure(f"notification from {n.get('appname')!r}, not Quillby")
+        return n
+
+
+# ---------------------------------------------------------------------------------------------
+# The application and its children
+
+
+def saved_tunnels(config_home):
+    """The tunnel list in the settings file, or None while there is none."""
+    path = os.path.join(config_home, "Quillby", "Quillby.conf")
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except FileNotFoundError:
+        return None
+    match = re.search(r"^tunnelConfigs=(.*)$", text, re.M)
+    if not match:
+        return None
+    value = match.group(1).strip()
+    if value.startswith('"') and value.endswith('"'):
+        value = value[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+    value = value.removeprefix("@ByteArray(").removesuffix(")")
+    try:
+        return json.loads(value)
+    except json.JSONDecodeError:
+        return None
+
+
+def tunnels_summary(config_home):
+    saved = saved_tunnels(config_home)
+    return None if saved is None else [(t["name"], t["port"]) for t in saved]
+
+
+def process_alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            state = f.read().rsplit(")", 1)[1].split()[0]
+        return state not in ("Z", "X")
+    except (FileNotFoundError, ProcessLookupError, IndexError):
+        return False
+
+
+def cmdline(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().split(b"\0")[:-1]
+    except FileNotFoundError:
+        return None
+
+
+class Children:
+    """The stand-in clients, as they record themselves in FAKE_CF_PIDFILE."""
+
+    def __init__(self, pidfile):
+        self.pidfile = pidfile
+
+    def all(self):
+        try:
+            with open(self.pidfile) as f:
+                return [(int(p), int(port)) for p, port in (l.split() for l in f if l.strip())]
+        except FileNotFoundError:
+            return []
+
+    def alive(self):
+        return [(pid, port) for pid, port in self.all() if process_alive(pid)]
+
+    def kill_all(self):
+        for pid, _ in self.alive():
+            command = cmdline(pid) or []
+            if command and command[0].endswith(b"cloudflared"):
+                os.kill(pid, signal.SIGKILL)
+
+
+def die_with_parent():
+    # Nothing started here outlives this script, even when it is killed outright.
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+class Journey:
+    def __init__(self, args):
+        self.quillby_path = args.quillby
+        self.artifacts = args.artifacts
+        self.shot_index = 0
+        self.processes = []
+        self.listener = None
+        # Inside the session's folder, which the session script removes whatever happens.
+        self.home = tempfile.mkdtemp(prefix="quillby-journey.",
+                                     dir=os.environ.get("XDG_RUNTIME_DIR"))
+        self.config_home = os.path.join(self.home, ".config")
+        self.env = dict(os.environ)
+        self.env.update({
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": self.config_home,
+            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
+            "PATH": args.client_dir + os.pathsep + os.environ.get("PATH", ""),
+            "FAKE_CF_LABEL": URL_LABEL,
+            "FAKE_CF_PIDFILE": os.path.join(self.home, "children"),
+        })
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.children = Children(self.env["FAKE_CF_PIDFILE"])
+        self.a11y = None
+        self.app = None
+
+    # -- plumbing -------------------------------------------------------------------------------
+
+    def screenshot(self, name):
+        self.shot_index += 1
+        time.sleep(0.3)  # let a layout that just changed reach the screen
+        path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
+        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
+        log(f"   screenshot {os.path.basename(path)}")
+
+    def start_quillby(self, tag):
+        out = open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w")
+        process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home,
+                                   stdout=out, stderr=subprocess.STDOUT,
+                                   preexec_fn=die_with_parent)
+        out.close()
+        self.processes.append(process)
+        return process
+
+    def focus(self, what, matches, tabs=40):
+        """Presses Tab until the focused control satisfies matches(node)."""
+        for _ in range(tabs):
+            node = self.a11y.focused(self.app.pid)
+            try:
+                if node and matches(node):
+                    return node
+            except JourneyFailure:
+                pass
+            key("Tab")
+            time.sleep(0.05)
+        node = self.a11y.focused(self.app.pid)
+        raise JourneyFailure(f"Tab never reached {what}; the focus is on "
+                             f"{node.describe() if node else 'nothing'}")
+
+    def focus_named(self, name, role=None):
+        return self.focus(f"{role or 'control'} {name!r}",
+                          lambda n: n.name == name and (role is None or n.role == role))
+
+    def row_name(self, node):
+        """The tunnel name shown in the row that holds node."""
+        for sibling in node.parent().children():
+            if sibling.role == "text" and sibling.name == "Name":
+                return sibling.text()
+        return None
+
+    def open_window(self):
+        icon = wait_for("the tray icon", tray_icon)
+        run("xdotool", "mousemove", "--sync", str(icon["x"] + icon["w"] // 2),
+            str(icon["y"] + icon["h"] // 2), "click", "1")
+        wait_for("the status window", popup)
+        wait_for("the window's controls on the accessibility bus",
+                 lambda: self.a11y.find(self.app.pid, "Tunnels"), timeout=10)
+
+    def wait_exit(self, process, timeout=10):
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise JourneyFailure(f"quillby (pid {process.pid}) did not exit in {timeout} s")
+
+    def cleanup(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        self.children.kill_all()
+        if self.listener:
+            self.listener.close()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    # -- the journey ----------------------------------------------------------------------------
+
+    def run(self):
+        self.a11y = Accessibility()
+        notes = Notifications()
+
+        log("1. First start: the default tunnel is saved, the tray icon is there and gray")
+        self.app = self.start_quillby("first")
+        saved = wait_for("the default tunnel in the settings file",
+                         lambda: tunnels_summary(self.config_home))
+        if saved != [("Tunnel", 8000)]:
+            raise JourneyFailure(f"first start saved {saved}, not the default tunnel")
+        wait_for("a gray tray icon", lambda: icon_colour() == "gray")
+        self.screenshot("first-start-gray-icon")
+
+        log("2. Open the window from the icon, start the tunnel, copy its URL")
+        self.open_window()
+        self.screenshot("window-open")
+        self.focus_named("Start", "push button")
+        key("space")
+        started = wait_for("the client for port 8000", lambda: [
+            c for c in self.children.alive() if c[1] == 8000])
+        first_child = started[0][0]
+        wait_for("a green tray icon", lambda: icon_colour() == "green")
+        notes.wait("'Tunnel' Active", URL)
+        wait_for("the URL in the window", lambda: self.a11y.find(self.app.pid, "Copy URL"))
+        self.screenshot("tunnel-active-green-icon")
+        self.focus_named("Copy URL", "push button")
+        key("space")
+        copied = wait_for("the URL on the clipboard", lambda: clipboard() == URL and URL)
+        log(f"   clipboard holds exactly {copied}")
+        self.screenshot("url-copied")
+
+        log("3. Change the port of the running tunnel to 3000")
+        self.focus_named("Port", "text")
+        key("ctrl+a")
+        type_text("3000")
+        key("Return")
+        restarted = wait_for("a client for port 3000", lambda: [
+            c for c in self.children.alive() if c[1] == 3000], timeout=10)
+        second_child = restarted[0][0]
+        wanted = [b"cloudflared", b"tunnel", b"--url", b"http://127.0.0.1:3000"]
+        command = cmdline(second_child)
+        if [os.path.basename(command[0])] + command[1:] != wanted:
+            raise JourneyFailure(f"the restarted client runs {command}")
+        if process_alive(first_child):
+            raise JourneyFailure("the client for port 8000 still runs after the restart")
+        wait_for("port 3000 in the settings file",
+                 lambda: tunnels_summary(self.config_home) == [("Tunnel", 3000)])
+        notes.wait("'Tunnel' Active", URL)
+        log(f"   /proc/{second_child}/cmdline: {b' '.join(command).decode()}")
+        self.screenshot("port-3000")
+
+        log("4. The client crashes with status 1")
+        os.kill(second_child, signal.SIGUSR1)
+        notes.wait("'Tunnel' Stopped", "Tunnel crashed (exit code: 1)")
+        wait_for("a gray tray icon after the crash", lambda: icon_colour() == "gray")
+        wait_for("the Start button again", lambda: self.a11y.find(self.app.pid, "Start"))
+        self.screenshot("crashed")
+
+        log("5. Rename, add a tunnel from the scanner, delete one, quit, start again")
+        self.focus_named("Name", "text")
+        key("ctrl+a")
+        type_text("Web app")
+        key("Return")
+        wait_for("the new name in the settings file",
+                 lambda: tunnels_summary(self.config_home) == [("Web app", 3000)])
+        self.screenshot("renamed")
+
+        port = self.listen_on_free_common_port()
+        if port:
+            self.focus_named("Scan Local Ports")
+            key("space")
+            self.focus_named("Scan ports")
+            key("space")
+            button = f"Add a tunnel for port {port}"
+            wait_for(f"the scanner to list port {port}",
+                     lambda: self.a11y.find(self.app.pid, button), timeout=10)
+            self.screenshot("scanner")
+            self.focus_named(button)
+            key("space")
+            expected = [("Web app", 3000), (f"Port {port}", port)]
+        else:
+            log("   SKIPPED adding from the scanner: all 18 common ports are taken on this "
+                "machine; adding with the + button instead")
+            self.focus_named("Add tunnel")
+            key("space")
+            expected = [("Web app", 3000), ("Tunnel", 8000)]
+        wait_for(f"{expected} in the settings file",
+                 lambda: tunnels_summary(self.config_home) == expected)
+        self.screenshot("two-tunnels")
+
+        self.focus("the delete button of 'Web app'",
+                   lambda n: n.name == "Delete tunnel" and self.row_name(n) == "Web app")
+        key("space")
+        left = expected[1:]
+        wait_for(f"only {left} in the settings file",
+                 lambda: tunnels_summary(self.config_home) == left)
+        kept = saved_tunnels(self.config_home)
+        self.screenshot("after-delete")
+
+        self.focus_named("Quit")
+        key("space")
+        status = self.wait_exit(self.app)
+        if status != 0:
+            raise JourneyFailure(f"quit ended quillby with status {status}")
+        survivors = self.children.alive()
+        if survivors:
+            raise JourneyFailure(f"client processes survived the quit: {survivors}")
+        if saved_tunnels(self.config_home) != kept:
+            raise JourneyFailure("the saved list changed on quit")
+        log(f"   quit with status 0; saved: {tunnels_summary(self.config_home)}")
+
+        launched_before = len(self.children.all())
+        self.app = self.start_quillby("second")
+        wait_for("a gray tray icon after the restart", lambda: icon_colour() == "gray")
+        self.open_window()
+        wait_for("the kept tunnel's row", lambda: self.a11y.find(self.app.pid, "Start"))
+        if self.a11y.find(self.app.pid, "Stop") or self.a11y.find(self.app.pid, "Running"):
+            raise JourneyFailure("a tunnel came up running after the restart")
+        if len(self.children.all()) != launched_before:
+            raise JourneyFailure("the restart launched a client")
+        if saved_tunnels(self.config_home) != kept:
+            raise JourneyFailure("the saved list changed on the restart")
+        names = [self.row_name(n) for n in self.a11y.showing(self.app.pid)
+                 if n.name == "Delete tunnel"]
+        if names != [kept[0]["name"]]:
+            raise JourneyFailure(f"after the restart the window lists {names}")
+        self.screenshot("restarted-all-stopped")
+
+        log("6. A second launch hands over to the running one and exits 0")
+        key("Escape")
+        wait_for("the window to close", lambda: not popup())
+        second = self.start_quillby("handover")
+        status = self.wait_exit(second)
+        if status != 0:
+            raise JourneyFailure(f"the second quillby exited with status {status}")
+        wait_for("the first quillby to show its window", popup)
+        if self.app.poll() is not None:
+            raise JourneyFailure("the first quillby ended")
+        self.screenshot("second-launch-shows-window")
+
+        self.app.terminate()
+        status = self.wait_exit(self.app)
+        if status != 0:
+            raise JourneyFailure(f"SIGTERM ended quillby with status {status}")
+        log("   SIGTERM: quillby quit with status 0")
+
+    def listen_on_free_common_port(self):
+        for port in COMMON_PORTS:
+            if port in (3000, 8000):
+                continue  # the tunnels' own ports would make the scene confusing
+            sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            try:
+                sock.bind(("127.0.0.1", port))
+                sock.listen(4)
+            except OSError:
+                sock.close()
+                continue
+            self.listener = sock
+            log(f"   listening on 127.0.0.1:{port} for the scanner")
+            return port
+        return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--quillby", required=True)
+    parser.add_argument("--client-dir", required=True)
+    parser.add_argument("--artifacts", required=True)
+    args = parser.parse_args()
+    args.quillby, args.client_dir, args.artifacts = (
+        os.path.abspath(p) for p in (args.quillby, args.client_dir, args.artifacts))
+
+    for path in FIXED_CLIENT_PATHS:
+        if os.path.exists(path):
+            log(f"SKIP: {path} exists and would be run instead of the stand-in client")
+            return SKIP
+    for var in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS"):
+        if not os.environ.get(var):
+            log(f"{var} is not set: run this inside scripts/desktop-session.sh")
+            return 2
+
+    shutil.rmtree(args.artifacts, ignore_errors=True)
+    os.makedirs(args.artifacts)
+    # Termination by CTest or the session script still runs the clean-up below.
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda s, _: sys.exit(128 + s))
+
+    journey = Journey(args)
+    started = time.monotonic()
+    try:
+        journey.run()
+    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
+        log(f"FAIL: {failure}")
+        journey.screenshot("failure")
+        return 1
+    finally:
+        journey.cleanup()
+    log(f"PASS in {time.monotonic() - started:.1f} s; screenshots in {args.artifacts}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
