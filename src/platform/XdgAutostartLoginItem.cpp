@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
 #include <algorithm>
 
 std::unique_ptr<LoginItem> createPlatformLoginItem() {
