@@ -455,7 +455,8 @@ class Journey:
 
     def open_window(self):
         icon = wait_for("the tray icon", tray_icon)
-        run("xdotool", "mousemove", "--sync", str(icon["x"] + icon["w"] // 2),
+        # Not --sync: it waits for a motion that never comes when the pointer is already there.
+        run("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
             str(icon["y"] + icon["h"] // 2), "click", "1")
         wait_for("the status window", popup)
         wait_for("the window's controls on the accessibility bus",
@@ -580,16 +581,23 @@ class Journey:
         wait_for(f"only {left} in the settings file",
                  lambda: tunnels_summary(self.config_home) == left)
         kept = saved_tunnels(self.config_home)
-        self.screenshot("after-delete")
+        # Quit with a tunnel running: its client must not outlive the application.
+        self.focus_named("Start", "push button")
+        key("space")
+        wait_for(f"the client for port {left[0][1]}",
+                 lambda: [c for c in self.children.alive() if c[1] == left[0][1]])
+        self.screenshot("after-delete-running")
 
         self.focus_named("Quit")
         key("space")
         status = self.wait_exit(self.app)
         if status != 0:
             raise JourneyFailure(f"quit ended quillby with status {status}")
-        survivors = self.children.alive()
-        if survivors:
-            raise JourneyFailure(f"client processes survived the quit: {survivors}")
+        try:
+            wait_for("every client to end with the application",
+                     lambda: not self.children.alive(), timeout=3)
+        except JourneyFailure:
+            raise JourneyFailure(f"clients survived the quit: {self.children.alive()}")
         if saved_tunnels(self.config_home) != kept:
             raise JourneyFailure("the saved list changed on quit")
         log(f"   quit with status 0; saved: {tunnels_summary(self.config_home)}")
