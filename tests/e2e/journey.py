@@ -413,6 +413,8 @@ class Journey:
 
     def screenshot(self, name):
         self.shot_index += 1
+        # Notifications already read would cover the tray's corner.
+        run("dunstctl", "close-all", check=False)
         time.sleep(0.3)  # let a layout that just changed reach the screen
         path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
         subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
