@@ -20,7 +20,7 @@ QString XdgAutostartLoginItem::entryPath() {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/autostart/quillby.desktop");
+    return config + QStringLiteral("/autostart/app.quillby.Quillby.desktop");
 }
 
 QString XdgAutostartLoginItem::quoteExecArgument(const QString& argument) {

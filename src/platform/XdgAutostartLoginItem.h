@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-// Login item on freedesktop desktops: an autostart entry, quillby.desktop, in
+// Login item on freedesktop desktops: an autostart entry, app.quillby.Quillby.desktop, in
 // $XDG_CONFIG_HOME/autostart (~/.config/autostart by default). The registration is whatever
 // that file says when asked: absent, Hidden=true or X-GNOME-Autostart-enabled=false mean off.
 class XdgAutostartLoginItem : public LoginItem {

@@ -75,7 +75,8 @@ private slots:
         QVERIFY(tunnel.isConnecting());
         QVERIFY(!tunnel.tunnelURL());
         const qint64 pid = tunnel.childPid();
-        QCOMPARE(processCommandLine(pid),
+        // Read until the exec has settled: /proc shows no command line in between.
+        QTRY_COMPARE(processCommandLine(pid),
                  fakeClientPath() + QStringLiteral(" tunnel --url http://127.0.0.1:3000"));
 
         tunnel.start(); // already running: nothing happens
@@ -231,8 +232,8 @@ private slots:
         QVERIFY(elapsed.elapsed() >= TunnelInstance::restartDelayMs - 50);
         QVERIFY(!processAlive(oldPid));
         QVERIFY(tunnel.isRunning());
-        QVERIFY(processCommandLine(tunnel.childPid())
-                    .endsWith(QStringLiteral("http://127.0.0.1:4000")));
+        QTRY_VERIFY(processCommandLine(tunnel.childPid())
+                        .endsWith(QStringLiteral("http://127.0.0.1:4000")));
         QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
         qunsetenv("FAKE_CF_IGNORE_TERM");
         ::kill(static_cast<pid_t>(tunnel.childPid()), SIGKILL);

@@ -56,7 +56,7 @@ private slots:
     void onAndOff() {
         XdgAutostartLoginItem item({QStringLiteral("/usr/bin/quillby")});
         QCOMPARE(XdgAutostartLoginItem::entryPath(),
-                 m_home->configHome() + QStringLiteral("/autostart/quillby.desktop"));
+                 m_home->configHome() + QStringLiteral("/autostart/app.quillby.Quillby.desktop"));
         QVERIFY(!item.isEnabled());
         QVERIFY(item.setEnabled(false)); // nothing to remove is fine
         QVERIFY(item.setEnabled(true));
@@ -66,7 +66,7 @@ private slots:
         validate();
         // Written by renaming a finished file: no temporary is left beside it.
         QCOMPARE(QDir(m_home->configHome() + QStringLiteral("/autostart")).entryList(QDir::Files),
-                 QStringList{QStringLiteral("quillby.desktop")});
+                 QStringList{QStringLiteral("app.quillby.Quillby.desktop")});
         QVERIFY(item.setEnabled(false));
         QVERIFY(!QFile::exists(XdgAutostartLoginItem::entryPath()));
         QVERIFY(!item.isEnabled());
@@ -75,10 +75,10 @@ private slots:
     void defaultsToDotConfigWithoutXdgConfigHome() {
         qunsetenv("XDG_CONFIG_HOME");
         QCOMPARE(XdgAutostartLoginItem::entryPath(),
-                 m_home->path() + QStringLiteral("/.config/autostart/quillby.desktop"));
+                 m_home->path() + QStringLiteral("/.config/autostart/app.quillby.Quillby.desktop"));
         qputenv("XDG_CONFIG_HOME", "relative/ignored");
         QCOMPARE(XdgAutostartLoginItem::entryPath(),
-                 m_home->path() + QStringLiteral("/.config/autostart/quillby.desktop"));
+                 m_home->path() + QStringLiteral("/.config/autostart/app.quillby.Quillby.desktop"));
     }
 
     void execIsQuoted_data() {

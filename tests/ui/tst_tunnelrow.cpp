@@ -238,7 +238,7 @@ private slots:
         QCOMPARE(m_configChanges, 2);
         QCOMPARE(m_instance->config().port, qint64(3000));
         QTRY_VERIFY_WITH_TIMEOUT(m_instance->hasChild() && m_instance->childPid() != pid, slow);
-        QVERIFY(
+        QTRY_VERIFY(
             processCommandLine(m_instance->childPid()).endsWith(QStringLiteral("127.0.0.1:3000")));
         QTRY_COMPARE_WITH_TIMEOUT(m_instance->tunnelURLText(), fakeUrl, slow);
     }
