@@ -224,6 +224,46 @@ void StatusMenuView::syncRows() {
     updateListHeight();
 }
 
+namespace {
+
+// Focusable widgets in the order their layouts show them, top to bottom, left to right.
+void collectTabStops(const QLayout* layout, const QWidget* root, QList<QWidget*>& stops) {
+    for (int i = 0; layout && i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (const QLayout* inner = item->layout()) {
+            collectTabStops(inner, root, stops);
+            continue;
+        }
+        QWidget* widget = item->widget();
+        if (!widget || !widget->isVisibleTo(root))
+            continue;
+        if (auto* scroll = qobject_cast<QScrollArea*>(widget)) {
+            if (scroll->widget())
+                collectTabStops(scroll->widget()->layout(), root, stops);
+            continue;
+        }
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled())
+            stops << widget;
+        collectTabStops(widget->layout(), root, stops);
+    }
+}
+
+} // namespace
+
+bool StatusMenuView::focusNextPrevChild(bool next) {
+    // Rows and scanner results come and go after the controls below them were made, so the
+    // creation-ordered focus chain would send Tab to Quit before the rows. Tab follows the eye.
+    QList<QWidget*> stops;
+    collectTabStops(layout(), this, stops);
+    if (stops.isEmpty())
+        return QWidget::focusNextPrevChild(next);
+    const qsizetype at = stops.indexOf(QApplication::focusWidget());
+    const qsizetype count = stops.size();
+    const qsizetype to = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    stops[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 void StatusMenuView::updateHeader() {
     const bool running = m_store->hasRunningTunnel();
     m_activeCount->setVisible(running);

@@ -151,6 +151,38 @@ private slots:
         QCOMPARE(rows().back()->instance(), m_store->instances().back());
     }
 
+    void tabFollowsTheVisualOrder() {
+        // Rows added after the window was built still come before the controls below them.
+        m_store->addTunnel(QStringLiteral("Second"), 3000);
+        showView();
+        m_store->addTunnel(QStringLiteral("Third"), 3001);
+        QTRY_COMPARE(rows().size(), 3);
+        m_view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+        auto* add = child<QToolButton>("addButton");
+        add->setFocus(Qt::TabFocusReason);
+        QList<QWidget*> visited;
+        for (int i = 0; i < 40 && !visited.contains(QApplication::focusWidget()); ++i) {
+            visited << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(QApplication::focusWidget(), add); // round and back to the start
+        QList<qsizetype> order;
+        for (TunnelRowView* row : rows()) {
+            order << visited.indexOf(row->findChild<QLineEdit*>(QStringLiteral("nameField")))
+                  << visited.indexOf(row->findChild<QLineEdit*>(QStringLiteral("portField")))
+                  << visited.indexOf(row->findChild<QToolButton*>(QStringLiteral("deleteButton")));
+        }
+        order << visited.indexOf(child<QCheckBox>("launchAtLogin"))
+              << visited.indexOf(child<QToolButton>("quitButton"));
+        QVERIFY(!order.contains(-1));
+        QVERIFY(std::is_sorted(order.begin(), order.end()));
+
+        // Shift+Tab walks back the same way.
+        QTest::keyClick(add, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), visited.back());
+    }
+
     void listStopsGrowingAtItsLimit() {
         showView();
         for (int i = 0; i < 12; ++i)
