@@ -41,8 +41,13 @@ Xvfb -displayfd "$displayfd" -screen 0 "${size}x24" -nolisten tcp -noreset \
     >"$session_dir/xvfb.log" 2>&1 &
 pids+=($!)
 display=""
-for _ in $(seq 100); do
-    read -r -t 0.1 -u "$displayfd" display && break || true
+for _ in $(seq 300); do
+    # A time-out keeps what was read so far: a busy machine may deliver half a line.
+    if read -r -t 0.1 -u "$displayfd" part; then
+        display+=$part
+        break
+    fi
+    display+=$part
     kill -0 "${pids[0]}" 2>/dev/null || { cat "$session_dir/xvfb.log" >&2; exit 1; }
 done
 [ -n "$display" ] || { echo "Xvfb did not start" >&2; exit 1; }

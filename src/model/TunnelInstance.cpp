@@ -10,7 +10,9 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     if (!m_services.findClient)
         m_services.findClient = findCloudflared;
 
+    // Precise: a coarse timer may fire up to 5% early, and both delays are promises.
     m_killTimer.setSingleShot(true);
+    m_killTimer.setTimerType(Qt::PreciseTimer);
     m_killTimer.setInterval(killGraceMs);
     connect(&m_killTimer, &QTimer::timeout, this, [this] {
         if (hasChild()) {
@@ -20,6 +22,7 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     });
 
     m_restartTimer.setSingleShot(true);
+    m_restartTimer.setTimerType(Qt::PreciseTimer);
     m_restartTimer.setInterval(restartDelayMs);
     connect(&m_restartTimer, &QTimer::timeout, this, [this] {
         // The old child may still be on its way out: start once its exit has been handled.
