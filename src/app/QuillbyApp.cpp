@@ -11,18 +11,14 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     : QObject(parent)
     , m_parts(std::move(parts)) {
     if (!m_parts.findClient)
         m_parts.findClient = [] { return findCloudflared(); };
-    // Asked once; tunnels post their notifications whatever the answer.
-    m_notificationsAvailable = m_parts.notifier && m_parts.notifier->isAvailable();
-
     m_store = new TunnelStore(m_parts.settings, {m_parts.findClient, m_parts.notifier}, this);
-    auto* view = new StatusMenuView(m_store, m_parts.loginItem, m_parts.findClient);
-    m_window = new StatusWindow(view);
     m_quit = new QuitSequence(m_store, this);
 
     m_tray = new QSystemTrayIcon(this);
@@ -36,13 +32,25 @@ QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
-                    m_window->toggleAt(trayAnchor());
+                    window()->toggleAt(trayAnchor());
             });
-    connect(view, &StatusMenuView::quitRequested, this, &QuillbyApp::quit);
     connect(m_store, &TunnelStore::changed, this, &QuillbyApp::updateTrayIcon);
     connect(m_store, &TunnelStore::instancesChanged, this, &QuillbyApp::updateTrayIcon);
     connect(m_quit, &QuitSequence::finished, this, &QuillbyApp::finished);
     updateTrayIcon();
+    // Asked once, after start-up; tunnels post their notifications whatever the answer.
+    QTimer::singleShot(0, this, [this] {
+        m_notificationsAvailable = m_parts.notifier && m_parts.notifier->isAvailable();
+    });
+}
+
+StatusWindow* QuillbyApp::window() {
+    if (!m_window) {
+        auto* view = new StatusMenuView(m_store, m_parts.loginItem, m_parts.findClient);
+        m_window = new StatusWindow(view);
+        connect(view, &StatusMenuView::quitRequested, this, &QuillbyApp::quit);
+    }
+    return m_window;
 }
 
 QuillbyApp::~QuillbyApp() {
@@ -58,7 +66,7 @@ void QuillbyApp::start() {
     // The icon is shown even without a tray host: one that starts later picks it up.
     m_tray->show();
     if (!hasTray()) {
-        m_window->setMode(StatusWindow::Mode::Window);
+        window()->setMode(StatusWindow::Mode::Window);
         m_window->present();
     }
 }
@@ -66,7 +74,7 @@ void QuillbyApp::start() {
 void QuillbyApp::showWindow() {
     if (m_quit->isStarted())
         return;
-    m_window->setMode(hasTray() ? StatusWindow::Mode::Popup : StatusWindow::Mode::Window);
+    window()->setMode(hasTray() ? StatusWindow::Mode::Popup : StatusWindow::Mode::Window);
     if (m_window->mode() == StatusWindow::Mode::Popup && m_window->isVisible())
         m_window->raise();
     else if (m_window->mode() == StatusWindow::Mode::Popup)
@@ -76,7 +84,8 @@ void QuillbyApp::showWindow() {
 }
 
 void QuillbyApp::quit() {
-    m_window->hide();
+    if (m_window)
+        m_window->hide();
     m_quit->start();
 }
 

@@ -40,7 +40,8 @@ public:
     void quit();
 
     TunnelStore* store() const { return m_store; }
-    StatusWindow* window() const { return m_window; }
+    // The status window, built the first time it is needed: start-up only shows the icon.
+    StatusWindow* window();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     bool hasTray() const;
     // Whether a notification server was there at start (informative only).
@@ -55,7 +56,7 @@ private:
 
     Parts m_parts;
     TunnelStore* m_store;
-    StatusWindow* m_window;
+    StatusWindow* m_window = nullptr;
     QSystemTrayIcon* m_tray;
     QMenu* m_menu;
     QuitSequence* m_quit;

@@ -1,5 +1,5 @@
-// The application as main() assembles it (single instance, signal watcher, settings in the
-// user's config folder, platform notifier and login item, QuillbyApp), with two additions a
+// The application's session exactly as the app runs it (single instance, signal watcher,
+// settings in the user's config folder, platform notifier and login item), with two additions a
 // fault test needs from outside: start every tunnel at launch, and report what was built.
 //
 //   fault_driver app [--start-all]   runs the app; prints one line per tunnel
@@ -10,11 +10,8 @@
 //
 // The client is found as the app finds it (PATH).
 #include "app/QuillbyApp.h"
-#include "app/SignalWatcher.h"
-#include "app/SingleInstance.h"
+#include "app/Session.h"
 #include "model/TunnelStore.h"
-#include "platform/LoginItem.h"
-#include "platform/Notifier.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -31,36 +28,21 @@ void setIdentity() {
 
 int runApp(int argc, char* argv[], bool startAll) {
     QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    SingleInstance instance;
-    if (!instance.claim()) {
-        std::fputs("fault_driver: another instance runs\n", stderr);
-        return 1;
-    }
-    SignalWatcher signalWatcher;
-
-    QSettings settings;
-    const auto notifier = createPlatformNotifier();
-    const auto loginItem = createPlatformLoginItem();
-    QuillbyApp quillby({&settings, notifier.get(), loginItem.get(), {}});
-    QObject::connect(&signalWatcher, &SignalWatcher::received, &quillby, &QuillbyApp::quit);
-    QObject::connect(&quillby, &QuillbyApp::finished, &app, [] { QCoreApplication::exit(0); });
-    quillby.start();
-
-    QTextStream out(stdout);
-    for (TunnelInstance* tunnel : quillby.store()->instances()) {
-        out << "tunnel " << tunnel->id().toString(QUuid::WithoutBraces) << ' '
-            << tunnel->config().port << ' ' << tunnel->config().name << '\n';
-    }
-    if (startAll) {
+    return runSession([startAll](QuillbyApp& quillby) {
+        QTextStream out(stdout);
         for (TunnelInstance* tunnel : quillby.store()->instances()) {
-            tunnel->start();
-            if (tunnel->hasChild())
-                out << "child " << tunnel->childPid() << '\n';
+            out << "tunnel " << tunnel->id().toString(QUuid::WithoutBraces) << ' '
+                << tunnel->config().port << ' ' << tunnel->config().name << '\n';
         }
-    }
-    out << "ready" << Qt::endl;
-    return QApplication::exec();
+        if (startAll) {
+            for (TunnelInstance* tunnel : quillby.store()->instances()) {
+                tunnel->start();
+                if (tunnel->hasChild())
+                    out << "child " << tunnel->childPid() << '\n';
+            }
+        }
+        out << "ready" << Qt::endl;
+    });
 }
 
 int runSaves(int argc, char* argv[]) {

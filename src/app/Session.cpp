@@ -1,0 +1,38 @@
+#include "app/Session.h"
+
+#include "app/QuillbyApp.h"
+#include "app/SignalWatcher.h"
+#include "app/SingleInstance.h"
+#include "platform/LoginItem.h"
+#include "platform/Notifier.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <cstdio>
+
+int runSession(const std::function<void(QuillbyApp&)>& started) {
+    // A tray application: closing the window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance;
+    if (!instance.claim()) {
+        if (instance.handOver())
+            return 0;
+        std::fputs("quillby: another instance holds the lock but does not answer\n", stderr);
+        return 1;
+    }
+    // Installed before the tunnels can start, so a logout never leaves one behind.
+    SignalWatcher signalWatcher;
+
+    QSettings settings;
+    const auto notifier = createPlatformNotifier();
+    const auto loginItem = createPlatformLoginItem();
+    QuillbyApp quillby({&settings, notifier.get(), loginItem.get(), {}});
+    QObject::connect(&instance, &SingleInstance::showRequested, &quillby, &QuillbyApp::showWindow);
+    QObject::connect(&signalWatcher, &SignalWatcher::received, &quillby, &QuillbyApp::quit);
+    QObject::connect(&quillby, &QuillbyApp::finished, qApp, [] { QCoreApplication::exit(0); });
+    quillby.start();
+    if (started)
+        started(quillby);
+    return QApplication::exec();
+}
