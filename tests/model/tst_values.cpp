@@ -11,28 +11,18 @@ class TestValues : public QObject {
 
 private slots:
     void recordRoundTripsThroughJson() {
+        for (qint64 port : {qint64(8080), std::numeric_limits<qint64>::min(),
+                            std::numeric_limits<qint64>::max()}) {
+            const TunnelConfig record = TunnelConfig::create(QString(), port);
+            QCOMPARE(decodeTunnelConfigs(encodeTunnelConfigs({record})).value(), QList{record});
+        }
         const TunnelConfig config = TunnelConfig::create(QStringLiteral("Wéb ✓"), 8080);
-        const auto decoded = TunnelConfig::fromJson(config.toJson());
-        QVERIFY(decoded);
-        QCOMPARE(*decoded, config);
-        QCOMPARE(decoded->port, qint64(8080));
+        QCOMPARE(TunnelConfig::fromJson(config.toJson()).value(), config);
 
         const QString idText = config.toJson().value(QStringLiteral("id")).toString();
         QCOMPARE(idText.size(), 36);
         QCOMPARE(idText, idText.toUpper());
         QVERIFY(!idText.startsWith(QLatin1Char('{')));
-    }
-
-    void emptyNameAndExtremePortsSurvive() {
-        for (qint64 port : {qint64(0), qint64(-1), std::numeric_limits<qint64>::max(),
-                            std::numeric_limits<qint64>::min()}) {
-            const TunnelConfig config = TunnelConfig::create(QString(), port);
-            const QByteArray saved = encodeTunnelConfigs({config});
-            const auto back = decodeTunnelConfigs(saved);
-            QVERIFY2(back && back->size() == 1, saved.constData());
-            QCOMPARE(back->first().port, port);
-            QCOMPARE(back->first().name, QString());
-        }
     }
 
     void decodingRequiresEveryKeyWithItsType_data() {
@@ -75,13 +65,12 @@ private slots:
         QCOMPARE(bool(list), decodes);
     }
 
-    void lowerCaseIdIsTheSameTunnelAndIsWrittenUpperCase() {
+    void lowerCaseIdIsWrittenUpperCase() {
         const auto lower = TunnelConfig::fromJson(
             QJsonDocument::fromJson(
                 "{\"id\":\"5b4e2e1c-6a43-4f77-9d0b-3c2f7a9e8d11\",\"name\":\"a\",\"port\":1}")
                 .object());
-        QVERIFY(lower);
-        QCOMPARE(lower->toJson().value(QStringLiteral("id")).toString(),
+        QCOMPARE(lower.value().toJson().value(QStringLiteral("id")).toString(),
                  QStringLiteral("5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11"));
     }
 
