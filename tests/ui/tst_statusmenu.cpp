@@ -1,11 +1,17 @@
-// The status window's content on a real store: header count, empty state, add and delete, the
-// missing-client alert and its copy action, the list's height limit, Launch at Login with the
-// real autostart entry, and the scanner section turning a listening port into "Port N".
+// The status window on a real store and the stand-in client: a tunnel row's three states and
+// its name and port commits with their silent reverts (the port rule itself is in tst_values),
+// header count, empty state, add and delete, Tab order, the missing-client alert and its copy
+// action, Launch at Login with the real autostart entry, and the scanner panel's states on real
+// listeners of ephemeral ports, its "+ Tunnel" adding "Port N".
 #include "TestSupport.h"
+#include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
 #include "platform/XdgAutostartLoginItem.h"
+#include "ui/BusySpinner.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PortScannerSection.h"
 #include "ui/PortScannerView.h"
+#include "ui/StatusDot.h"
 #include "ui/StatusMenuView.h"
 #include "ui/Theme.h"
 #include "ui/TunnelRowView.h"
@@ -19,7 +25,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
@@ -27,293 +33,328 @@
 using namespace TestSupport;
 
 namespace {
-
 constexpr int slow = 15000;
-
+const QString fakeUrl = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
 } // namespace
+
+// The children shown, top to bottom.
+template <typename T> QList<T*> shownChildren(QObject* in, const QString& name = {}) {
+    QList<T*> list = in->findChildren<T*>(name);
+    list.removeIf([](QWidget* w) { return w->isHidden(); });
+    std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+    return list;
+}
+
+// A window on a store in a home of its own, torn down in reverse order.
+struct Fixture {
+    TempHome home;
+    std::unique_ptr<QSettings> settings = home.settings();
+    TunnelStore store{settings.get(), {fakeClientLocator(), nullptr}};
+    XdgAutostartLoginItem loginItem{{QStringLiteral("/opt/Quillby/quillby")}};
+    ClientLocator findClient = fakeClientLocator();
+    StatusMenuView view{&store, &loginItem, [this] { return findClient(); }};
+};
 
 class TestStatusMenu : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<TunnelStore> m_store;
-    std::unique_ptr<XdgAutostartLoginItem> m_loginItem;
-    std::unique_ptr<StatusMenuView> m_view;
-    bool m_clientInstalled = true;
+    std::unique_ptr<Fixture> m_f;
 
-    template <typename T> T* child(const char* name) {
-        T* found = m_view->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no child %s", name);
-        return found;
+    template <typename T = QWidget> T* child(const char* name, QObject* in = nullptr) {
+        T* found = (in ? in : &m_f->view)->findChild<T*>(QLatin1String(name));
+        return found ? found : (qFatal("no child %s", name), nullptr);
     }
-    QList<TunnelRowView*> rows() {
-        QList<TunnelRowView*> visible;
-        for (auto* row : m_view->findChildren<TunnelRowView*>()) {
-            if (!row->isHidden())
-                visible << row;
-        }
-        std::sort(visible.begin(), visible.end(),
-                  [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
-        return visible;
-    }
-    QMessageBox* alert() { return m_view->cloudflaredMissingAlert(); }
-
+    QList<TunnelRowView*> rows() { return shownChildren<TunnelRowView>(&m_f->view); }
+    QMessageBox* alert() { return m_f->view.cloudflaredMissingAlert(); }
     void showView() {
-        m_view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_f->view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m_f->view));
     }
-
-    void stopAllAndWait() {
-        m_store->stopAll();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_store->hasLiveChildren(), slow);
+    // A row's dot colour, the info lines shown, and its button: green "Start" or red "Stop".
+    void checkState(QWidget* row, Theme::Named dot, bool connecting, bool url) {
+        const bool running = dot != Theme::Named::Gray;
+        auto* button = child<QToolButton>("startStopButton", row);
+        QCOMPARE(child<StatusDot>("statusDot", row)->color(), Theme::named(dot, row->palette()));
+        QCOMPARE(child<StatusDot>("statusDot", row)->isAnimating(), connecting);
+        QCOMPARE(child("connectingLine", row)->isVisible(), connecting);
+        QCOMPARE(child("urlLine", row)->isVisible(), url);
+        QCOMPARE(button->text(), running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+        QCOMPARE(button->palette().color(QPalette::ButtonText),
+                 Theme::named(running ? Theme::Named::Red : Theme::Named::Green, row->palette()));
     }
 
 private slots:
     void init() {
         qunsetenv("FAKE_CF_MODE");
-        m_clientInstalled = true;
-        m_home = std::make_unique<TempHome>();
-        m_settings = m_home->settings();
-        m_store = std::make_unique<TunnelStore>(
-            m_settings.get(), TunnelInstance::Services{fakeClientLocator(), nullptr});
-        m_loginItem = std::make_unique<XdgAutostartLoginItem>(
-            QStringList{QStringLiteral("/opt/Quillby/quillby")});
-        m_view = std::make_unique<StatusMenuView>(m_store.get(), m_loginItem.get(), [this] {
-            return m_clientInstalled ? std::optional<QString>(fakeClientPath()) : std::nullopt;
-        });
+        m_f = std::make_unique<Fixture>();
     }
     void cleanup() {
-        if (m_store)
-            stopAllAndWait();
-        m_view.reset();
-        m_store.reset();
-        m_settings.reset();
-        m_home.reset();
+        m_f->store.stopAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_f->store.hasLiveChildren(), slow);
+        m_f.reset();
+    }
+
+    void rowStates() {
+        showView();
+        TunnelRowView* row = rows().front();
+        auto* startStop = child<QToolButton>("startStopButton", row);
+        auto* dot = child<StatusDot>("statusDot", row);
+        checkState(row, Theme::Named::Gray, false, false);
+
+        // Connecting: a child that never prints its URL; the dot pulses between 1.0 and 0.7.
+        qputenv("FAKE_CF_MODE", "no-url");
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->isConnecting(), slow);
+        checkState(row, Theme::Named::Orange, true, false);
+        QVERIFY(child<BusySpinner>("connectingSpinner", row)->isAnimating());
+        qreal low = 1, high = 0;
+        for (int i = 0; i < 40; ++i, QTest::qWait(50))
+            low = qMin(low, dot->opacity()), high = qMax(high, dot->opacity());
+        QVERIFY2(low >= StatusDot::pulseLowOpacity - 0.001 && low < 0.8 && high > 0.9 && high <= 1,
+                 qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
+
+        // Stopped again: the idle row runs no animation and is at full opacity.
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isRunning(), slow);
+        checkState(row, Theme::Named::Gray, false, false);
+        QCOMPARE(dot->opacity(), 1.0);
+
+        // Running: the URL on one line, middle-elided and selectable, and its copy button.
+        qunsetenv("FAKE_CF_MODE");
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(row->instance()->tunnelURLText(), fakeUrl, slow);
+        checkState(row, Theme::Named::Green, false, true);
+        auto* label = child<ElidedLabel>("urlLabel", row);
+        QCOMPARE(label->fullText(), fakeUrl);
+        QTRY_VERIFY(label->text().contains(QChar(0x2026)));
+        QVERIFY(label->text().startsWith(QStringLiteral("http")) && label->text().endsWith("com"));
+        QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+        auto* copy = child<QToolButton>("copyButton", row);
+        QCOMPARE(copy->toolTip(), QStringLiteral("Copy URL"));
+        QApplication::clipboard()->setText(QStringLiteral("something else"));
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), fakeUrl);
+    }
+
+    void rowCommit_data() {
+        QTest::addColumn<bool>("port");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored"); // the name or port afterwards
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("key"); // committed on Return only
+        const auto row = [](const char* tag, bool port, QString typed, QString stored,
+                            bool accepted, int key = Qt::Key_Return) {
+            QTest::newRow(tag) << port << typed << stored << accepted << key;
+        };
+        row("name trimmed", false, "\t Api  ", "Api", true);
+        row("only blanks", false, " \t \t", "Tunnel", false);
+        row("plus sign", true, "+8080", "8080", true);
+        row("too high", true, "65536", "8000", false);
+        row("space before", true, " 8080", "8000", false);
+        row("name left by Tab", false, "Draft", "Tunnel", false, Qt::Key_Tab);
+        row("port left by Tab", true, "3000", "8000", false, Qt::Key_Tab);
+    }
+    void rowCommit() {
+        QFETCH(bool, port);
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        QFETCH(bool, accepted);
+        QFETCH(int, key);
+        showView();
+        auto* edit = child<QLineEdit>(port ? "portField" : "nameField", rows().front());
+        edit->setFocus();
+        edit->setText(typed);
+        QTest::keyClick(edit, Qt::Key(key));
+        const TunnelConfig& config = m_f->store.instances().front()->config();
+        QCOMPARE(port ? QString::number(config.port) : config.name, stored);
+        // Saved at once.
+        const QByteArray saved = m_f->settings->value(SettingsKeys::tunnelConfigs).toByteArray();
+        QCOMPARE(decodeTunnelConfigs(saved).value().front(), config);
+        // An accepted edit or a draft stays as typed; a rejected one shows the stored value again.
+        QCOMPARE(edit->text(), accepted || key == Qt::Key_Tab ? typed : stored);
     }
 
     void headerCountsRunningTunnels() {
-        m_store->addTunnel(QStringLiteral("Second"), 3000);
+        m_f->store.addTunnel(QStringLiteral("Second"), 3000);
         showView();
         auto* count = child<QLabel>("activeCountLabel");
-        QCOMPARE(child<QLabel>("titleLabel")->text(), QStringLiteral("Tunnels"));
         QVERIFY(count->isHidden());
         QCOMPARE(child<QToolButton>("addButton")->toolTip(), QStringLiteral("Add tunnel"));
-
-        for (TunnelInstance* tunnel : m_store->instances())
+        for (TunnelInstance* tunnel : m_f->store.instances())
             tunnel->start();
-        QTRY_VERIFY(count->isVisible());
-        QCOMPARE(count->text(), QStringLiteral("2 active"));
+        QTRY_COMPARE(count->text(), QStringLiteral("2 active"));
+        QVERIFY(count->isVisible());
         QCOMPARE(count->palette().color(QPalette::WindowText),
-                 Theme::named(Theme::Named::Green, m_view->palette()));
-
+                 Theme::named(Theme::Named::Green, m_f->view.palette()));
         // The count stays until the last running tunnel's exit has been handled.
-        m_store->instances().front()->stop();
+        m_f->store.instances().front()->stop();
         QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("1 active"), slow);
-        m_store->instances().back()->stop();
+        m_f->store.instances().back()->stop();
         QTRY_VERIFY_WITH_TIMEOUT(count->isHidden(), slow);
+        QVERIFY(!alert()); // the client is installed
     }
 
     void emptyStateAddAndDelete() {
         showView();
-        // The default tunnel is listed, followed by its divider.
-        QCOMPARE(rows().size(), 1);
-        QVERIFY(child<QWidget>("emptyState")->isHidden());
-
-        QTest::mouseClick(rows().front()->findChild<QToolButton*>(QStringLiteral("deleteButton")),
-                          Qt::LeftButton);
-        QVERIFY(m_store->instances().empty());
+        QCOMPARE(rows().size(), 1); // the default tunnel
+        QVERIFY(child("emptyState")->isHidden());
+        QTest::mouseClick(child<QToolButton>("deleteButton", rows().front()), Qt::LeftButton);
         QTRY_COMPARE(rows().size(), 0);
-        QVERIFY(child<QWidget>("emptyState")->isVisible());
-        QVERIFY(child<QScrollArea>("tunnelList")->isHidden());
-        const QStringList texts = [this] {
-            QStringList all;
-            for (auto* label : child<QWidget>("emptyState")->findChildren<QLabel*>())
-                all << label->text();
-            return all;
-        }();
-        QVERIFY(texts.contains(QStringLiteral("No tunnels configured")));
-        QVERIFY(texts.contains(QStringLiteral("Tap + to add one")));
+        QStringList texts;
+        for (auto* label : child("emptyState")->findChildren<QLabel*>())
+            texts << label->text();
+        QVERIFY(texts.contains("No tunnels configured") && texts.contains("Tap + to add one"));
 
         QTest::mouseClick(child<QToolButton>("addButton"), Qt::LeftButton);
-        QCOMPARE(m_store->instances().size(), size_t(1));
-        QCOMPARE(m_store->instances().front()->config().name, QStringLiteral("Tunnel"));
-        QCOMPARE(m_store->instances().front()->config().port, qint64(8000));
+        QCOMPARE(m_f->store.instances().size(), size_t(1));
         QTRY_COMPARE(rows().size(), 1);
-        QVERIFY(child<QWidget>("emptyState")->isHidden());
-        QCOMPARE(rows().front()->findChild<QLineEdit*>(QStringLiteral("nameField"))->text(),
-                 QStringLiteral("Tunnel"));
+        QVERIFY(child("emptyState")->isHidden());
+        // Fields are refilled from the configuration each time the window is shown.
+        auto* name = child<QLineEdit>("nameField", rows().front());
+        name->setText(QStringLiteral("Unsaved"));
+        m_f->view.hide();
+        m_f->view.show();
+        QCOMPARE(name->text(), QStringLiteral("Tunnel"));
 
-        // Rows follow the list's order.
-        m_store->addTunnel(QStringLiteral("Last"), 9000);
-        QTRY_COMPARE(rows().size(), 2);
-        QCOMPARE(rows().back()->instance(), m_store->instances().back());
+        // Rows follow the list's order; the list stops growing at its limit.
+        for (int i = 0; i < 12; ++i)
+            m_f->store.addTunnel(QStringLiteral("T%1").arg(i), 3000 + i);
+        QTRY_COMPARE(rows().size(), 13);
+        QCOMPARE(rows().back()->instance(), m_f->store.instances().back());
+        QTRY_COMPARE(child("tunnelList")->height(), StatusMenuView::maxListHeight);
+        QCOMPARE(m_f->view.width(), StatusMenuView::windowWidth);
     }
 
     void tabFollowsTheVisualOrder() {
         // Rows added after the window was built still come before the controls below them.
-        m_store->addTunnel(QStringLiteral("Second"), 3000);
         showView();
-        m_store->addTunnel(QStringLiteral("Third"), 3001);
-        QTRY_COMPARE(rows().size(), 3);
-        m_view->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
-        auto* add = child<QToolButton>("addButton");
-        add->setFocus(Qt::TabFocusReason);
+        m_f->store.addTunnel(QStringLiteral("Second"), 3000);
+        QTRY_COMPARE(rows().size(), 2);
+        m_f->view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_f->view));
+        child("addButton")->setFocus(Qt::TabFocusReason);
         QList<QWidget*> visited;
         for (int i = 0; i < 40 && !visited.contains(QApplication::focusWidget()); ++i) {
             visited << QApplication::focusWidget();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(QApplication::focusWidget(), add); // round and back to the start
+        QCOMPARE(QApplication::focusWidget(), child("addButton")); // round and back
         QList<qsizetype> order;
         for (TunnelRowView* row : rows()) {
-            order << visited.indexOf(row->findChild<QLineEdit*>(QStringLiteral("nameField")))
-                  << visited.indexOf(row->findChild<QLineEdit*>(QStringLiteral("portField")))
-                  << visited.indexOf(row->findChild<QToolButton*>(QStringLiteral("deleteButton")));
+            for (const char* name : {"nameField", "portField", "deleteButton"})
+                order << visited.indexOf(child(name, row));
         }
-        order << visited.indexOf(child<QCheckBox>("launchAtLogin"))
-              << visited.indexOf(child<QToolButton>("quitButton"));
-        QVERIFY(!order.contains(-1));
-        QVERIFY(std::is_sorted(order.begin(), order.end()));
-
-        // Shift+Tab walks back the same way.
-        QTest::keyClick(add, Qt::Key_Backtab);
+        order << visited.indexOf(child("launchAtLogin")) << visited.indexOf(child("quitButton"));
+        QVERIFY(!order.contains(-1) && std::is_sorted(order.begin(), order.end()));
+        QTest::keyClick(child("addButton"), Qt::Key_Backtab); // and back the same way
         QCOMPARE(QApplication::focusWidget(), visited.back());
     }
 
-    void listStopsGrowingAtItsLimit() {
-        showView();
-        for (int i = 0; i < 12; ++i)
-            m_store->addTunnel(QStringLiteral("T%1").arg(i), 3000 + i);
-        QTRY_COMPARE(child<QScrollArea>("tunnelList")->height(), StatusMenuView::maxListHeight);
-        QCOMPARE(m_view->width(), StatusMenuView::windowWidth);
-    }
-
     void missingClientAlertOnShowAndAdd() {
-        m_clientInstalled = false;
+        m_f->findClient = missingClientLocator();
         showView();
         QTRY_VERIFY(alert() && alert()->isVisible());
-        QCOMPARE(alert()->informativeText(),
-                 QStringLiteral("cloudflared is not installed.\nInstall it with: "
-                                "brew install cloudflared"));
         QCOMPARE(alert()->windowTitle(), QStringLiteral("cloudflared not found"));
-        alert()->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        QCOMPARE(alert()->informativeText(),
+                 QStringLiteral("cloudflared is not installed.\n"
+                                "Install it with: brew install cloudflared"));
+        child<QPushButton>("okButton", alert())->click();
         QTRY_VERIFY(!alert());
 
-        // The add button raises it again and adds nothing.
-        const size_t before = m_store->instances().size();
+        // The add button raises it again and adds nothing; its copy action fills the clipboard.
         QTest::mouseClick(child<QToolButton>("addButton"), Qt::LeftButton);
         QTRY_VERIFY(alert() && alert()->isVisible());
-        QCOMPARE(m_store->instances().size(), before);
-
+        QCOMPARE(m_f->store.instances().size(), size_t(1));
         QApplication::clipboard()->setText(QStringLiteral("previous"));
-        auto* copy = alert()->findChild<QPushButton*>(QStringLiteral("copyInstallCommandButton"));
+        auto* copy = child<QPushButton>("copyInstallCommandButton", alert());
         QCOMPARE(copy->text(), QStringLiteral("Copy Install Command"));
         copy->click();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("brew install cloudflared"));
         QTRY_VERIFY(!alert());
     }
 
-    void noAlertWhenTheClientIsInstalled() {
-        showView();
-        QTest::qWait(100);
-        QVERIFY(!alert());
-    }
-
-    void fieldsAreRefilledWhenShownAgain() {
-        showView();
-        auto* name = rows().front()->findChild<QLineEdit*>(QStringLiteral("nameField"));
-        name->setText(QStringLiteral("Unsaved"));
-        m_view->hide();
-        m_view->show();
-        QCOMPARE(name->text(), QStringLiteral("Tunnel"));
-    }
-
-    void launchAtLoginWritesAndRemovesTheEntry() {
+    void launchAtLoginWritesRemovesAndFails() {
         showView();
         auto* box = child<QCheckBox>("launchAtLogin");
         QVERIFY(!box->isChecked());
         box->click();
         QVERIFY(QFile::exists(XdgAutostartLoginItem::entryPath()));
-        QVERIFY(m_loginItem->isEnabled());
         box->click();
         QVERIFY(!QFile::exists(XdgAutostartLoginItem::entryPath()));
 
-        // A registration already there is shown ticked by a new view.
-        QVERIFY(m_loginItem->setEnabled(true));
-        StatusMenuView second(m_store.get(), m_loginItem.get(), fakeClientLocator());
-        QVERIFY(second.findChild<QCheckBox*>(QStringLiteral("launchAtLogin"))->isChecked());
-    }
-
-    void launchAtLoginFailureUnticksTheBox() {
-        // A file where the autostart folder should be: the entry cannot be written.
-        const QString folder = m_home->configHome() + QStringLiteral("/autostart");
-        QFile blocker(folder);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        showView();
-        auto* box = child<QCheckBox>("launchAtLogin");
+        // A file where the autostart folder should be: the box goes back to unticked.
+        QFile blocker(m_f->home.configHome() + QStringLiteral("/autostart"));
+        QVERIFY(QDir(blocker.fileName()).removeRecursively() && blocker.open(QIODevice::WriteOnly));
         box->click();
         QVERIFY(!box->isChecked());
-        QVERIFY(!m_loginItem->isEnabled());
+        QVERIFY(!m_f->loginItem.isEnabled());
     }
 
-    void scannerSectionAddsPortTunnels() {
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-        const qint64 port = listener.serverPort();
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        const qint64 closedPort = closed.serverPort();
-        closed.close();
-
-        m_clientInstalled = false; // picking a port never asks for the client
+    void scannerPanelAndSection() {
+        QTcpServer low, high;
+        QVERIFY(low.listen(QHostAddress::LocalHost) && high.listen(QHostAddress::LocalHost));
+        const auto ports = std::minmax<qint64>({low.serverPort(), high.serverPort()});
         showView();
-        if (alert())
-            alert()->reject();
-        QTRY_VERIFY(!alert());
-        auto* section = m_view->scannerSection();
-        section->setScanPorts({closedPort, port});
-        QVERIFY(!section->showPortScanner());
-        QVERIFY(!section->panel());
-
+        PortScannerSection* section = m_f->view.scannerSection();
+        section->setScanPorts({ports.second, ports.first});
         QTest::mouseClick(child<QToolButton>("scannerToggle"), Qt::LeftButton);
-        QVERIFY(section->showPortScanner());
         PortScannerView* panel = section->panel();
         QVERIFY(panel);
-        QTRY_VERIFY(panel->isVisible());
-        QTest::mouseClick(panel->findChild<QToolButton*>(QStringLiteral("refreshButton")),
-                          Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(panel->hasScanned(), slow);
-        QCOMPARE(panel->openPorts().size(), 1);
+        auto* hint = child<QLabel>("scanHint", panel);
+        auto* refresh = child<QToolButton>("refreshButton", panel);
+        // Clicks land only once the panel has folded out all the way.
+        const auto shown = [](QWidget* w) {
+            return w->visibleRegion().boundingRect() == w->rect();
+        };
+        QTRY_VERIFY(refresh->isVisible() && shown(refresh));
+        QCOMPARE(hint->text(), QStringLiteral("Click refresh to scan ports"));
+        QVERIFY(!panel->isScanning() && !panel->hasScanned()); // scans only on request
 
-        const size_t before = m_store->instances().size();
-        auto* add = panel->findChild<QToolButton*>(QStringLiteral("addPortButton"));
-        // Once folded in all the way.
-        QTRY_VERIFY(add->isVisible() && add->height() > 0 &&
-                    add->visibleRegion().boundingRect() == add->rect());
-        QTest::mouseClick(add, Qt::LeftButton);
-        QTest::mouseClick(add, Qt::LeftButton);
-        // Twice the same port: two tunnels, both at the end, named after it.
-        QCOMPARE(m_store->instances().size(), before + 2);
-        for (size_t i = before; i < before + 2; ++i) {
-            QCOMPARE(m_store->instances()[i]->config().name, QStringLiteral("Port %1").arg(port));
-            QCOMPARE(m_store->instances()[i]->config().port, port);
-        }
-        QVERIFY(!alert());
-        // The panel stays open with its list.
+        // Scanning: hint kept, a spinner instead of the arrow, refresh disabled, a second
+        // request ignored; then the open ports in ascending order.
+        QSignalSpy finished(panel, &PortScannerView::scanFinished);
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(panel->isScanning() && !refresh->isEnabled() && hint->isVisible());
+        QTRY_VERIFY(child("scanSpinner", panel)->isVisible());
+        panel->startScan();
+        QVERIFY(finished.wait(slow));
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(!panel->isScanning() && refresh->isEnabled() && hint->isHidden());
+        const auto visibleRows = [&] { return shownChildren<QWidget>(panel, "portRow"); };
+        const QList<QWidget*> rows = visibleRows();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(child<QLabel>("portAddress", rows[0])->text(),
+                 QStringLiteral("localhost:%1").arg(ports.first));
+        QCOMPARE(child<QLabel>("portAddress", rows[1])->text(),
+                 QStringLiteral("localhost:%1").arg(ports.second));
+
+        // "+ Tunnel" adds "Port N" at the end; the panel stays open with its list.
+        const auto add = [&](int i) { return child<QToolButton>("addPortButton", rows[i]); };
+        QCOMPARE(add(0)->text(), QStringLiteral("+ Tunnel"));
+        QTRY_VERIFY(shown(add(0)) && shown(add(1)));
+        QTest::mouseClick(add(0), Qt::LeftButton);
+        const TunnelConfig added = m_f->store.instances().back()->config();
+        QCOMPARE(added.name, QStringLiteral("Port %1").arg(ports.first));
+        QCOMPARE(added.port, ports.first);
         QCOMPARE(section->panel(), panel);
-        QVERIFY(section->showPortScanner());
-        QCOMPARE(panel->openPorts().size(), 1);
+
+        // Rescan: the old rows stay (and work) until the new result replaces them.
+        low.close();
+        high.close();
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(panel->isScanning());
+        QCOMPARE(visibleRows().size(), 2);
+        QTest::mouseClick(add(1), Qt::LeftButton);
+        QCOMPARE(m_f->store.instances().back()->config().port, ports.second);
+        QVERIFY(finished.wait(slow));
+        QVERIFY(visibleRows().isEmpty() && hint->isVisible());
+        QCOMPARE(hint->text(), QStringLiteral("No open ports found"));
 
         // Folded away and in again: a fresh panel.
         QTest::mouseClick(child<QToolButton>("scannerToggle"), Qt::LeftButton);
         QTRY_VERIFY(!section->panel());
         QTest::mouseClick(child<QToolButton>("scannerToggle"), Qt::LeftButton);
-        QVERIFY(section->panel());
-        QVERIFY(!section->panel()->hasScanned());
+        QVERIFY(section->panel() && !section->panel()->hasScanned());
     }
 };
 

@@ -19,42 +19,20 @@ namespace {
 
 constexpr int slow = 15000;
 
-void xdotool(const QStringList& arguments) {
-    QProcess::execute(QStringLiteral("xdotool"), arguments);
-}
-
-void clickAt(QPoint point) {
-    xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
-             QStringLiteral("click"), QStringLiteral("1")});
-}
-
-// The colour of the icon's most opaque pixel, and how much of the icon's middle is covered.
-struct IconLook {
-    QColor color;
-    bool filledMiddle = false;
-};
-
-IconLook look(const QIcon& icon) {
-    const QImage image =
-        icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32);
-    IconLook result;
-    int bestAlpha = -1;
+// Whether the icon's most opaque pixel has this colour and the cloud's middle is filled or not.
+bool looksLike(const QIcon& icon, Theme::Named named, bool filled) {
+    const QImage image = icon.pixmap(48, 48).toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor color(0, 0, 0, 0);
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (pixel.alpha() > bestAlpha) {
-                bestAlpha = pixel.alpha();
-                result.color = pixel;
-            }
+            if (image.pixelColor(x, y).alpha() > color.alpha())
+                color = image.pixelColor(x, y);
         }
     }
-    result.filledMiddle = image.pixelColor(image.width() / 2, image.height() * 2 / 3).alpha() > 200;
-    return result;
-}
-
-bool similar(const QColor& a, const QColor& b) {
-    return qAbs(a.red() - b.red()) < 8 && qAbs(a.green() - b.green()) < 8 &&
-           qAbs(a.blue() - b.blue()) < 8;
+    const QColor want = Theme::named(named, QPalette(Qt::white));
+    return (image.pixelColor(image.width() / 2, image.height() * 2 / 3).alpha() > 200) == filled &&
+           qAbs(color.red() - want.red()) < 8 && qAbs(color.green() - want.green()) < 8 &&
+           qAbs(color.blue() - want.blue()) < 8;
 }
 
 } // namespace
@@ -70,17 +48,15 @@ private slots:
         app.start();
         QTRY_VERIFY_WITH_TIMEOUT(app.hasTray(), slow);
         // Embedded first at the origin, then moved into the panel.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            app.trayIcon()->geometry().isValid() && app.trayIcon()->geometry().x() > 0, slow);
+        QTRY_VERIFY_WITH_TIMEOUT(app.trayIcon()->geometry().x() > 0, slow);
         QVERIFY(!app.window()->isVisible());
-
-        const QPalette light{QColor(Qt::white)};
-        IconLook idle = look(app.trayIcon()->icon());
-        QVERIFY(similar(idle.color, Theme::named(Theme::Named::Gray, light)));
-        QVERIFY(!idle.filledMiddle);
+        QVERIFY(looksLike(app.trayIcon()->icon(), Theme::Named::Gray, false));
 
         const QRect icon = app.trayIcon()->geometry();
-        clickAt(icon.center());
+        const QStringList click{QStringLiteral("mousemove"), QString::number(icon.center().x()),
+                                QString::number(icon.center().y()), QStringLiteral("click"),
+                                QStringLiteral("1")};
+        QProcess::execute(QStringLiteral("xdotool"), click);
         QTRY_VERIFY_WITH_TIMEOUT(app.window()->isVisible(), slow);
         QCOMPARE(app.window()->mode(), StatusWindow::Mode::Popup);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -91,26 +67,24 @@ private slots:
 
         // Escape closes it; the next click opens it again and the one after closes it.
         QTRY_VERIFY_WITH_TIMEOUT(app.window()->isActiveWindow(), slow);
-        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("key"), QStringLiteral("Escape")});
         QTRY_VERIFY_WITH_TIMEOUT(!app.window()->isVisible(), slow);
-        QTest::qWait(400);
-        clickAt(icon.center());
-        QTRY_VERIFY_WITH_TIMEOUT(app.window()->isVisible(), slow);
-        QTest::qWait(400);
-        clickAt(icon.center());
-        QTRY_VERIFY_WITH_TIMEOUT(!app.window()->isVisible(), slow);
+        for (bool visible : {true, false}) {
+            QTest::qWait(400);
+            QProcess::execute(QStringLiteral("xdotool"), click);
+            QTRY_COMPARE_WITH_TIMEOUT(app.window()->isVisible(), visible, slow);
+        }
 
         // A running tunnel turns the cloud green and filled, already while connecting.
         qputenv("FAKE_CF_MODE", "no-url");
         TunnelInstance* tunnel = app.store()->instances().front();
         tunnel->start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel->isConnecting(), slow);
-        QTRY_VERIFY(look(app.trayIcon()->icon()).filledMiddle);
-        QVERIFY(
-            similar(look(app.trayIcon()->icon()).color, Theme::named(Theme::Named::Green, light)));
+        QTRY_VERIFY(looksLike(app.trayIcon()->icon(), Theme::Named::Green, true));
         tunnel->stop();
         QTRY_VERIFY_WITH_TIMEOUT(!tunnel->isRunning(), slow);
-        QTRY_VERIFY(!look(app.trayIcon()->icon()).filledMiddle);
+        QTRY_VERIFY(looksLike(app.trayIcon()->icon(), Theme::Named::Gray, false));
     }
 };
 
