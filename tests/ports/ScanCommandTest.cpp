@@ -1,62 +1,38 @@
 #include "ports/PortScanner.h"
 
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
-#include <algorithm>
 
-// `quillby --scan` and the other command-line answers, run as the built binary with no display.
+// The built binary's command line, run with no display.
 class ScanCommandTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void scanPrintsOpenCommonPortsWithoutADisplay();
-    void helpAndVersionNeedNoDisplay();
-
-private:
-    static QProcessEnvironment withoutDisplay();
+    void answersWithoutADisplay() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        QString out;
+        for (const char* option : {"--help", "--version", "--scan"}) {
+            QProcess quillby;
+            quillby.setProcessEnvironment(env);
+            quillby.start(QStringLiteral(QUILLBY_BINARY), {QString::fromLatin1(option)});
+            QVERIFY(quillby.waitForFinished(10000));
+            QCOMPARE(quillby.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(quillby.exitCode(), 0);
+            out = QString::fromUtf8(quillby.readAllStandardOutput());
+            QVERIFY2(!out.isEmpty() || qstrcmp(option, "--scan") == 0, option);
+        }
+        // What --scan finds open depends on the machine; the lines' form and order do not.
+        QString expected;
+        for (qint64 port : PortScanner::commonPorts) {
+            const QString line = QStringLiteral("localhost:%1\n").arg(port);
+            if ((QLatin1Char('\n') + out).contains(QLatin1Char('\n') + line))
+                expected += line;
+        }
+        QCOMPARE(out, expected);
+    }
 };
-
-QProcessEnvironment ScanCommandTest::withoutDisplay() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    return env;
-}
-
-void ScanCommandTest::scanPrintsOpenCommonPortsWithoutADisplay() {
-    QProcess quillby;
-    quillby.setProcessEnvironment(withoutDisplay());
-    quillby.start(QStringLiteral(QUILLBY_BINARY), {QStringLiteral("--scan")});
-    QVERIFY(quillby.waitForFinished(10000));
-    QCOMPARE(quillby.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(quillby.exitCode(), 0);
-
-    // What is open depends on the machine; the form does not.
-    const QString out = QString::fromUtf8(quillby.readAllStandardOutput());
-    static const QRegularExpression line(QStringLiteral("^localhost:(\\d+)$"));
-    qint64 previous = -1;
-    for (const QString& text : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QRegularExpressionMatch match = line.match(text);
-        QVERIFY2(match.hasMatch(), qPrintable(text));
-        const qint64 port = match.captured(1).toLongLong();
-        QVERIFY(std::find(PortScanner::commonPorts.begin(), PortScanner::commonPorts.end(), port) !=
-                PortScanner::commonPorts.end());
-        QVERIFY(port > previous);
-        previous = port;
-    }
-}
-
-void ScanCommandTest::helpAndVersionNeedNoDisplay() {
-    for (const QString& option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
-        QProcess quillby;
-        quillby.setProcessEnvironment(withoutDisplay());
-        quillby.start(QStringLiteral(QUILLBY_BINARY), {option});
-        QVERIFY(quillby.waitForFinished(10000));
-        QCOMPARE(quillby.exitCode(), 0);
-        QVERIFY2(!quillby.readAllStandardOutput().isEmpty(), qPrintable(option));
-    }
-}
 
 QTEST_GUILESS_MAIN(ScanCommandTest)
 #include "ScanCommandTest.moc"
