@@ -1,10 +1,9 @@
 // The application's session exactly as the app runs it (single instance, signal watcher,
 // settings in the user's config folder, platform notifier and login item), with two additions a
-// fault test needs from outside: start every tunnel at launch, and report what was built.
+// fault test needs from outside: start every tunnel at launch, and report the children.
 //
-//   fault_driver app [--start-all]   runs the app; prints one line per tunnel
-//                                    ("tunnel <id> <port> <name>"), "child <pid>" per
-//                                    started child, then "ready"; exits as Quillby does
+//   fault_driver app [--start-all]   runs the app; prints "child <pid>" per started child,
+//                                    then "ready"; exits as Quillby does
 //   fault_driver saves               rewrites the saved list with alternately "old" and "new"
 //                                    names, as fast as it can, until killed; prints "saving"
 //
@@ -30,10 +29,6 @@ int runApp(int argc, char* argv[], bool startAll) {
     QApplication app(argc, argv);
     return runSession([startAll](QuillbyApp& quillby) {
         QTextStream out(stdout);
-        for (TunnelInstance* tunnel : quillby.store()->instances()) {
-            out << "tunnel " << tunnel->id().toString(QUuid::WithoutBraces) << ' '
-                << tunnel->config().port << ' ' << tunnel->config().name << '\n';
-        }
         if (startAll) {
             for (TunnelInstance* tunnel : quillby.store()->instances()) {
                 tunnel->start();
