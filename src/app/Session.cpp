@@ -3,6 +3,7 @@
 #include "app/QuillbyApp.h"
 #include "app/SignalWatcher.h"
 #include "app/SingleInstance.h"
+#include "model/SaveLock.h"
 #include "platform/LoginItem.h"
 #include "platform/Notifier.h"
 
@@ -25,6 +26,8 @@ int runSession(const std::function<void(QuillbyApp&)>& started) {
     SignalWatcher signalWatcher;
 
     QSettings settings;
+    // We are the only Quillby now: an empty save lock was left by one that was killed.
+    clearAbandonedSaveLock(settings);
     const auto notifier = createPlatformNotifier();
     const auto loginItem = createPlatformLoginItem();
     QuillbyApp quillby({&settings, notifier.get(), loginItem.get(), {}});

@@ -206,6 +206,22 @@ private slots:
         QVERIFY(sawOld > 0 && sawNew > 0);
     }
 
+    void abandonedSaveLockDoesNotStallTheNextStart() {
+        // What a kill between creating and filling QSettings' lock leaves behind.
+        AppHome home;
+        QFile lock(home.settingsPath + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.close();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        Driver app(home.environment(), "app");
+        QVERIFY(app.run());
+        // The default tunnel is saved at once, not after QLockFile's 30 s stale time.
+        QVERIFY(elapsed.elapsed() < 15000);
+        QCOMPARE(home.load().size(), 1);
+        QVERIFY(app.quit());
+    }
+
     void unusableSettings_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("fileMode"); // of the settings file
