@@ -8,9 +8,8 @@ cd "$(dirname "$0")/../.."
 mib=${1:-256}
 build=${2:-build/default}
 rounds=${3:-7}
-bash scripts/install-deps.sh bench
-[ -d "$build" ] || cmake --preset default >/dev/null
-cmake --build "$build" --target bench_output_scan fake_cloudflared >/dev/null
+source bench/build.sh
+bench_build "$build" bench_output_scan fake_cloudflared
 client=$build/tests/support/bin/cloudflared
 pattern='(https://[a-zA-Z0-9-]+\.trycloudflare\.com)'
 

@@ -5,7 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/default}
-bash scripts/install-deps.sh bench
-[ -d "$build" ] || cmake --preset default >/dev/null
-cmake --build "$build" --target bench_port_scan >/dev/null
+source bench/build.sh
+bench_build "$build" bench_port_scan
 "$build/bench/port_scan/bench_port_scan"

@@ -10,9 +10,8 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-30}
 rate=${2:-10}
 build=${3:-build/default}
-bash scripts/install-deps.sh bench
-[ -d "$build" ] || cmake --preset default >/dev/null
-cmake --build "$build" --target bench_scale bench_flood_client >/dev/null
+source bench/build.sh
+bench_build "$build" bench_scale bench_flood_client
 build=$(cd "$build" && pwd)
 
 exec bash scripts/desktop-session.sh --tray -- bash -c '

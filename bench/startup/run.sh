@@ -7,9 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-15}
 build=${2:-build/default}
-bash scripts/install-deps.sh bench
-[ -d "$build" ] || cmake --preset default >/dev/null
-cmake --build "$build" --target quillby bench_bare_tray bench_tray_probe bench_scale >/dev/null
+source bench/build.sh
+bench_build "$build" quillby bench_bare_tray bench_tray_probe bench_scale
 build=$(cd "$build" && pwd)
 
 exec bash scripts/desktop-session.sh --tray -- bash -c '
