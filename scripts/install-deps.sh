@@ -6,7 +6,7 @@ set -euo pipefail
 what=${1:-test}
 build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
        qt6-qpa-plugins libqt6svg6)
-test=(xvfb xauth dbus dbus-x11 dunst libnotify-bin trayer xdotool x11-utils xclip imagemagick
+test=(xvfb xauth xfonts-base dbus dbus-x11 dunst libnotify-bin trayer xdotool x11-utils xclip imagemagick
       desktop-file-utils appstream dpkg-dev clang-14 libclang-rt-14-dev procps file
       at-spi2-core libglib2.0-bin python3 groff-base)
 bench=(hyperfine nmap time strace)
@@ -28,4 +28,4 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
