@@ -57,37 +57,29 @@ private slots:
         m_home.reset();
     }
 
-    void firstLaunchMakesAndSavesTheDefaultTunnel() {
+    void firstLaunchAndLegacyMigration_data() {
+        QTest::addColumn<QVariant>("legacy"); // "tunnelPort" before the launch
+        QTest::addColumn<qint64>("port");     // of the one tunnel made
+        QTest::addColumn<bool>("legacyKept");
+        QTest::newRow("nothing saved") << QVariant() << qint64(8000) << false;
+        QTest::newRow("legacy port migrated once") << QVariant(3000) << qint64(3000) << false;
+        QTest::newRow("legacy zero") << QVariant(0) << qint64(8000) << true;
+        QTest::newRow("legacy negative") << QVariant(-5) << qint64(8000) << true;
+    }
+    void firstLaunchAndLegacyMigration() {
+        QFETCH(QVariant, legacy);
+        QFETCH(qint64, port);
+        QFETCH(bool, legacyKept);
+        if (legacy.isValid())
+            store("tunnelPort", legacy);
         auto tunnels = openStore();
         QCOMPARE(tunnels->instances().size(), size_t(1));
         const TunnelConfig config = tunnels->instances().front()->config();
         QCOMPARE(config.name, QStringLiteral("Tunnel"));
-        QCOMPARE(config.port, qint64(8000));
+        QCOMPARE(config.port, port);
         QCOMPARE(savedList(m_home->settingsPath()), QList<TunnelConfig>{config});
-    }
-
-    void legacyPortIsMigratedOnce() {
-        store("tunnelPort", 3000);
-        auto tunnels = openStore();
-        QCOMPARE(tunnels->instances().front()->config().port, qint64(3000));
-        QCOMPARE(tunnels->instances().front()->config().name, QStringLiteral("Tunnel"));
         QSettings after(m_home->settingsPath(), QSettings::IniFormat);
-        QVERIFY(!after.contains(QStringLiteral("tunnelPort")));
-        QCOMPARE(savedList(m_home->settingsPath()).size(), 1);
-    }
-
-    void legacyPortBelowOneGivesTheDefault_data() {
-        QTest::addColumn<int>("legacy");
-        QTest::newRow("zero") << 0;
-        QTest::newRow("negative") << -5;
-    }
-    void legacyPortBelowOneGivesTheDefault() {
-        QFETCH(int, legacy);
-        store("tunnelPort", legacy);
-        auto tunnels = openStore();
-        QCOMPARE(tunnels->instances().front()->config().port, qint64(8000));
-        QSettings after(m_home->settingsPath(), QSettings::IniFormat);
-        QCOMPARE(after.value(QStringLiteral("tunnelPort")).toInt(), legacy);
+        QCOMPARE(after.contains(QStringLiteral("tunnelPort")), legacyKept);
     }
 
     void emptySavedListStaysEmpty() {
