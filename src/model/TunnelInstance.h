@@ -27,6 +27,8 @@ class TunnelInstance : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isConnecting READ isConnecting NOTIFY isConnectingChanged)
+    Q_PROPERTY(bool isReconnecting READ isReconnecting NOTIFY isReconnectingChanged)
+    Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
     Q_PROPERTY(QString tunnelURL READ tunnelURLText NOTIFY tunnelURLChanged)
     Q_PROPERTY(TunnelConfig config READ config WRITE setConfig NOTIFY configChanged)
 
@@ -44,6 +46,12 @@ public:
     QUuid id() const { return m_config.id; }
     bool isRunning() const { return m_isRunning; }
     bool isConnecting() const { return m_isConnecting; }
+    // Every connection to the tunnel network was lost; the client is trying again.
+    bool isReconnecting() const { return m_isReconnecting; }
+    // What stands in the tunnel's way, in plain words; empty when nothing does.
+    QString problem() const { return m_problem; }
+    // The client's own line behind the problem.
+    QString problemDetail() const { return m_problemDetail; }
     const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
     QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
     const TunnelConfig& config() const { return m_config; }
@@ -67,6 +75,8 @@ public:
 signals:
     void isRunningChanged();
     void isConnectingChanged();
+    void isReconnectingChanged();
+    void problemChanged();
     void tunnelURLChanged();
     void configChanged();
     void changed();
@@ -89,6 +99,9 @@ private:
     Services m_services;
     bool m_isRunning = false;
     bool m_isConnecting = false;
+    bool m_isReconnecting = false;
+    QString m_problem;
+    QString m_problemDetail;
     std::optional<QString> m_tunnelURL;
 
     QProcess* m_process = nullptr;
