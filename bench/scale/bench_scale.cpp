@@ -83,7 +83,7 @@ void settle(int ms) {
 
 // Milliseconds from showWindow() until the window is on screen and has painted.
 double openWindow(QuillbyApp& app) {
-    StatusWindow* window = app.window();
+    StatusWindow* window = app.statusWindow();
     bool painted = false;
     struct PaintWatch : QObject {
         bool* flag;
@@ -113,11 +113,11 @@ int runWindow(QuillbyApp& app, int count) {
     const double first = openWindow(app);
     std::vector<double> later;
     for (int i = 0; i < 10; ++i) {
-        app.window()->hide();
+        app.statusWindow()->hide();
         settle(200);
         later.push_back(openWindow(app));
     }
-    app.window()->hide();
+    app.statusWindow()->hide();
     std::vector<double> saves;
     for (int i = 0; i < 20; ++i) {
         QElapsedTimer timer;

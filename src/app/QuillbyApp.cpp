@@ -3,7 +3,6 @@
 #include "app/QuitSequence.h"
 #include "app/StatusWindow.h"
 #include "model/TunnelStore.h"
-#include "platform/Notifier.h"
 #include "ui/StatusMenuView.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
@@ -11,7 +10,6 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     : QObject(parent)
@@ -32,19 +30,15 @@ QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
-                    window()->toggleAt(trayAnchor());
+                    statusWindow()->toggleAt(trayAnchor());
             });
     connect(m_store, &TunnelStore::changed, this, &QuillbyApp::updateTrayIcon);
     connect(m_store, &TunnelStore::instancesChanged, this, &QuillbyApp::updateTrayIcon);
     connect(m_quit, &QuitSequence::finished, this, &QuillbyApp::finished);
     updateTrayIcon();
-    // Asked once, after start-up; tunnels post their notifications whatever the answer.
-    QTimer::singleShot(0, this, [this] {
-        m_notificationsAvailable = m_parts.notifier && m_parts.notifier->isAvailable();
-    });
 }
 
-StatusWindow* QuillbyApp::window() {
+StatusWindow* QuillbyApp::statusWindow() {
     if (!m_window) {
         auto* view = new StatusMenuView(m_store, m_parts.loginItem, m_parts.findClient);
         m_window = new StatusWindow(view);
@@ -66,7 +60,7 @@ void QuillbyApp::start() {
     // The icon is shown even without a tray host: one that starts later picks it up.
     m_tray->show();
     if (!hasTray()) {
-        window()->setMode(StatusWindow::Mode::Window);
+        statusWindow()->setMode(StatusWindow::Mode::Window);
         m_window->present();
     }
 }
@@ -74,7 +68,7 @@ void QuillbyApp::start() {
 void QuillbyApp::showWindow() {
     if (m_quit->isStarted())
         return;
-    window()->setMode(hasTray() ? StatusWindow::Mode::Popup : StatusWindow::Mode::Window);
+    statusWindow()->setMode(hasTray() ? StatusWindow::Mode::Popup : StatusWindow::Mode::Window);
     if (m_window->mode() == StatusWindow::Mode::Popup && m_window->isVisible())
         m_window->raise();
     else if (m_window->mode() == StatusWindow::Mode::Popup)

@@ -41,11 +41,9 @@ public:
 
     TunnelStore* store() const { return m_store; }
     // The status window, built the first time it is needed: start-up only shows the icon.
-    StatusWindow* window();
+    StatusWindow* statusWindow();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     bool hasTray() const;
-    // Whether a notification server was there at start (informative only).
-    bool notificationsAvailable() const { return m_notificationsAvailable; }
 
 signals:
     void finished();
@@ -61,5 +59,4 @@ private:
     QMenu* m_menu;
     QuitSequence* m_quit;
     std::optional<bool> m_shownRunning;
-    bool m_notificationsAvailable = false;
 };

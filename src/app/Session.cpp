@@ -1,11 +1,11 @@
 #include "app/Session.h"
 
 #include "app/QuillbyApp.h"
-#include "app/SignalWatcher.h"
 #include "app/SingleInstance.h"
 #include "model/SaveLock.h"
 #include "platform/LoginItem.h"
 #include "platform/Notifier.h"
+#include "platform/SignalWatcher.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -72,16 +72,6 @@ void FreedesktopNotifier::fetchCapabilities() {
     });
 }
 
-bool FreedesktopNotifier::isAvailable() {
-    if (!m_bus.isConnected())
-        return false;
-    const auto* bus = m_bus.interface();
-    if (bus->isServiceRegistered(service))
-        return true;
-    const QDBusReply<QStringList> activatable = bus->activatableServiceNames();
-    return activatable.isValid() && activatable.value().contains(service);
-}
-
 void FreedesktopNotifier::notify(const QString& title, const QString& body) {
     if (!m_bus.isConnected())
         return;

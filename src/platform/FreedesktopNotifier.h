@@ -19,7 +19,6 @@ public:
                                  QObject* parent = nullptr);
 
     void notify(const QString& title, const QString& body) override;
-    bool isAvailable() override;
 
     // Text for a server that reads markup, shown exactly as typed.
     static QString escapeMarkup(const QString& text);

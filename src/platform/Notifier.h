@@ -10,8 +10,6 @@ class Notifier {
 public:
     virtual ~Notifier() = default;
     virtual void notify(const QString& title, const QString& body) = 0;
-    // Whether a notification service is there right now (asked once at start; informative).
-    virtual bool isAvailable() = 0;
 };
 
 // The implementation for this operating system.

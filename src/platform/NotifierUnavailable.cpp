@@ -6,7 +6,6 @@ namespace {
 class UnavailableNotifier : public Notifier {
 public:
     void notify(const QString&, const QString&) override {}
-    bool isAvailable() override { return false; }
 };
 
 } // namespace

@@ -8,7 +8,6 @@ struct PortResult {
     qint64 port = 0;
     bool isOpen = false;
 
-    qint64 id() const { return port; }
     friend bool operator==(const PortResult&, const PortResult&) = default;
 };
 

@@ -1,11 +1,11 @@
 #include "ui/PortScannerSection.h"
 
 #include "ui/Divider.h"
+#include "ui/PaletteTint.h"
 #include "ui/PortScannerView.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -68,7 +68,9 @@ PortScannerSection::PortScannerSection(std::function<void(qint64)> onSelectPort,
     });
     connect(m_toggle, &QToolButton::clicked, this, &PortScannerSection::toggle);
 
-    applyColors();
+    PaletteTint::symbol(m_toggleIcon, QStringLiteral("network"), Theme::Tone::Text,
+                        QFontMetrics(Theme::callout()).height());
+    PaletteTint::follow(m_chevron, [this](const QPalette&) { updateChevron(); });
 }
 
 void PortScannerSection::toggle() {
@@ -87,7 +89,7 @@ void PortScannerSection::toggle() {
         m_fold.setStartValue(m_body->height());
         m_fold.setEndValue(0);
     }
-    applyColors();
+    updateChevron();
     m_fold.start();
 }
 
@@ -95,24 +97,12 @@ void PortScannerSection::setRevealedHeight(int height) {
     m_body->setMaximumHeight(height);
 }
 
-void PortScannerSection::applyColors() {
-    const QPalette& pal = palette();
-    const int side = QFontMetrics(Theme::callout()).height();
-    const qreal ratio = devicePixelRatioF();
-    m_toggleIcon->setPixmap(
-        SymbolIcon::icon(QStringLiteral("network"), pal.color(QPalette::WindowText))
-            .pixmap(QSize(side, side), ratio));
+void PortScannerSection::updateChevron() {
     const int chevronSide = QFontMetrics(Theme::caption()).height();
     m_chevron->setPixmap(SymbolIcon::icon(m_showPortScanner ? QStringLiteral("chevron.up")
                                                             : QStringLiteral("chevron.down"),
-                                          Theme::tertiary(pal))
-                             .pixmap(QSize(chevronSide, chevronSide), ratio));
+                                          Theme::tertiary(palette()))
+                             .pixmap(QSize(chevronSide, chevronSide), devicePixelRatioF()));
     m_chevron->setAccessibleName(m_showPortScanner ? tr("Hide the scanner")
                                                    : tr("Show the scanner"));
-}
-
-void PortScannerSection::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
-        applyColors();
 }

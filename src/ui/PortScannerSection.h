@@ -30,11 +30,8 @@ public:
     // The ports a new panel probes (the common ones when empty).
     void setScanPorts(QList<qint64> ports) { m_scanPorts = std::move(ports); }
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
-    void applyColors();
+    void updateChevron();
     void setRevealedHeight(int height);
 
     std::function<void(qint64)> m_onSelectPort;

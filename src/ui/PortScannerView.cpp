@@ -2,11 +2,10 @@
 
 #include "ports/PortScanner.h"
 #include "ui/BusySpinner.h"
+#include "ui/PaletteTint.h"
 #include "ui/StatusDot.h"
-#include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QStackedWidget>
@@ -68,8 +67,11 @@ PortScannerView::PortScannerView(std::function<void(qint64)> onSelectPort, QList
 
     connect(m_refreshButton, &QToolButton::clicked, this, &PortScannerView::startScan);
 
-    applyColors();
-    rebuildContent();
+    PaletteTint::text(m_title, Theme::Tone::Secondary);
+    PaletteTint::text(m_hint, Theme::Tone::Tertiary);
+    PaletteTint::icon(m_refreshButton, QStringLiteral("arrow.clockwise"), Theme::Tone::Secondary);
+    // The result rows are coloured as they are built.
+    PaletteTint::follow(this, [this](const QPalette&) { rebuildContent(); });
 }
 
 void PortScannerView::startScan() {
@@ -141,20 +143,4 @@ void PortScannerView::rebuildContent() {
         m_rowsLayout->addWidget(row);
     }
     m_rows->show();
-}
-
-void PortScannerView::applyColors() {
-    const QPalette& pal = palette();
-    Theme::setForeground(m_title, Theme::secondary(pal));
-    Theme::setForeground(m_hint, Theme::tertiary(pal));
-    m_refreshButton->setIcon(
-        SymbolIcon::icon(QStringLiteral("arrow.clockwise"), Theme::secondary(pal)));
-}
-
-void PortScannerView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColors();
-        rebuildContent();
-    }
 }

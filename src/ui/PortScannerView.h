@@ -33,13 +33,9 @@ public:
 signals:
     void scanFinished();
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void finishScan(const QList<PortResult>& results);
     void rebuildContent();
-    void applyColors();
 
     std::function<void(qint64)> m_onSelectPort;
     QList<qint64> m_ports;

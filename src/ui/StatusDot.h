@@ -21,7 +21,6 @@ public:
     void setColor(const QColor& color);
     qreal opacity() const { return m_opacity; }
     void setOpacity(qreal opacity);
-    bool isPulsing() const { return m_pulsing; }
     void setPulsing(bool pulsing);
     bool isAnimating() const;
 

@@ -2,30 +2,22 @@
 
 #include "model/TunnelStore.h"
 #include "platform/LoginItem.h"
+#include "ui/CloudflaredMissingAlert.h"
 #include "ui/Divider.h"
+#include "ui/PaletteTint.h"
 #include "ui/PortScannerSection.h"
-#include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
-#include "ui/TunnelRowView.h"
+#include "ui/TunnelListView.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-QString StatusMenuView::installCommand() {
-    return QStringLiteral("brew install cloudflared");
-}
 
 StatusMenuView::StatusMenuView(TunnelStore* store, LoginItem* loginItem, ClientLocator findClient,
                                QWidget* parent)
@@ -67,38 +59,7 @@ StatusMenuView::StatusMenuView(TunnelStore* store, LoginItem* loginItem, ClientL
     root->addLayout(header);
     root->addWidget(new Divider(this));
 
-    // Empty state.
-    m_emptyState = new QWidget(this);
-    m_emptyState->setObjectName(QStringLiteral("emptyState"));
-    auto* empty = new QVBoxLayout(m_emptyState);
-    empty->setContentsMargins(0, 20, 0, 20);
-    empty->setSpacing(8);
-    m_emptyIcon = new QLabel(m_emptyState);
-    m_emptyTitle = new QLabel(tr("No tunnels configured"), m_emptyState);
-    m_emptyTitle->setFont(Theme::callout());
-    m_emptyHint = new QLabel(tr("Tap + to add one"), m_emptyState);
-    m_emptyHint->setFont(Theme::callout());
-    for (auto* label : {m_emptyIcon, m_emptyTitle, m_emptyHint})
-        empty->addWidget(label, 0, Qt::AlignHCenter);
-    root->addWidget(m_emptyState);
-
-    // Tunnel list: as tall as its rows, scrolling beyond maxListHeight.
-    m_list = new QScrollArea(this);
-    m_list->setObjectName(QStringLiteral("tunnelList"));
-    m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setWidgetResizable(true);
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_list->viewport()->setAutoFillBackground(false);
-    m_listContent = new QWidget(m_list);
-    m_listContent->setAutoFillBackground(false);
-    m_listLayout = new QVBoxLayout(m_listContent);
-    m_listLayout->setContentsMargins(0, 0, 0, 0);
-    m_listLayout->setSpacing(0);
-    m_listLayout->addStretch(1);
-    m_list->setWidget(m_listContent);
-    m_listContent->installEventFilter(this);
-    root->addWidget(m_list);
+    root->addWidget(new TunnelListView(m_store, this));
     root->addWidget(new Divider(this));
 
     // Port scanner section: a picked port becomes "Port N"; no client check here.
@@ -138,38 +99,19 @@ StatusMenuView::StatusMenuView(TunnelStore* store, LoginItem* loginItem, ClientL
     connect(m_launchAtLogin, &QCheckBox::toggled, this, &StatusMenuView::launchAtLoginToggled);
     connect(m_quitButton, &QToolButton::clicked, this, &StatusMenuView::quitRequested);
     connect(m_store, &TunnelStore::changed, this, &StatusMenuView::updateHeader);
-    connect(m_store, &TunnelStore::instancesChanged, this, &StatusMenuView::syncRows);
+    connect(m_store, &TunnelStore::instancesChanged, this, &StatusMenuView::updateHeader);
 
-    applyColors();
-    syncRows();
+    PaletteTint::text(m_activeCount, Theme::Tone::Green);
+    PaletteTint::icon(m_addButton, QStringLiteral("plus.circle.fill"), Theme::Tone::Blue);
+    PaletteTint::icon(m_quitButton, QStringLiteral("xmark.circle"), Theme::Tone::Text);
+    updateHeader();
 }
 
 void StatusMenuView::showCloudflaredMissing() {
     if (m_alert)
         return;
-    const QString title = tr("cloudflared not found");
-    auto* alert =
-        new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::NoButton, window());
-    // The title also heads the box itself: not every window manager shows window titles.
-    alert->setInformativeText(
-        tr("cloudflared is not installed.\nInstall it with: %1").arg(installCommand()));
-    if (auto* heading = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-        QFont bold = heading->font();
-        bold.setBold(true);
-        heading->setFont(bold);
-    }
-    alert->setObjectName(QStringLiteral("cloudflaredMissingAlert"));
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* copy = alert->addButton(tr("Copy Install Command"), QMessageBox::AcceptRole);
-    copy->setObjectName(QStringLiteral("copyInstallCommandButton"));
-    QPushButton* ok = alert->addButton(tr("OK"), QMessageBox::RejectRole);
-    ok->setObjectName(QStringLiteral("okButton"));
-    alert->setDefaultButton(ok);
-    alert->setEscapeButton(ok);
-    connect(copy, &QPushButton::clicked, this,
-            [] { QApplication::clipboard()->setText(installCommand(), QClipboard::Clipboard); });
-    m_alert = alert;
-    alert->open();
+    m_alert = new CloudflaredMissingAlert(window());
+    m_alert->open();
 }
 
 void StatusMenuView::addTunnel() {
@@ -178,50 +120,6 @@ void StatusMenuView::addTunnel() {
         return;
     }
     m_store->addTunnel(tr("Tunnel"), 8000);
-}
-
-void StatusMenuView::syncRows() {
-    const auto& instances = m_store->instances();
-    QHash<QUuid, TunnelRowView*> kept;
-    for (TunnelInstance* instance : instances) {
-        TunnelRowView* row = m_rows.take(instance->id());
-        if (!row) {
-            const QUuid id = instance->id();
-            row = new TunnelRowView(
-                instance, [this, id] { m_store->removeTunnel(id); },
-                [this] { m_store->saveTunnels(); }, m_listContent);
-        }
-        kept.insert(instance->id(), row);
-    }
-    // Rows of removed tunnels go (later: one of them may be running its own click handler).
-    for (TunnelRowView* row : std::as_const(m_rows)) {
-        row->hide();
-        row->parentWidget()->layout()->removeWidget(row);
-        row->deleteLater();
-    }
-    for (QObject* child : m_listContent->children()) {
-        if (auto* divider = qobject_cast<Divider*>(child)) {
-            m_listLayout->removeWidget(divider);
-            delete divider;
-        }
-    }
-    m_rows = kept;
-
-    // Lay out in list order, each row followed by a divider.
-    int index = 0;
-    for (TunnelInstance* instance : instances) {
-        TunnelRowView* row = m_rows.value(instance->id());
-        m_listLayout->removeWidget(row);
-        m_listLayout->insertWidget(index++, row);
-        m_listLayout->insertWidget(index++, new Divider(m_listContent));
-        row->show();
-    }
-
-    const bool empty = instances.empty();
-    m_emptyState->setVisible(empty);
-    m_list->setVisible(!empty);
-    updateHeader();
-    updateListHeight();
 }
 
 namespace {
@@ -270,20 +168,6 @@ void StatusMenuView::updateHeader() {
     m_activeCount->setText(tr("%1 active").arg(m_store->activeCount()));
 }
 
-void StatusMenuView::updateListHeight() {
-    const int content = m_listLayout->sizeHint().height();
-    const int height = qMin(content, maxListHeight);
-    if (m_list->height() != height || m_list->minimumHeight() != height)
-        m_list->setFixedHeight(height);
-}
-
-bool StatusMenuView::eventFilter(QObject* watched, QEvent* event) {
-    // Rows change height as their info line comes and goes.
-    if (watched == m_listContent && event->type() == QEvent::LayoutRequest)
-        QTimer::singleShot(0, this, &StatusMenuView::updateListHeight);
-    return QWidget::eventFilter(watched, event);
-}
-
 void StatusMenuView::launchAtLoginToggled(bool enabled) {
     if (!m_loginItem)
         return;
@@ -304,22 +188,6 @@ void StatusMenuView::showEvent(QShowEvent* event) {
     });
 }
 
-void StatusMenuView::applyColors() {
-    const QPalette& pal = palette();
-    Theme::setForeground(m_activeCount, Theme::named(Theme::Named::Green, pal));
-    m_addButton->setIcon(SymbolIcon::icon(QStringLiteral("plus.circle.fill"),
-                                          Theme::named(Theme::Named::Blue, pal)));
-    const int emptySide = QFontMetrics(Theme::title()).height();
-    m_emptyIcon->setPixmap(SymbolIcon::icon(QStringLiteral("cloud.slash"), Theme::tertiary(pal))
-                               .pixmap(QSize(emptySide, emptySide), devicePixelRatioF()));
-    Theme::setForeground(m_emptyTitle, Theme::tertiary(pal));
-    Theme::setForeground(m_emptyHint, Theme::quaternary(pal));
-    m_quitButton->setIcon(
-        SymbolIcon::icon(QStringLiteral("xmark.circle"), pal.color(QPalette::WindowText)));
-}
-
-void StatusMenuView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
-        applyColors();
+QMessageBox* StatusMenuView::cloudflaredMissingAlert() const {
+    return m_alert;
 }

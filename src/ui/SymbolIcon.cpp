@@ -1,6 +1,5 @@
 #include "ui/SymbolIcon.h"
 
-#include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <cmath>
@@ -29,11 +28,6 @@ SymbolIcon::SymbolIcon(QString name, QColor color)
 QIcon SymbolIcon::icon(const QString& name, const QColor& color) {
     initSymbolResources();
     return QIcon(new SymbolIcon(name, color));
-}
-
-bool SymbolIcon::exists(const QString& name) {
-    initSymbolResources();
-    return QFile::exists(resourcePath(name));
 }
 
 QPixmap SymbolIcon::render(const QSize& size, qreal scale, QIcon::Mode mode) const {

@@ -13,7 +13,6 @@ public:
 
     // "cloud", "cloud.fill", "plus.circle.fill", ...: the files in icons.qrc.
     static QIcon icon(const QString& name, const QColor& color);
-    static bool exists(const QString& name);
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override;

@@ -45,6 +45,30 @@ QColor named(Named color, const QPalette& palette) {
     return {};
 }
 
+QColor color(Tone tone, const QPalette& palette) {
+    switch (tone) {
+    case Tone::Text:
+        return palette.color(QPalette::WindowText);
+    case Tone::Secondary:
+        return secondary(palette);
+    case Tone::Tertiary:
+        return tertiary(palette);
+    case Tone::Quaternary:
+        return quaternary(palette);
+    case Tone::Green:
+        return named(Named::Green, palette);
+    case Tone::Orange:
+        return named(Named::Orange, palette);
+    case Tone::Gray:
+        return named(Named::Gray, palette);
+    case Tone::Red:
+        return named(Named::Red, palette);
+    case Tone::Blue:
+        return named(Named::Blue, palette);
+    }
+    return {};
+}
+
 QColor secondary(const QPalette& palette) {
     return withAlpha(palette.color(QPalette::WindowText), 0.62);
 }

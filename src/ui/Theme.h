@@ -16,6 +16,10 @@ enum class Named { Green, Orange, Gray, Red, Blue };
 bool isDark(const QPalette& palette);
 QColor named(Named color, const QPalette& palette);
 
+// A colour by its role: the palette's text, one of its dimmer levels, or a named colour.
+enum class Tone { Text, Secondary, Tertiary, Quaternary, Green, Orange, Gray, Red, Blue };
+QColor color(Tone tone, const QPalette& palette);
+
 // The palette's text colour, progressively dimmer.
 QColor secondary(const QPalette& palette);
 QColor tertiary(const QPalette& palette);

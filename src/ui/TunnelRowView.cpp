@@ -4,13 +4,13 @@
 #include "model/TunnelInstance.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
+#include "ui/PaletteTint.h"
 #include "ui/StatusDot.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,8 +155,13 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     if (m_instance)
         connect(m_instance, &TunnelInstance::changed, this, &TunnelRowView::refresh);
 
-    applyColors();
-    refresh();
+    PaletteTint::text(m_colon, Theme::Tone::Tertiary);
+    PaletteTint::text(m_connectingLabel, Theme::Tone::Secondary);
+    PaletteTint::text(m_urlLabel, Theme::Tone::Secondary);
+    PaletteTint::icon(m_copyButton, QStringLiteral("doc.on.doc"), Theme::Tone::Secondary);
+    PaletteTint::icon(m_deleteButton, QStringLiteral("trash"), Theme::Tone::Secondary);
+    // The dot and the start/stop button take their colours from the state too.
+    PaletteTint::follow(this, [this](const QPalette&) { refresh(); });
 }
 
 void TunnelRowView::fillFields() {
@@ -236,24 +241,7 @@ void TunnelRowView::refresh() {
     Theme::setForeground(m_startStopButton, buttonColor);
 }
 
-void TunnelRowView::applyColors() {
-    const QPalette& pal = palette();
-    Theme::setForeground(m_colon, Theme::tertiary(pal));
-    Theme::setForeground(m_connectingLabel, Theme::secondary(pal));
-    Theme::setForeground(m_urlLabel, Theme::secondary(pal));
-    m_copyButton->setIcon(SymbolIcon::icon(QStringLiteral("doc.on.doc"), Theme::secondary(pal)));
-    m_deleteButton->setIcon(SymbolIcon::icon(QStringLiteral("trash"), Theme::secondary(pal)));
-}
-
 void TunnelRowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     fillFields();
-}
-
-void TunnelRowView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColors();
-        refresh();
-    }
 }

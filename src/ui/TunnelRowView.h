@@ -31,7 +31,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void commitName();
@@ -39,7 +38,6 @@ private:
     void toggleRunning();
     void copyURL();
     void refresh();
-    void applyColors();
 
     QPointer<TunnelInstance> m_instance;
     std::function<void()> m_onDelete;

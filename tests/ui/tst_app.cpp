@@ -5,9 +5,9 @@
 #include "app/PopupPlacement.h"
 #include "app/QuillbyApp.h"
 #include "app/QuitSequence.h"
-#include "app/SignalWatcher.h"
 #include "app/StatusWindow.h"
 #include "model/TunnelStore.h"
+#include "platform/SignalWatcher.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -67,11 +67,12 @@ private slots:
 
         // No tray here: the window is an ordinary one that says why.
         QVERIFY(!app.hasTray());
-        QCOMPARE(app.window()->mode(), StatusWindow::Mode::Window);
-        QVERIFY(app.window()->findChild<QLabel*>(QStringLiteral("noTrayNotice"))->isVisible());
+        QCOMPARE(app.statusWindow()->mode(), StatusWindow::Mode::Window);
+        QVERIFY(
+            app.statusWindow()->findChild<QLabel*>(QStringLiteral("noTrayNotice"))->isVisible());
 
         auto button = [&](const char* name) {
-            return app.window()->findChild<QToolButton*>(QLatin1String(name));
+            return app.statusWindow()->findChild<QToolButton*>(QLatin1String(name));
         };
         QTest::mouseClick(button("startStopButton"), Qt::LeftButton);
         TunnelInstance* tunnel = app.store()->instances().front();

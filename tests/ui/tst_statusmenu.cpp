@@ -14,6 +14,7 @@
 #include "ui/StatusDot.h"
 #include "ui/StatusMenuView.h"
 #include "ui/Theme.h"
+#include "ui/TunnelListView.h"
 #include "ui/TunnelRowView.h"
 
 #include <QApplication>
@@ -221,7 +222,7 @@ private slots:
             m_f->store.addTunnel(QStringLiteral("T%1").arg(i), 3000 + i);
         QTRY_COMPARE(rows().size(), 13);
         QCOMPARE(rows().back()->instance(), m_f->store.instances().back());
-        QTRY_COMPARE(child("tunnelList")->height(), StatusMenuView::maxListHeight);
+        QTRY_COMPARE(child("tunnelList")->height(), TunnelListView::maxListHeight);
         QCOMPARE(m_f->view.width(), StatusMenuView::windowWidth);
     }
 

@@ -49,7 +49,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(app.hasTray(), slow);
         // Embedded first at the origin, then moved into the panel.
         QTRY_VERIFY_WITH_TIMEOUT(app.trayIcon()->geometry().x() > 0, slow);
-        QVERIFY(!app.window()->isVisible());
+        QVERIFY(!app.statusWindow()->isVisible());
         QVERIFY(looksLike(app.trayIcon()->icon(), Theme::Named::Gray, false));
 
         const QRect icon = app.trayIcon()->geometry();
@@ -57,23 +57,23 @@ private slots:
                                 QString::number(icon.center().y()), QStringLiteral("click"),
                                 QStringLiteral("1")};
         QProcess::execute(QStringLiteral("xdotool"), click);
-        QTRY_VERIFY_WITH_TIMEOUT(app.window()->isVisible(), slow);
-        QCOMPARE(app.window()->mode(), StatusWindow::Mode::Popup);
+        QTRY_VERIFY_WITH_TIMEOUT(app.statusWindow()->isVisible(), slow);
+        QCOMPARE(app.statusWindow()->mode(), StatusWindow::Mode::Popup);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QTRY_VERIFY(available.contains(app.window()->frameGeometry()));
+        QTRY_VERIFY(available.contains(app.statusWindow()->frameGeometry()));
         // By the icon: just below it, overlapping it horizontally.
-        QVERIFY(qAbs(app.window()->geometry().top() - icon.bottom()) < 40);
-        QVERIFY(app.window()->geometry().left() <= icon.right());
+        QVERIFY(qAbs(app.statusWindow()->geometry().top() - icon.bottom()) < 40);
+        QVERIFY(app.statusWindow()->geometry().left() <= icon.right());
 
         // Escape closes it; the next click opens it again and the one after closes it.
-        QTRY_VERIFY_WITH_TIMEOUT(app.window()->isActiveWindow(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT(app.statusWindow()->isActiveWindow(), slow);
         QProcess::execute(QStringLiteral("xdotool"),
                           {QStringLiteral("key"), QStringLiteral("Escape")});
-        QTRY_VERIFY_WITH_TIMEOUT(!app.window()->isVisible(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT(!app.statusWindow()->isVisible(), slow);
         for (bool visible : {true, false}) {
             QTest::qWait(400);
             QProcess::execute(QStringLiteral("xdotool"), click);
-            QTRY_COMPARE_WITH_TIMEOUT(app.window()->isVisible(), visible, slow);
+            QTRY_COMPARE_WITH_TIMEOUT(app.statusWindow()->isVisible(), visible, slow);
         }
 
         // A running tunnel turns the cloud green and filled, already while connecting.

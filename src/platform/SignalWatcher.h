@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the GUI thread: the handler only writes
-// the signal number into a socket pair, which the event loop reads. One per process.
+// Turns the system's requests to end the program (SIGTERM, SIGINT and SIGHUP on POSIX systems)
+// into a Qt signal on the GUI thread. One per process.
 class SignalWatcher : public QObject {
     Q_OBJECT
 

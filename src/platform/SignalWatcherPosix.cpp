@@ -1,4 +1,4 @@
-#include "app/SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// The handler only writes the signal number into a socket pair, which the event loop reads.
 namespace {
 
 int signalFds[2] = {-1, -1};
