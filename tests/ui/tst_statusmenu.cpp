@@ -131,7 +131,6 @@ private slots:
         QVERIFY(label->text().startsWith(QStringLiteral("http")) && label->text().endsWith("com"));
         QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
         auto* copy = child<QToolButton>("copyButton", row);
-        QCOMPARE(copy->toolTip(), QStringLiteral("Copy URL"));
         QApplication::clipboard()->setText(QStringLiteral("something else"));
         QTest::mouseClick(copy, Qt::LeftButton);
         QCOMPARE(QApplication::clipboard()->text(), fakeUrl);
@@ -180,13 +179,21 @@ private slots:
         showView();
         auto* count = child<QLabel>("activeCountLabel");
         QVERIFY(count->isHidden());
-        QCOMPARE(child<QToolButton>("addButton")->toolTip(), QStringLiteral("Add tunnel"));
         for (TunnelInstance* tunnel : m_f->store.instances())
             tunnel->start();
         QTRY_COMPARE(count->text(), QStringLiteral("2 active"));
         QVERIFY(count->isVisible());
-        QCOMPARE(count->palette().color(QPalette::WindowText),
-                 Theme::named(Theme::Named::Green, m_f->view.palette()));
+        // Colours follow a switch to the dark palette and back.
+        TunnelRowView* row = rows().front();
+        QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isConnecting(), slow);
+        for (const QColor window : {QColor(0x1e, 0x1e, 0x1e), QColor(Qt::white)}) {
+            m_f->view.setPalette(QPalette(window));
+            QCOMPARE(count->palette().color(QPalette::WindowText),
+                     Theme::named(Theme::Named::Green, m_f->view.palette()));
+            QCOMPARE(child("urlLabel", row)->palette().color(QPalette::WindowText),
+                     Theme::secondary(row->palette()));
+            checkState(row, Theme::Named::Green, false, true);
+        }
         // The count stays until the last running tunnel's exit has been handled.
         m_f->store.instances().front()->stop();
         QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("1 active"), slow);
@@ -201,10 +208,7 @@ private slots:
         QVERIFY(child("emptyState")->isHidden());
         QTest::mouseClick(child<QToolButton>("deleteButton", rows().front()), Qt::LeftButton);
         QTRY_COMPARE(rows().size(), 0);
-        QStringList texts;
-        for (auto* label : child("emptyState")->findChildren<QLabel*>())
-            texts << label->text();
-        QVERIFY(texts.contains("No tunnels configured") && texts.contains("Tap + to add one"));
+        QVERIFY(child("emptyState")->isVisible());
 
         QTest::mouseClick(child<QToolButton>("addButton"), Qt::LeftButton);
         QCOMPARE(m_f->store.instances().size(), size_t(1));
@@ -267,9 +271,7 @@ private slots:
         QTRY_VERIFY(alert() && alert()->isVisible());
         QCOMPARE(m_f->store.instances().size(), size_t(1));
         QApplication::clipboard()->setText(QStringLiteral("previous"));
-        auto* copy = child<QPushButton>("copyInstallCommandButton", alert());
-        QCOMPARE(copy->text(), QStringLiteral("Copy Install Command"));
-        copy->click();
+        child<QPushButton>("copyInstallCommandButton", alert())->click();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("brew install cloudflared"));
         QTRY_VERIFY(!alert());
     }
@@ -331,7 +333,6 @@ private slots:
 
         // "+ Tunnel" adds "Port N" at the end; the panel stays open with its list.
         const auto add = [&](int i) { return child<QToolButton>("addPortButton", rows[i]); };
-        QCOMPARE(add(0)->text(), QStringLiteral("+ Tunnel"));
         QTRY_VERIFY(shown(add(0)) && shown(add(1)));
         QTest::mouseClick(add(0), Qt::LeftButton);
         const TunnelConfig added = m_f->store.instances().back()->config();

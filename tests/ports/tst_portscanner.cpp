@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSet>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -196,16 +195,7 @@ private slots:
         QVERIFY2(ticksAtDelivery >= 3, qPrintable(QString::number(ticksAtDelivery)));
         QCOMPARE(dropped, 0);
     }
-
-    void resultsCompareAndHashByPortAndFlag() {
-        const PortResult open3000{3000, true};
-        QVERIFY(open3000 == (PortResult{3000, true}) && open3000 != (PortResult{3000, false}) &&
-                open3000 != (PortResult{3001, true}));
-        // Equal results hash alike: they collapse in a set, and only they do.
-        const QSet<PortResult> set{open3000, {3000, true}, {3000, false}, {8080, true}};
-        QCOMPARE(set, (QSet<PortResult>{{3000, false}, {3000, true}, {8080, true}}));
-    }
 };
 
 QTEST_GUILESS_MAIN(PortScannerTest)
-#include "PortScannerTest.moc"
+#include "tst_portscanner.moc"

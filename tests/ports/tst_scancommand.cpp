@@ -35,4 +35,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(ScanCommandTest)
-#include "ScanCommandTest.moc"
+#include "tst_scancommand.moc"
