@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
 # Runs a command inside a throw-away desktop session: its own Xvfb display, session bus and
-# runtime folder, and optionally a tray host (trayer) and a notification daemon (dunst).
-# Everything started here is stopped when the command ends, whatever happens.
+# runtime folder, and optionally a tray host, a notification daemon (dunst) and a Wayland
+# compositor. Everything started here is stopped when the command ends, whatever happens.
 #
-# Usage: scripts/desktop-session.sh [--tray] [--notifications] [--size WxH] -- command [args...]
-# The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR of the session.
+# Usage: scripts/desktop-session.sh [--tray] [--sni-tray] [--notifications] [--wayland]
+#                                   [--size WxH] -- command [args...]
+#   --tray      an XEmbed tray (trayer)
+#   --sni-tray  a StatusNotifierItem tray: status-notifier-watcher owns
+#               org.kde.StatusNotifierWatcher, gtk-sni-tray-standalone hosts the items in a
+#               panel along the top of the X screen
+#   --wayland   weston with its headless back end; the command then runs on Wayland only
+#               (WAYLAND_DISPLAY and QT_QPA_PLATFORM=wayland set, DISPLAY unset), and
+#               weston-screenshooter works in it
+# The command sees DISPLAY (or WAYLAND_DISPLAY), DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR.
 set -euo pipefail
 
-tray=0 notifications=0 size=1280x800
+tray=0 sni_tray=0 notifications=0 wayland=0 size=1280x800
 while [ $# -gt 0 ]; do
     case "$1" in
         --tray) tray=1 ;;
+        --sni-tray) sni_tray=1 ;;
         --notifications) notifications=1 ;;
+        --wayland) wayland=1 ;;
         --size) size=$2; shift ;;
         --) shift; break ;;
-        *) echo "usage: $0 [--tray] [--notifications] [--size WxH] -- command..." >&2; exit 2 ;;
+        *) echo "usage: $0 [--tray] [--sni-tray] [--notifications] [--wayland] [--size WxH]" \
+                "-- command..." >&2; exit 2 ;;
     esac
     shift
 done
@@ -72,15 +83,49 @@ if [ "$tray" = 1 ]; then
     done
 fi
 
+# Whether a name has an owner on the session bus.
+has_owner() {
+    dbus-send --session --dest=org.freedesktop.DBus --print-reply /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
+}
+
+if [ "$sni_tray" = 1 ]; then
+    status-notifier-watcher >"$session_dir/sni-watcher.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do has_owner org.kde.StatusNotifierWatcher && break; sleep 0.05; done
+    gtk-sni-tray-standalone --top --end --size 32 --color '#dddddd' \
+        >"$session_dir/sni-tray.log" 2>&1 &
+    pids+=($!)
+    # Qt decides once, when its first tray icon is made, whether a host is there.
+    for _ in $(seq 200); do
+        gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
+            /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
+            org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered 2>/dev/null \
+            | grep -q true && break
+        sleep 0.05
+    done
+fi
+
 if [ "$notifications" = 1 ]; then
     dunst >"$session_dir/dunst.log" 2>&1 &
     pids+=($!)
-    for _ in $(seq 100); do
-        dbus-send --session --dest=org.freedesktop.DBus --print-reply /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null \
-            | grep -q 'boolean true' && break
+    for _ in $(seq 100); do has_owner org.freedesktop.Notifications && break; sleep 0.05; done
+fi
+
+if [ "$wayland" = 1 ]; then
+    # Pixman renders into memory, so the screenshooter (enabled by --debug) has pixels to read.
+    weston --backend=headless-backend.so --use-pixman --width="${size%x*}" --height="${size#*x}" \
+        --socket=wayland-quillby --idle-time=0 --debug >"$session_dir/weston.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 200); do
+        [ -S "$XDG_RUNTIME_DIR/wayland-quillby" ] && break
+        kill -0 "${pids[-1]}" 2>/dev/null || { cat "$session_dir/weston.log" >&2; exit 1; }
         sleep 0.05
     done
+    # The shell's panel is up once weston has launched its helper clients.
+    for _ in $(seq 100); do grep -q 'weston-desktop-shell' "$session_dir/weston.log" && break; sleep 0.05; done
+    export WAYLAND_DISPLAY=wayland-quillby QT_QPA_PLATFORM=wayland
+    unset DISPLAY
 fi
 
 "$@"

@@ -11,6 +11,8 @@ test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin trayer xd
       desktop-file-utils appstream dpkg-dev clang-format clang-14 libclang-rt-14-dev procps file
       at-spi2-core libglib2.0-bin python3 groff-base zbar-tools curl weston qt6-wayland
       python3-websockets util-linux)
+# A StatusNotifierItem tray: the watcher and a GTK host (desktop-session.sh --sni-tray).
+test+=(haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
 bench=(hyperfine nmap time strace wrk)
 
 case "$what" in

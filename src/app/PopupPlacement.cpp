@@ -1,5 +1,6 @@
 #include "app/PopupPlacement.h"
 
+#include <QGuiApplication>
 #include <algorithm>
 
 namespace {
@@ -22,4 +23,8 @@ QPoint placePopup(const QRect& anchor, const QSize& size, const QRect& available
     x = clampInto(x, size.width(), available.left(), available.width());
     y = clampInto(y, size.height(), available.top(), available.height());
     return {x, y};
+}
+
+bool canPlaceWindows() {
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }

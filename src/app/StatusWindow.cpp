@@ -71,7 +71,8 @@ void StatusWindow::setMode(Mode mode) {
 void StatusWindow::showAt(std::optional<QRect> anchor) {
     if (m_mode != Mode::Popup)
         setMode(Mode::Popup);
-    m_anchor = anchor && anchor->isValid() ? *anchor : QRect(QCursor::pos(), QSize(1, 1));
+    if (canPlaceWindows())
+        m_anchor = anchor && anchor->isValid() ? *anchor : QRect(QCursor::pos(), QSize(1, 1));
     adjustSize();
     place();
     show();
@@ -98,7 +99,8 @@ void StatusWindow::present() {
     }
     if (!isVisible()) {
         adjustSize();
-        if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) {
+        QScreen* screen = canPlaceWindows() ? QGuiApplication::screenAt(QCursor::pos()) : nullptr;
+        if (screen) {
             const QRect area = screen->availableGeometry();
             move(area.center() - QPoint(width() / 2, height() / 2));
         }
@@ -109,7 +111,7 @@ void StatusWindow::present() {
 }
 
 void StatusWindow::place() {
-    if (m_mode != Mode::Popup)
+    if (m_mode != Mode::Popup || !canPlaceWindows())
         return;
     QScreen* screen = QGuiApplication::screenAt(m_anchor.center());
     if (!screen)

@@ -23,7 +23,9 @@ public:
     Mode mode() const { return m_mode; }
     void setMode(Mode mode);
 
-    // Popup: shows by the anchor (the tray icon's geometry, or the cursor when unknown).
+    // Popup: shows by the anchor, the tray icon's geometry. Without one (a StatusNotifierItem
+    // host: Qt passes on no position) by the pointer, which is where the click on the icon was.
+    // Where windows cannot be placed (Wayland) wherever the compositor puts it.
     void showAt(std::optional<QRect> anchor);
     // A click on the tray icon: shows or hides. A click that just closed the popup (by taking
     // the focus from it) does not reopen it.

@@ -70,6 +70,12 @@ QSize SymbolIcon::actualSize(const QSize& size, QIcon::Mode, QIcon::State) {
     return size;
 }
 
+QList<QSize> SymbolIcon::availableSizes(QIcon::Mode, QIcon::State) {
+    // Any size draws sharp; these are the ones a StatusNotifierItem host is sent as pixmaps,
+    // so a panel larger than 22 pixels (or at 2x) has one to show without scaling it up.
+    return {{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}};
+}
+
 QIconEngine* SymbolIcon::clone() const {
     return new SymbolIcon(m_name, m_color);
 }
@@ -79,5 +85,7 @@ QString SymbolIcon::key() const {
 }
 
 QString SymbolIcon::iconName() {
-    return m_name;
+    // No theme name: a StatusNotifierItem host looks a name up in the desktop's icon theme
+    // before it uses the pixmaps, and a theme's "cloud" would be neither gray nor green.
+    return {};
 }

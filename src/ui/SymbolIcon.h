@@ -19,6 +19,7 @@ public:
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
                          qreal scale) override;
     QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override;
     QIconEngine* clone() const override;
     QString key() const override;
     QString iconName() override;
