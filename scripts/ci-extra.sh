@@ -29,7 +29,7 @@ run_asan() {
     echo "== sanitizers: tests"
     # Packaging and end-to-end runs exercise the installed package, not our code paths.
     ctest --test-dir "$root/asan" --output-on-failure --timeout 600 \
-        --label-exclude 'packaging|e2e|screenshot'
+        --label-exclude 'packaging|e2e|desktop|screenshot'
 }
 
 run_fuzz() {

@@ -40,6 +40,8 @@ TunnelListView::TunnelListView(TunnelStore* store, QWidget* parent)
     m_list = new QScrollArea(this);
     m_list->setObjectName(QStringLiteral("tunnelList"));
     m_list->setFrameShape(QFrame::NoFrame);
+    // The rows' controls take the focus; the list itself would be a stop without a name.
+    m_list->setFocusPolicy(Qt::NoFocus);
     m_list->setWidgetResizable(true);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

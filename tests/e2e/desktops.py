@@ -1,0 +1,430 @@
+#!/usr/bin/python3
+"""Quillby on the desktops beyond the XEmbed tray, against the built binary.
+
+One check per run, each inside its own scripts/desktop-session.sh:
+
+  --check sni      (--sni-tray) a StatusNotifierItem host: the item registers with the
+                   watcher, its pixmaps and NewIcon follow the state, the host's click and
+                   Activate(x, y) open the window next to that point and on the screen, the
+                   exported menu's "Show Tunnels" and "Quit" work.
+  --check wayland  (--wayland, optionally --sni-tray too) weston: without a tray an ordinary
+                   window; with one the window the host's Activate opens, placed by the
+                   compositor; a tunnel starts and stops; Quit ends Quillby cleanly.
+  --check a11y     (--tray) every control that takes the focus has a name and a fitting role,
+                   the status dot tells its state; in the window and in the missing-client alert.
+
+Controls are pressed through the accessibility bus (AT-SPI Action), which works the same on X11
+and on Wayland. Screenshots go to --artifacts.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from journey import (FIXED_CLIENT_PATHS, FOCUSABLE, SKIP, Accessibility, Journey,  # noqa: E402
+                     JourneyFailure, gvariant, grab, log, popup, run, wait_for)
+
+WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+ITEM = "org.kde.StatusNotifierItem"
+# gtk-sni-tray-standalone --top --end --size 32 on the 1280 x 800 screen: the only item sits
+# at the right end of the panel.
+SCREEN = (1280, 800)
+HOST_ICON = (SCREEN[0] - 32, 0, 32, 32)
+
+# The role each focusable control must have, by its accessible name.
+ROLES = {
+    "Add tunnel": "push button",
+    "Name": "text",
+    "Port": "text",
+    "Start": "push button",
+    "Stop": "push button",
+    "Copy URL": "push button",
+    "Delete tunnel": "push button",
+    "Scan Local Ports": "push button",
+    "Scan ports": "push button",
+    "Launch at Login": "check box",
+    "Quit": "push button",
+    "Copy Install Command": "push button",
+    "OK": "push button",
+}
+ROLE_PATTERNS = [(re.compile(r"Add a tunnel for port \d+"), "push button")]
+
+
+def bus(dest, path, method, *args, check=True):
+    return run("gdbus", "call", "--session", "--dest", dest, "--object-path", path,
+               "--method", method, *args, check=check)
+
+
+def prop(dest, path, interface, name):
+    return bus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name)
+
+
+def pid_of(name):
+    return gvariant(bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus.GetConnectionUnixProcessID", name))
+
+
+def classify(pixels):
+    """'green', 'gray' or None for (r, g, b, a) pixels, as journey.icon_colour does."""
+    green = gray = 0
+    for r, g, b, a in pixels:
+        if a < 128:
+            continue
+        if g - max(r, b) > 40:
+            green += 1
+        elif max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190:
+            gray += 1
+    if green >= 12:
+        return "green"
+    if gray >= 12 and green == 0:
+        return "gray"
+    return None
+
+
+class Item:
+    """Quillby's StatusNotifierItem, read the way a host reads it."""
+
+    def __init__(self, app_pid):
+        def registered():
+            entries = gvariant(prop(*WATCHER, WATCHER[0], "RegisteredStatusNotifierItems"))
+            for entry in entries:
+                # "service" or "service/path", depending on the watcher.
+                service, _, path = entry.partition("/")
+                if pid_of(service) == app_pid:
+                    return service, "/" + path if path else "/StatusNotifierItem"
+            return None
+
+        self.service, self.path = wait_for("the item registered with the watcher", registered)
+        self.monitor = subprocess.Popen(
+            ["gdbus", "monitor", "--session", "--dest", self.service, "--object-path",
+             self.path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        os.set_blocking(self.monitor.stdout.fileno(), False)
+        self.signals = ""
+
+    def close(self):
+        self.monitor.terminate()
+        self.monitor.wait()
+
+    def get(self, name):
+        return prop(self.service, self.path, ITEM, name)
+
+    def icon(self):
+        """'green' or 'gray' and whether the cloud is filled, from the largest pixmap."""
+        text = self.get("IconPixmap")
+        best = None
+        for m in re.finditer(r"\((\d+), (\d+), \[([^\]]*)\]\)", text):
+            w, h = int(m.group(1)), int(m.group(2))
+            if not best or w > best[0]:
+                best = (w, h, bytes(int(b, 16) for b in re.findall(r"0x([0-9a-f]{2})",
+                                                                   m.group(3))))
+        if not best:
+            return None
+        w, h, data = best
+        # ARGB32 in network byte order.
+        pixels = [(data[i + 1], data[i + 2], data[i + 3], data[i]) for i in range(0, len(data), 4)]
+        filled = pixels[(h * 2 // 3) * w + w // 2][3] > 200
+        return classify(pixels), filled
+
+    def new_icon_seen(self):
+        try:
+            self.signals += self.monitor.stdout.read() or ""
+        except (TypeError, BlockingIOError):
+            pass
+        if "NewIcon" in self.signals:
+            self.signals = ""
+            return True
+        return False
+
+    def call(self, method, *args):
+        return bus(self.service, self.path, f"{ITEM}.{method}", *args)
+
+    def menu(self):
+        """The exported menu's items as {label: id}."""
+        path = gvariant(self.get("Menu"))
+        layout = bus(self.service, path, "com.canonical.dbusmenu.GetLayout", "0", "int32 -1", "@as []")
+        items = {}
+        for m in re.finditer(r"\((\d+), \{([^{}]*)\}", layout):
+            label = re.search(r"'label': <'([^']*)'>", m.group(2))
+            if label:
+                items[label.group(1)] = int(m.group(1))
+        return path, items
+
+
+class Desktops(Journey):
+    def __init__(self, args):
+        super().__init__(args)
+        self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
+        if self.wayland:
+            self.env["QT_QPA_PLATFORM"] = "wayland"
+
+    def screenshot(self, name):
+        self.shot_index += 1
+        path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
+        time.sleep(0.3)  # let a layout that just changed reach the screen
+        if self.wayland:
+            # weston-screenshooter writes into its working folder under a name of its own.
+            folder = tempfile.mkdtemp(dir=self.home)
+            subprocess.run(["weston-screenshooter"], cwd=folder, capture_output=True, timeout=20)
+            for shot in os.listdir(folder):
+                shutil.move(os.path.join(folder, shot), path)
+        else:
+            subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
+        log(f"   screenshot {os.path.basename(path)}")
+
+    def press(self, name, role="push button"):
+        node = wait_for(f"the {role} {name!r}", lambda: self.a11y.find(self.app.pid, name, role))
+        node.call("org.a11y.atspi.Action.DoAction", "int32 0")
+
+    def showing(self, name):
+        return self.a11y.find(self.app.pid, name)
+
+    def child_on(self, port):
+        return wait_for(f"the client for port {port}",
+                        lambda: [pid for pid, p in self.children.alive() if p == port])[0]
+
+    def quit_cleanly(self, how):
+        how()
+        status = self.wait_exit(self.app)
+        if status != 0:
+            raise JourneyFailure(f"quit ended quillby with status {status}")
+        wait_for("every client to end with the application", lambda: not self.children.alive(),
+                 timeout=3)
+        log("   quit with status 0, no client left")
+
+    # -- StatusNotifierItem ---------------------------------------------------------------------
+
+    def host_icon(self):
+        x, y, w, h = HOST_ICON
+        return classify([p + (255,) for p in grab(x, y, w, h)])
+
+    def next_to(self, window, x, y, margin=40):
+        inside = (window["x"] >= 0 and window["y"] >= 0 and
+                  window["x"] + window["w"] <= SCREEN[0] and window["y"] + window["h"] <= SCREEN[1])
+        near = (window["x"] - margin <= x <= window["x"] + window["w"] + margin and
+                window["y"] - margin <= y <= window["y"] + window["h"] + margin)
+        return inside and near
+
+    def check_sni(self):
+        self.app = self.start_quillby("sni")
+        item = Item(self.app.pid)
+        try:
+            self.sni(item)
+        finally:
+            item.close()
+
+    def sni(self, item):
+        log("1. The item is registered and gray; the host shows it")
+        name = gvariant(item.get("IconName"))
+        if name:
+            raise JourneyFailure(f"the item names theme icon {name!r}: hosts would show that")
+        wait_for("a gray outlined cloud in the item's pixmaps", lambda: item.icon() == ("gray", False))
+        wait_for("a gray icon in the host's panel", lambda: self.host_icon() == "gray")
+        self.screenshot("sni-idle")
+
+        log("2. A click on the icon in the host opens the window next to it")
+        x, y = HOST_ICON[0] + 16, 16
+        run("xdotool", "mousemove", str(x), str(y), "click", "1")
+        window = wait_for("the status window", popup)
+        if not self.next_to(window, x, y):
+            raise JourneyFailure(f"the window at {window} is not by the icon at {x},{y}")
+        self.screenshot("sni-window")
+
+        log("3. A running tunnel: NewIcon, a green filled cloud in the pixmaps and the host")
+        item.new_icon_seen()
+        self.press("Start")
+        self.child_on(8000)
+        wait_for("NewIcon", item.new_icon_seen)
+        wait_for("a green filled cloud in the pixmaps", lambda: item.icon() == ("green", True))
+        wait_for("a green icon in the host's panel", lambda: self.host_icon() == "green")
+        wait_for("the URL in the window", lambda: self.showing("Copy URL"))
+        self.screenshot("sni-running")
+
+        log("4. Activate(x, y) from the host opens the window next to the point, on the screen")
+        item.call("Activate", "0", "0")  # closes the open window
+        wait_for("the window to close", lambda: not popup())
+        for x, y in [(SCREEN[0] - 4, SCREEN[1] - 4), (4, SCREEN[1] // 2), (SCREEN[0] // 2, 4)]:
+            # A host calls Activate for a click, so the pointer is at the point it passes.
+            run("xdotool", "mousemove", str(x), str(y))
+            time.sleep(0.1)
+            item.call("Activate", str(x), str(y))
+            window = wait_for(f"the window after Activate({x}, {y})", popup)
+            if not self.next_to(window, x, y):
+                raise JourneyFailure(f"Activate({x}, {y}) put the window at {window}")
+            item.call("Activate", str(x), str(y))
+            wait_for("the window to close again", lambda: not popup())
+        log("   placed by the point and on the screen at three corners")
+
+        log("5. The exported menu: Show Tunnels, then stop, then Quit")
+        path, items = item.menu()
+        if set(items) != {"Show Tunnels", "Quit"}:
+            raise JourneyFailure(f"the exported menu holds {sorted(items)}")
+
+        def event(label):
+            bus(item.service, path, "com.canonical.dbusmenu.Event", str(items[label]), "clicked",
+                "<0>", "uint32 0")
+
+        event("Show Tunnels")
+        wait_for("the window from Show Tunnels", popup)
+        self.press("Stop")
+        wait_for("NewIcon after the stop", item.new_icon_seen)
+        wait_for("a gray cloud again", lambda: item.icon() == ("gray", False))
+        wait_for("a gray icon in the host's panel again", lambda: self.host_icon() == "gray")
+        self.press("Start")
+        self.child_on(8000)
+        self.quit_cleanly(lambda: event("Quit"))
+
+    # -- Wayland --------------------------------------------------------------------------------
+
+    def check_wayland(self):
+        tray = self.has_watcher() and "true" in prop(*WATCHER, WATCHER[0],
+                                                      "IsStatusNotifierHostRegistered")
+        self.app = self.start_quillby("wayland")
+        notice = "No system tray was found"
+        if tray:
+            log("1. With a StatusNotifierItem host: Activate opens the window, placed by weston")
+            item = Item(self.app.pid)
+            try:
+                item.call("Activate", "1000", "10")
+            finally:
+                item.close()
+        else:
+            log("1. No tray: an ordinary window that says why")
+        wait_for("the window on the accessibility bus", lambda: self.showing("Tunnels"))
+        said = any(n.name.startswith(notice) for n in self.a11y.showing(self.app.pid))
+        if said == tray:
+            raise JourneyFailure(f"the no-tray notice is {'shown' if said else 'missing'}")
+        self.screenshot("wayland-window")
+
+        log("2. A tunnel starts and stops")
+        self.press("Start")
+        child = self.child_on(8000)
+        wait_for("the URL in the window", lambda: self.showing("Copy URL"))
+        self.screenshot("wayland-running")
+        self.press("Stop")
+        wait_for("the client to end", lambda: not self.children.alive())
+        wait_for("the Start button again", lambda: self.showing("Start"))
+        log(f"   client {child} started and stopped")
+
+        log("3. Quit, with a tunnel running")
+        self.press("Start")
+        self.child_on(8000)
+        self.quit_cleanly(lambda: self.press("Quit"))
+
+    def has_watcher(self):
+        return "true" in bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus.NameHasOwner", WATCHER[0])
+
+    # -- accessibility --------------------------------------------------------------------------
+
+    def audit(self, where):
+        """Every focusable control on screen: a name and the role that fits it."""
+        checked = []
+        for node in self.a11y.showing(self.app.pid):
+            try:
+                if not node.has(FOCUSABLE):
+                    continue
+                name, role = node.name, node.role
+            except JourneyFailure:
+                continue
+            wanted = ROLES.get(name) or next(
+                (r for pattern, r in ROLE_PATTERNS if pattern.fullmatch(name)), None)
+            if not name.strip():
+                raise JourneyFailure(f"{where}: a focusable {role} has no name (in "
+                                     f"{node.parent().describe()}, {node.path})")
+            # Selectable text (the public URL, the alert's message) is a label named by it.
+            if role == "label" and name.strip():
+                wanted = role
+            if role != wanted:
+                raise JourneyFailure(f"{where}: {name!r} is a {role}, not a {wanted or 'known control'}")
+            checked.append(name)
+        log(f"   {where}: {len(checked)} focusable controls: {', '.join(checked)}")
+        return checked
+
+    def dot_state(self):
+        for node in self.a11y.showing(self.app.pid):
+            try:
+                if node.name in ("Stopped", "Connecting", "Running"):
+                    return node.name, node.role
+            except JourneyFailure:
+                continue
+        return None
+
+    def check_a11y(self):
+        port = self.listen_on_free_common_port()
+        self.app = self.start_quillby("a11y")
+        self.open_window()
+        wait_for("the dot saying Stopped", lambda: (self.dot_state() or ("",))[0] == "Stopped")
+        self.press("Start")
+        self.child_on(8000)
+        wait_for("the URL in the window", lambda: self.showing("Copy URL"))
+        state = wait_for("the dot saying Running", lambda: (self.dot_state() or ("",))[0] == "Running"
+                         and self.dot_state())
+        log(f"   the status dot reads {state[0]!r} ({state[1]})")
+        self.press("Scan Local Ports")
+        if port:
+            self.press("Scan ports")
+            wait_for(f"port {port} in the scanner",
+                     lambda: self.showing(f"Add a tunnel for port {port}"))
+        self.screenshot("a11y-window")
+        controls = self.audit("the window")
+        for wanted in ("Add tunnel", "Name", "Port", "Stop", "Copy URL", "Delete tunnel",
+                       "Scan Local Ports", "Launch at Login", "Quit"):
+            if wanted not in controls:
+                raise JourneyFailure(f"{wanted!r} is not among the focusable controls")
+        self.quit_cleanly(lambda: self.press("Quit"))
+
+        log("   without a client: the missing-client alert")
+        self.env["PATH"] = "/usr/bin:/bin"
+        self.app = self.start_quillby("a11y-alert")
+        self.open_window()
+        wait_for("the alert", lambda: self.showing("Copy Install Command"))
+        self.screenshot("a11y-alert")
+        if not {"Copy Install Command", "OK"} <= set(self.audit("the alert")):
+            raise JourneyFailure("the alert's buttons are not both focusable")
+        self.app.terminate()
+        self.wait_exit(self.app)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--check", required=True, choices=["sni", "wayland", "a11y"])
+    parser.add_argument("--quillby", required=True)
+    parser.add_argument("--client-dir", required=True)
+    parser.add_argument("--artifacts", required=True)
+    args = parser.parse_args()
+    args.quillby, args.client_dir, args.artifacts = (
+        os.path.abspath(p) for p in (args.quillby, args.client_dir, args.artifacts))
+
+    for path in FIXED_CLIENT_PATHS:
+        if os.path.exists(path):
+            log(f"SKIP: {path} exists and would be run instead of the stand-in client")
+            return SKIP
+    shutil.rmtree(args.artifacts, ignore_errors=True)
+    os.makedirs(args.artifacts)
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda s, _: sys.exit(128 + s))
+
+    desktops = Desktops(args)
+    started = time.monotonic()
+    try:
+        desktops.a11y = Accessibility()
+        getattr(desktops, f"check_{args.check}")()
+    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
+        log(f"FAIL: {failure}")
+        desktops.screenshot("failure")
+        return 1
+    finally:
+        desktops.cleanup()
+    log(f"PASS in {time.monotonic() - started:.1f} s; screenshots in {args.artifacts}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
