@@ -175,6 +175,7 @@ class Desktops(Journey):
             for shot in os.listdir(folder):
                 shutil.move(os.path.join(folder, shot), path)
         else:
+            run("dunstctl", "close-all", check=False)
             subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
         log(f"   screenshot {os.path.basename(path)}")
 
@@ -201,6 +202,8 @@ class Desktops(Journey):
     # -- StatusNotifierItem ---------------------------------------------------------------------
 
     def host_icon(self):
+        # A notification (dunst is started by the bus for the first one) may cover the panel.
+        run("dunstctl", "close-all", check=False)
         x, y, w, h = HOST_ICON
         return classify([p + (255,) for p in grab(x, y, w, h)])
 
@@ -244,11 +247,12 @@ class Desktops(Journey):
         wait_for("a green filled cloud in the pixmaps", lambda: item.icon() == ("green", True))
         wait_for("a green icon in the host's panel", lambda: self.host_icon() == "green")
         wait_for("the URL in the window", lambda: self.showing("Copy URL"))
-        self.screenshot("sni-running")
+        self.screenshot("sni-running-window")
 
         log("4. Activate(x, y) from the host opens the window next to the point, on the screen")
         item.call("Activate", "0", "0")  # closes the open window
         wait_for("the window to close", lambda: not popup())
+        self.screenshot("sni-running")
         for x, y in [(SCREEN[0] - 4, SCREEN[1] - 4), (4, SCREEN[1] // 2), (SCREEN[0] // 2, 4)]:
             # A host calls Activate for a click, so the pointer is at the point it passes.
             run("xdotool", "mousemove", str(x), str(y))
