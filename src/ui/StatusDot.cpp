@@ -1,10 +1,27 @@
 #include "ui/StatusDot.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QPropertyAnimation>
 
+namespace {
+
+// A screen reader reads the dot as an image named by the tunnel's state, not as empty filler.
+QAccessibleInterface* accessibleDot(const QString& className, QObject* object) {
+    if (className == QLatin1String("StatusDot") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Graphic);
+    return nullptr;
+}
+
+} // namespace
+
 StatusDot::StatusDot(QWidget* parent)
     : QWidget(parent) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleDot);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setFixedSize(side, side);
     setAttribute(Qt::WA_TranslucentBackground);
     auto half = [this](qreal from, qreal to) {

@@ -370,6 +370,8 @@ class Desktops(Journey):
         wait_for("the URL in the window", lambda: self.showing("Copy URL"))
         state = wait_for("the dot saying Running", lambda: (self.dot_state() or ("",))[0] == "Running"
                          and self.dot_state())
+        if state[1] not in ("image", "graphic"):
+            raise JourneyFailure(f"the status dot is a {state[1]}, not an image")
         log(f"   the status dot reads {state[0]!r} ({state[1]})")
         self.press("Scan Local Ports")
         if port:
