@@ -27,7 +27,8 @@ run_asan() {
     cmake --preset asan -B "$root/asan" >/dev/null
     cmake --build "$root/asan" -j"$jobs"
     echo "== sanitizers: tests"
-    # Packaging and end-to-end runs exercise the installed package, not our code paths.
+    # Packaging, end-to-end and desktop runs drive the built binary from outside (the
+    # installed package, a whole desktop session), not our code paths.
     ctest --test-dir "$root/asan" --output-on-failure --timeout 600 \
         --label-exclude 'packaging|e2e|desktop|screenshot'
 }
