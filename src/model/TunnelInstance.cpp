@@ -1,5 +1,6 @@
 #include "model/TunnelInstance.h"
 
+#include "platform/ChildErrorReader.h"
 #include "platform/ChildLifetime.h"
 #include "platform/Notifier.h"
 
@@ -31,6 +32,14 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
         else
             start();
     });
+
+    m_outageTimer.setSingleShot(true);
+    m_outageTimer.setInterval(m_services.outageNoticeMs);
+    connect(&m_outageTimer, &QTimer::timeout, this, [this] {
+        if (m_isReconnecting)
+            sendNotification(tr("'%1' Reconnecting").arg(m_config.name),
+                             tr("Lost its connection to the tunnel network; still trying"));
+    });
 }
 
 TunnelInstance::~TunnelInstance() {
@@ -39,6 +48,8 @@ TunnelInstance::~TunnelInstance() {
     // Nothing may reach this object any more; end the child here, briefly waiting for a
     // graceful exit before QProcess's own teardown kills it.
     m_process->disconnect(this);
+    delete m_reader;
+    m_reader = nullptr;
     if (m_process->state() != QProcess::NotRunning) {
         m_process->terminate();
         m_process->waitForFinished(500);
@@ -77,26 +88,34 @@ void TunnelInstance::start() {
 
     if (m_process)
         cleanup();
+    // A saved list may hold a number that is no port: it is kept, but never handed to a client.
+    if (m_config.port < 1 || m_config.port > 65535) {
+        setProblem(tr("Port %1 is outside 1 to 65535; enter another to start").arg(m_config.port),
+                   QString());
+        return;
+    }
+    m_origin = OriginProbe::chooseOrigin(m_config.port);
     auto* process = new QProcess(this);
     process->setProgram(*client);
-    process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--url"),
-                           QStringLiteral("http://127.0.0.1:%1").arg(m_config.port)});
+    process->setArguments(
+        {QStringLiteral("tunnel"), QStringLiteral("--url"), m_origin.url(m_config.port)});
     // Standard output is never read; an unread pipe would fill up and block the child.
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setReadChannel(QProcess::StandardError);
     bindChildLifetimeToParent(*process);
-    connect(process, &QProcess::readyReadStandardError, this, [this] {
-        const QByteArray output = m_process->readAllStandardError();
-        // Only the first URL after a launch counts; once known, output is not scanned.
-        if (!m_tunnelURL)
-            handleOutput(m_scanner.feed(output));
-    });
+    m_reader = new ChildErrorReader(
+        *process, [this](QByteArrayView chunk) { handleOutput(chunk); }, process);
     connect(process, &QProcess::finished, this, &TunnelInstance::handleExit);
 
     m_process = process;
-    m_scanner.reset();
+    m_classifier.reset();
+    m_logProblem = {};
     m_killedByUs = false;
+    m_stopRequested = false;
+    m_connected = false;
+    m_activeNotified = false;
+    setProblem(QString(), QString()); // a new start: earlier problems no longer apply
     process->start();
+    m_reader->started();
     // Waits only for the exec hand-over, not for the client to do anything.
     if (!process->waitForStarted(-1)) {
         setRunning(false);
@@ -111,6 +130,7 @@ void TunnelInstance::start() {
     m_restartAfterExit = false;
     setRunning(true);
     setConnecting(true);
+    applyOrigin(m_origin, false);
 }
 
 void TunnelInstance::stop() {
@@ -122,6 +142,8 @@ void TunnelInstance::stop() {
 void TunnelInstance::terminateChild() {
     if (!hasChild())
         return;
+    // Whatever the child prints or however it ends from now on, it was asked to stop.
+    m_stopRequested = true;
     m_process->terminate();
     setTunnelURL(std::nullopt);
     if (!m_killTimer.isActive())
@@ -136,6 +158,34 @@ void TunnelInstance::updatePort(qint64 port) {
     emit changed();
     if (m_isRunning)
         restart();
+}
+
+void TunnelInstance::checkOrigin() {
+    if (m_isRunning && !m_stopRequested)
+        applyOrigin(OriginProbe::chooseOrigin(m_config.port), true);
+}
+
+void TunnelInstance::applyOrigin(const OriginAddress& found, bool mayClear) {
+    const qint64 port = m_config.port;
+    const bool aboutOrigin = m_problemSource == Source::Origin ||
+                             (m_problemSource == Source::Log &&
+                              m_logProblem.kind == ClientLogClassifier::Kind::OriginRefused);
+    if (!found.listening) {
+        // The server may come up later; the client's own words, or a deeper problem, stay.
+        if (m_problem.isEmpty() || m_problemSource == Source::Origin)
+            setProblem(tr("Nothing answers on port %1").arg(port),
+                       tr("Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1").arg(port),
+                       Source::Origin);
+    } else if (found.host != m_origin.host) {
+        setProblem(tr("Port %1 answers only on %2; restart the tunnel to reach it")
+                       .arg(port)
+                       .arg(found.host),
+                   tr("The tunnel forwards to %1").arg(m_origin.url(port)), Source::Origin);
+    } else if (mayClear && aboutOrigin) {
+        m_classifier.clearProblem();
+        m_logProblem = {};
+        setProblem(QString(), QString());
+    }
 }
 
 void TunnelInstance::restart() {
@@ -153,31 +203,68 @@ void TunnelInstance::retire() {
         deleteLater();
 }
 
-void TunnelInstance::handleOutput(const std::optional<QString>& url) {
-    if (!url || m_tunnelURL)
+void TunnelInstance::handleOutput(QByteArrayView chunk) {
+    if (!m_stopRequested)
+        applyLog(m_classifier.feed(chunk));
+}
+
+void TunnelInstance::applyLog(const std::optional<QString>& url) {
+    if (url && !m_tunnelURL)
+        setTunnelURL(url); // shown and copyable at once, but not yet reachable
+
+    const bool connected = m_classifier.connections() > 0;
+    if (connected != m_connected) {
+        m_connected = connected;
+        setReconnecting(!connected);
+        if (connected)
+            m_outageTimer.stop();
+        else
+            m_outageTimer.start();
+    }
+    if (m_connected && m_tunnelURL && m_isConnecting) {
+        setConnecting(false);
+        if (!std::exchange(m_activeNotified, true))
+            sendNotification(tr("'%1' Active").arg(m_config.name), *m_tunnelURL);
+    }
+
+    const ClientLogClassifier::Problem& problem = m_classifier.problem();
+    if (problem.sameAs(m_logProblem))
         return;
-    setTunnelURL(url);
-    setConnecting(false);
-    sendNotification(tr("'%1' Active").arg(m_config.name), *url);
+    m_logProblem = problem;
+    if (problem.kind == ClientLogClassifier::Kind::None) {
+        if (m_problemSource == Source::Log)
+            setProblem(QString(), QString());
+        return;
+    }
+    setProblem(problem.text(), problem.line, Source::Log);
+    if (problem.kind == ClientLogClassifier::Kind::OriginRefused)
+        applyOrigin(OriginProbe::chooseOrigin(m_config.port), false);
 }
 
 void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
     if (!m_process)
         return;
-    // Output still buffered, and a last line without a line break, count as output.
-    const QByteArray rest = m_process->readAllStandardError();
-    if (!m_tunnelURL) {
-        handleOutput(m_scanner.feed(rest));
-        handleOutput(m_scanner.finish());
+    // Output still in the pipe, and a last line without a line break, count as output.
+    if (!m_stopRequested) {
+        m_reader->drain();
+        applyLog(m_classifier.finish());
     }
 
     // A child ended by a signal reports the signal's number: 15 for our terminate request.
     const int status = exitCode;
     setRunning(false);
     setConnecting(false);
-    if (status != 0 && status != 15 && !m_killedByUs)
-        sendNotification(tr("'%1' Stopped").arg(m_config.name),
-                         tr("Tunnel crashed (exit code: %1)").arg(status));
+    setReconnecting(false);
+    m_outageTimer.stop();
+    if (status != 0 && status != 15 && !m_stopRequested && !m_killedByUs) {
+        const ClientLogClassifier::Problem reason = m_classifier.exitProblem();
+        QString body = tr("Tunnel crashed (exit code: %1)").arg(status);
+        if (reason.kind != ClientLogClassifier::Kind::None) {
+            setProblem(reason.text(), reason.line, Source::Log);
+            body += QLatin1Char('\n') + reason.text();
+        }
+        sendNotification(tr("'%1' Stopped").arg(m_config.name), body);
+    }
     setTunnelURL(std::nullopt);
     cleanup();
     emit childGone();
@@ -190,9 +277,11 @@ void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
 
 void TunnelInstance::cleanup() {
     m_killTimer.stop();
-    m_scanner.reset();
+    m_classifier.reset();
     if (m_process) {
         m_process->disconnect(this);
+        delete m_reader;
+        m_reader = nullptr;
         m_process->deleteLater();
         m_process = nullptr;
     }
@@ -217,6 +306,24 @@ void TunnelInstance::setConnecting(bool value) {
         return;
     m_isConnecting = value;
     emit isConnectingChanged();
+    emit changed();
+}
+
+void TunnelInstance::setReconnecting(bool value) {
+    if (m_isReconnecting == value)
+        return;
+    m_isReconnecting = value;
+    emit isReconnectingChanged();
+    emit changed();
+}
+
+void TunnelInstance::setProblem(const QString& text, const QString& detail, Source source) {
+    m_problemSource = source;
+    if (m_problem == text && m_problemDetail == detail)
+        return;
+    m_problem = text;
+    m_problemDetail = detail;
+    emit problemChanged();
     emit changed();
 }
 

@@ -1,25 +1,34 @@
 #pragma once
 
+#include "model/ClientLogClassifier.h"
 #include "model/CloudflaredLocator.h"
+#include "model/OriginProbe.h"
 #include "model/TunnelConfig.h"
-#include "model/TunnelUrlScanner.h"
 
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
 #include <optional>
 
+class ChildErrorReader;
 class Notifier;
 
 // What an instance needs from its surroundings.
 struct TunnelServices {
     ClientLocator findClient;     // defaults to findCloudflared
     Notifier* notifier = nullptr; // not owned; nullptr posts nothing
+    // An outage of every connection is notified once it has lasted this long.
+    int outageNoticeMs = 30000;
 };
 
-// The live side of one tunnel: runs at most one cloudflared child, picks the public URL out
-// of its standard error, publishes isRunning / isConnecting / tunnelURL / config and posts
-// the active, start-failure and crash notifications. Lives on the GUI thread.
+// The live side of one tunnel: runs at most one cloudflared child, reads its standard error
+// for the public URL, its connections and its problems, publishes isRunning / isConnecting /
+// isReconnecting / tunnelURL / problem / config and posts the active, outage, start-failure
+// and crash notifications. Lives on the GUI thread.
+//
+// The URL is published as soon as it is seen; the tunnel stays connecting until the client
+// registers its first connection, since only then can the URL carry traffic. Once a stop has
+// been asked for, the child's output is ignored and its exit posts nothing.
 //
 // Every change of a published field is announced after the field changed, by its own
 // signal and then by changed().
@@ -63,6 +72,9 @@ public:
     void start();
     void stop();
     void updatePort(qint64 port);
+    // Looks again where the local server listens, for the problem line; a running child keeps
+    // its origin. For when the window is shown; never on a timer.
+    void checkOrigin();
 
     // True while a child process exists, including one that is still stopping.
     bool hasChild() const;
@@ -85,7 +97,9 @@ signals:
 
 private:
     void restart();
-    void handleOutput(const std::optional<QString>& url);
+    void handleOutput(QByteArrayView chunk);
+    void applyLog(const std::optional<QString>& url);
+    void applyOrigin(const OriginAddress& found, bool mayClear);
     void handleExit(int exitCode, QProcess::ExitStatus status);
     void cleanup();
     void sendNotification(const QString& title, const QString& body);
@@ -93,7 +107,11 @@ private:
 
     void setRunning(bool value);
     void setConnecting(bool value);
+    void setReconnecting(bool value);
     void setTunnelURL(std::optional<QString> url);
+    // Where the current problem came from: the client's lines, our look at the origin, or us.
+    enum class Source { Own, Log, Origin };
+    void setProblem(const QString& text, const QString& detail, Source source = Source::Own);
 
     TunnelConfig m_config;
     Services m_services;
@@ -105,9 +123,17 @@ private:
     std::optional<QString> m_tunnelURL;
 
     QProcess* m_process = nullptr;
-    TunnelUrlScanner m_scanner;
+    ChildErrorReader* m_reader = nullptr;
+    ClientLogClassifier m_classifier;
+    ClientLogClassifier::Problem m_logProblem; // the classifier's problem last applied
+    Source m_problemSource = Source::Own;
+    OriginAddress m_origin;        // where the current child forwards to
+    bool m_stopRequested = false;  // the child's output and exit no longer count
+    bool m_connected = false;      // at least one connection registered
+    bool m_activeNotified = false; // once per launch
     QTimer m_killTimer;
     QTimer m_restartTimer;
+    QTimer m_outageTimer;
     bool m_killedByUs = false;
     bool m_restartAfterExit = false;
     bool m_retired = false;

@@ -74,39 +74,10 @@ std::optional<QString> TunnelUrlScanner::scanLines(QByteArrayView text) {
 
 std::optional<QString> TunnelUrlScanner::feed(QByteArrayView chunk) {
     std::optional<QString> found;
-    auto keepFirst = [&found](std::optional<QString> url) {
-        if (!found && url)
-            found = std::move(url);
-    };
-
-    qsizetype next = 0;
-    if (!m_pending.isEmpty()) {
-        const qsizetype newline = chunk.indexOf('\n');
-        if (newline < 0) {
-            m_pending.append(chunk);
-            if (m_pending.size() > maxPendingLine) {
-                keepFirst(scanLine(m_pending));
-                dropPending();
-            }
-            return found;
-        }
-        m_pending.append(chunk.first(newline));
-        keepFirst(scanLine(m_pending));
-        dropPending();
-        next = newline + 1;
-    }
-
-    const qsizetype lastNewline = chunk.lastIndexOf('\n');
-    if (lastNewline >= next) {
-        keepFirst(scanLines(chunk.sliced(next, lastNewline + 1 - next)));
-        next = lastNewline + 1;
-    }
-
-    const QByteArrayView tail = chunk.sliced(next);
-    if (tail.size() > maxPendingLine)
-        keepFirst(scanLine(tail));
-    else
-        m_pending.append(tail);
+    splitLines(chunk, [&found](QByteArrayView lines) {
+        if (!found)
+            found = scanLines(lines);
+    });
     return found;
 }
 

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -21,8 +22,21 @@ const QString fakeUrl = QStringLiteral("https://fare-write-waste-gadgets.tryclou
 constexpr int slow = 15000; // generous: process start-up on a loaded machine
 
 const char* const fakeVariables[] = {
-    "FAKE_CF_MODE",  "FAKE_CF_IGNORE_TERM", "FAKE_CF_EXIT_STATUS", "FAKE_CF_STDOUT_MIB",
-    "FAKE_CF_LABEL", "FAKE_CF_FLOOD_MIB",   "FAKE_CF_PAUSE_MS"};
+    "FAKE_CF_MODE",        "FAKE_CF_IGNORE_TERM", "FAKE_CF_EXIT_STATUS", "FAKE_CF_STDOUT_MIB",
+    "FAKE_CF_LABEL",       "FAKE_CF_FLOOD_MIB",   "FAKE_CF_PAUSE_MS",    "FAKE_CF_ON_TERM",
+    "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"};
+
+// A real local server on 127.0.0.1 (4), on ::1 only (6), or a port nobody listens on (0).
+struct Origin {
+    QTcpServer server;
+    qint64 port = 0;
+    explicit Origin(int family) {
+        server.listen(family == 6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
+        port = server.serverPort();
+        if (family == 0)
+            server.close();
+    }
+};
 
 } // namespace
 
@@ -32,8 +46,16 @@ class TestTunnelInstance : public QObject {
     FreedesktopNotifier m_notifier;
     QList<ShownNotification> m_seen;
 
-    TunnelInstance::Services services(ClientLocator locator = fakeClientLocator()) {
-        return {std::move(locator), &m_notifier};
+    TunnelInstance::Services services(ClientLocator locator = fakeClientLocator(),
+                                      int outageNoticeMs = 30000) {
+        return {std::move(locator), &m_notifier, outageNoticeMs};
+    }
+
+    QStringList bodies(int atLeast, int waitMs = 5000) {
+        QStringList result;
+        for (const auto& n : notifications(atLeast, waitMs))
+            result << n.summary + QLatin1Char('/') + n.body;
+        return result;
     }
 
     // Everything the daemon has shown since the last call.
@@ -67,62 +89,179 @@ private slots:
         m_seen.clear();
     }
 
-    void startConnectsThenPublishesTheUrl() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), services());
-        QSignalSpy changes(&tunnel, &TunnelInstance::changed);
+    void startConnectsAndStopIsAStop() {
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), Origin(0).port),
+                              services());
         tunnel.start();
-        QVERIFY(tunnel.isRunning());
-        QVERIFY(tunnel.isConnecting());
-        QVERIFY(!tunnel.tunnelURL());
+        QVERIFY(tunnel.isRunning() && tunnel.isConnecting() && !tunnel.tunnelURL());
         const qint64 pid = tunnel.childPid();
-        // Read until the exec has settled: /proc shows no command line in between.
-        QTRY_COMPARE(processCommandLine(pid),
-                     fakeClientPath() + QStringLiteral(" tunnel --url http://127.0.0.1:3000"));
-
         tunnel.start(); // already running: nothing happens
         QCOMPARE(tunnel.childPid(), pid);
-
-        QTRY_COMPARE_WITH_TIMEOUT(tunnel.tunnelURLText(), fakeUrl, slow);
-        QVERIFY(!tunnel.isConnecting());
-        QVERIFY(tunnel.isRunning());
-        QVERIFY(changes.size() >= 4);
-
-        const auto shown = notifications(1);
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].summary, QStringLiteral("'Web' Active"));
-        QCOMPARE(shown[0].body, fakeUrl);
+        QTRY_VERIFY_WITH_TIMEOUT(!tunnel.isConnecting(), slow);
+        notifications(1);
 
         tunnel.stop();
         QVERIFY(!tunnel.tunnelURL()); // cleared at once
         QVERIFY(tunnel.isRunning());  // until the exit has been handled
         waitStopped(tunnel);
-        QVERIFY(!tunnel.isConnecting());
-        QVERIFY(!processAlive(pid));
+        QVERIFY(!tunnel.isConnecting() && !processAlive(pid));
         QCOMPARE(notifications(1, 500).size(), 0); // a requested stop is no crash
     }
 
-    void missingClientIsASilentNoOp() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000),
-                              services(missingClientLocator()));
-        QSignalSpy changes(&tunnel, &TunnelInstance::changed);
+    void startWithoutLaunching_data() {
+        QTest::addColumn<bool>("clientFound");
+        QTest::addColumn<qint64>("port");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("client missing: silent") << false << qint64(3000) << QString();
+        QTest::newRow("port 0 from a saved list")
+            << true << qint64(0)
+            << QStringLiteral("Port 0 is outside 1 to 65535; enter another to start");
+        QTest::newRow("port 70000 from a saved list")
+            << true << qint64(70000)
+            << QStringLiteral("Port 70000 is outside 1 to 65535; enter another to start");
+    }
+
+    void startWithoutLaunching() {
+        QFETCH(bool, clientFound);
+        QFETCH(qint64, port);
+        QFETCH(QString, problem);
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), port),
+                              services(clientFound ? fakeClientLocator() : missingClientLocator()));
         tunnel.start();
-        QVERIFY(!tunnel.isRunning());
-        QVERIFY(!tunnel.hasChild());
-        QCOMPARE(changes.size(), 0);
+        QVERIFY(!tunnel.isRunning() && !tunnel.hasChild());
+        QCOMPARE(tunnel.problem(), problem);
+        QCOMPARE(tunnel.config().port, port);
         QCOMPARE(notifications(1, 500).size(), 0);
     }
 
-    void serviceUnreachableIsACrashNotAnActiveTunnel() {
-        qputenv("FAKE_CF_MODE", "api-failure");
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Api"), 3000), services());
+    // What the client prints decides the state, the problem and the notifications.
+    void clientLinesTellTheTruth_data() {
+        QTest::addColumn<QByteArrayList>("env");
+        QTest::addColumn<int>("listen");        // see Origin
+        QTest::addColumn<bool>("exits");        // the client ends by itself; else we stop it
+        QTest::addColumn<bool>("active");       // registered: no longer connecting
+        QTest::addColumn<QString>("problem");   // %1: the port
+        QTest::addColumn<QStringList>("shown"); // %1: the URL
+        const QString active = QStringLiteral("'T' Active/%1");
+        const QString crashed = QStringLiteral("'T' Stopped/Tunnel crashed (exit code: %1)");
+        const QString dns = QStringLiteral("The tunnel network cannot be looked up (DNS)");
+        const QString limited = QStringLiteral(
+            "The tunnel service is limiting new tunnels; try again in a few minutes");
+        QTest::newRow("registered, server on ::1 only")
+            << QByteArrayList{} << 6 << false << true << QString() << QStringList{active};
+        QTest::newRow("never registers: edge unreachable")
+            << QByteArrayList{"FAKE_CF_MODE=edge-timeout", "FAKE_CF_INTERVAL_MS=50"} << 4 << false
+            << false
+            << QStringLiteral("The tunnel network cannot be reached; outgoing UDP/TCP port 7844 "
+                              "may be blocked")
+            << QStringList{};
+        QTest::newRow("edge lookup fails")
+            << QByteArrayList{"FAKE_CF_MODE=edge-dns"} << 4 << true << false << dns
+            << QStringList{crashed.arg(1) + QLatin1Char('\n') + dns};
+        QTest::newRow("no internet")
+            << QByteArrayList{"FAKE_CF_MODE=api-failure"} << 4 << true << false
+            << QStringLiteral("No internet connection: the tunnel service cannot be reached")
+            << QStringList{crashed.arg(1) +
+                           QStringLiteral("\nNo internet connection: the tunnel service cannot "
+                                          "be reached")};
+        QTest::newRow("429") << QByteArrayList{"FAKE_CF_MODE=rate-limited"} << 4 << true << false
+                             << limited
+                             << QStringList{crashed.arg(1) + QLatin1Char('\n') + limited};
+        QTest::newRow("429, older client")
+            << QByteArrayList{"FAKE_CF_MODE=rate-limited-old"} << 4 << true << false << limited
+            << QStringList{crashed.arg(1) + QLatin1Char('\n') + limited};
+        QTest::newRow("500") << QByteArrayList{"FAKE_CF_MODE=service-failed"} << 4 << true << false
+                             << QStringLiteral("The tunnel service failed (HTTP 500 Internal "
+                                               "Server Error)")
+                             << QStringList{crashed.arg(1) +
+                                            QStringLiteral("\nThe tunnel service failed (HTTP 500 "
+                                                           "Internal Server Error)")};
+        QTest::newRow("nothing listens, requests refused")
+            << QByteArrayList{"FAKE_CF_MODE=origin-refused", "FAKE_CF_INTERVAL_MS=50"} << 0 << false
+            << true << QStringLiteral("Nothing answers on port %1") << QStringList{active};
+        QTest::newRow("URL printed after Stop")
+            << QByteArrayList{"FAKE_CF_MODE=no-url", "FAKE_CF_ON_TERM=url"} << 4 << false << false
+            << QString() << QStringList{};
+        QTest::newRow("non-zero exit after Stop")
+            << QByteArrayList{"FAKE_CF_ON_TERM=fail"} << 4 << false << true << QString()
+            << QStringList{active};
+        QTest::newRow("exit 0") << QByteArrayList{"FAKE_CF_MODE=exit"} << 4 << true << true
+                                << QString() << QStringList{active};
+        QTest::newRow("exit 15") << QByteArrayList{"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=15"}
+                                 << 4 << true << true << QString() << QStringList{active};
+        QTest::newRow("exit 3") << QByteArrayList{"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=3"} << 4
+                                << true << true << QString() << QStringList{active, crashed.arg(3)};
+        QTest::newRow("64 MiB on standard output")
+            << QByteArrayList{"FAKE_CF_STDOUT_MIB=64"} << 4 << false << true << QString()
+            << QStringList{active};
+    }
+
+    void clientLinesTellTheTruth() {
+        QFETCH(QByteArrayList, env);
+        QFETCH(int, listen);
+        QFETCH(bool, exits);
+        QFETCH(bool, active);
+        QFETCH(QString, problem);
+        QFETCH(QStringList, shown);
+        for (const QByteArray& pair : env)
+            qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
+        Origin origin(listen);
+        problem.replace(QStringLiteral("%1"), QString::number(origin.port));
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port), services());
         QSignalSpy urls(&tunnel, &TunnelInstance::tunnelURLChanged);
         tunnel.start();
+        const QString host = listen == 6 ? QStringLiteral("[::1]") : QStringLiteral("127.0.0.1");
+        if (exits) {
+            waitStopped(tunnel);
+        } else {
+            QTRY_COMPARE(
+                processCommandLine(tunnel.childPid()),
+                fakeClientPath() +
+                    QStringLiteral(" tunnel --url http://%1:%2").arg(host).arg(origin.port));
+            QTRY_COMPARE_WITH_TIMEOUT(tunnel.problem(), problem, slow);
+            QTRY_COMPARE_WITH_TIMEOUT(!tunnel.isConnecting(), active, slow);
+            QTest::qWait(300); // what must not happen has had time to happen
+            QCOMPARE(tunnel.isConnecting(), !active);
+            if (env.value(0) != "FAKE_CF_MODE=no-url")
+                QCOMPARE(tunnel.tunnelURLText(), fakeUrl); // published even while connecting
+            tunnel.stop();
+            waitStopped(tunnel);
+        }
+        QVERIFY(!tunnel.tunnelURL());
+        QCOMPARE(tunnel.problem(), problem); // kept after the end, until the next start
+        QVERIFY(tunnel.problem().isEmpty() || !tunnel.problemDetail().isEmpty());
+        if (env.value(0) == "FAKE_CF_MODE=no-url")
+            QCOMPARE(urls.size(), 0);
+        shown.replaceInStrings(QStringLiteral("%1"), fakeUrl);
+        QCOMPARE(bodies(shown.size() + 1, shown.isEmpty() ? 1000 : 3000), shown);
+    }
+
+    void outageIsNotifiedOnlyWhenLong_data() {
+        QTest::addColumn<QByteArray>("outageMs");
+        QTest::addColumn<bool>("notified");
+        QTest::newRow("short outage") << QByteArray("300") << false;
+        QTest::newRow("long outage") << QByteArray("1500") << true;
+    }
+
+    void outageIsNotifiedOnlyWhenLong() {
+        QFETCH(QByteArray, outageMs);
+        QFETCH(bool, notified);
+        qputenv("FAKE_CF_MODE", "lost");
+        qputenv("FAKE_CF_INTERVAL_MS", "300");
+        qputenv("FAKE_CF_OUTAGE_MS", outageMs);
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), Origin(4).port),
+                              services(fakeClientLocator(), 800));
+        tunnel.start();
+        QTRY_VERIFY_WITH_TIMEOUT(tunnel.isReconnecting(), slow);
+        QVERIFY(tunnel.isRunning() && !tunnel.isConnecting() && tunnel.tunnelURL());
+        QTRY_VERIFY_WITH_TIMEOUT(!tunnel.isReconnecting(), slow);
+        QStringList expected{QStringLiteral("'T' Active/") + fakeUrl};
+        if (notified)
+            expected << QStringLiteral(
+                "'T' Reconnecting/Lost its connection to the tunnel network; still trying");
+        tunnel.stop();
         waitStopped(tunnel);
-        QCOMPARE(urls.size(), 0);
-        const auto shown = notifications(1);
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].summary, QStringLiteral("'Api' Stopped"));
-        QCOMPARE(shown[0].body, QStringLiteral("Tunnel crashed (exit code: 1)"));
+        QCOMPARE(bodies(expected.size() + 1, 1000), expected);
     }
 
     void urlSplitAcrossReadsIsFound_data() {
@@ -140,35 +279,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(tunnel.tunnelURLText(), fakeUrl, slow);
         tunnel.stop();
         waitStopped(tunnel);
-    }
-
-    void exitStatusDecidesAboutTheCrashNotice_data() {
-        QTest::addColumn<QByteArray>("status");
-        QTest::addColumn<QString>("crashBody");
-        QTest::newRow("0: a normal end") << QByteArray("0") << QString();
-        QTest::newRow("15: terminated") << QByteArray("15") << QString();
-        QTest::newRow("3: crashed")
-            << QByteArray("3") << QStringLiteral("Tunnel crashed (exit code: 3)");
-    }
-
-    void exitStatusDecidesAboutTheCrashNotice() {
-        QFETCH(QByteArray, status);
-        QFETCH(QString, crashBody);
-        qputenv("FAKE_CF_MODE", "exit");
-        qputenv("FAKE_CF_EXIT_STATUS", status);
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Exit"), 3000), services());
-        tunnel.start();
-        waitStopped(tunnel);
-        QVERIFY(!tunnel.tunnelURL());
-        const auto shown =
-            notifications(crashBody.isEmpty() ? 1 : 2, crashBody.isEmpty() ? 1000 : 5000);
-        QStringList bodies;
-        for (const auto& n : shown)
-            bodies << n.body;
-        QStringList expected{fakeUrl};
-        if (!crashBody.isEmpty())
-            expected << crashBody;
-        QCOMPARE(bodies, expected);
     }
 
     void childKilledFromOutsideReportsTheSignal() {
@@ -243,15 +353,6 @@ private slots:
         QTest::qWait(TunnelInstance::restartDelayMs + 500);
         QVERIFY(!tunnel.isRunning());
         QVERIFY(!tunnel.hasChild());
-    }
-
-    void standardOutputIsNeverAPipeThatFillsUp() {
-        qputenv("FAKE_CF_STDOUT_MIB", "64");
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Chatty"), 3000), services());
-        tunnel.start();
-        QTRY_COMPARE_WITH_TIMEOUT(tunnel.tunnelURLText(), fakeUrl, slow);
-        tunnel.stop();
-        waitStopped(tunnel);
     }
 
     void launchFailureIsReportedAndCanBeRetried() {

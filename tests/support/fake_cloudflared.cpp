@@ -2,8 +2,17 @@
 // `tunnel --url http://127.0.0.1:PORT`, writes log lines to standard error the way the real
 // client does, and behaves as its environment asks:
 //
-//   FAKE_CF_MODE        url (default)   banner, box with the URL, then runs until signalled
-//                       api-failure     the service cannot be reached: error line, exit 1
+//   FAKE_CF_MODE        url (default)   banner, box with the URL, a registered connection,
+//                                       then runs until signalled
+//                       api-failure     no internet: the service cannot be reached, exit 1
+//                       rate-limited    HTTP 429 from the service, exit 1
+//                       rate-limited-old  the same as an older client words it, exit 1
+//                       service-failed  HTTP 500 from the service, exit 1
+//                       edge-timeout    URL, then quic dial time-outs every interval, for ever
+//                       edge-dns        URL, then the edge lookup fails, exit 1
+//                       origin-refused  URL, registered, then a refused request every interval
+//                       lost            URL, registered, connection lost after one interval
+//                                       and registered again FAKE_CF_OUTAGE_MS later
 //                       split           the URL line written in two pieces, with a pause
 //                       split-utf8      a multi-byte character split across writes, then url
 //                       no-url          banner only, then runs until signalled
@@ -18,7 +27,11 @@
 //   FAKE_CF_PAUSE_MS    pause between split writes (default 200)
 //   FAKE_CF_PIDFILE     append "<pid> <port>\n" to this file at start
 //   FAKE_CF_EXIT_AFTER_FLOOD 1: mode flood exits 0 when done instead of running on
-// SIGUSR1 makes it exit with status 1 (a crash on demand); SIGTERM ends it as the real client.
+//   FAKE_CF_INTERVAL_MS pause between repeated lines (default 5000, as the real client)
+//   FAKE_CF_OUTAGE_MS   length of the outage of mode lost (default 1000)
+//   FAKE_CF_ON_TERM     graceful: the shutdown line, then exit 0; url: the URL box and a
+//                       registration first; fail: exit 1. Unset: the signal ends it.
+// SIGUSR1 makes it exit with status 1 (a crash on demand).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +43,7 @@
 namespace {
 
 volatile sig_atomic_t crashRequested = 0;
+volatile sig_atomic_t termRequested = 0;
 
 void writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -55,12 +69,12 @@ const char* env(const char* name, const char* fallback) {
 
 void sleepMs(long ms) {
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested) {
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested && !termRequested) {
     }
 }
 
-std::string stamp() {
-    return "2026-01-01T00:00:01Z INF ";
+std::string stamp(const char* level = "INF") {
+    return std::string("2026-12-06T19:10:57Z ") + level + " ";
 }
 
 std::string url() {
@@ -92,17 +106,66 @@ void urlBox() {
     writeErr(boxTop());
 }
 
-std::string logLine(unsigned long n) {
-    char buf[256];
+void registered() {
+    writeErr(stamp() + "Registered tunnel connection connIndex=0 "
+                       "connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 event=0 ip=198.41.200.13 "
+                       "location=ams01 protocol=quic\n");
+}
+
+void unregistered() {
+    writeErr(stamp() + "Unregistered tunnel connection connIndex=0 event=0 ip=198.41.200.13\n");
+    writeErr(stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" "
+                            "connIndex=0 event=0 ip=198.41.200.13\n");
+    writeErr(stamp() + "Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.200.13\n");
+}
+
+void edgeTimeout() {
+    writeErr(stamp("ERR") + "Failed to create new quic connection error=\"failed to dial to edge "
+                            "with quic: timeout: no recent network activity\" connIndex=0 "
+                            "event=0 ip=198.41.192.77\n");
+}
+
+void originRefused(const std::string& port) {
+    writeErr(stamp("ERR") +
+             " error=\"Unable to reach the origin service. The service may be down "
+             "or it may not be responding to traffic from cloudflared: dial tcp "
+             "127.0.0.1:" +
+             port +
+             ": connect: connection refused\" "
+             "cfRay=8173fa0bd1e6b397-AMS event=1 ingressRule=0 "
+             "originService=http://127.0.0.1:" +
+             port + "\n");
+}
+
+// The client's own upkeep: never a problem of the tunnel.
+void upkeep() {
+    writeErr(stamp("ERR") + "update check failed error=\"Get \\\"https://update.argotunnel.com?"
+                            "arch=amd64&clientVersion=2023.7.3&os=linux\\\": dial tcp: lookup "
+                            "update.argotunnel.com on 127.0.0.53:53: no such host\"\n");
+    writeErr(stamp("WRN") + "Unable to lookup protocol percentage.\n");
+}
+
+void quickTunnelAnswer(const char* code, const char* status) {
+    writeErr(stamp("ERR") + "Error unmarshaling QuickTunnel response: error code: " + code +
+             " error=\"invalid character 'e' looking for beginning of value\" status_code=\"" +
+             status + "\"\n");
+    writeErr("failed to unmarshal quick Tunnel: invalid character 'e' looking for beginning of "
+             "value\n");
+}
+
+// A busy tunnel whose local server is down: one error line per request.
+std::string logLine(unsigned long n, const std::string& port) {
+    char buf[512];
     std::snprintf(buf, sizeof buf,
-                  "2026-01-01T00:00:02Z INF Registered tunnel connection connIndex=%lu "
-                  "connection=6b9c1f0e-3f1e-4d4c-9a43-%012lu event=0 ip=198.41.200.13 "
-                  "location=ams01 protocol=quic\n",
-                  n % 4, n);
+                  "2026-12-06T19:10:58Z ERR  error=\"Unable to reach the origin service. The "
+                  "service may be down or it may not be responding to traffic from cloudflared: "
+                  "dial tcp 127.0.0.1:%s: connect: connection refused\" cfRay=%016lx-AMS "
+                  "event=1 ingressRule=0 originService=http://127.0.0.1:%s\n",
+                  port.c_str(), n, port.c_str());
     return buf;
 }
 
-void flood(double mib, bool withUrl) {
+void flood(double mib, bool withUrl, const std::string& port) {
     const size_t total = static_cast<size_t>(mib * 1024 * 1024);
     std::string block;
     unsigned long n = 0;
@@ -111,25 +174,51 @@ void flood(double mib, bool withUrl) {
     while (written < total) {
         block.clear();
         while (block.size() < 64 * 1024)
-            block += logLine(n++);
+            block += logLine(n++, port);
         writeAll(2, block.data(), block.size());
         written += block.size();
         if (!urlDone && written >= total / 2) {
             urlBox();
+            registered();
             urlDone = true;
         }
     }
-    if (!urlDone)
+    if (!urlDone) {
         urlBox();
+        registered();
+    }
+}
+
+void answerSignals() {
+    if (crashRequested) {
+        writeErr(stamp("ERR") + "connection lost\n");
+        std::_Exit(1);
+    }
+    if (termRequested) {
+        const std::string onTerm = env("FAKE_CF_ON_TERM", "");
+        writeErr(stamp() + "Initiating graceful shutdown due to signal terminated ...\n");
+        if (onTerm == "url") {
+            urlBox();
+            registered();
+        }
+        std::_Exit(onTerm == "fail" ? 1 : 0);
+    }
+}
+
+// Runs until signalled, calling `tick` after every interval.
+template <typename Tick> [[noreturn]] void runUntilSignalled(long intervalMs, Tick tick) {
+    for (;;) {
+        answerSignals();
+        sleepMs(intervalMs);
+        answerSignals();
+        tick();
+    }
 }
 
 [[noreturn]] void runUntilSignalled() {
     for (;;) {
+        answerSignals();
         pause();
-        if (crashRequested) {
-            writeErr("2026-01-01T00:00:09Z ERR connection lost\n");
-            std::_Exit(1);
-        }
     }
 }
 
@@ -160,8 +249,13 @@ int main(int argc, char** argv) {
     struct sigaction usr1 {};
     usr1.sa_handler = [](int) { crashRequested = 1; };
     sigaction(SIGUSR1, &usr1, nullptr);
-    if (std::strcmp(env("FAKE_CF_IGNORE_TERM", "0"), "1") == 0)
+    if (std::strcmp(env("FAKE_CF_IGNORE_TERM", "0"), "1") == 0) {
         std::signal(SIGTERM, SIG_IGN);
+    } else if (*env("FAKE_CF_ON_TERM", "")) {
+        struct sigaction term {};
+        term.sa_handler = [](int) { termRequested = 1; };
+        sigaction(SIGTERM, &term, nullptr);
+    }
 
     if (const char* pidfile = std::getenv("FAKE_CF_PIDFILE")) {
         if (FILE* f = std::fopen(pidfile, "a")) {
@@ -182,15 +276,55 @@ int main(int argc, char** argv) {
     const std::string mode = env(modeKey.c_str(), env("FAKE_CF_MODE", "url"));
     const long pauseMs = std::atol(env("FAKE_CF_PAUSE_MS", "200"));
     const double floodMib = std::atof(env("FAKE_CF_FLOOD_MIB", "1"));
+    const long intervalMs = std::atol(env("FAKE_CF_INTERVAL_MS", "5000"));
 
     banner();
     if (mode == "url") {
         urlBox();
+        upkeep();
+        registered();
     } else if (mode == "api-failure") {
-        writeErr("2026-01-01T00:00:00Z ERR Error requesting quick Tunnel\n");
         writeErr("failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": "
-                 "dial tcp: lookup api.trycloudflare.com: no such host\n");
+                 "dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no such host\n");
         return 1;
+    } else if (mode == "rate-limited" || mode == "rate-limited-old") {
+        if (mode == "rate-limited")
+            quickTunnelAnswer("1015", "429 Too Many Requests");
+        else
+            writeErr("failed to unmarshal quick Tunnel: invalid character 'e' looking for "
+                     "beginning of value\n");
+        return 1;
+    } else if (mode == "service-failed") {
+        quickTunnelAnswer("1101", "500 Internal Server Error");
+        return 1;
+    } else if (mode == "edge-timeout") {
+        urlBox();
+        upkeep();
+        runUntilSignalled(intervalMs, edgeTimeout);
+    } else if (mode == "edge-dns") {
+        urlBox();
+        writeErr(stamp("ERR") + "edge discovery: error looking up Cloudflare edge IPs: the DNS "
+                                "query failed error=\"lookup _v2-origintunneld._tcp.argotunnel.com "
+                                "on 127.0.0.53:53: no such host\" event=0\n");
+        writeErr(stamp("ERR") + "Please try the following things to diagnose this issue\n");
+        writeErr(stamp("ERR") + "1. ensure that argotunnel.com is returning \"origintunneld\" "
+                                "service records.\n");
+        writeErr("Could not lookup srv records on _v2-origintunneld._tcp.argotunnel.com: lookup "
+                 "_v2-origintunneld._tcp.argotunnel.com on 127.0.0.53:53: no such host\n");
+        return 1;
+    } else if (mode == "origin-refused") {
+        urlBox();
+        registered();
+        runUntilSignalled(intervalMs, [&port] { originRefused(port); });
+    } else if (mode == "lost") {
+        urlBox();
+        registered();
+        sleepMs(intervalMs);
+        answerSignals();
+        unregistered();
+        sleepMs(std::atol(env("FAKE_CF_OUTAGE_MS", "1000")));
+        answerSignals();
+        registered();
     } else if (mode == "split") {
         const std::string line = boxLine(url());
         const size_t cut = line.find("trycloud");
@@ -209,7 +343,7 @@ int main(int argc, char** argv) {
     } else if (mode == "no-url") {
         // Nothing more: connecting for as long as it runs.
     } else if (mode == "flood") {
-        flood(floodMib, true);
+        flood(floodMib, true, port);
         if (std::strcmp(env("FAKE_CF_EXIT_AFTER_FLOOD", "0"), "1") == 0)
             return 0;
     } else if (mode == "no-newline") {
@@ -218,6 +352,7 @@ int main(int argc, char** argv) {
             writeAll(2, block.data(), block.size());
     } else if (mode == "exit") {
         urlBox();
+        registered();
         return std::atoi(env("FAKE_CF_EXIT_STATUS", "0"));
     } else {
         writeErr("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n");
