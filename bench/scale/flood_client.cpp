@@ -1,5 +1,5 @@
 // A stand-in client for the scale benchmark: prints the quick-tunnel banner and URL to
-// standard error like the real client, then keeps logging at a fixed rate
+// standard error like the real client, registers a connection, then keeps logging at a fixed rate
 // (FLOOD_RATE_MIB MiB/s, default 10) until it is signalled.
 #include <cerrno>
 #include <cstdio>
@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
     writeAll("2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n");
     writeAll("2026-01-01T00:00:01Z INF |  https://flood-" + port +
              ".trycloudflare.com                                        |\n");
+    writeAll("2026-01-01T00:00:02Z INF Registered tunnel connection connIndex=0 "
+             "connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 event=0 ip=198.41.200.13 "
+             "location=ams01 protocol=quic\n");
 
     std::string block;
     for (unsigned long n = 0; block.size() < 64 * 1024; ++n) {

@@ -127,6 +127,14 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     url->addWidget(m_copyButton);
     root->addWidget(m_urlLine);
 
+    // What stands in the tunnel's way; the client's own line as tooltip.
+    m_problemLabel = new QLabel(this);
+    m_problemLabel->setObjectName(QStringLiteral("problemLine"));
+    m_problemLabel->setFont(Theme::callout());
+    m_problemLabel->setWordWrap(true);
+    m_problemLabel->setTextFormat(Qt::PlainText);
+    root->addWidget(m_problemLabel);
+
     // Control line.
     auto* controls = new QHBoxLayout;
     controls->setSpacing(8);
@@ -215,7 +223,8 @@ void TunnelRowView::copyURL() {
 void TunnelRowView::refresh() {
     if (!m_instance)
         return;
-    const bool connecting = m_instance->isConnecting();
+    const bool reconnecting = m_instance->isReconnecting();
+    const bool connecting = m_instance->isConnecting() || reconnecting;
     const bool running = m_instance->isRunning();
     const auto& url = m_instance->tunnelURL();
 
@@ -224,13 +233,24 @@ void TunnelRowView::refresh() {
                                         : Theme::Named::Gray;
     m_dot->setColor(Theme::named(dot, palette()));
     m_dot->setPulsing(connecting);
-    m_dot->setAccessibleName(connecting ? tr("Connecting")
-                             : running  ? tr("Running")
-                                        : tr("Stopped"));
+    m_dot->setAccessibleName(reconnecting ? tr("Reconnecting")
+                             : connecting ? tr("Connecting")
+                             : running    ? tr("Running")
+                                          : tr("Stopped"));
 
     m_connectingLine->setVisible(connecting);
-    m_urlLine->setVisible(!connecting && url.has_value());
+    m_connectingLabel->setText(reconnecting ? tr("Reconnecting...") : tr("Connecting..."));
+    // Shown and copyable at once, even before the tunnel can carry traffic.
+    m_urlLine->setVisible(url.has_value());
     m_urlLabel->setFullText(url.value_or(QString()));
+
+    const QString problem = m_instance->problem();
+    m_problemLabel->setVisible(!problem.isEmpty());
+    m_problemLabel->setText(problem);
+    m_problemLabel->setToolTip(m_instance->problemDetail());
+    Theme::setForeground(
+        m_problemLabel,
+        Theme::named(running ? Theme::Named::Orange : Theme::Named::Red, palette()));
 
     const QPalette& pal = palette();
     const QColor buttonColor = Theme::named(running ? Theme::Named::Red : Theme::Named::Green, pal);
@@ -244,4 +264,7 @@ void TunnelRowView::refresh() {
 void TunnelRowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     fillFields();
+    // The local server may have come up, or moved, while the window was hidden.
+    if (m_instance)
+        m_instance->checkOrigin();
 }

@@ -13,8 +13,9 @@ class QLineEdit;
 class QToolButton;
 class StatusDot;
 
-// One tunnel in the status window: status dot, editable name and port, the connecting line or
-// the public URL with its copy button, start/stop and delete. It observes its instance and
+// One tunnel in the status window: status dot, editable name and port, the connecting or
+// reconnecting line, the public URL with its copy button (shown as soon as it is known), the
+// current problem, start/stop and delete. It observes its instance and
 // reports edits upward; it never touches the store.
 class TunnelRowView : public QWidget {
     Q_OBJECT
@@ -53,6 +54,7 @@ private:
     QWidget* m_urlLine;
     ElidedLabel* m_urlLabel;
     QToolButton* m_copyButton;
+    QLabel* m_problemLabel;
     QToolButton* m_startStopButton;
     QToolButton* m_deleteButton;
 };

@@ -32,6 +32,9 @@ COMMON_PORTS = [80, 443, 3000, 3001, 4000, 4200, 5000, 5173, 5174, 5500, 8000, 8
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared"]
 URL_LABEL = "quill-journey-over-loopback"
 URL = f"https://{URL_LABEL}.trycloudflare.com"
+UNREGISTERED_PORT = 7999
+EDGE_BLOCKED = ("The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be "
+                "blocked")
 SKIP = 77
 
 # AT-SPI state bits.
@@ -306,6 +309,10 @@ class Notifications:
             raise JourneyFailure(f"notification from {n.get('appname')!r}, not Quillby")
         return n
 
+    def new(self, summary):
+        """Notifications with this summary not seen before."""
+        return [n for n in self.history() if n["id"] not in self.seen and n["summary"] == summary]
+
 
 # ---------------------------------------------------------------------------------------------
 # The application and its children
@@ -403,6 +410,9 @@ class Journey:
             "PATH": args.client_dir + os.pathsep + os.environ.get("PATH", ""),
             "FAKE_CF_LABEL": URL_LABEL,
             "FAKE_CF_PIDFILE": os.path.join(self.home, "children"),
+            # The tunnel network never answers this port's client.
+            f"FAKE_CF_MODE_{UNREGISTERED_PORT}": "edge-timeout",
+            "FAKE_CF_INTERVAL_MS": "200",
         })
         self.env.pop("QT_QPA_PLATFORM", None)
         self.children = Children(self.env["FAKE_CF_PIDFILE"])
@@ -539,10 +549,36 @@ class Journey:
 
         log("4. The client crashes with status 1")
         os.kill(second_child, signal.SIGUSR1)
-        notes.wait("'Tunnel' Stopped", "Tunnel crashed (exit code: 1)")
+        notes.wait("'Tunnel' Stopped", "Tunnel crashed (exit code: 1)\nconnection lost")
         wait_for("a gray tray icon after the crash", lambda: icon_colour() == "gray")
         wait_for("the Start button again", lambda: self.a11y.find(self.app.pid, "Start"))
         self.screenshot("crashed")
+
+        log(f"4b. A client that shows its URL but never registers (port {UNREGISTERED_PORT})")
+        self.focus_named("Port", "text")
+        key("ctrl+a")
+        type_text(str(UNREGISTERED_PORT))
+        key("Return")
+        self.focus_named("Start", "push button")
+        key("space")
+        wait_for("the reason in the row", lambda: self.a11y.find(self.app.pid, EDGE_BLOCKED))
+        if not self.a11y.find(self.app.pid, "Connecting..."):
+            raise JourneyFailure("a tunnel that never registered is not shown as connecting")
+        if not self.a11y.find(self.app.pid, "Copy URL"):
+            raise JourneyFailure("the URL of a connecting tunnel cannot be copied")
+        time.sleep(1)
+        if notes.new("'Tunnel' Active"):
+            raise JourneyFailure("'Active' posted for a tunnel that never registered")
+        self.screenshot("never-registers")
+        self.focus_named("Stop", "push button")
+        key("space")
+        wait_for("a gray tray icon after the stop", lambda: icon_colour() == "gray")
+        self.focus_named("Port", "text")
+        key("ctrl+a")
+        type_text("3000")
+        key("Return")
+        wait_for("port 3000 in the settings file again",
+                 lambda: tunnels_summary(self.config_home) == [("Tunnel", 3000)])
 
         log("5. Rename, add a tunnel from the scanner, delete one, quit, start again")
         self.focus_named("Name", "text")

@@ -86,7 +86,8 @@ class TestStatusMenu : public QObject {
 
 private slots:
     void init() {
-        qunsetenv("FAKE_CF_MODE");
+        for (const char* name : {"FAKE_CF_MODE", "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"})
+            qunsetenv(name);
         m_f = std::make_unique<Fixture>();
     }
     void cleanup() {
@@ -120,10 +121,35 @@ private slots:
         checkState(row, Theme::Named::Gray, false, false);
         QCOMPARE(dot->opacity(), 1.0);
 
+        // Connecting with the URL known, the edge unreachable: URL, connecting line and problem.
+        qputenv("FAKE_CF_MODE", "edge-timeout");
+        qputenv("FAKE_CF_INTERVAL_MS", "50");
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        auto* problem = child<QLabel>("problemLine", row);
+        QTRY_VERIFY_WITH_TIMEOUT(problem->text().contains(QStringLiteral("7844")), slow);
+        checkState(row, Theme::Named::Orange, true, true);
+        QVERIFY(problem->isVisible());
+        QVERIFY(problem->toolTip().contains(QStringLiteral("failed to dial to edge with quic")));
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isRunning(), slow);
+        QVERIFY(problem->isVisible()); // kept after the end, until the next start
+
+        // Reconnecting: every connection lost after it was active.
+        qputenv("FAKE_CF_MODE", "lost");
+        qputenv("FAKE_CF_OUTAGE_MS", "60000");
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->isReconnecting(), slow);
+        checkState(row, Theme::Named::Orange, true, true);
+        QCOMPARE(child("connectingLine", row)->findChild<QLabel*>()->text(),
+                 QStringLiteral("Reconnecting..."));
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isRunning(), slow);
+
         // Running: the URL on one line, middle-elided and selectable, and its copy button.
         qunsetenv("FAKE_CF_MODE");
         QTest::mouseClick(startStop, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(row->instance()->tunnelURLText(), fakeUrl, slow);
+        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->tunnelURL() && !row->instance()->isConnecting(),
+                                 slow);
         checkState(row, Theme::Named::Green, false, true);
         auto* label = child<ElidedLabel>("urlLabel", row);
         QCOMPARE(label->fullText(), fakeUrl);
