@@ -15,12 +15,6 @@ const QByteArray quicTimeout = at + "ERR Failed to dial a quic connection error=
 const QByteArray tcpTimeout = at + "ERR Unable to establish connection with Cloudflare edge "
                                    "error=\"DialContext error: dial tcp 198.41.200.63:7844: i/o "
                                    "timeout\" connIndex=0\n";
-const QByteArray upkeep =
-    at +
-    "ERR update check failed error=\"dial tcp: lookup update.argotunnel.com: no such host\"\n" +
-    at + "WRN Unable to lookup protocol percentage.\n" + at +
-    "WRN ICMP proxy feature is disabled error=\"cannot create ICMPv4 proxy\"\n";
-
 QByteArray conn(const QByteArray& line, int index) {
     return QByteArray(line).replace("%1", QByteArray::number(index));
 }
@@ -38,9 +32,6 @@ private slots:
         QTest::addColumn<QString>("exitProblem"); // for a failed exit
         const QString unreachable = QStringLiteral(
             "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked");
-        QTest::newRow("upkeep never counts")
-            << upkeep + "1. unrelated failure\n"
-            << 0 << QString() << QStringLiteral("1. unrelated failure");
         QTest::newRow("lookup, then time-outs: the latest wins")
             << lookup + quicTimeout << 0 << unreachable << unreachable;
         QTest::newRow("over TCP") << tcpTimeout << 0 << unreachable << unreachable;
@@ -53,13 +44,6 @@ private slots:
         QTest::newRow("every connection lost")
             << conn(registered, 0) + conn(registered, 2) + conn(lost, 0) + conn(lost, 2) << 0
             << QString() << QString();
-        QTest::newRow("origin refused keeps through a registration")
-            << at +
-                   "ERR  error=\"Unable to reach the origin service.\" "
-                   "originService=http://[::1]:5173\n" +
-                   conn(registered, 0)
-            << 1 << QStringLiteral("Nothing answers on port 5173")
-            << QStringLiteral("Nothing answers on port 5173");
         QTest::newRow("an unknown last line, trimmed")
             << at + "INF Starting metrics server\n" + "panic:   something   odd\r\n"
             << 0 << QString() << QStringLiteral("panic: something odd");

@@ -125,16 +125,15 @@ void edgeTimeout() {
                             "event=0 ip=198.41.192.77\n");
 }
 
-void originRefused(const std::string& port) {
-    writeErr(stamp("ERR") +
-             " error=\"Unable to reach the origin service. The service may be down "
-             "or it may not be responding to traffic from cloudflared: dial tcp "
-             "127.0.0.1:" +
-             port +
-             ": connect: connection refused\" "
-             "cfRay=8173fa0bd1e6b397-AMS event=1 ingressRule=0 "
-             "originService=http://127.0.0.1:" +
-             port + "\n");
+// One per request while nothing answers on the local port.
+std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0bd1e6b397) {
+    char cfRay[17];
+    std::snprintf(cfRay, sizeof cfRay, "%016lx", ray);
+    return stamp("ERR") +
+           " error=\"Unable to reach the origin service. The service may be down or it may not "
+           "be responding to traffic from cloudflared: dial tcp 127.0.0.1:" +
+           port + ": connect: connection refused\" cfRay=" + cfRay +
+           "-AMS event=1 ingressRule=0 originService=http://127.0.0.1:" + port + "\n";
 }
 
 // The client's own upkeep: never a problem of the tunnel.
@@ -153,18 +152,6 @@ void quickTunnelAnswer(const char* code, const char* status) {
              "value\n");
 }
 
-// A busy tunnel whose local server is down: one error line per request.
-std::string logLine(unsigned long n, const std::string& port) {
-    char buf[512];
-    std::snprintf(buf, sizeof buf,
-                  "2026-12-06T19:10:58Z ERR  error=\"Unable to reach the origin service. The "
-                  "service may be down or it may not be responding to traffic from cloudflared: "
-                  "dial tcp 127.0.0.1:%s: connect: connection refused\" cfRay=%016lx-AMS "
-                  "event=1 ingressRule=0 originService=http://127.0.0.1:%s\n",
-                  port.c_str(), n, port.c_str());
-    return buf;
-}
-
 void flood(double mib, bool withUrl, const std::string& port) {
     const size_t total = static_cast<size_t>(mib * 1024 * 1024);
     std::string block;
@@ -174,7 +161,7 @@ void flood(double mib, bool withUrl, const std::string& port) {
     while (written < total) {
         block.clear();
         while (block.size() < 64 * 1024)
-            block += logLine(n++, port);
+            block += originRefused(port, n++); // a busy tunnel whose server is down
         writeAll(2, block.data(), block.size());
         written += block.size();
         if (!urlDone && written >= total / 2) {
@@ -315,7 +302,7 @@ int main(int argc, char** argv) {
     } else if (mode == "origin-refused") {
         urlBox();
         registered();
-        runUntilSignalled(intervalMs, [&port] { originRefused(port); });
+        runUntilSignalled(intervalMs, [&port] { writeErr(originRefused(port)); });
     } else if (mode == "lost") {
         urlBox();
         registered();
