@@ -16,3 +16,8 @@ OriginAddress OriginProbe::chooseOrigin(qint64 port) {
         return {QStringLiteral("::1"), true};
     return {ipv4, false};
 }
+
+bool OriginProbe::answers(const QString& host, qint64 port) {
+    return host.contains(QLatin1Char(':')) ? PortScanner::probeIPv6(port, probeTimeoutMs)
+                                           : PortScanner::probeIPv4(port, probeTimeoutMs);
+}

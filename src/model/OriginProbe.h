@@ -23,4 +23,6 @@ public:
 
     // 127.0.0.1 unless it refuses and ::1 accepts; nothing listening keeps 127.0.0.1.
     static OriginAddress chooseOrigin(qint64 port);
+    // Whether something accepts connections at exactly this address.
+    static bool answers(const QString& host, qint64 port);
 };

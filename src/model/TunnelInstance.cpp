@@ -176,7 +176,7 @@ void TunnelInstance::applyOrigin(const OriginAddress& found, bool mayClear) {
             setProblem(tr("Nothing answers on port %1").arg(port),
                        tr("Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1").arg(port),
                        Source::Origin);
-    } else if (found.host != m_origin.host) {
+    } else if (found.host != m_origin.host && !OriginProbe::answers(m_origin.host, port)) {
         setProblem(tr("Port %1 answers only on %2; restart the tunnel to reach it")
                        .arg(port)
                        .arg(found.host),

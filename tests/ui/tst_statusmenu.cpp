@@ -162,6 +162,22 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), fakeUrl);
     }
 
+    void originIsLookedAtAgainWhenShown() {
+        showView();
+        TunnelInstance* tunnel = rows().front()->instance();
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const quint16 port = server.serverPort();
+        server.close();
+        tunnel->updatePort(port);
+        tunnel->start();
+        QTRY_COMPARE(tunnel->problem(), QStringLiteral("Nothing answers on port %1").arg(port));
+        QVERIFY(server.listen(QHostAddress::LocalHost, port));
+        m_f->view.hide();
+        m_f->view.show();
+        QTRY_COMPARE(tunnel->problem(), QString());
+    }
+
     void rowCommit_data() {
         QTest::addColumn<bool>("port");
         QTest::addColumn<QString>("typed");
