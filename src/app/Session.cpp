@@ -1,5 +1,6 @@
 #include "app/Session.h"
 
+#include "app/ControlServer.h"
 #include "app/QuillbyApp.h"
 #include "app/SingleInstance.h"
 #include "model/SaveLock.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QSettings>
 #include <cstdio>
+#include <memory>
 
 int runSession(const std::function<void(QuillbyApp&)>& started) {
     // A tray application: closing the window does not end it.
@@ -31,7 +33,12 @@ int runSession(const std::function<void(QuillbyApp&)>& started) {
     const auto notifier = createPlatformNotifier();
     const auto loginItem = createPlatformLoginItem();
     QuillbyApp quillby({&settings, notifier.get(), loginItem.get(), {}});
-    QObject::connect(&instance, &SingleInstance::showRequested, &quillby, &QuillbyApp::showWindow);
+    std::unique_ptr<ControlServer> control;
+    if (instance.server()) {
+        control = std::make_unique<ControlServer>(instance.server(), quillby.store());
+        QObject::connect(control.get(), &ControlServer::showRequested, &quillby,
+                         &QuillbyApp::showWindow);
+    }
     QObject::connect(&signalWatcher, &SignalWatcher::received, &quillby, &QuillbyApp::quit);
     QObject::connect(&quillby, &QuillbyApp::finished, qApp, [] { QCoreApplication::exit(0); });
     quillby.start();

@@ -1,17 +1,13 @@
 #include "app/SingleInstance.h"
 
+#include "app/ControlRequest.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
-
-namespace {
-
-const QByteArray showRequest = QByteArrayLiteral("show\n");
-
-} // namespace
 
 SingleInstance::SingleInstance(QString folder, QObject* parent)
     : QObject(parent)
@@ -45,19 +41,11 @@ bool SingleInstance::claim() {
     QLocalServer::removeServer(socketPath());
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                while (socket->canReadLine()) {
-                    if (socket->readLine() == showRequest)
-                        emit showRequested();
-                }
-            });
-        }
-    });
-    // Without the socket we still run; only the hand-over from a second launch is lost.
-    m_server->listen(socketPath());
+    // Without the socket we still run; only the hand-over and the commands are lost.
+    if (!m_server->listen(socketPath())) {
+        delete m_server;
+        m_server = nullptr;
+    }
     return true;
 }
 
@@ -68,7 +56,7 @@ bool SingleInstance::handOver(int timeoutMs) {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
         if (socket.waitForConnected(qMax<qint64>(1, deadline.remainingTime()))) {
-            socket.write(showRequest);
+            socket.write(ControlRequest(ControlRequest::Command::Show).encode());
             const bool sent = socket.waitForBytesWritten(qMax<qint64>(1, deadline.remainingTime()));
             socket.disconnectFromServer();
             if (socket.state() != QLocalSocket::UnconnectedState)

@@ -1,37 +1,82 @@
+#include "app/ControlCommand.h"
 #include "app/ScanCommand.h"
 #include "app/Session.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+
+namespace {
+
+// Options that end the program before any window: they must work without a display.
+bool wantsNoDisplay(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option :
+             {"-h", "--help", "-?", "--help-all", "-v", "--version", "--scan"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+void describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "main", "Public HTTPS URLs for local ports, from the tray.\n\n"
+                "Commands for the running Quillby (each has --help):\n"
+                "  list [--json]                    every tunnel and its state\n"
+                "  start TUNNEL, stop TUNNEL|--all  start or stop tunnels\n"
+                "  url TUNNEL [--wait SECONDS]      the public URL of an active tunnel\n"
+                "  add --port N [--name NAME] [--start], remove TUNNEL\n"
+                "  share PORT [--wait SECONDS]      start a tunnel on PORT and print its URL\n"
+                "TUNNEL is a name, a port or an id."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setOrganizationName(QStringLiteral("Quillby"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillby"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLBY_VERSION));
 
-    // The command line is read before any display is needed: --scan, --help and --version
-    // work without one.
-    {
-        auto cli = std::make_unique<QCoreApplication>(argc, argv);
-        QCommandLineParser parser;
-        parser.setApplicationDescription(QCoreApplication::translate(
-            "main", "Public HTTPS URLs for local ports, from the tray."));
-        parser.addHelpOption();
-        parser.addVersionOption();
-        const QCommandLineOption scan(
-            QStringLiteral("scan"),
-            QCoreApplication::translate("main",
-                                        "Print the local ports that have a listener, and exit."));
-        parser.addOption(scan);
-        parser.process(*cli);
-        if (parser.isSet(scan)) {
-            QTextStream out(stdout);
-            return runScanCommand(out);
-        }
+    if (argc >= 2 && ControlCommand::isCommand(QString::fromLocal8Bit(argv[1]))) {
+        const QCoreApplication cli(argc, argv);
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return ControlCommand::run(QCoreApplication::arguments(), out, err);
     }
 
+    // A word that is no command would otherwise be taken for the GUI's and need a display.
+    if (argc >= 2 && argv[1][0] != '-') {
+        std::fprintf(stderr, "quillby: unknown command '%s'; try 'quillby --help'\n", argv[1]);
+        return ControlCommand::Usage;
+    }
+
+    const QCommandLineOption scan(
+        QStringLiteral("scan"),
+        QCoreApplication::translate("main",
+                                    "Print the local ports that have a listener, and exit."));
+    if (wantsNoDisplay(argc, argv)) {
+        const QCoreApplication cli(argc, argv);
+        QCommandLineParser parser;
+        describe(parser);
+        parser.addOption(scan);
+        parser.process(cli);
+        QTextStream out(stdout);
+        return runScanCommand(out);
+    }
+
+    // QApplication takes its own options (-platform, -session, -reverse, -style...) out of
+    // the command line first; only what is left is ours.
     QApplication app(argc, argv);
+    QCommandLineParser parser;
+    describe(parser);
+    parser.addOption(scan);
+    parser.process(app);
     return runSession();
 }

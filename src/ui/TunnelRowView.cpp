@@ -2,6 +2,7 @@
 
 #include "model/PortText.h"
 #include "model/TunnelInstance.h"
+#include "model/TunnelName.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PaletteTint.h"
@@ -18,20 +19,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// Only spaces and tabs are trimmed from a name; line breaks stay.
-QString trimmedName(const QString& text) {
-    auto blank = [](QChar c) {
-        return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-    };
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && blank(text.at(begin)))
-        ++begin;
-    while (end > begin && blank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 // A field without border or background, as plain as a label until it is edited.
 void makePlain(QLineEdit* field) {
@@ -182,7 +169,7 @@ void TunnelRowView::fillFields() {
 void TunnelRowView::commitName() {
     if (!m_instance)
         return;
-    const QString name = trimmedName(m_nameField->text());
+    const QString name = trimTunnelName(m_nameField->text());
     if (name.isEmpty()) {
         m_nameField->setText(m_instance->config().name);
         return;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+// `quillby list|start|stop|url|add|remove|share ...`: drives the running Quillby through its
+// control socket, without a display. Each command has its own --help.
+namespace ControlCommand {
+
+// Exit statuses, as the man page lists them.
+enum Status {
+    Done = 0,
+    Failed = 1, // the tunnel stopped, failed or is not active; the app refused the request
+    Usage = 2,  // a wrong command line
+    NotRunning = 3,
+    NoMatch = 4,
+    Ambiguous = 5,
+    TimedOut = 6,
+    NoClient = 7, // cloudflared is not installed
+};
+
+bool isCommand(QStringView word);
+// arguments: the whole command line, program name first. socketPath: where the running
+// Quillby listens; empty for the usual place.
+int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
+        const QString& socketPath = {});
+
+} // namespace ControlCommand

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <optional>
+#include <variant>
+
+// Why a request line was refused: a stable code for scripts and a sentence for people.
+struct ControlError {
+    QString code;
+    QString message;
+};
+
+// One request to the running Quillby over its local socket: a single line of compact JSON,
+// {"v": 1, "cmd": "...", ...}, at most maxLineBytes long. Parsing checks the shape only
+// (types, required keys, ranges); what a request means is up to the server. Keys a request
+// does not use are ignored, so that newer clients can add optional ones. Needs Qt Core only.
+class ControlRequest {
+public:
+    enum class Command { Show, List, Start, Stop, Url, Add, Remove, Share };
+
+    static constexpr int version = 1;
+    // Bound of one request line, line break excluded.
+    static constexpr qsizetype maxLineBytes = 64 * 1024;
+    // Bound of one reply line: a list of many long-named tunnels is larger than any request.
+    static constexpr qsizetype maxReplyBytes = 4 * 1024 * 1024;
+    // Longest wait a request may ask for (url, share).
+    static constexpr qint64 maxWaitMs = 24LL * 3600 * 1000;
+
+    using Parsed = std::variant<ControlRequest, ControlError>;
+
+    explicit ControlRequest(Command command = Command::List)
+        : m_command(command) {}
+
+    // A line as read from the socket, without its line break.
+    static Parsed parse(QByteArrayView line);
+    // The request's line, ending in a line break.
+    QByteArray encode() const;
+
+    Command command() const { return m_command; }
+    static QString commandName(Command command);
+
+    // start, stop, url, remove: a name, a port or an id (or an id's first 8 or more digits).
+    QString tunnel;
+    // stop: every tunnel instead of one.
+    bool all = false;
+    // add, share.
+    qint64 port = 0;
+    // add: the name (else the default); start it at once.
+    std::optional<QString> name;
+    bool startNow = false;
+    // url, share: how long to wait for the tunnel to become active.
+    qint64 waitMs = 0;
+
+    friend bool operator==(const ControlRequest&, const ControlRequest&) = default;
+
+private:
+    Command m_command;
+};
