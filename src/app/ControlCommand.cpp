@@ -204,8 +204,9 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         break;
     }
     if (positional.size() != wanted)
-        return usage(wanted == 0 ? tr("unexpected argument '%1'.").arg(positional.value(0))
-                                 : tr("which tunnel? Name it by its name, port or id."));
+        return usage(positional.size() > wanted
+                         ? tr("unexpected argument '%1'.").arg(positional.value(wanted))
+                         : tr("which tunnel? Name it by its name, port or id."));
     if (spec.command != Command::Share && spec.command != Command::Add)
         request.tunnel = positional.value(0);
     if ((spec.command == Command::Url || spec.command == Command::Share) && parser.isSet(wait)) {

@@ -79,7 +79,9 @@ void TunnelListView::syncRows() {
         m_listLayout->removeWidget(row);
         row->deleteLater();
     }
-    for (QObject* child : m_listContent->children()) {
+    // A copy: deleting a divider changes the list of children.
+    const QObjectList children = m_listContent->children();
+    for (QObject* child : children) {
         if (auto* divider = qobject_cast<Divider*>(child)) {
             m_listLayout->removeWidget(divider);
             delete divider;

@@ -1,5 +1,6 @@
 // The application shell: popup placement, Quit (button or SIGTERM, SIGINT, SIGHUP) stopping
-// every child, the window shown without a tray, and one instance per user with the real binary.
+// every child, the window shown without a tray, and one instance per user with the real binary
+// (taking Qt's own options, and answering a command).
 // Children that ignore the terminate signal and a killed instance's lock are in tst_faults.
 #include "TestSupport.h"
 #include "app/PopupPlacement.h"
@@ -96,7 +97,9 @@ private slots:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QProcess first, second;
         first.setProcessEnvironment(env);
-        first.start(QStringLiteral(QUILLBY_BINARY), {});
+        // Qt's own options, as a session manager restoring the app passes them.
+        const QStringList qtOptions{"-session", "10abc", "-reverse", "-style", "Fusion"};
+        first.start(QStringLiteral(QUILLBY_BINARY), qtOptions);
         const QString socket = runtime.path() + QStringLiteral("/quillby.socket");
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), slow);
         struct stat info = {}; // only this user may connect
@@ -104,12 +107,22 @@ private slots:
         QCOMPARE(info.st_mode & 077, 0u);
 
         second.setProcessEnvironment(env);
-        second.start(QStringLiteral(QUILLBY_BINARY), {});
+        second.start(QStringLiteral(QUILLBY_BINARY), QStringList{"-platform", "offscreen"});
         QVERIFY(second.waitForFinished(slow));
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
+        // The commands reach the same socket.
+        QProcess list;
+        list.setProcessEnvironment(env);
+        list.start(QStringLiteral(QUILLBY_BINARY), {QStringLiteral("list")});
+        QVERIFY(list.waitForFinished(slow));
+        QCOMPARE(list.exitCode(), 0);
+        QVERIFY(list.readAllStandardOutput().contains("8000  stopped     Tunnel"));
         first.terminate();
         QVERIFY(first.waitForFinished(slow));
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(
+            !(first.readAllStandardError() + second.readAllStandardError()).contains("Unknown"));
     }
 };
 

@@ -1,0 +1,245 @@
+// The command line against a running app: the app (store, status window, control server on a
+// real socket) in this process with the stand-in client, the commands run as the built
+// quillby binary. Also: requests no client would send, and another user's connection.
+#include "TestSupport.h"
+#include "app/ControlServer.h"
+#include "app/QuillbyApp.h"
+#include "app/SingleInstance.h"
+#include "app/StatusWindow.h"
+#include "model/TunnelStore.h"
+
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+// Every case starts from these tunnels; the stand-in's mode is chosen per port.
+const QList<std::pair<QString, int>> startingTunnels{
+    {"web", 3000}, {"dup", 3002}, {"dup", 3003}, {"slow", 3005}, {"dies", 3006}, {"later", 3007}};
+
+struct RunningApp {
+    TempHome home;
+    QString runtime = home.path() + QStringLiteral("/runtime");
+    std::unique_ptr<QSettings> settings = home.settings();
+    std::unique_ptr<QuillbyApp> app;
+    std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<ControlServer> control;
+
+    explicit RunningApp(bool running = true) {
+        ::mkdir(QFile::encodeName(runtime).constData(), 0700);
+        QList<TunnelConfig> list;
+        for (const auto& [name, port] : startingTunnels)
+            list.append(TunnelConfig::create(name, port));
+        settings->setValue(QStringLiteral("tunnelConfigs"), encodeTunnelConfigs(list));
+        if (!running)
+            return;
+        app = std::make_unique<QuillbyApp>(
+            QuillbyApp::Parts{settings.get(), nullptr, nullptr, fakeClientLocator()});
+        app->showWindow(); // on screen, so that every change shows
+        instance = std::make_unique<SingleInstance>(runtime);
+        instance->claim();
+        control = std::make_unique<ControlServer>(instance->server(), app->store());
+    }
+    ~RunningApp() {
+        if (!app)
+            return;
+        app->store()->stopAll();
+        for (int i = 0; i < 1000 && app->store()->hasLiveChildren(); ++i)
+            QTest::qWait(10);
+    }
+    // `quillby ARGS` (split at spaces, '_' for a space inside one); its exit status.
+    int quillby(const QString& line, QString* out = nullptr, QString* err = nullptr) {
+        QStringList args = line.split(QLatin1Char(' '));
+        for (QString& arg : args) {
+            arg.replace(QLatin1Char('_'), QLatin1Char(' '));
+            if (arg == QLatin1String("{web}"))
+                arg = app->store()->instances().front()->id().toString().mid(1, 8);
+        }
+        QProcess cli;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(QUILLBY_BINARY), args);
+        // The app answers on this thread's event loop, so wait by spinning it.
+        for (int i = 0; i < 2000 && cli.state() != QProcess::NotRunning; ++i)
+            QTest::qWait(10);
+        if (out)
+            *out = QString::fromUtf8(cli.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(cli.readAllStandardError());
+        return cli.exitCode();
+    }
+    // The names the status window shows.
+    QStringList shownNames() const {
+        QStringList names;
+        for (const QLineEdit* field : app->window()->findChildren<QLineEdit*>())
+            if (field->objectName() == QLatin1String("nameField"))
+                names.append(field->text());
+        return names;
+    }
+};
+
+} // namespace
+
+class TestControl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        qputenv("FAKE_CF_MODE_3005", "no-url");
+        qputenv("FAKE_CF_MODE_3006", "api-failure");
+        qputenv("FAKE_CF_MODE_3007", "split");
+        qputenv("FAKE_CF_PAUSE_MS", "700");
+    }
+
+    void commands_data() {
+        QTest::addColumn<QString>("commands"); // run in turn; all but the last must succeed
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");    // pattern for standard output and error
+        QTest::addColumn<int>("tunnels");       // how many the store holds afterwards
+        QTest::addColumn<QString>("shownName"); // a name the window shows afterwards
+        const QString url = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
+        auto row = [](const char* name, const char* commands, int status, const QString& output,
+                      int tunnels = 6, const char* shown = "web") {
+            QTest::newRow(name) << QString::fromUtf8(commands) << status << output << tunnels
+                                << QString::fromUtf8(shown);
+        };
+        row("list", "list", 0, "^[0-9A-F]{8}   3000  stopped     web\n[0-9A-F]{8}   3002");
+        row("start by name, url", "start web|url web", 0, "^" + url + "\n$");
+        row("start by port, json", "start 3003|list --json", 0,
+            "\"port\": 3003,\\s+\"problem\": null,\\s+\"state\": \"active\",\\s+\"url\": "
+            "\"https://");
+        row("start by id prefix", "start {web}|url 3000", 0, url);
+        row("ambiguous name", "start dup", 5,
+            "\"dup\" matches 2 tunnels.*\n  .* 3002 .*\n  .* 3003 ");
+        row("no match", "stop nothing", 4, "No tunnel has the name, port or id \"nothing\"");
+        row("url of a stopped tunnel", "url web", 1, "'web' is not running");
+        row("url --wait succeeds", "start later|url later --wait 10", 0, url);
+        row("url --wait times out", "start slow|url slow --wait 0.5", 6,
+            "'slow' is still connecting");
+        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running");
+        row("share a fresh port", "share 4000", 0, url, 7, "Port 4000");
+        row("share a port with a tunnel", "share 3000|list", 0, "3000  active      web ", 6);
+        row("add, trimmed, started", "add --port 4001 --name _café_ --start|url café", 0, url, 7,
+            "café");
+        row("add, default name", "add --port 4002", 0, "^[0-9A-F-]{36}\n$", 7, "Tunnel");
+        row("add, empty name", "add --port 4002 --name __", 2, "The name is empty", 6);
+        row("add, bad port", "add --port 65536", 2, "--port needs a port from 1 to 65535", 6);
+        row("remove", "remove web", 0, "^$", 5, "!web");
+        row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$", 6);
+        row("stop, extra argument", "stop web slow", 2, "unexpected argument", 6);
+        row("help per command", "share --help", 0, "Usage: quillby share \\[options\\] PORT");
+        row("no app running", "list", 3, "^quillby: Quillby is not running.\n$");
+    }
+
+    void commands() {
+        QFETCH(QString, commands);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        RunningApp app(QTest::currentDataTag() != QByteArray("no app running"));
+        const QStringList steps = commands.split(QLatin1Char('|'));
+        QString out, err;
+        for (qsizetype i = 0; i + 1 < steps.size(); ++i)
+            QCOMPARE(app.quillby(steps[i], nullptr, &err), 0);
+        QCOMPARE(app.quillby(steps.back(), &out, &err), status);
+        QVERIFY2(QRegularExpression(output, QRegularExpression::MultilineOption)
+                     .match(out + err)
+                     .hasMatch(),
+                 qPrintable(out + err));
+        if (!app.app)
+            return;
+        QFETCH(int, tunnels);
+        QFETCH(QString, shownName);
+        QCOMPARE(int(app.app->store()->instances().size()), tunnels);
+        // A leading '!': the window no longer shows the name.
+        const bool gone = shownName.startsWith(QLatin1Char('!'));
+        QTRY_VERIFY2(app.shownNames().contains(shownName.mid(gone ? 1 : 0)) != gone,
+                     qPrintable(app.shownNames().join(QLatin1Char(','))));
+    }
+
+    // Requests no command sends: an error reply or a hang-up, and the app still answers others.
+    void badRequests_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("not JSON") << QByteArray("hello\n") << QByteArray("\"malformed\"");
+        QTest::newRow("other version") << QByteArray("{\"v\":2,\"cmd\":\"list\"}"
+                                                     "\n")
+                                       << QByteArray("\"version\"");
+        QTest::newRow("unknown command") << QByteArray("{\"v\":1,\"cmd\":\"fly\"}"
+                                                       "\n")
+                                         << QByteArray("\"unknown-command\"");
+        QTest::newRow("wrong type") << QByteArray("{\"v\":1,\"cmd\":\"add\",\"port\":\"80\"}"
+                                                  "\n")
+                                    << QByteArray("\"invalid-argument\"");
+        QTest::newRow("oversized") << QByteArray(70000, 'x') << QByteArray("\"too-large\"");
+        QTest::newRow("half sent, then silence") << QByteArray("{\"v\":1,\"cmd\":") << QByteArray();
+    }
+
+    void badRequests() {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        RunningApp app;
+        QLocalSocket socket;
+        socket.connectToServer(app.instance->socketPath());
+        QVERIFY(socket.waitForConnected(2000));
+        socket.write(request);
+        QCOMPARE(app.quillby(QStringLiteral("url 3000")), 1); // others are served meanwhile
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QLocalSocket::UnconnectedState,
+                                  ControlServer::idleTimeoutMs + 2000);
+        const QByteArray answer = socket.readAll();
+        QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.contains(reply), answer.constData());
+    }
+
+    // Another user reaches the socket: by its permissions, and with them opened up, by its
+    // peer credentials. Either way nothing is answered and nothing changes.
+    void otherUserIsRefused_data() {
+        QTest::addColumn<bool>("openSocket");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("socket as created") << false << "PermissionError";
+        QTest::newRow("socket mode opened") << true << "reply: none";
+    }
+
+    void otherUserIsRefused() {
+        QFETCH(bool, openSocket);
+        QFETCH(QString, outcome);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run a client as the user nobody");
+        RunningApp app;
+        const QByteArray socket = QFile::encodeName(app.instance->socketPath());
+        // The folders on the way are made passable, so that only the socket can refuse.
+        for (QString dir = app.runtime; dir.size() > 4; dir = QFileInfo(dir).path())
+            ::chmod(QFile::encodeName(dir).constData(), 0711);
+        if (openSocket)
+            QCOMPARE(::chmod(socket.constData(), 0777), 0);
+        QProcess nobody;
+        nobody.start(QStringLiteral("setpriv"),
+                     {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3",
+                      "-c",
+                      "import socket, sys\n"
+                      "s = socket.socket(socket.AF_UNIX)\n"
+                      "try:\n"
+                      "    s.connect(sys.argv[1])\n"
+                      "except OSError as e:\n"
+                      "    sys.exit(print(type(e).__name__))\n"
+                      "try:\n"
+                      "    s.sendall(b'{\"v\":1,\"cmd\":\"add\",\"port\":9}\\n')\n"
+                      "    print('reply:', s.recv(100) or 'none')\n"
+                      "except OSError:\n"
+                      "    print('reply: none')\n",
+                      QString::fromLocal8Bit(socket)});
+        QTRY_VERIFY_WITH_TIMEOUT(nobody.state() == QProcess::NotRunning, 10000);
+        QCOMPARE(QString::fromUtf8(nobody.readAll() + nobody.readAllStandardError()).trimmed(),
+                 outcome);
+        QCOMPARE(int(app.app->store()->instances().size()), int(startingTunnels.size()));
+    }
+};
+
+QTEST_MAIN(TestControl)
+#include "tst_control.moc"
