@@ -79,7 +79,7 @@ struct RunningApp {
     // The names the status window shows.
     QStringList shownNames() const {
         QStringList names;
-        for (const QLineEdit* field : app->window()->findChildren<QLineEdit*>())
+        for (const QLineEdit* field : app->statusWindow()->findChildren<QLineEdit*>())
             if (field->objectName() == QLatin1String("nameField"))
                 names.append(field->text());
         return names;
