@@ -26,6 +26,7 @@ expected_files() {
     cat <<EOF
 bin/quillby
 share/applications/$app_id.desktop
+share/bash-completion/completions/quillby
 share/icons/hicolor/scalable/apps/$app_id.svg
 share/man/man1/quillby.1.gz
 share/metainfo/$app_id.metainfo.xml
@@ -70,6 +71,12 @@ check_tree() {
     else
         fail "$what: usr/share/man/man1/quillby.1.gz is not the man page"
     fi
+    # The completion loads in bash and offers the commands.
+    local words
+    words=$(bash -c 'source "$1"; COMP_WORDS=(quillby s); COMP_CWORD=1; _quillby
+        echo "${COMPREPLY[*]}"' _ "$root/usr/share/bash-completion/completions/quillby")
+    [ "$words" = "start stop share" ] && pass "$what: the bash completion offers the commands" \
+        || fail "$what: the bash completion offered '$words'"
 }
 
 validate() {
