@@ -24,21 +24,25 @@ QString tr(const char* text) {
 struct Spec {
     Command command;
     const char* name;
-    const char* arguments; // shown after the command in the usage line
     const char* summary;
 };
 
 constexpr std::array<Spec, 7> specs{{
-    {Command::List, "list", "", "Print every tunnel: id, port, state, name, URL and problem."},
-    {Command::Start, "start", "TUNNEL", "Start a tunnel."},
-    {Command::Stop, "stop", "TUNNEL|--all", "Stop a tunnel, or every tunnel."},
-    {Command::Url, "url", "TUNNEL",
-     "Print the public URL of an active tunnel; with --wait, wait for it to become active."},
-    {Command::Add, "add", "--port N", "Add a tunnel for a local port; it is saved at once."},
-    {Command::Remove, "remove", "TUNNEL", "Remove a tunnel, stopping it first."},
-    {Command::Share, "share", "PORT",
-     "Start the tunnel on a port (added when there is none), wait until it is active and print "
-     "its URL."},
+    {Command::List, "list",
+     QT_TRANSLATE_NOOP("ControlCommand",
+                       "Print every tunnel: id, port, state, name, URL and problem.")},
+    {Command::Start, "start", QT_TRANSLATE_NOOP("ControlCommand", "Start a tunnel.")},
+    {Command::Stop, "stop", QT_TRANSLATE_NOOP("ControlCommand", "Stop a tunnel, or every tunnel.")},
+    {Command::Url, "url",
+     QT_TRANSLATE_NOOP("ControlCommand", "Print the public URL of an active tunnel; with --wait, "
+                                         "wait for it to become active.")},
+    {Command::Add, "add",
+     QT_TRANSLATE_NOOP("ControlCommand", "Add a tunnel for a local port; it is saved at once.")},
+    {Command::Remove, "remove",
+     QT_TRANSLATE_NOOP("ControlCommand", "Remove a tunnel, stopping it first.")},
+    {Command::Share, "share",
+     QT_TRANSLATE_NOOP("ControlCommand", "Start the tunnel on a port (added when there is none), "
+                                         "wait until it is active and print its URL.")},
 }};
 
 const Spec* findSpec(QStringView word) {

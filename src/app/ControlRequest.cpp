@@ -44,11 +44,14 @@ QString ControlRequest::commandName(Command command) {
     return {};
 }
 
+ControlError ControlRequest::tooLarge() {
+    return {QStringLiteral("too-large"),
+            QStringLiteral("a request may hold at most %1 bytes").arg(maxLineBytes)};
+}
+
 ControlRequest::Parsed ControlRequest::parse(QByteArrayView line) {
     if (line.size() > maxLineBytes)
-        return ControlError{
-            QStringLiteral("too-large"),
-            QStringLiteral("a request may hold at most %1 bytes").arg(maxLineBytes)};
+        return tooLarge();
     // The hand-over of a second launch, as earlier versions send it.
     if (line == "show")
         return ControlRequest(Command::Show);

@@ -35,6 +35,8 @@ public:
 
     // A line as read from the socket, without its line break.
     static Parsed parse(QByteArrayView line);
+    // The error for a line longer than maxLineBytes.
+    static ControlError tooLarge();
     // The request's line, ending in a line break.
     QByteArray encode() const;
 

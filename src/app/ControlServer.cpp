@@ -112,8 +112,7 @@ void ControlServer::read(QLocalSocket* socket) {
         return;
     if (!socket->canReadLine()) {
         if (socket->bytesAvailable() > ControlRequest::maxLineBytes)
-            fail(socket, std::get<ControlError>(ControlRequest::parse(
-                             QByteArray(ControlRequest::maxLineBytes + 1, ' '))));
+            fail(socket, ControlRequest::tooLarge());
         return;
     }
     QByteArray line = socket->readLine(ControlRequest::maxLineBytes + 2);
@@ -181,14 +180,14 @@ void ControlServer::execute(QLocalSocket* socket, const ControlRequest& request)
         return;
     }
     case Command::Share: {
-        // The tunnel already on that port (an active one first), else a new one named as the
-        // port scanner names them.
+        // The tunnel already on that port (an active one first, then a running one), else a
+        // new one named as the port scanner names them.
+        auto rank = [](const TunnelInstance& tunnel) {
+            return stateName(tunnel) == QLatin1String("active") ? 2 : tunnel.isRunning() ? 1 : 0;
+        };
         TunnelInstance* chosen = nullptr;
         for (TunnelInstance* tunnel : m_store->instances()) {
-            if (tunnel->config().port != request.port)
-                continue;
-            if (!chosen || (stateName(*tunnel) == QLatin1String("active") &&
-                            stateName(*chosen) != QLatin1String("active")))
+            if (tunnel->config().port == request.port && (!chosen || rank(*tunnel) > rank(*chosen)))
                 chosen = tunnel;
         }
         if (!chosen) {
