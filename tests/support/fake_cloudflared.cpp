@@ -13,7 +13,8 @@
 //                       origin-refused  URL, registered, then a refused request every interval
 //                       lost            URL, registered, connection lost after one interval
 //                                       and registered again FAKE_CF_OUTAGE_MS later
-//                       split           the URL line written in two pieces, with a pause
+//                       split           the URL line written in two pieces, with a pause,
+//                                       then a registered connection
 //                       split-utf8      a multi-byte character split across writes, then url
 //                       no-url          banner only, then runs until signalled
 //                       flood           FAKE_CF_FLOOD_MIB MiB of log lines, URL in the middle
@@ -320,6 +321,7 @@ int main(int argc, char** argv) {
         sleepMs(pauseMs);
         writeErr(line.substr(cut));
         writeErr(boxTop());
+        registered();
     } else if (mode == "split-utf8") {
         // "Tunnel läuft": the two bytes of 'ä' land in separate writes, on the URL's line.
         const std::string line = stamp() + "Tunnel l\xc3\xa4uft " + url() + "\n";
