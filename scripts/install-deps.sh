@@ -7,7 +7,7 @@ what=${1:-test}
 build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
        qt6-qpa-plugins libqt6svg6 qt6-tools-dev qt6-l10n-tools libqrencode-dev libboost-dev)
 # dunstctl reads its history through busctl, from systemd.
-test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin trayer xdotool x11-utils xclip imagemagick
+test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-osd trayer xdotool x11-utils xclip imagemagick
       desktop-file-utils appstream dpkg-dev clang-format clang-14 libclang-rt-14-dev procps file
       at-spi2-core libglib2.0-bin python3 groff-base zbar-tools curl weston qt6-wayland
       python3-websockets util-linux)

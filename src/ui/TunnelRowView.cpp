@@ -6,12 +6,12 @@
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PaletteTint.h"
+#include "ui/QrCodePanel.h"
 #include "ui/StatusDot.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
+#include "ui/UrlActions.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,10 +107,18 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     m_urlLabel = new ElidedLabel(m_urlLine);
     m_urlLabel->setObjectName(QStringLiteral("urlLabel"));
     m_urlLabel->setFont(Theme::callout());
+    m_openButton = plainButton(QStringLiteral("openButton"), m_urlLine);
+    m_openButton->setToolTip(tr("Open in Browser"));
+    m_openButton->setAccessibleName(tr("Open in Browser"));
+    m_qrButton = plainButton(QStringLiteral("qrButton"), m_urlLine);
+    m_qrButton->setToolTip(tr("Show QR Code"));
+    m_qrButton->setAccessibleName(tr("Show QR Code"));
     m_copyButton = plainButton(QStringLiteral("copyButton"), m_urlLine);
     m_copyButton->setToolTip(tr("Copy URL"));
     m_copyButton->setAccessibleName(tr("Copy URL"));
     url->addWidget(m_urlLabel, 1);
+    url->addWidget(m_openButton);
+    url->addWidget(m_qrButton);
     url->addWidget(m_copyButton);
     root->addWidget(m_urlLine);
 
@@ -136,13 +144,18 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     root->addLayout(controls);
 
     const int iconSide = QFontMetrics(Theme::callout()).height() - 2;
-    for (auto* button : {m_copyButton, m_startStopButton, m_deleteButton})
+    for (auto* button : {m_openButton, m_qrButton, m_copyButton, m_startStopButton, m_deleteButton})
         button->setIconSize({iconSide, iconSide});
 
     connect(m_nameField, &QLineEdit::returnPressed, this, &TunnelRowView::commitName);
     connect(m_portField, &QLineEdit::returnPressed, this, &TunnelRowView::commitPort);
     connect(m_startStopButton, &QToolButton::clicked, this, &TunnelRowView::toggleRunning);
     connect(m_copyButton, &QToolButton::clicked, this, &TunnelRowView::copyURL);
+    connect(m_qrButton, &QToolButton::clicked, this, &TunnelRowView::showQrCode);
+    connect(m_openButton, &QToolButton::clicked, this, [this] {
+        if (m_instance && m_instance->tunnelURL())
+            UrlActions::open(*m_instance->tunnelURL());
+    });
     connect(m_deleteButton, &QToolButton::clicked, this, [this] {
         if (m_onDelete)
             m_onDelete();
@@ -154,6 +167,9 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     PaletteTint::text(m_connectingLabel, Theme::Tone::Secondary);
     PaletteTint::text(m_urlLabel, Theme::Tone::Secondary);
     PaletteTint::icon(m_copyButton, QStringLiteral("doc.on.doc"), Theme::Tone::Secondary);
+    PaletteTint::icon(m_qrButton, QStringLiteral("qrcode"), Theme::Tone::Secondary);
+    PaletteTint::icon(m_openButton, QStringLiteral("arrow.up.right.square"),
+                      Theme::Tone::Secondary);
     PaletteTint::icon(m_deleteButton, QStringLiteral("trash"), Theme::Tone::Secondary);
     // The dot and the start/stop button take their colours from the state too.
     PaletteTint::follow(this, [this](const QPalette&) { refresh(); });
@@ -204,7 +220,15 @@ void TunnelRowView::toggleRunning() {
 void TunnelRowView::copyURL() {
     if (!m_instance || !m_instance->tunnelURL())
         return;
-    QApplication::clipboard()->setText(*m_instance->tunnelURL(), QClipboard::Clipboard);
+    UrlActions::copy(*m_instance->tunnelURL());
+}
+
+void TunnelRowView::showQrCode() {
+    if (!m_instance || !m_instance->tunnelURL())
+        return;
+    // Encoded now, not before: most URLs are never shown as a code.
+    auto* panel = new QrCodePanel(m_instance, window());
+    panel->showBeside(window()->frameGeometry(), QRect(mapToGlobal(QPoint(0, 0)), size()));
 }
 
 void TunnelRowView::refresh() {

@@ -14,9 +14,9 @@ class QToolButton;
 class StatusDot;
 
 // One tunnel in the status window: status dot, editable name and port, the connecting or
-// reconnecting line, the public URL with its copy button (shown as soon as it is known), the
-// current problem, start/stop and delete. It observes its instance and
-// reports edits upward; it never touches the store.
+// reconnecting line, the public URL with its open, QR code and copy buttons (shown as soon as it
+// is known), the current problem, start/stop and delete. It observes its instance and reports
+// edits upward; it never touches the store.
 class TunnelRowView : public QWidget {
     Q_OBJECT
 
@@ -38,6 +38,7 @@ private:
     void commitPort();
     void toggleRunning();
     void copyURL();
+    void showQrCode();
     void refresh();
 
     QPointer<TunnelInstance> m_instance;
@@ -53,6 +54,8 @@ private:
     QLabel* m_connectingLabel;
     QWidget* m_urlLine;
     ElidedLabel* m_urlLabel;
+    QToolButton* m_openButton;
+    QToolButton* m_qrButton;
     QToolButton* m_copyButton;
     QLabel* m_problemLabel;
     QToolButton* m_startStopButton;
