@@ -224,7 +224,8 @@ void TunnelInstance::applyLog(const std::optional<QString>& url) {
     if (m_connected && m_tunnelURL && m_isConnecting) {
         setConnecting(false);
         if (!std::exchange(m_activeNotified, true))
-            sendNotification(tr("'%1' Active").arg(m_config.name), *m_tunnelURL);
+            sendNotification(tr("'%1' Active").arg(m_config.name), *m_tunnelURL,
+                             urlActions(*m_tunnelURL));
     }
 
     const ClientLogClassifier::Problem& problem = m_classifier.problem();
@@ -287,10 +288,23 @@ void TunnelInstance::cleanup() {
     }
 }
 
-void TunnelInstance::sendNotification(const QString& title, const QString& body) {
+void TunnelInstance::sendNotification(const QString& title, const QString& body,
+                                      const QList<NotificationAction>& actions) {
     if (m_retired || !m_services.notifier)
         return;
-    m_services.notifier->notify(title, body);
+    m_services.notifier->notify(title, body, actions);
+}
+
+QList<NotificationAction> TunnelInstance::urlActions(const QString& url) const {
+    // Each acts on the URL the notification shows, even after the tunnel moved on.
+    QList<NotificationAction> actions;
+    if (m_services.openURL) // first: the default action
+        actions.append({QStringLiteral("open"), tr("Open in Browser"),
+                        [open = m_services.openURL, url] { open(url); }});
+    if (m_services.copyURL)
+        actions.append({QStringLiteral("copy"), tr("Copy URL"),
+                        [copy = m_services.copyURL, url] { copy(url); }});
+    return actions;
 }
 
 void TunnelInstance::setRunning(bool value) {

@@ -8,10 +8,12 @@
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 class ChildErrorReader;
 class Notifier;
+struct NotificationAction;
 
 // What an instance needs from its surroundings.
 struct TunnelServices {
@@ -19,6 +21,9 @@ struct TunnelServices {
     Notifier* notifier = nullptr; // not owned; nullptr posts nothing
     // An outage of every connection is notified once it has lasted this long.
     int outageNoticeMs = 30000;
+    // What the Active notification offers to do with the URL; unset: not offered.
+    std::function<void(const QString& url)> copyURL = nullptr;
+    std::function<void(const QString& url)> openURL = nullptr;
 };
 
 // The live side of one tunnel: runs at most one cloudflared child, reads its standard error
@@ -64,6 +69,8 @@ public:
     const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
     QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
     const TunnelConfig& config() const { return m_config; }
+    // A port change has stopped the child and a new one is still to start.
+    bool isRestarting() const { return m_restartTimer.isActive() || m_restartAfterExit; }
 
     // Edits name and port in place; the id never changes. Does not restart a running child.
     void setConfig(const TunnelConfig& config);
@@ -102,7 +109,9 @@ private:
     void applyOrigin(const OriginAddress& found, bool mayClear);
     void handleExit(int exitCode, QProcess::ExitStatus status);
     void cleanup();
-    void sendNotification(const QString& title, const QString& body);
+    void sendNotification(const QString& title, const QString& body,
+                          const QList<NotificationAction>& actions = {});
+    QList<NotificationAction> urlActions(const QString& url) const;
     void terminateChild();
 
     void setRunning(bool value);

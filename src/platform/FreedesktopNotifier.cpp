@@ -32,8 +32,16 @@ FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QObject* parent)
         new QDBusServiceWatcher(service, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] {
         m_capabilities.reset();
+        // Ids are the old server's; a new one may hand them out again.
+        m_actions.clear();
         fetchCapabilities();
     });
+    // Subscribed through the service name, so only its current owner is heard: no other
+    // program on the bus can make us act.
+    m_bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                  SLOT(actionInvoked(uint, QString)));
+    m_bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                  SLOT(notificationClosed(uint, uint)));
     fetchCapabilities();
 }
 
@@ -72,9 +80,20 @@ void FreedesktopNotifier::fetchCapabilities() {
     });
 }
 
-void FreedesktopNotifier::notify(const QString& title, const QString& body) {
+void FreedesktopNotifier::notify(const QString& title, const QString& body,
+                                 const QList<NotificationAction>& actions) {
     if (!m_bus.isConnected())
         return;
+    const bool withActions =
+        !actions.isEmpty() && m_capabilities && m_capabilities->contains(QStringLiteral("actions"));
+    QStringList actionList;
+    if (withActions) {
+        // The first action also under "default", run by a click on the notification. Servers
+        // that show no button for "default" still show one under its own key.
+        actionList << QStringLiteral("default") << actions.first().label;
+        for (const NotificationAction& action : actions)
+            actionList << action.key << action.label;
+    }
     const bool markup = !m_capabilities || m_capabilities->contains(QStringLiteral("body-markup"));
     QVariantMap hints{{QStringLiteral("desktop-entry"), appId}};
     if (!m_capabilities || m_capabilities->contains(QStringLiteral("sound")))
@@ -84,7 +103,37 @@ void FreedesktopNotifier::notify(const QString& title, const QString& body) {
     // replaces_id 0: always a fresh notification; expire_timeout -1: the server's default.
     // The summary is plain text by definition; only the body may be read as markup.
     call << appName << quint32(0) << appId << title << (markup ? escapeMarkup(body) : body)
-         << QStringList() << hints << qint32(-1);
-    // Fire and forget: a refusal or a missing server changes nothing for the application.
-    m_bus.asyncCall(call);
+         << actionList << hints << qint32(-1);
+    // A refusal or a missing server changes nothing for the application.
+    const QDBusPendingCall pending = m_bus.asyncCall(call);
+    if (!withActions)
+        return;
+    // The reply names the notification, and only then can its actions be told apart.
+    auto* watcher = new QDBusPendingCallWatcher(pending, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, actions](QDBusPendingCallWatcher* w) {
+                QDBusPendingReply<uint> reply = *w;
+                if (!reply.isError())
+                    m_actions.insert(reply.value(), actions);
+                w->deleteLater();
+            });
+}
+
+void FreedesktopNotifier::actionInvoked(uint id, const QString& key) {
+    const auto found = m_actions.constFind(id);
+    if (found == m_actions.cend() || found->isEmpty())
+        return;
+    // Copied: an action may post a notification of its own.
+    const QList<NotificationAction> actions = *found;
+    const NotificationAction* chosen = key == QLatin1String("default") ? &actions.first() : nullptr;
+    for (const NotificationAction& action : actions) {
+        if (action.key == key)
+            chosen = &action;
+    }
+    if (chosen && chosen->run)
+        chosen->run();
+}
+
+void FreedesktopNotifier::notificationClosed(uint id, uint) {
+    m_actions.remove(id);
 }

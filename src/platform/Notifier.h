@@ -1,7 +1,16 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
+
+// Something the user can do straight from a notification.
+struct NotificationAction {
+    QString key;   // stable, never shown
+    QString label; // shown
+    std::function<void()> run;
+};
 
 // Posts desktop notifications. Each call shows a fresh notification, never replacing another.
 // Titles and bodies are plain text. Failures are not reported: a missing notification
@@ -9,7 +18,12 @@
 class Notifier {
 public:
     virtual ~Notifier() = default;
-    virtual void notify(const QString& title, const QString& body) = 0;
+    // The first action is the default one (a click on the notification itself). Actions are
+    // offered only where the notification service supports them; otherwise the notification
+    // is posted without them.
+    virtual void notify(const QString& title, const QString& body,
+                        const QList<NotificationAction>& actions) = 0;
+    void notify(const QString& title, const QString& body) { notify(title, body, {}); }
 };
 
 // The implementation for this operating system.

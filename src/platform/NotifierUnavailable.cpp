@@ -5,7 +5,7 @@ namespace {
 // Where no native notification service is wired up yet: tunnels work, nothing is shown.
 class UnavailableNotifier : public Notifier {
 public:
-    void notify(const QString&, const QString&) override {}
+    void notify(const QString&, const QString&, const QList<NotificationAction>&) override {}
 };
 
 } // namespace
