@@ -2,10 +2,12 @@
 
 #include "app/QuitSequence.h"
 #include "app/StatusWindow.h"
+#include "app/TrayToolTip.h"
 #include "model/TunnelStore.h"
 #include "ui/StatusMenuView.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
+#include "ui/UrlActions.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -16,7 +18,9 @@ QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     , m_parts(std::move(parts)) {
     if (!m_parts.findClient)
         m_parts.findClient = [] { return findCloudflared(); };
-    m_store = new TunnelStore(m_parts.settings, {m_parts.findClient, m_parts.notifier}, this);
+    m_store = new TunnelStore(
+        m_parts.settings,
+        {m_parts.findClient, m_parts.notifier, &UrlActions::copy, &UrlActions::open}, this);
     m_quit = new QuitSequence(m_store, this);
 
     m_tray = new QSystemTrayIcon(this);
@@ -92,8 +96,7 @@ std::optional<QRect> QuillbyApp::trayAnchor() const {
 
 void QuillbyApp::updateTrayIcon() {
     const bool running = m_store->hasRunningTunnel();
-    m_tray->setToolTip(running ? tr("Quillby: %n active", nullptr, m_store->activeCount())
-                               : tr("Quillby"));
+    m_tray->setToolTip(TrayToolTip::text(m_store->instances()));
     if (m_shownRunning == running)
         return;
     m_shownRunning = running;

@@ -1,0 +1,42 @@
+#include "app/TrayToolTip.h"
+
+#include "model/TunnelInstance.h"
+
+#include <QCoreApplication>
+
+namespace TrayToolTip {
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("TrayToolTip", text);
+}
+
+QString elideMiddle(const QString& text, int length) {
+    if (text.size() <= length)
+        return text;
+    const int tail = (length - 1) / 2;
+    return text.left(length - 1 - tail) + QChar(0x2026) + text.right(tail);
+}
+
+} // namespace
+
+QString text(const std::vector<TunnelInstance*>& instances) {
+    QStringList lines{tr("Quillby")};
+    for (const TunnelInstance* instance : instances) {
+        if (!instance->isRunning())
+            continue;
+        const QString name = instance->config().name;
+        if (const auto& url = instance->tunnelURL())
+            lines << tr("%1: %2").arg(name, elideMiddle(*url, maxUrlLength));
+        else if (instance->isConnecting())
+            lines << tr("%1: %2").arg(name, tr("Connecting..."));
+        else
+            lines << name;
+    }
+    if (lines.size() == 1)
+        lines << tr("No tunnel running");
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace TrayToolTip

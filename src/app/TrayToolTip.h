@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+class TunnelInstance;
+
+// The tray icon's tooltip: every running tunnel with its public URL, one a line, or that none
+// runs.
+namespace TrayToolTip {
+
+// Longer URLs are shortened in the middle: tray hosts show tooltips in a narrow box.
+constexpr int maxUrlLength = 60;
+
+QString text(const std::vector<TunnelInstance*>& instances);
+
+} // namespace TrayToolTip
