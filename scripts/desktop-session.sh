@@ -13,6 +13,7 @@
 #               (WAYLAND_DISPLAY and QT_QPA_PLATFORM=wayland set, DISPLAY unset), and
 #               weston-screenshooter works in it
 # The command sees DISPLAY (or WAYLAND_DISPLAY), DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR.
+# With --notifications also QUILLBY_MENU_CHOICE (see below).
 set -euo pipefail
 
 tray=0 sni_tray=0 notifications=0 wayland=0 size=1280x800
@@ -107,7 +108,18 @@ if [ "$sni_tray" = 1 ]; then
 fi
 
 if [ "$notifications" = 1 ]; then
-    dunst >"$session_dir/dunst.log" 2>&1 &
+    # dunst's context menu (dunstctl context) asks a dmenu-like program which entry the user
+    # chose. This one chooses, as a user would, the first entry containing the text the command
+    # wrote to $QUILLBY_MENU_CHOICE; nothing while that file is empty.
+    export QUILLBY_MENU_CHOICE="$session_dir/menu-choice"
+    : >"$QUILLBY_MENU_CHOICE"
+    printf '#!/bin/sh\n[ -s "%s" ] || exit 0\ngrep -F -m1 -- "$(cat "%s")"\n' \
+        "$QUILLBY_MENU_CHOICE" "$QUILLBY_MENU_CHOICE" >"$session_dir/menu"
+    chmod +x "$session_dir/menu"
+    # Otherwise dunst's own defaults, from the system's file.
+    sed "s|^\( *\)dmenu = .*|\1dmenu = $session_dir/menu|" /etc/xdg/dunst/dunstrc \
+        >"$session_dir/dunstrc"
+    dunst -config "$session_dir/dunstrc" >"$session_dir/dunst.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do has_owner org.freedesktop.Notifications && break; sleep 0.05; done
 fi

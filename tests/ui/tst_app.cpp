@@ -6,6 +6,7 @@
 #include "app/PopupPlacement.h"
 #include "app/QuillbyApp.h"
 #include "app/StatusWindow.h"
+#include "model/TunnelInstance.h"
 #include "model/TunnelStore.h"
 #include "platform/SignalWatcher.h"
 
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -87,6 +89,36 @@ private slots:
         QVERIFY(!processAlive(pid));
         QTest::qWait(100);
         QCOMPARE(finished.size(), 1);
+    }
+
+    void trayToolTipNamesTheRunningTunnels_data() {
+        QTest::addColumn<QStringList>("labels"); // one running tunnel each
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none") << QStringList{} << "Quillby\nNo tunnel running";
+        QTest::newRow("one") << QStringList{"fare-write-waste-gadgets"}
+                             << "Quillby\nT1: https://fare-write-waste-gadgets.trycloudflare.com";
+        QTest::newRow("three, one long")
+            << QStringList{"a", "bb", "suggestions-bedrooms-conservative-regarding-arrivals"}
+            << "Quillby\nT1: https://a.trycloudflare.com\nT2: https://bb.trycloudflare.com\n"
+               "T3: https://suggestions-bedrooms-c\u2026ng-arrivals.trycloudflare.com";
+    }
+    void trayToolTipNamesTheRunningTunnels() {
+        QFETCH(QStringList, labels);
+        QFETCH(QString, expected);
+        TempHome home;
+        auto settings = home.settings();
+        QuillbyApp app({settings.get(), nullptr, nullptr, fakeClientLocator()});
+        // The first-launch tunnel stays stopped and is not named.
+        for (int i = 0; i < labels.size(); ++i) {
+            app.store()->addTunnel(QStringLiteral("T%1").arg(i + 1), 3000 + i);
+            qputenv("FAKE_CF_LABEL", labels[i].toUtf8());
+            TunnelInstance* tunnel = app.store()->instances().back();
+            tunnel->start();
+            QTRY_VERIFY_WITH_TIMEOUT(tunnel->tunnelURL(), slow);
+        }
+        QCOMPARE(app.trayIcon()->toolTip(), expected);
+        app.store()->stopAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!app.store()->hasLiveChildren(), slow);
     }
 
     void oneInstancePerUser() {

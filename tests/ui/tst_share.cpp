@@ -1,0 +1,208 @@
+// Handing a URL on, on a real desktop session (Xvfb, bus, dunst): the QR code panel read back by
+// a real decoder (zbarimg), Open in Browser through a stand-in xdg-open that records its
+// arguments, the Active notification's actions invoked by dunst itself, and a server without
+// actions (notify-osd on a bus of its own) offered none. `tst_share qrCode` runs again at 2x.
+#include "TestSupport.h"
+#include "model/TunnelInstance.h"
+#include "platform/FreedesktopNotifier.h"
+#include "ui/QrCodePanel.h"
+#include "ui/QrCodeView.h"
+#include "ui/TunnelRowView.h"
+#include "ui/UrlActions.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace TestSupport;
+
+namespace {
+constexpr int slow = 15000;
+QString url(const char* label) {
+    return QStringLiteral("https://%1.trycloudflare.com").arg(QLatin1String(label));
+}
+QString run(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.start(program, args);
+    // Events go on meanwhile: xclip asks us for our own clipboard.
+    for (int waited = 0; process.state() != QProcess::NotRunning && waited < slow; waited += 10)
+        QTest::qWait(10);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+} // namespace
+
+class TestShare : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_bin; // the stand-in xdg-open, first on PATH
+    FreedesktopNotifier m_notifier;
+    TunnelServices m_services{fakeClientLocator(), &m_notifier, &UrlActions::copy,
+                              &UrlActions::open};
+
+    QString opened() { return run(QStringLiteral("cat"), {m_bin.filePath("opened")}); }
+    void startWithUrl(TunnelInstance& tunnel, const char* label) {
+        qputenv("FAKE_CF_LABEL", label);
+        tunnel.isRunning() ? tunnel.updatePort(tunnel.config().port + 1) : tunnel.start();
+        QTRY_COMPARE_WITH_TIMEOUT(tunnel.tunnelURLText(), url(label), slow);
+    }
+    // What zbarimg reads in the panel as it is drawn now.
+    QString decoded(QWidget* panel) {
+        const QString file = m_bin.filePath("panel.png");
+        panel->grab().save(file);
+        return run(QStringLiteral("zbarimg"), {"--raw", "-q", file});
+    }
+
+private slots:
+    void initTestCase() {
+        QFile script(m_bin.filePath("xdg-open"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$(dirname \"$0\")/opened\"\n");
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        script.close();
+        qputenv("PATH", m_bin.path().toUtf8() + ':' + qgetenv("PATH"));
+        QTRY_VERIFY(m_notifier.isAvailable());
+        QTest::qWait(200); // the server's capabilities
+    }
+    void init() {
+        QFile::remove(m_bin.filePath("opened"));
+        takeNotifications();
+    }
+
+    void qrCode_data() {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void qrCode() {
+        QFETCH(bool, dark);
+        QPalette palette;
+        if (dark)
+            palette = QPalette(QColor(0x1e, 0x1e, 0x1e));
+        QApplication::setPalette(palette);
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), m_services);
+        startWithUrl(tunnel, "fare-write-waste-gadgets");
+        TunnelRowView row(&tunnel, {}, {});
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        auto* button = row.findChild<QToolButton*>(QStringLiteral("qrButton"));
+        QCOMPARE(button->toolTip(), QStringLiteral("Show QR Code"));
+        QCOMPARE(button->accessibleName(), QStringLiteral("Show QR Code"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QPointer panel = row.findChild<QrCodePanel*>();
+        QVERIFY(panel && panel->isVisible());
+        QCOMPARE(decoded(panel), tunnel.tunnelURLText());
+
+        // Crisp: dark on white only, whole device pixels per module, at least 200 wide.
+        const QImage code =
+            panel->codeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(code.width() >= QrCodeView::minimumSide * panel->devicePixelRatioF());
+        for (int y = 0; y < code.height(); ++y)
+            for (int x = 0; x < code.width(); ++x)
+                QVERIFY((code.pixel(x, y) & 0xffffff) % 0xffffff == 0);
+
+        // A restart's new URL reaches the code; a stop closes the panel.
+        startWithUrl(tunnel, "other-words-here-now");
+        QVERIFY(panel);
+        QTRY_COMPARE(decoded(panel), tunnel.tunnelURLText());
+        tunnel.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!panel, slow);
+    }
+
+    void urlIsHandedOn_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("copied");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("row Open in Browser") << "openButton" << false << true;
+        QTest::newRow("panel Open in Browser") << "qrOpenButton" << false << true;
+        QTest::newRow("panel Copy URL") << "qrCopyButton" << true << false;
+        // dunst's own invocations: its menu's entry chosen, or the default action.
+        QTest::newRow("notification Copy URL") << "Copy URL ('Web' Active)" << true << false;
+        QTest::newRow("notification default") << "dunstctl action" << false << true;
+        QTest::newRow("foreign notification's Copy URL") << "Copy URL (Other)" << false << false;
+    }
+    void urlIsHandedOn() {
+        QFETCH(QString, how);
+        QFETCH(bool, copied);
+        QFETCH(bool, opened);
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), m_services);
+        startWithUrl(tunnel, "fare-write-waste-gadgets");
+        TunnelRowView row(&tunnel, {}, {});
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        if (how.startsWith("qr"))
+            QTest::mouseClick(row.findChild<QToolButton*>("qrButton"), Qt::LeftButton);
+        if (auto* button = row.findChild<QAbstractButton*>(how)) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), QStringLiteral("1"));
+            if (how.contains("Other")) {
+                // Another notification with the same action key, over our own connection.
+                auto call = QDBusMessage::createMethodCall(
+                    "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                    "org.freedesktop.Notifications", "Notify");
+                call << QString("other") << 0u << QString() << QString("Other") << QString("x")
+                     << QStringList{"copy", "Copy URL"} << QVariantMap() << -1;
+                QDBusConnection::sessionBus().call(call);
+                QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), QStringLiteral("2"));
+            }
+            QFile choice(qEnvironmentVariable("QUILLBY_MENU_CHOICE"));
+            QVERIFY(choice.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            choice.write(how.toUtf8());
+            choice.close();
+            run("dunstctl", {how.startsWith("dunstctl") ? "action" : "context"});
+        }
+        const QString expected = tunnel.tunnelURLText();
+        QTRY_COMPARE(run("xclip", {"-o", "-selection", "clipboard"}),
+                     copied ? expected : QStringLiteral("before"));
+        QTRY_COMPARE(this->opened(), opened ? expected : QString());
+        QTest::qWait(500); // nothing more arrives
+        QCOMPARE(QApplication::clipboard()->text(), copied ? expected : QStringLiteral("before"));
+        QCOMPARE(this->opened(), opened ? expected : QString());
+    }
+
+    void serverWithoutActionsIsOfferedNone() {
+        // notify-osd lists no "actions": watched on a bus of its own.
+        QProcess bus, server, monitor;
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(slow));
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        server.setProcessEnvironment(env);
+        server.start("/usr/lib/x86_64-linux-gnu/notify-osd", {});
+        auto connection = QDBusConnection::connectToBus(address, "osd");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            connection.interface()->isServiceRegistered("org.freedesktop.Notifications"), slow);
+        monitor.start("dbus-monitor", {"--address", address, "member=Notify"});
+        QVERIFY(monitor.waitForReadyRead(slow));
+        {
+            FreedesktopNotifier notifier(connection);
+            TunnelServices services = m_services;
+            services.notifier = &notifier;
+            TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), services);
+            QTest::qWait(300); // the server's capabilities
+            startWithUrl(tunnel, "fare-write-waste-gadgets");
+            QByteArray seen;
+            QTRY_VERIFY((seen += monitor.readAll()).contains("string \"'Web' Active\""));
+            QVERIFY2(
+                seen.contains(url("fare-write-waste-gadgets").toUtf8() + "\"\n   array [\n   ]"),
+                seen.constData());
+            tunnel.stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!tunnel.hasChild(), slow);
+        }
+        for (QProcess* p : {&monitor, &server, &bus}) {
+            p->terminate();
+            p->waitForFinished(slow);
+        }
+    }
+};
+
+QTEST_MAIN(TestShare)
+#include "tst_share.moc"
