@@ -21,11 +21,13 @@ constexpr int gap = 6;
 } // namespace
 
 QrCodePanel::QrCodePanel(TunnelInstance* instance, QWidget* parent)
-    : QWidget(parent, Qt::Popup)
+    : QFrame(parent, Qt::Popup)
     , m_instance(instance) {
     setObjectName(QStringLiteral("qrCodePanel"));
     setAttribute(Qt::WA_DeleteOnClose);
     setAutoFillBackground(true);
+    // Frameless like the status window, so it draws its own edge.
+    setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(16, 14, 16, 14);

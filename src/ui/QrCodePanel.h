@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QPointer>
-#include <QWidget>
+#include <QFrame>
 
 class QLabel;
 class QPushButton;
@@ -12,7 +12,7 @@ class TunnelInstance;
 // "Open in Browser". A popup beside the status window: Escape or a click elsewhere closes it.
 // It follows the tunnel: a new URL (after a restart) redraws the code, and it closes once the
 // tunnel has stopped.
-class QrCodePanel : public QWidget {
+class QrCodePanel : public QFrame {
     Q_OBJECT
 
 public:

@@ -429,6 +429,7 @@ class Journey:
         path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
         subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
         log(f"   screenshot {os.path.basename(path)}")
+        return path
 
     def start_quillby(self, tag):
         out = open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w")
@@ -526,6 +527,21 @@ class Journey:
         copied = wait_for("the URL on the clipboard", lambda: clipboard() == URL and URL)
         log(f"   clipboard holds exactly {copied}")
         self.screenshot("url-copied")
+
+        log("2b. Hand the URL to a phone: the QR code panel, read back from the screen")
+        self.focus_named("Show QR Code", "push button")
+        key("space")
+
+        def decoded():
+            shot = self.screenshot("qr-code-panel")
+            return run("zbarimg", "--raw", "-q", shot, check=False).strip()
+        read = wait_for("a QR code on the screen", decoded, timeout=10)
+        if read != URL:
+            raise JourneyFailure(f"the QR code on the screen reads {read!r}, not {URL}")
+        log(f"   zbarimg reads {read}")
+        key("Escape")
+        wait_for("the panel to close, the window to stay", lambda: not self.a11y.find(
+            self.app.pid, "QR Code") and popup())
 
         log("3. Change the port of the running tunnel to 3000")
         self.focus_named("Port", "text")
