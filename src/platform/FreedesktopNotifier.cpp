@@ -36,12 +36,6 @@ FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QObject* parent)
         m_actions.clear();
         fetchCapabilities();
     });
-    // Subscribed through the service name, so only its current owner is heard: no other
-    // program on the bus can make us act.
-    m_bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
-                  SLOT(actionInvoked(uint, QString)));
-    m_bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
-                  SLOT(notificationClosed(uint, uint)));
     fetchCapabilities();
 }
 
@@ -104,6 +98,16 @@ void FreedesktopNotifier::notify(const QString& title, const QString& body,
     // The summary is plain text by definition; only the body may be read as markup.
     call << appName << quint32(0) << appId << title << (markup ? escapeMarkup(body) : body)
          << actionList << hints << qint32(-1);
+    if (withActions && !m_subscribed) {
+        // Subscribed through the service name, so only its current owner is heard: no other
+        // program on the bus can make us act. Not at start: each subscription is a blocking
+        // round trip to the bus.
+        m_subscribed = true;
+        m_bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                      SLOT(actionInvoked(uint, QString)));
+        m_bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                      SLOT(notificationClosed(uint, uint)));
+    }
     // A refusal or a missing server changes nothing for the application.
     const QDBusPendingCall pending = m_bus.asyncCall(call);
     if (!withActions)

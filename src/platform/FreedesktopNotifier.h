@@ -43,4 +43,5 @@ private:
     std::optional<QStringList> m_capabilities;
     // Our notifications that carry actions, by the id the server gave them.
     QHash<uint, QList<NotificationAction>> m_actions;
+    bool m_subscribed = false;
 };
