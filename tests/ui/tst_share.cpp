@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -143,14 +142,11 @@ private slots:
             QTest::mouseClick(button, Qt::LeftButton);
         } else {
             QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), QStringLiteral("1"));
+            // Another notifier on our connection, with the same action key.
+            FreedesktopNotifier other;
             if (how.contains("Other")) {
-                // Another notification with the same action key, over our own connection.
-                auto call = QDBusMessage::createMethodCall(
-                    "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                    "org.freedesktop.Notifications", "Notify");
-                call << QString("other") << 0u << QString() << QString("Other") << QString("x")
-                     << QStringList{"copy", "Copy URL"} << QVariantMap() << -1;
-                QDBusConnection::sessionBus().call(call);
+                QTest::qWait(200); // its server's capabilities
+                other.notify("Other", "x", {{"copy", "Copy URL", [] {}}});
                 QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), QStringLiteral("2"));
             }
             QFile choice(qEnvironmentVariable("QUILLBY_MENU_CHOICE"));
@@ -160,12 +156,10 @@ private slots:
             run("dunstctl", {how.startsWith("dunstctl") ? "action" : "context"});
         }
         const QString expected = tunnel.tunnelURLText();
+        QTest::qWait(500); // long enough for what must not happen
         QTRY_COMPARE(run("xclip", {"-o", "-selection", "clipboard"}),
                      copied ? expected : QStringLiteral("before"));
         QTRY_COMPARE(this->opened(), opened ? expected : QString());
-        QTest::qWait(500); // nothing more arrives
-        QCOMPARE(QApplication::clipboard()->text(), copied ? expected : QStringLiteral("before"));
-        QCOMPARE(this->opened(), opened ? expected : QString());
     }
 
     void serverWithoutActionsIsOfferedNone() {
@@ -174,34 +168,22 @@ private slots:
         bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         QVERIFY(bus.waitForReadyRead(slow));
         const QString address = QString::fromUtf8(bus.readLine()).trimmed();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DBUS_SESSION_BUS_ADDRESS", address);
-        server.setProcessEnvironment(env);
-        server.start("/usr/lib/x86_64-linux-gnu/notify-osd", {});
         auto connection = QDBusConnection::connectToBus(address, "osd");
+        server.setEnvironment(QProcess::systemEnvironment()
+                              << "DBUS_SESSION_BUS_ADDRESS=" + address);
+        server.start("/usr/lib/x86_64-linux-gnu/notify-osd", {});
         QTRY_VERIFY_WITH_TIMEOUT(
             connection.interface()->isServiceRegistered("org.freedesktop.Notifications"), slow);
         monitor.start("dbus-monitor", {"--address", address, "member=Notify"});
         QVERIFY(monitor.waitForReadyRead(slow));
-        {
-            FreedesktopNotifier notifier(connection);
-            TunnelServices services = m_services;
-            services.notifier = &notifier;
-            TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), services);
-            QTest::qWait(300); // the server's capabilities
-            startWithUrl(tunnel, "fare-write-waste-gadgets");
-            QByteArray seen;
-            QTRY_VERIFY((seen += monitor.readAll()).contains("string \"'Web' Active\""));
-            QVERIFY2(
-                seen.contains(url("fare-write-waste-gadgets").toUtf8() + "\"\n   array [\n   ]"),
-                seen.constData());
-            tunnel.stop();
-            QTRY_VERIFY_WITH_TIMEOUT(!tunnel.hasChild(), slow);
-        }
-        for (QProcess* p : {&monitor, &server, &bus}) {
-            p->terminate();
-            p->waitForFinished(slow);
-        }
+        FreedesktopNotifier notifier(connection);
+        QTest::qWait(300); // the server's capabilities
+        notifier.notify("'Web' Active", "body", {{"copy", "Copy URL", [] {}}});
+        QByteArray seen;
+        QTRY_VERIFY((seen += monitor.readAll()).contains("string \"body\"\n   array [\n"));
+        QVERIFY2(seen.contains("string \"body\"\n   array [\n   ]"), seen.constData());
+        for (QProcess* process : {&monitor, &server, &bus})
+            process->kill(), process->waitForFinished();
     }
 };
 
