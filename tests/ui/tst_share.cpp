@@ -1,7 +1,7 @@
 // Handing a URL on, on a real desktop session (Xvfb, bus, dunst): the QR code panel read back by
 // a real decoder (zbarimg), Open in Browser through a stand-in xdg-open that records its
 // arguments, the Active notification's actions invoked by dunst itself, and a server without
-// actions (notify-osd on a bus of its own) offered none. `tst_share qrCode` runs again at 2x.
+// actions (notify-osd on a bus of its own) offered none. The QR code cases run again at 2x.
 #include "TestSupport.h"
 #include "model/TunnelInstance.h"
 #include "platform/FreedesktopNotifier.h"
@@ -14,7 +14,6 @@
 #include <QClipboard>
 #include <QDBusConnectionInterface>
 #include <QProcess>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -74,41 +73,13 @@ private slots:
         takeNotifications();
     }
 
-    void qrCode_data() {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
-    }
-    void qrCode() {
-        QFETCH(bool, dark);
-        QPalette palette;
-        if (dark)
-            palette = QPalette(QColor(0x1e, 0x1e, 0x1e));
-        QApplication::setPalette(palette);
+    void qrCodeFollowsTheTunnel() {
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), m_services);
         startWithUrl(tunnel, "fare-write-waste-gadgets");
-        TunnelRowView row(&tunnel, {}, {});
-        row.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&row));
-        auto* button = row.findChild<QToolButton*>(QStringLiteral("qrButton"));
-        QCOMPARE(button->toolTip(), QStringLiteral("Show QR Code"));
-        QCOMPARE(button->accessibleName(), QStringLiteral("Show QR Code"));
-        QTest::mouseClick(button, Qt::LeftButton);
-        QPointer panel = row.findChild<QrCodePanel*>();
-        QVERIFY(panel && panel->isVisible());
+        QPointer panel = new QrCodePanel(&tunnel, nullptr);
         QCOMPARE(decoded(panel), tunnel.tunnelURLText());
-
-        // Crisp: dark on white only, whole device pixels per module, at least 200 wide.
-        const QImage code =
-            panel->codeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QVERIFY(code.width() >= QrCodeView::minimumSide * panel->devicePixelRatioF());
-        for (int y = 0; y < code.height(); ++y)
-            for (int x = 0; x < code.width(); ++x)
-                QVERIFY((code.pixel(x, y) & 0xffffff) % 0xffffff == 0);
-
         // A restart's new URL reaches the code; a stop closes the panel.
         startWithUrl(tunnel, "other-words-here-now");
-        QVERIFY(panel);
         QTRY_COMPARE(decoded(panel), tunnel.tunnelURLText());
         tunnel.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!panel, slow);
@@ -118,26 +89,45 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("copied");
         QTest::addColumn<bool>("opened");
-        QTest::newRow("row Open in Browser") << "openButton" << false << true;
-        QTest::newRow("panel Open in Browser") << "qrOpenButton" << false << true;
-        QTest::newRow("panel Copy URL") << "qrCopyButton" << true << false;
+        QTest::addColumn<bool>("dark"); // the QR code panel's palette
+        QTest::newRow("row Open in Browser") << "openButton" << false << true << false;
+        QTest::newRow("panel Open in Browser") << "qrOpenButton" << false << true << false;
+        QTest::newRow("panel Copy URL, dark") << "qrCopyButton" << true << false << true;
         // dunst's own invocations: its menu's entry chosen, or the default action.
-        QTest::newRow("notification Copy URL") << "Copy URL ('Web' Active)" << true << false;
-        QTest::newRow("notification default") << "dunstctl action" << false << true;
-        QTest::newRow("foreign notification's Copy URL") << "Copy URL (Other)" << false << false;
+        QTest::newRow("notification Copy URL")
+            << "Copy URL ('Web' Active)" << true << false << false;
+        QTest::newRow("notification default") << "dunstctl action" << false << true << false;
+        QTest::newRow("foreign notification's Copy URL")
+            << "Copy URL (Other)" << false << false << false;
     }
     void urlIsHandedOn() {
         QFETCH(QString, how);
         QFETCH(bool, copied);
         QFETCH(bool, opened);
+        QFETCH(bool, dark);
+        QApplication::setPalette(dark ? QPalette(QColor(0x1e, 0x1e, 0x1e)) : QPalette());
         QApplication::clipboard()->setText(QStringLiteral("before"));
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), m_services);
         startWithUrl(tunnel, "fare-write-waste-gadgets");
         TunnelRowView row(&tunnel, {}, {});
         row.show();
         QVERIFY(QTest::qWaitForWindowExposed(&row));
-        if (how.startsWith("qr"))
-            QTest::mouseClick(row.findChild<QToolButton*>("qrButton"), Qt::LeftButton);
+        if (how.startsWith("qr")) {
+            auto* button = row.findChild<QToolButton*>("qrButton");
+            QCOMPARE(button->toolTip(), QStringLiteral("Show QR Code"));
+            QCOMPARE(button->accessibleName(), QStringLiteral("Show QR Code"));
+            QTest::mouseClick(button, Qt::LeftButton);
+            auto* panel = row.findChild<QrCodePanel*>();
+            QVERIFY(panel && panel->isVisible());
+            QCOMPARE(decoded(panel), tunnel.tunnelURLText());
+            // Crisp: dark on white only, whole device pixels per module, at least 200 wide.
+            const QImage code =
+                panel->codeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QVERIFY(code.width() >= QrCodeView::minimumSide * panel->devicePixelRatioF());
+            for (int y = 0; y < code.height(); ++y)
+                for (int x = 0; x < code.width(); ++x)
+                    QVERIFY((code.pixel(x, y) & 0xffffff) % 0xffffff == 0);
+        }
         if (auto* button = row.findChild<QAbstractButton*>(how)) {
             QTest::mouseClick(button, Qt::LeftButton);
         } else {
