@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QPointer>
 #include <QFrame>
+#include <QPointer>
 
 class QLabel;
 class QPushButton;

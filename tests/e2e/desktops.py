@@ -46,6 +46,8 @@ ROLES = {
     "Start": "push button",
     "Stop": "push button",
     "Copy URL": "push button",
+    "Open in Browser": "push button",
+    "Show QR Code": "push button",
     "Delete tunnel": "push button",
     "Scan Local Ports": "push button",
     "Scan ports": "push button",
@@ -380,8 +382,8 @@ class Desktops(Journey):
                      lambda: self.showing(f"Add a tunnel for port {port}"))
         self.screenshot("a11y-window")
         controls = self.audit("the window")
-        for wanted in ("Add tunnel", "Name", "Port", "Stop", "Copy URL", "Delete tunnel",
-                       "Scan Local Ports", "Launch at Login", "Quit"):
+        for wanted in ("Add tunnel", "Name", "Port", "Stop", "Open in Browser", "Show QR Code",
+                       "Copy URL", "Delete tunnel", "Scan Local Ports", "Launch at Login", "Quit"):
             if wanted not in controls:
                 raise JourneyFailure(f"{wanted!r} is not among the focusable controls")
         self.quit_cleanly(lambda: self.press("Quit"))
