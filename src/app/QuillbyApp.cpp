@@ -18,9 +18,12 @@ QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     , m_parts(std::move(parts)) {
     if (!m_parts.findClient)
         m_parts.findClient = [] { return findCloudflared(); };
-    m_store = new TunnelStore(
-        m_parts.settings,
-        {m_parts.findClient, m_parts.notifier, &UrlActions::copy, &UrlActions::open}, this);
+    m_store = new TunnelStore(m_parts.settings,
+                              {.findClient = m_parts.findClient,
+                               .notifier = m_parts.notifier,
+                               .copyURL = &UrlActions::copy,
+                               .openURL = &UrlActions::open},
+                              this);
     m_quit = new QuitSequence(m_store, this);
 
     m_tray = new QSystemTrayIcon(this);

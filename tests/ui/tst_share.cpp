@@ -40,8 +40,10 @@ class TestShare : public QObject {
 
     QTemporaryDir m_bin; // the stand-in xdg-open, first on PATH
     FreedesktopNotifier m_notifier;
-    TunnelServices m_services{fakeClientLocator(), &m_notifier, &UrlActions::copy,
-                              &UrlActions::open};
+    TunnelServices m_services{.findClient = fakeClientLocator(),
+                              .notifier = &m_notifier,
+                              .copyURL = &UrlActions::copy,
+                              .openURL = &UrlActions::open};
 
     QString opened() { return run(QStringLiteral("cat"), {m_bin.filePath("opened")}); }
     void startWithUrl(TunnelInstance& tunnel, const char* label) {
