@@ -4,6 +4,7 @@
 #include "model/CloudflaredLocator.h"
 #include "model/OriginProbe.h"
 #include "model/TunnelConfig.h"
+#include "platform/Notifier.h"
 
 #include <QObject>
 #include <QProcess>
@@ -13,7 +14,6 @@
 
 class ChildErrorReader;
 class Notifier;
-struct NotificationAction;
 
 // What an instance needs from its surroundings.
 struct TunnelServices {
