@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QPair>
+
+// One request that went through the inspecting proxy and what came back, as captured for
+// display and replay. Bodies are kept up to bodyCaptureLimit; the rest was still forwarded,
+// and the sizes count every byte.
+struct HttpExchange {
+    static constexpr qsizetype bodyCaptureLimit = 1024 * 1024;
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+
+    quint64 id = 0;
+    QDateTime time; // when the request's header arrived, UTC
+    QByteArray method;
+    QByteArray target;
+    Headers requestHeaders;
+    QByteArray requestBody;
+    qint64 requestBodySize = 0;
+
+    int status = 0; // 0: no response came back
+    QByteArray reason;
+    Headers responseHeaders;
+    QByteArray responseBody;
+    qint64 responseBodySize = 0;
+    qint64 durationUs = 0;
+
+    bool originRefused = false; // nothing listened on the origin port; the proxy answered 502
+    bool replayed = false;      // sent again from the inspector, not through the tunnel
+
+    bool requestBodyCut() const { return requestBodySize > requestBody.size(); }
+    bool responseBodyCut() const { return responseBodySize > responseBody.size(); }
+};
+
+Q_DECLARE_METATYPE(HttpExchange)

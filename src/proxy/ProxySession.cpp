@@ -1,0 +1,381 @@
+#include "proxy/ProxySession.h"
+
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+#include <limits>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+namespace {
+
+HttpExchange::Headers headersOf(const http::fields& fields) {
+    HttpExchange::Headers headers;
+    for (const auto& field : fields) {
+        const auto name = field.name_string();
+        const auto value = field.value();
+        headers.append({QByteArray(name.data(), qsizetype(name.size())),
+                        QByteArray(value.data(), qsizetype(value.size()))});
+    }
+    return headers;
+}
+
+void appendCapped(QByteArray& capture, const char* data, std::size_t size) {
+    const qsizetype room = HttpExchange::bodyCaptureLimit - capture.size();
+    if (room > 0)
+        capture.append(data, std::min(room, qsizetype(size)));
+}
+
+// Errors of the HTTP grammar, as opposed to the peer going away.
+bool isMalformed(const boost::system::error_code& ec) {
+    return ec.category() == http::make_error_code(http::error::bad_method).category() &&
+           ec != http::error::end_of_stream && ec != http::error::partial_message;
+}
+
+QByteArray bytesOf(beast::string_view text) {
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+ProxySession::ProxySession(tcp::socket client, ProxyOrigin& origin)
+    : m_client(std::move(client))
+    , m_origin(m_client.get_executor())
+    , m_shared(origin)
+    , m_chunk(chunkSize)
+    , m_linger(m_client.get_executor()) {}
+
+void ProxySession::readRequestHeader() {
+    m_requestWriter.reset();
+    m_request.emplace();
+    m_request->header_limit(headerLimit);
+    m_request->body_limit(std::numeric_limits<std::uint64_t>::max());
+    http::async_read_header(
+        m_client, m_clientBuffer, *m_request,
+        [self = shared_from_this()](error_code ec, std::size_t) { self->onRequestHeader(ec); });
+}
+
+void ProxySession::onRequestHeader(error_code ec) {
+    if (ec) {
+        if (isMalformed(ec))
+            answerLocally(400, "Bad Request",
+                          "This request is not valid HTTP/1.1 (" + ec.message() + ").\n");
+        else
+            fail();
+        return;
+    }
+    const auto& request = m_request->get();
+    m_started = std::chrono::steady_clock::now();
+    m_exchange = HttpExchange{};
+    m_exchange.id = m_shared.nextId++;
+    m_exchange.time = QDateTime::currentDateTimeUtc();
+    m_exchange.method = bytesOf(request.method_string());
+    m_exchange.target = bytesOf(request.target());
+    m_exchange.requestHeaders = headersOf(request.base());
+    m_exchangeOpen = true;
+    m_expectContinue = beast::iequals(request[http::field::expect], "100-continue");
+    m_closeAfter = false;
+    m_retried = false;
+    if (m_origin.is_open()) {
+        m_originReused = true;
+        writeRequestHeader();
+    } else {
+        connectOrigin();
+    }
+}
+
+void ProxySession::connectOrigin() {
+    m_originReused = false;
+    m_originBuffer.clear();
+    error_code ignored;
+    m_origin.close(ignored);
+    m_origin.async_connect(m_shared.endpoint, [self = shared_from_this()](error_code ec) {
+        if (ec) {
+            const std::string port = std::to_string(self->m_shared.endpoint.port());
+            self->m_exchange.originRefused = true;
+            self->answerLocally(502, "Bad Gateway",
+                                "<!DOCTYPE html>\n<title>502 Bad Gateway</title>\n"
+                                "<h1>Nothing listens on port " +
+                                    port +
+                                    "</h1>\n<p>The request reached this computer, but nothing "
+                                    "listens on port " +
+                                    port + " on this computer.</p>\n");
+            return;
+        }
+        error_code ignored;
+        self->m_origin.set_option(tcp::no_delay(true), ignored);
+        self->writeRequestHeader();
+    });
+}
+
+void ProxySession::writeRequestHeader() {
+    m_requestWriter.emplace(m_request->get());
+    http::async_write_header(m_origin, *m_requestWriter,
+                             [self = shared_from_this()](error_code ec, std::size_t) {
+                                 if (ec && self->m_originReused && !self->m_retried) {
+                                     // The origin closed the idle connection meanwhile.
+                                     self->m_retried = true;
+                                     return self->connectOrigin();
+                                 }
+                                 if (ec)
+                                     return self->fail();
+                                 if (self->m_expectContinue)
+                                     self->readResponseHeader(); // the body follows a 100
+                                 else
+                                     self->relayRequestBody();
+                             });
+}
+
+void ProxySession::relayRequestBody() {
+    relayBody(m_client, m_clientBuffer, *m_request, m_origin, *m_requestWriter,
+              m_exchange.requestBody, m_exchange.requestBodySize,
+              &ProxySession::readResponseHeader);
+}
+
+void ProxySession::readResponseHeader() {
+    m_responseWriter.reset();
+    m_response.emplace();
+    m_response->header_limit(16 * headerLimit);
+    m_response->body_limit(std::numeric_limits<std::uint64_t>::max());
+    if (m_request->get().method() == http::verb::head)
+        m_response->skip(true);
+    http::async_read_header(
+        m_origin, m_originBuffer, *m_response,
+        [self = shared_from_this()](error_code ec, std::size_t) { self->onResponseHeader(ec); });
+}
+
+void ProxySession::onResponseHeader(error_code ec) {
+    if (ec) {
+        // A kept-alive origin connection may have been closed just before this request;
+        // nothing of it has been acted on when no body went out, so send it once more.
+        if (m_originReused && !m_retried && m_exchange.requestBodySize == 0 && !isMalformed(ec)) {
+            m_retried = true;
+            return connectOrigin();
+        }
+        answerLocally(502, "Bad Gateway",
+                      "The server on port " + std::to_string(m_shared.endpoint.port()) +
+                          " closed the connection without a valid answer.\n");
+        return;
+    }
+    auto& response = m_response->get();
+    const unsigned status = response.result_int();
+    m_responseWriter.emplace(response);
+    if (status == 101) {
+        captureResponseHeader();
+        http::async_write_header(m_client, *m_responseWriter,
+                                 [self = shared_from_this()](error_code ec, std::size_t) {
+                                     if (ec)
+                                         return self->fail();
+                                     self->startTunnel();
+                                 });
+        return;
+    }
+    if (status >= 100 && status < 200) {
+        // An interim answer: pass it on and wait for the final one.
+        const bool continueBody = m_expectContinue && status == 100;
+        http::async_write_header(
+            m_client, *m_responseWriter,
+            [self = shared_from_this(), continueBody](error_code ec, std::size_t) {
+                if (ec)
+                    return self->fail();
+                if (continueBody) {
+                    self->m_expectContinue = false;
+                    self->relayRequestBody();
+                } else {
+                    self->readResponseHeader();
+                }
+            });
+        return;
+    }
+    if (m_expectContinue) {
+        // Answered without asking for the body: where the client's bytes stand is unknown.
+        m_expectContinue = false;
+        m_closeAfter = true;
+    }
+    captureResponseHeader();
+    http::async_write_header(
+        m_client, *m_responseWriter, [self = shared_from_this()](error_code ec, std::size_t) {
+            if (ec)
+                return self->fail();
+            self->relayBody(self->m_origin, self->m_originBuffer, *self->m_response, self->m_client,
+                            *self->m_responseWriter, self->m_exchange.responseBody,
+                            self->m_exchange.responseBodySize, &ProxySession::onResponseSent);
+        });
+}
+
+template <class Parser, class Writer>
+void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Parser& parser,
+                             tcp::socket& out, Writer& writer, QByteArray& capture, qint64& size,
+                             void (ProxySession::*next)()) {
+    auto written = [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, &capture,
+                    &size, next](error_code ec, std::size_t) {
+        if (ec == http::error::need_buffer)
+            ec = {};
+        if (ec)
+            return self->fail();
+        if (parser.is_done())
+            ((*self).*next)();
+        else
+            self->relayBody(in, inBuffer, parser, out, writer, capture, size, next);
+    };
+    auto& body = parser.get().body();
+    if (parser.is_done()) {
+        body.data = nullptr;
+        body.size = 0;
+        body.more = false;
+        if (writer.is_done())
+            return (this->*next)();
+        http::async_write(out, writer, std::move(written));
+        return;
+    }
+    body.data = m_chunk.data();
+    body.size = m_chunk.size();
+    // read_some hands over whatever arrived, so a stream of events is passed on as it comes.
+    http::async_read_some(
+        in, inBuffer, parser,
+        [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, &capture, &size, next,
+         written = std::move(written)](error_code ec, std::size_t) mutable {
+            if (ec == http::error::need_buffer)
+                ec = {};
+            if (ec)
+                return self->fail();
+            auto& body = parser.get().body();
+            const std::size_t got = self->m_chunk.size() - body.size;
+            appendCapped(capture, self->m_chunk.data(), got);
+            size += qint64(got);
+            if (got == 0 && !parser.is_done())
+                return self->relayBody(in, inBuffer, parser, out, writer, capture, size, next);
+            // A null pointer, not an empty piece: an empty chunk would end a chunked body.
+            body.data = got ? self->m_chunk.data() : nullptr;
+            body.size = got;
+            body.more = !parser.is_done();
+            http::async_write(out, writer, std::move(written));
+        });
+}
+
+void ProxySession::onResponseSent() {
+    emitExchange();
+    const bool originKeeps = m_response->keep_alive() && !m_response->need_eof();
+    if (!originKeeps) {
+        error_code ignored;
+        m_origin.close(ignored);
+    }
+    finish(originKeeps && !m_closeAfter && m_request->keep_alive());
+}
+
+void ProxySession::answerLocally(unsigned status, std::string_view reason, std::string body) {
+    auto response = std::make_shared<http::response<http::string_body>>(http::status(status), 11);
+    response->reason(boost::beast::string_view(reason.data(), reason.size()));
+    response->set(http::field::content_type,
+                  status == 502 ? "text/html; charset=utf-8" : "text/plain; charset=utf-8");
+    response->set(http::field::connection, "close");
+    response->body() = std::move(body);
+    response->prepare_payload();
+    if (m_exchangeOpen) {
+        m_exchange.status = int(status);
+        m_exchange.reason = bytesOf(response->reason());
+        m_exchange.responseHeaders = headersOf(response->base());
+        m_exchange.responseBody = QByteArray::fromStdString(response->body());
+        m_exchange.responseBodySize = m_exchange.responseBody.size();
+        emitExchange();
+    }
+    error_code ignored;
+    m_origin.close(ignored);
+    http::async_write(
+        m_client, *response,
+        [self = shared_from_this(), response](error_code, std::size_t) { self->finish(false); });
+}
+
+void ProxySession::startTunnel() {
+    emitExchange();
+    m_pumpsLeft = 2;
+    // Bytes read past either header already belong to the new protocol.
+    auto forward = [self = shared_from_this()](beast::flat_buffer& early, tcp::socket& from,
+                                               tcp::socket& to) {
+        auto buffer = std::make_shared<std::vector<char>>(chunkSize);
+        asio::async_write(to, early.data(),
+                          [self, &early, &from, &to, buffer](error_code ec, std::size_t) {
+                              if (ec)
+                                  return self->fail();
+                              early.consume(early.size());
+                              self->pump(from, to, buffer);
+                          });
+    };
+    forward(m_originBuffer, m_origin, m_client);
+    forward(m_clientBuffer, m_client, m_origin);
+}
+
+void ProxySession::pump(tcp::socket& from, tcp::socket& to,
+                        std::shared_ptr<std::vector<char>> buffer) {
+    from.async_read_some(asio::buffer(*buffer), [self = shared_from_this(), &from, &to,
+                                                 buffer](error_code ec, std::size_t size) {
+        if (ec) {
+            // One direction ended: let the other side see it, keep the other direction.
+            error_code ignored;
+            to.shutdown(tcp::socket::shutdown_send, ignored);
+            if (--self->m_pumpsLeft == 0)
+                self->fail();
+            return;
+        }
+        asio::async_write(to, asio::buffer(buffer->data(), size),
+                          [self, &from, &to, buffer](error_code ec, std::size_t) {
+                              if (ec)
+                                  return self->fail();
+                              self->pump(from, to, buffer);
+                          });
+    });
+}
+
+void ProxySession::finish(bool keepAlive) {
+    if (keepAlive)
+        return readRequestHeader();
+    // Closing with unread input would reset the connection and could lose the answer on its
+    // way: say goodbye, then read what still comes until the client closes, for a while.
+    error_code ignored;
+    m_client.shutdown(tcp::socket::shutdown_send, ignored);
+    m_linger.expires_after(std::chrono::seconds(5));
+    m_linger.async_wait([self = shared_from_this()](error_code ec) {
+        if (!ec)
+            self->fail();
+    });
+    drain();
+}
+
+void ProxySession::drain() {
+    m_client.async_read_some(asio::buffer(m_chunk),
+                             [self = shared_from_this()](error_code ec, std::size_t) {
+                                 if (ec)
+                                     return self->fail();
+                                 self->drain();
+                             });
+}
+
+void ProxySession::fail() {
+    if (m_exchangeOpen)
+        emitExchange();
+    error_code ignored;
+    m_client.close(ignored);
+    m_origin.close(ignored);
+    m_linger.cancel();
+}
+
+void ProxySession::captureResponseHeader() {
+    const auto& response = m_response->get();
+    m_exchange.status = int(response.result_int());
+    m_exchange.reason = bytesOf(response.reason());
+    m_exchange.responseHeaders = headersOf(response.base());
+}
+
+void ProxySession::emitExchange() {
+    m_exchangeOpen = false;
+    m_exchange.durationUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - m_started)
+                                .count();
+    if (m_shared.onExchange)
+        m_shared.onExchange(std::move(m_exchange));
+    m_exchange = HttpExchange{};
+}
