@@ -114,13 +114,13 @@ void ProxySession::connectOrigin() {
 
 void ProxySession::writeRequestHeader() {
     m_requestWriter.emplace(m_request->get());
+    // With the body (or its first piece) at hand, header and body leave in one write.
+    if (!m_expectContinue && (m_request->is_done() || m_clientBuffer.size() > 0))
+        return relayRequestBody();
     http::async_write_header(m_origin, *m_requestWriter,
                              [self = shared_from_this()](error_code ec, std::size_t) {
-                                 if (ec && self->m_originReused && !self->m_retried) {
-                                     // The origin closed the idle connection meanwhile.
-                                     self->m_retried = true;
-                                     return self->connectOrigin();
-                                 }
+                                 if (ec && self->canRetry())
+                                     return self->retry();
                                  if (ec)
                                      return self->fail();
                                  if (self->m_expectContinue)
@@ -128,6 +128,18 @@ void ProxySession::writeRequestHeader() {
                                  else
                                      self->relayRequestBody();
                              });
+}
+
+// A kept-alive origin connection may have been closed just before this request; nothing of
+// the request has been acted on when no body went out, so it can go once more.
+bool ProxySession::canRetry() const {
+    return m_originReused && !m_retried && m_exchange.requestBodySize == 0 &&
+           (m_request->is_done() || m_expectContinue);
+}
+
+void ProxySession::retry() {
+    m_retried = true;
+    connectOrigin();
 }
 
 void ProxySession::relayRequestBody() {
@@ -150,12 +162,8 @@ void ProxySession::readResponseHeader() {
 
 void ProxySession::onResponseHeader(error_code ec) {
     if (ec) {
-        // A kept-alive origin connection may have been closed just before this request;
-        // nothing of it has been acted on when no body went out, so send it once more.
-        if (m_originReused && !m_retried && m_exchange.requestBodySize == 0 && !isMalformed(ec)) {
-            m_retried = true;
-            return connectOrigin();
-        }
+        if (canRetry() && !isMalformed(ec))
+            return retry();
         answerLocally(502, "Bad Gateway",
                       "The server on port " + std::to_string(m_shared.endpoint.port()) +
                           " closed the connection without a valid answer.\n");
@@ -215,6 +223,8 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
                     &size, next](error_code ec, std::size_t) {
         if (ec == http::error::need_buffer)
             ec = {};
+        if (ec && &out == &self->m_origin && self->canRetry())
+            return self->retry();
         if (ec)
             return self->fail();
         if (parser.is_done())

@@ -45,9 +45,12 @@ private:
     void onRequestHeader(error_code ec);
     void connectOrigin();
     void writeRequestHeader();
+    bool canRetry() const;
+    void retry();
     void relayRequestBody();
     void readResponseHeader();
     void onResponseHeader(error_code ec);
+    void relayResponseBody();
     void onResponseSent();
     void answerLocally(unsigned status, std::string_view reason, std::string body);
     void startTunnel();

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The inspecting proxy against going direct: wrk, 50 connections, SECONDS s per run, direct
+# to a small keep-alive origin and through the proxy in front of it, alternating, ROUNDS
+# rounds; medians of requests/s and p99 latency, and the proxy process's resident memory
+# after the first proxied run (well over 100,000 requests) against the end.
+# Usage: bench/proxy/run.sh [seconds, default 10] [rounds, default 3] [build dir]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-10}
+rounds=${2:-3}
+build=${3:-build/default}
+source bench/build.sh
+bench_build "$build" bench_proxy
+
+work=$(mktemp -d)
+trap 'exec 3>&-; wait; rm -rf "$work"' EXIT
+mkfifo "$work/in"
+"$build/bench/proxy/bench_proxy" <"$work/in" >"$work/ports" &
+pid=$!
+exec 3>"$work/in"
+until [ -s "$work/ports" ]; do sleep 0.1; done
+read -r _ origin _ proxy <"$work/ports"
+rss() { awk '/^VmRSS/ { print $2 }' "/proc/$pid/status"; }
+
+# "<requests/s> <p99 in ms>" of one wrk run
+measure() {
+    wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1/" | awk '
+        function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
+        $1 == "99%" { p99 = ms($2) }
+        $1 == "Requests/sec:" { rps = $2 }
+        $1 ~ /requests$/ || $2 == "requests" { }
+        END { printf "%s %.3f\n", rps, p99 }'
+}
+
+echo "rss at start: $(rss) KiB"
+for ((i = 0; i < rounds; i++)); do
+    echo "direct $(measure "$origin")"
+    echo "proxy $(measure "$proxy")"
+    [ "$i" -eq 0 ] && echo "rss_after_first $(rss)"
+done | tee "$work/runs"
+echo "rss at end: $(rss) KiB"
+awk -v end="$(rss)" '
+function median(list, n,   i, j, t) {
+    for (i = 2; i <= n; i++) for (j = i; j > 1 && list[j-1] > list[j]; j--) {
+        t = list[j]; list[j] = list[j-1]; list[j-1] = t }
+    return n % 2 ? list[(n+1)/2] : (list[n/2] + list[n/2+1]) / 2
+}
+$1 == "direct" { drps[++nd] = $2; dp99[nd] = $3 }
+$1 == "proxy" { prps[++np] = $2; pp99[np] = $3 }
+$1 == "rss_after_first" { first = $2 }
+END {
+    d = median(drps, nd); p = median(prps, np); dl = median(dp99, nd); pl = median(pp99, np)
+    printf "direct  %.0f requests/s, p99 %.3f ms (medians of %d)\n", d, dl, nd
+    printf "proxy   %.0f requests/s, p99 %.3f ms\n", p, pl
+    printf "ratio %.2fx direct (target >= 0.8x), added p99 %.3f ms (target <= 1 ms)\n", p / d, pl - dl
+    printf "proxy process RSS growth after the first proxied run: %d KiB\n", end - first
+}' "$work/runs"
