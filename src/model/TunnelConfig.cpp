@@ -11,11 +11,14 @@ TunnelConfig TunnelConfig::create(const QString& name, qint64 port) {
 }
 
 QJsonObject TunnelConfig::toJson() const {
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("id"), id.toString(QUuid::WithoutBraces).toUpper()},
         {QStringLiteral("name"), name},
         {QStringLiteral("port"), QJsonValue(port)},
     };
+    if (inspect)
+        object.insert(QStringLiteral("inspect"), true);
+    return object;
 }
 
 namespace {
@@ -64,7 +67,8 @@ std::optional<TunnelConfig> TunnelConfig::fromJson(const QJsonValue& value) {
     const auto port = integerValue(object.value(QStringLiteral("port")));
     if (!port)
         return std::nullopt;
-    return TunnelConfig{*id, name.toString(), *port};
+    const bool inspect = object.value(QStringLiteral("inspect")).toBool(false);
+    return TunnelConfig{*id, name.toString(), *port, inspect};
 }
 
 bool operator==(const TunnelConfig& a, const TunnelConfig& b) {

@@ -7,9 +7,22 @@
 TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* parent)
     : QObject(parent)
     , m_config(std::move(config))
-    , m_services(std::move(services)) {
+    , m_services(std::move(services))
+    , m_inspector(new TunnelInspector(this)) {
     if (!m_services.findClient)
         m_services.findClient = findCloudflared;
+    // Requests through the inspector tell precisely whether the local server answers.
+    connect(m_inspector, &TunnelInspector::originChanged, this, [this](bool answers) {
+        const qint64 port = m_config.port;
+        if (!answers && (m_problem.isEmpty() || m_problemSource == Source::Origin))
+            setProblem(tr("Nothing answers on port %1").arg(port),
+                       tr("A request through the tunnel found nothing listening on port %1 on "
+                          "this computer")
+                           .arg(port),
+                       Source::Origin);
+        else if (answers && m_problemSource == Source::Origin)
+            setProblem(QString(), QString());
+    });
 
     // Precise: a coarse timer may fire up to 5% early, and both delays are promises.
     m_killTimer.setSingleShot(true);
@@ -97,8 +110,9 @@ void TunnelInstance::start() {
     m_origin = OriginProbe::chooseOrigin(m_config.port);
     auto* process = new QProcess(this);
     process->setProgram(*client);
-    process->setArguments(
-        {QStringLiteral("tunnel"), QStringLiteral("--url"), m_origin.url(m_config.port)});
+    process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--url"),
+                           m_inspector->clientOrigin(m_config.inspect, m_origin.host, m_config.port,
+                                                     m_origin.url(m_config.port))});
     // Standard output is never read; an unread pipe would fill up and block the child.
     process->setStandardOutputFile(QProcess::nullDevice());
     bindChildLifetimeToParent(*process);
@@ -114,6 +128,8 @@ void TunnelInstance::start() {
     m_connected = false;
     m_activeNotified = false;
     setProblem(QString(), QString()); // a new start: earlier problems no longer apply
+    if (!m_inspector->startProblem().isEmpty())
+        setProblem(m_inspector->startProblem(), QString());
     process->start();
     m_reader->started();
     // Waits only for the exec hand-over, not for the client to do anything.
@@ -186,6 +202,18 @@ void TunnelInstance::applyOrigin(const OriginAddress& found, bool mayClear) {
         m_logProblem = {};
         setProblem(QString(), QString());
     }
+}
+
+void TunnelInstance::setInspect(bool on) {
+    if (m_config.inspect == on)
+        return;
+    m_config.inspect = on;
+    emit configChanged();
+    emit changed();
+    if (m_isRunning)
+        restart();
+    else if (!on)
+        m_inspector->stop();
 }
 
 void TunnelInstance::restart() {

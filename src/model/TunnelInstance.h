@@ -4,6 +4,7 @@
 #include "model/CloudflaredLocator.h"
 #include "model/OriginProbe.h"
 #include "model/TunnelConfig.h"
+#include "model/TunnelInspector.h"
 #include "platform/Notifier.h"
 
 #include <QObject>
@@ -82,6 +83,9 @@ public:
     // Looks again where the local server listens, for the problem line; a running child keeps
     // its origin. For when the window is shown; never on a timer.
     void checkOrigin();
+    // Turns the request inspector on or off; a running child restarts to forward through it.
+    void setInspect(bool on);
+    TunnelInspector* inspector() const { return m_inspector; }
 
     // True while a child process exists, including one that is still stopping.
     bool hasChild() const;
@@ -131,6 +135,7 @@ private:
     QString m_problemDetail;
     std::optional<QString> m_tunnelURL;
 
+    TunnelInspector* m_inspector;
     QProcess* m_process = nullptr;
     ChildErrorReader* m_reader = nullptr;
     ClientLogClassifier m_classifier;

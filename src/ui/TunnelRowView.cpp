@@ -5,6 +5,7 @@
 #include "model/TunnelName.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
+#include "ui/InspectorWindow.h"
 #include "ui/PaletteTint.h"
 #include "ui/QrCodePanel.h"
 #include "ui/StatusDot.h"
@@ -12,6 +13,7 @@
 #include "ui/Theme.h"
 #include "ui/UrlActions.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -138,8 +140,18 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     m_startStopButton->setFont(Theme::callout());
     m_deleteButton = plainButton(QStringLiteral("deleteButton"), this);
     m_deleteButton->setAccessibleName(tr("Delete tunnel"));
+    m_inspectBox = new QCheckBox(tr("Inspect Requests"), this);
+    m_inspectBox->setObjectName(QStringLiteral("inspectBox"));
+    m_inspectBox->setFont(Theme::callout());
+    m_inspectBox->setToolTip(tr("See every request that comes through the tunnel"));
+    m_requestsButton = plainButton(QStringLiteral("requestsButton"), this);
+    m_requestsButton->setText(tr("Requests..."));
+    m_requestsButton->setFont(Theme::callout());
+    m_requestsButton->setAccessibleName(tr("Show requests"));
     controls->addWidget(m_startStopButton);
     controls->addStretch(1);
+    controls->addWidget(m_inspectBox);
+    controls->addWidget(m_requestsButton);
     controls->addWidget(m_deleteButton);
     root->addLayout(controls);
 
@@ -155,6 +167,14 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     connect(m_openButton, &QToolButton::clicked, this, [this] {
         if (m_instance && m_instance->tunnelURL())
             UrlActions::open(*m_instance->tunnelURL());
+    });
+    connect(m_requestsButton, &QToolButton::clicked, this, &TunnelRowView::openInspector);
+    connect(m_inspectBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_instance || m_instance->config().inspect == on)
+            return;
+        m_instance->setInspect(on);
+        if (m_onConfigChange)
+            m_onConfigChange();
     });
     connect(m_deleteButton, &QToolButton::clicked, this, [this] {
         if (m_onDelete)
@@ -231,9 +251,27 @@ void TunnelRowView::showQrCode() {
     panel->showBeside(window()->frameGeometry(), QRect(mapToGlobal(QPoint(0, 0)), size()));
 }
 
+void TunnelRowView::openInspector() {
+    if (!m_instance)
+        return;
+    // One window per tunnel, kept while its tunnel lives; it closes with the tunnel's log.
+    if (!m_inspectorWindow) {
+        TunnelInspector* inspector = m_instance->inspector();
+        m_inspectorWindow = new InspectorWindow(
+            inspector->log(), [inspector](const HttpExchange& e) { inspector->replay(e); });
+    }
+    m_inspectorWindow->setTunnelName(m_instance->config().name);
+    m_inspectorWindow->show();
+    m_inspectorWindow->raise();
+    m_inspectorWindow->activateWindow();
+}
+
 void TunnelRowView::refresh() {
     if (!m_instance)
         return;
+    m_inspectBox->setChecked(m_instance->config().inspect);
+    m_requestsButton->setVisible(m_instance->config().inspect ||
+                                 m_instance->inspector()->log()->rowCount() > 0);
     const bool reconnecting = m_instance->isReconnecting();
     const bool connecting = m_instance->isConnecting() || reconnecting;
     const bool running = m_instance->isRunning();

@@ -8,6 +8,8 @@
 
 class BusySpinner;
 class ElidedLabel;
+class InspectorWindow;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QToolButton;
@@ -39,6 +41,7 @@ private:
     void toggleRunning();
     void copyURL();
     void showQrCode();
+    void openInspector();
     void refresh();
 
     QPointer<TunnelInstance> m_instance;
@@ -60,4 +63,7 @@ private:
     QLabel* m_problemLabel;
     QToolButton* m_startStopButton;
     QToolButton* m_deleteButton;
+    QCheckBox* m_inspectBox;
+    QToolButton* m_requestsButton;
+    QPointer<InspectorWindow> m_inspectorWindow;
 };

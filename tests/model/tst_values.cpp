@@ -58,6 +58,8 @@ private slots:
                    "{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8DZZ\",\"name\":\"a\",\"port\":1}")
             << false;
         QTest::newRow("null port") << "{" + id + ",\"name\":\"a\",\"port\":null}" << false;
+        QTest::newRow("inspect as text, read as off")
+            << "{" + id + ",\"name\":\"a\",\"port\":1,\"inspect\":\"yes\"}" << true;
     }
 
     void decodingRequiresEveryKeyWithItsType() {
@@ -71,11 +73,15 @@ private slots:
     }
 
     void listIsCompactAndKeepsOrder() {
-        const QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
-                                          TunnelConfig::create(QStringLiteral("b"), 2)};
+        QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
+                                    TunnelConfig::create(QStringLiteral("b"), 2)};
+        configs[1].inspect = true; // saved only where on
         const QByteArray saved = encodeTunnelConfigs(configs);
         QVERIFY(!saved.contains('\n') && !saved.contains(": "));
+        QCOMPARE(saved.count("\"inspect\":true"), 1);
         QCOMPARE(*decodeTunnelConfigs(saved), configs);
+        QVERIFY(!decodeTunnelConfigs(saved)->at(0).inspect &&
+                decodeTunnelConfigs(saved)->at(1).inspect);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}"));
         QVERIFY(!decodeTunnelConfigs("not json"));

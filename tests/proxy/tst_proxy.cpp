@@ -1,6 +1,8 @@
 // The inspecting proxy between real clients (curl, python websockets, raw sockets) and a real
 // origin server (origin.py), each on an ephemeral loopback port.
+#include "TestSupport.h"
 #include "model/RequestLog.h"
+#include "model/TunnelInstance.h"
 #include "proxy/RequestProxy.h"
 
 #include <QCryptographicHash>
@@ -275,6 +277,45 @@ private slots:
         // The origin saw the same method, path and header fields, in the same order.
         QCOMPARE(headerValue(again.responseHeaders, "X-Echo"),
                  headerValue(original.responseHeaders, "X-Echo"));
+    }
+
+    // The client forwards to the inspector, which forwards to the server; off, as before.
+    void tunnelThroughTheInspector_data() {
+        QTest::addColumn<bool>("inspect");
+        QTest::addColumn<bool>("serverUp");
+        QTest::newRow("inspected") << true << true;
+        QTest::newRow("inspected, nothing listening") << true << false;
+        QTest::newRow("not inspected") << false << true;
+    }
+    void tunnelThroughTheInspector() {
+        QFETCH(bool, inspect);
+        QFETCH(bool, serverUp);
+        TestSupport::TempHome home;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const qint64 port = serverUp ? m_originPort : closed.serverPort();
+        closed.close();
+        TunnelConfig config = TunnelConfig::create(QStringLiteral("Hooks"), port);
+        config.inspect = inspect;
+        TunnelInstance tunnel(config, {TestSupport::fakeClientLocator(), nullptr});
+        tunnel.start();
+        QVERIFY(tunnel.hasChild());
+        TunnelInspector* inspector = tunnel.inspector();
+        QCOMPARE(inspector->isListening(), inspect);
+        const quint16 forwardTo = inspect ? inspector->port() : quint16(port);
+        QTRY_VERIFY(
+            TestSupport::processCommandLine(tunnel.childPid())
+                .endsWith(QStringLiteral("tunnel --url http://127.0.0.1:%1").arg(forwardTo)));
+        // A request as the client would send it.
+        const QByteArray status = run(QStringLiteral("curl"),
+                                      {"-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                       QStringLiteral("http://127.0.0.1:%1/echo").arg(forwardTo)});
+        QCOMPARE(status, QByteArray(serverUp ? "200" : "502"));
+        QTRY_COMPARE(inspector->log()->rowCount(), inspect ? 1 : 0);
+        QCOMPARE(tunnel.problem().contains(QStringLiteral("Nothing answers on port %1").arg(port)),
+                 !serverUp);
+        tunnel.stop();
+        QTRY_VERIFY(!tunnel.hasChild());
     }
 
     void logKeepsTheLast500() {

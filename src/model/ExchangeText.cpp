@@ -1,0 +1,111 @@
+#include "model/ExchangeText.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QStringDecoder>
+#include <QUrlQuery>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("ExchangeText", text);
+}
+
+QByteArray headerValue(const HttpExchange::Headers& headers, const QByteArray& name) {
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+QString headerLines(const HttpExchange::Headers& headers) {
+    QString text;
+    for (const auto& [name, value] : headers)
+        text += QString::fromLatin1(name) + QStringLiteral(": ") + QString::fromLatin1(value) +
+                QLatin1Char('\n');
+    return text;
+}
+
+// Text when it decodes as UTF-8 and holds no control characters other than line breaks and
+// tabs.
+std::optional<QString> asText(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    for (QChar c : text)
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\n') &&
+            c != QLatin1Char('\r') && c != QLatin1Char('\t'))
+            return std::nullopt;
+    return text;
+}
+
+QString hexDump(const QByteArray& bytes) {
+    constexpr qsizetype shown = 4096;
+    QString text;
+    for (qsizetype line = 0; line < qMin(bytes.size(), shown); line += 16) {
+        const QByteArray piece = bytes.mid(line, 16);
+        text += QStringLiteral("%1  %2\n")
+                    .arg(line, 8, 16, QLatin1Char('0'))
+                    .arg(QString::fromLatin1(piece.toHex(' ')));
+    }
+    return text;
+}
+
+} // namespace
+
+namespace ExchangeText {
+
+QString body(const QByteArray& body, const QByteArray& contentType, qint64 fullSize) {
+    if (fullSize == 0)
+        return {};
+    QString text;
+    const QByteArray type = contentType.toLower();
+    QJsonParseError error{};
+    const QJsonDocument json = QJsonDocument::fromJson(body, &error);
+    const auto plain = asText(body);
+    if (error.error == QJsonParseError::NoError && !json.isNull()) {
+        text = QString::fromUtf8(json.toJson(QJsonDocument::Indented));
+    } else if (type.startsWith("application/x-www-form-urlencoded") && plain) {
+        for (const auto& [name, value] :
+             QUrlQuery(QString(*plain).replace(QLatin1Char('+'), QLatin1Char(' ')))
+                 .queryItems(QUrl::FullyDecoded))
+            text += name + QStringLiteral(" = ") + value + QLatin1Char('\n');
+    } else if (plain) {
+        text = *plain;
+    } else {
+        text = tr("%1 of binary data").arg(QLocale().formattedDataSize(fullSize)) +
+               QStringLiteral("\n\n") + hexDump(body);
+    }
+    if (fullSize > body.size())
+        text += QLatin1Char('\n') + tr("(%1 of %2 kept; the rest was forwarded, not kept)")
+                                        .arg(QLocale().formattedDataSize(body.size()),
+                                             QLocale().formattedDataSize(fullSize));
+    return text;
+}
+
+QString request(const HttpExchange& exchange) {
+    QString text = QString::fromLatin1(exchange.method) + QLatin1Char(' ') +
+                   QString::fromUtf8(exchange.target) + QLatin1Char('\n') +
+                   headerLines(exchange.requestHeaders);
+    const QString shown =
+        body(exchange.requestBody, headerValue(exchange.requestHeaders, "Content-Type"),
+             exchange.requestBodySize);
+    return shown.isEmpty() ? text : text + QLatin1Char('\n') + shown;
+}
+
+QString response(const HttpExchange& exchange) {
+    if (exchange.status == 0)
+        return exchange.originRefused ? tr("Nothing listened on the server's port.")
+                                      : tr("No answer came back.");
+    QString text = QString::number(exchange.status) + QLatin1Char(' ') +
+                   QString::fromLatin1(exchange.reason) + QLatin1Char('\n') +
+                   headerLines(exchange.responseHeaders);
+    const QString shown =
+        body(exchange.responseBody, headerValue(exchange.responseHeaders, "Content-Type"),
+             exchange.responseBodySize);
+    return shown.isEmpty() ? text : text + QLatin1Char('\n') + shown;
+}
+
+} // namespace ExchangeText
