@@ -103,6 +103,8 @@ InspectorWindow::InspectorWindow(RequestLog* log, std::function<void(const HttpE
     root->addWidget(splitter, 1);
     root->addLayout(buttons);
 
+    auto* closeShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(closeShortcut, &QShortcut::activated, this, &QWidget::close);
     auto* replayShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
     connect(replayShortcut, &QShortcut::activated, this, &InspectorWindow::replaySelected);
     connect(m_replayButton, &QPushButton::clicked, this, &InspectorWindow::replaySelected);
@@ -114,6 +116,11 @@ InspectorWindow::InspectorWindow(RequestLog* log, std::function<void(const HttpE
             &InspectorWindow::showSelected);
     auto refresh = [this] {
         const bool empty = !m_log || m_log->rowCount() == 0;
+        // Short columns fit what they hold now; the path takes the rest.
+        for (int column :
+             {RequestLog::TimeColumn, RequestLog::MethodColumn, RequestLog::StatusColumn,
+              RequestLog::DurationColumn, RequestLog::SizeColumn})
+            m_table->resizeColumnToContents(column);
         m_table->setVisible(!empty);
         m_emptyLabel->setVisible(empty);
         m_clearButton->setEnabled(!empty);

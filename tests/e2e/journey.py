@@ -13,6 +13,7 @@ Uses only the Python standard library and the command-line tools of the test dep
 import argparse
 import ast
 import ctypes
+import http.server
 import json
 import os
 import re
@@ -22,7 +23,9 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.request
 
 APP_ID = "app.quillby.Quillby"
 # The ports the scanner probes.
@@ -390,6 +393,23 @@ def die_with_parent():
     libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
+class WebhookHandler(http.server.BaseHTTPRequestHandler):
+    """A local server receiving webhooks: keeps each body, answers "received"."""
+    protocol_version = "HTTP/1.1"
+    bodies = []
+
+    def do_POST(self):
+        WebhookHandler.bodies.append(self.rfile.read(int(self.headers["Content-Length"])))
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", "8")
+        self.end_headers()
+        self.wfile.write(b"received")
+
+    def log_message(self, *args):
+        pass
+
+
 class Journey:
     def __init__(self, args):
         self.quillby_path = args.quillby
@@ -673,7 +693,9 @@ class Journey:
             raise JourneyFailure(f"after the restart the window lists {names}")
         self.screenshot("restarted-all-stopped")
 
-        log("6. A second launch hands over to the running one and exits 0")
+        self.inspect_requests(kept[0]["port"])
+
+        log("7. A second launch hands over to the running one and exits 0")
         key("Escape")
         wait_for("the window to close", lambda: not popup())
         second = self.start_quillby("handover")
@@ -690,6 +712,54 @@ class Journey:
         if status != 0:
             raise JourneyFailure(f"SIGTERM ended quillby with status {status}")
         log("   SIGTERM: quillby quit with status 0")
+
+    def inspect_requests(self, port):
+        log("6. Inspect Requests: a webhook through the inspector, seen and replayed")
+        if self.listener:
+            self.listener.close()
+            self.listener = None
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), WebhookHandler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            self.focus_named("Inspect Requests", "check box")
+            key("space")
+            wait_for('"inspect": true in the settings file',
+                     lambda: (saved_tunnels(self.config_home) or [{}])[0].get("inspect") is True)
+            self.focus_named("Start", "push button")
+            key("space")
+            child = wait_for("the client", lambda: self.children.alive())[0][0]
+            origin = cmdline(child)[-1].decode()
+            proxy = int(re.fullmatch(r"http://127\.0\.0\.1:(\d+)", origin).group(1))
+            if proxy == port:
+                raise JourneyFailure(f"the client forwards to the server directly: {origin}")
+            log(f"   the client forwards to {origin}, the inspector to port {port}")
+            # As the client would: the public host name in Host, the request as it came.
+            body = json.dumps({"event": "payment.succeeded", "amount": 4200}).encode()
+            request = urllib.request.Request(
+                f"http://127.0.0.1:{proxy}/webhooks/payments?attempt=1", data=body,
+                headers={"Host": f"{URL_LABEL}.trycloudflare.com",
+                         "Content-Type": "application/json", "Stripe-Signature": "t=1,v1=5257a8"})
+            answer = urllib.request.urlopen(request, timeout=10).read()
+            if answer != b"received":
+                raise JourneyFailure(f"the server answered {answer!r} through the inspector")
+            self.focus_named("Show requests", "push button")
+            key("space")
+            wait_for("the request in the inspector",
+                     lambda: self.a11y.find(self.app.pid, "/webhooks/payments?attempt=1"))
+            self.screenshot("inspector-request")
+            key("ctrl+r")
+            wait_for("the replayed request", lambda: self.a11y.find(self.app.pid, "POST (replay)"))
+            if len(WebhookHandler.bodies) != 2 or WebhookHandler.bodies[1] != body:
+                raise JourneyFailure(f"the server got {WebhookHandler.bodies}, not the body twice")
+            self.screenshot("inspector-replayed")
+            key("Escape")
+            wait_for("the inspector to close",
+                     lambda: not self.a11y.find(self.app.pid, "Requests, newest first"))
+            if not popup():
+                self.open_window()
+        finally:
+            server.shutdown()
+            server.server_close()
 
     def listen_on_free_common_port(self):
         for port in COMMON_PORTS:
