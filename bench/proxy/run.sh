@@ -21,22 +21,27 @@ exec 3>"$work/in"
 until [ -s "$work/ports" ]; do sleep 0.1; done
 read -r _ origin _ proxy <"$work/ports"
 rss() { awk '/^VmRSS/ { print $2 }' "/proc/$pid/status"; }
+# CPU seconds the origin and proxy process has used so far
+cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / hz }' "/proc/$pid/stat"; }
 
-# "<requests/s> <p99 in ms>" of one wrk run
+# "<requests/s> <p99 in ms> <CPU µs of the origin+proxy process per request>" of one wrk run
 measure() {
-    wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1/" | awk '
+    local before
+    before=$(cpu)
+    wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1/" >"$work/wrk"
+    awk -v cpu="$(echo "$(cpu) - $before" | bc)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
         $1 == "99%" { p99 = ms($2) }
         $1 == "Requests/sec:" { rps = $2 }
-        $1 ~ /requests$/ || $2 == "requests" { }
-        END { printf "%s %.3f\n", rps, p99 }'
+        $2 == "requests" { n = $1 }
+        END { printf "%s %.3f %.1f\n", rps, p99, cpu * 1e6 / n }' "$work/wrk"
 }
 
 echo "rss at start: $(rss) KiB"
 for ((i = 0; i < rounds; i++)); do
     echo "direct $(measure "$origin")"
     echo "proxy $(measure "$proxy")"
-    [ "$i" -eq 0 ] && echo "rss_after_first $(rss)"
+    if [ "$i" -eq 0 ]; then echo "rss_after_first $(rss)"; fi
 done | tee "$work/runs"
 echo "rss at end: $(rss) KiB"
 awk -v end="$(rss)" '
@@ -45,13 +50,14 @@ function median(list, n,   i, j, t) {
         t = list[j]; list[j] = list[j-1]; list[j-1] = t }
     return n % 2 ? list[(n+1)/2] : (list[n/2] + list[n/2+1]) / 2
 }
-$1 == "direct" { drps[++nd] = $2; dp99[nd] = $3 }
-$1 == "proxy" { prps[++np] = $2; pp99[np] = $3 }
+$1 == "direct" { drps[++nd] = $2; dp99[nd] = $3; dcpu[nd] = $4 }
+$1 == "proxy" { prps[++np] = $2; pp99[np] = $3; pcpu[np] = $4 }
 $1 == "rss_after_first" { first = $2 }
 END {
     d = median(drps, nd); p = median(prps, np); dl = median(dp99, nd); pl = median(pp99, np)
     printf "direct  %.0f requests/s, p99 %.3f ms (medians of %d)\n", d, dl, nd
     printf "proxy   %.0f requests/s, p99 %.3f ms\n", p, pl
     printf "ratio %.2fx direct (target >= 0.8x), added p99 %.3f ms (target <= 1 ms)\n", p / d, pl - dl
+    printf "CPU per request: origin alone %.1f us, origin + proxy %.1f us\n", median(dcpu, nd), median(pcpu, np)
     printf "proxy process RSS growth after the first proxied run: %d KiB\n", end - first
 }' "$work/runs"
