@@ -1,7 +1,8 @@
 // The inspecting proxy under load: a small keep-alive origin and the proxy in front of it,
 // with the captures going through the GUI thread's batches into a request log, as in the app.
 // Prints "origin <port> proxy <port>" and runs until its standard input closes; a load
-// generator (bench/proxy/run.sh runs wrk) then compares the two ports.
+// generator (bench/proxy/run.sh runs wrk) then compares the two ports. With a port as argument
+// the proxy forwards to that server instead.
 #include "model/RequestLog.h"
 #include "proxy/RequestProxy.h"
 
@@ -76,13 +77,14 @@ int main(int argc, char** argv) {
     accept(acceptor);
     std::thread origin([&io] { io.run(); });
 
+    const quint16 originPort =
+        argc > 1 ? quint16(QByteArray(argv[1]).toUInt()) : acceptor.local_endpoint().port();
     RequestLog log;
     RequestProxy proxy;
     QObject::connect(&proxy, &RequestProxy::exchangesCaptured, &log, &RequestLog::append);
-    if (!proxy.start(QStringLiteral("127.0.0.1"), acceptor.local_endpoint().port()))
+    if (!proxy.start(QStringLiteral("127.0.0.1"), originPort))
         return 1;
-    std::printf("origin %u proxy %u\n", unsigned(acceptor.local_endpoint().port()),
-                unsigned(proxy.port()));
+    std::printf("origin %u proxy %u\n", unsigned(originPort), unsigned(proxy.port()));
     std::fflush(stdout);
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

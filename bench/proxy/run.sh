@@ -2,8 +2,10 @@
 # The inspecting proxy against going direct: wrk, 50 connections, SECONDS s per run, direct
 # to a small keep-alive origin and through the proxy in front of it, alternating, ROUNDS
 # rounds; medians of requests/s and p99 latency, and the proxy process's resident memory
-# after the first proxied run (well over 100,000 requests) against the end.
-# Usage: bench/proxy/run.sh [seconds, default 10] [rounds, default 3] [build dir]
+# after the first proxied run (well over 100,000 requests) against the end. ORIGIN=python
+# puts the test suite's Python origin (tests/proxy/origin.py, a dev server's pace) behind it
+# instead of the built-in C++ one.
+# Usage: [ORIGIN=python] bench/proxy/run.sh [seconds, default 10] [rounds, default 3] [build]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-10}
@@ -15,7 +17,17 @@ bench_build "$build" bench_proxy
 work=$(mktemp -d)
 trap 'exec 3>&-; wait; rm -rf "$work"' EXIT
 mkfifo "$work/in"
-"$build/bench/proxy/bench_proxy" <"$work/in" >"$work/ports" &
+external=()
+path=/
+if [ "${ORIGIN:-}" = python ]; then
+    /usr/bin/python3 tests/proxy/origin.py >"$work/origin" 2>/dev/null &
+    origin_pid=$!
+    trap 'kill $origin_pid; exec 3>&-; wait; rm -rf "$work"' EXIT
+    until grep -q PORT "$work/origin" 2>/dev/null; do sleep 0.1; done
+    external=("$(awk '/^PORT/ { print $2; exit }' "$work/origin")")
+    path=/peer
+fi
+"$build/bench/proxy/bench_proxy" "${external[@]}" <"$work/in" >"$work/ports" &
 pid=$!
 exec 3>"$work/in"
 until [ -s "$work/ports" ]; do sleep 0.1; done
@@ -28,7 +40,7 @@ cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / hz }' "
 measure() {
     local before
     before=$(cpu)
-    wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1/" >"$work/wrk"
+    wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1$path" >"$work/wrk"
     awk -v cpu="$(echo "$(cpu) - $before" | bc)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
         $1 == "99%" { p99 = ms($2) }
