@@ -25,6 +25,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.error
 import urllib.request
 
 APP_ID = "app.quillby.Quillby"
@@ -742,6 +743,7 @@ class Journey:
             answer = urllib.request.urlopen(request, timeout=10).read()
             if answer != b"received":
                 raise JourneyFailure(f"the server answered {answer!r} through the inspector")
+            self.screenshot("inspect-requests-on")
             self.focus_named("Show requests", "push button")
             key("space")
             wait_for("the request in the inspector",
@@ -757,6 +759,23 @@ class Journey:
                      lambda: not self.a11y.find(self.app.pid, "Requests, newest first"))
             if not popup():
                 self.open_window()
+            # The server goes away: the next request gets the inspector's 502 page, and the
+            # row says what is wrong.
+            server.shutdown()
+            server.server_close()
+            try:
+                urllib.request.urlopen(request, timeout=10)
+                raise JourneyFailure("a request with no server behind the inspector succeeded")
+            except urllib.error.HTTPError as error:
+                page = error.read().decode()
+                if error.code != 502 or f"nothing listens on port {port}" not in page:
+                    raise JourneyFailure(f"with no server: {error.code} {page!r}")
+            wait_for("the row's problem",
+                     lambda: self.a11y.find(self.app.pid, f"Nothing answers on port {port}"))
+            self.screenshot("inspector-server-gone")
+            self.focus_named("Stop", "push button")
+            key("space")
+            wait_for("the client to stop", lambda: not self.children.alive())
         finally:
             server.shutdown()
             server.server_close()
