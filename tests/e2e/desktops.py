@@ -49,6 +49,8 @@ ROLES = {
     "Open in Browser": "push button",
     "Show QR Code": "push button",
     "Delete tunnel": "push button",
+    "Inspect Requests": "check box",
+    "Show requests": "push button",
     "Scan Local Ports": "push button",
     "Scan ports": "push button",
     "Launch at Login": "check box",
