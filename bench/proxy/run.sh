@@ -41,12 +41,12 @@ measure() {
     local before
     before=$(cpu)
     wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1$path" >"$work/wrk"
-    awk -v cpu="$(echo "$(cpu) - $before" | bc)" '
+    awk -v before="$before" -v after="$(cpu)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
         $1 == "99%" { p99 = ms($2) }
         $1 == "Requests/sec:" { rps = $2 }
         $2 == "requests" { n = $1 }
-        END { printf "%s %.3f %.1f\n", rps, p99, cpu * 1e6 / n }' "$work/wrk"
+        END { printf "%s %.3f %.1f\n", rps, p99, (after - before) * 1e6 / n }' "$work/wrk"
 }
 
 echo "rss at start: $(rss) KiB"
@@ -70,6 +70,6 @@ END {
     printf "direct  %.0f requests/s, p99 %.3f ms (medians of %d)\n", d, dl, nd
     printf "proxy   %.0f requests/s, p99 %.3f ms\n", p, pl
     printf "ratio %.2fx direct (target >= 0.8x), added p99 %.3f ms (target <= 1 ms)\n", p / d, pl - dl
-    printf "CPU per request: origin alone %.1f us, origin + proxy %.1f us\n", median(dcpu, nd), median(pcpu, np)
+    printf "CPU per request of this process (the built-in origin and the proxy): direct %.1f us, proxied %.1f us\n", median(dcpu, nd), median(pcpu, np)
     printf "proxy process RSS growth after the first proxied run: %d KiB\n", end - first
 }' "$work/runs"
