@@ -1,12 +1,14 @@
 #include "ui/CloudflaredMissingAlert.h"
 
+#include "platform/ClientInstallCommand.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
 
 QString CloudflaredMissingAlert::installCommand() {
-    return QStringLiteral("brew install cloudflared");
+    return createPlatformInstallCommand()->command();
 }
 
 CloudflaredMissingAlert::CloudflaredMissingAlert(QWidget* parent)

@@ -8,7 +8,7 @@ class CloudflaredMissingAlert : public QMessageBox {
     Q_OBJECT
 
 public:
-    // The install command, as shown and copied.
+    // The install command that fits this system, as shown and copied.
     static QString installCommand();
 
     explicit CloudflaredMissingAlert(QWidget* parent);

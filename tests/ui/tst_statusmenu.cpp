@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
+#include "platform/ClientInstallCommand.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
@@ -298,13 +299,13 @@ private slots:
     }
 
     void missingClientAlertOnShowAndAdd() {
+        const QString command = createPlatformInstallCommand()->command();
         m_f->findClient = missingClientLocator();
         showView();
         QTRY_VERIFY(alert() && alert()->isVisible());
         QCOMPARE(alert()->windowTitle(), QStringLiteral("cloudflared not found"));
         QCOMPARE(alert()->informativeText(),
-                 QStringLiteral("cloudflared is not installed.\n"
-                                "Install it with: brew install cloudflared"));
+                 QStringLiteral("cloudflared is not installed.\nInstall it with: ") + command);
         child<QPushButton>("okButton", alert())->click();
         QTRY_VERIFY(!alert());
 
@@ -314,7 +315,7 @@ private slots:
         QCOMPARE(m_f->store.instances().size(), size_t(1));
         QApplication::clipboard()->setText(QStringLiteral("previous"));
         child<QPushButton>("copyInstallCommandButton", alert())->click();
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("brew install cloudflared"));
+        QCOMPARE(QApplication::clipboard()->text(), command);
         QTRY_VERIFY(!alert());
     }
 
