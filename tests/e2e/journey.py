@@ -33,7 +33,8 @@ APP_ID = "app.quillby.Quillby"
 COMMON_PORTS = [80, 443, 3000, 3001, 4000, 4200, 5000, 5173, 5174, 5500, 8000, 8001, 8080, 8081,
                 8443, 8888, 9000, 9090]
 # The locator looks here before PATH; a real client there would be used instead of the stand-in.
-FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared"]
+FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
+                      "/home/linuxbrew/.linuxbrew/bin/cloudflared"]
 URL_LABEL = "quill-journey-over-loopback"
 URL = f"https://{URL_LABEL}.trycloudflare.com"
 UNREGISTERED_PORT = 7999

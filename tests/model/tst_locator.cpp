@@ -1,131 +1,83 @@
-// Finding the client: the fixed candidates first, then the search tool on our PATH.
+// Finding the client: the fixed candidates first, then our PATH, searched in process.
+#include "TestSupport.h"
 #include "model/CloudflaredLocator.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-QString writeFile(const QString& path, const QByteArray& content, bool executable) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-    file.close();
-    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
-    if (executable)
-        permissions |= QFile::ExeOwner;
-    file.setPermissions(permissions);
-    return path;
-}
-
-} // namespace
+using namespace TestSupport;
 
 class TestLocator : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QByteArray m_oldPath;
-    QString m_first, m_second, m_onPath, m_marker;
-
-    // A search tool that leaves a mark, so a test can tell whether it ran.
-    QString markingSearchTool() {
-        return writeFile(m_dir.filePath(QStringLiteral("tools/which")),
-                         "#!/bin/sh\n/usr/bin/touch '" + m_marker.toLocal8Bit() +
-                             "'\nexec /usr/bin/which \"$@\"\n",
-                         true);
+    // Places: the candidates "first" and "second", the PATH entries "path1" and "path2", and
+    // "home" for ~/.local/bin; an entry puts cloudflared there as an executable (+), a file
+    // without execute permission (-) or a directory (/).
+    static QString pathOf(const QString& root, const QString& place) {
+        return root + (place == u"home" ? QStringLiteral("/.local/bin") : u'/' + place) +
+               QStringLiteral("/cloudflared");
     }
-
-    CloudflaredLocator locator() const {
-        return CloudflaredLocator({m_first, m_second},
-                                  m_dir.filePath(QStringLiteral("tools/which")));
+    static QString put(const QString& root, const QString& entry) {
+        const QString path = pathOf(root, entry.chopped(1));
+        QDir().mkpath(entry.endsWith(u'/') ? path : QFileInfo(path).path());
+        QFile file(path);
+        if (!entry.endsWith(u'/') &&
+            !(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n")))
+            qFatal("cannot write %s", qPrintable(path));
+        if (entry.endsWith(u'+'))
+            file.setPermissions(file.permissions() | QFile::ExeOwner);
+        return path;
     }
 
 private slots:
-    void init() {
-        QDir(m_dir.path()).removeRecursively();
-        QDir().mkpath(m_dir.path());
-        m_first = m_dir.filePath(QStringLiteral("opt/cloudflared"));
-        m_second = m_dir.filePath(QStringLiteral("local/cloudflared"));
-        m_onPath = m_dir.filePath(QStringLiteral("path/cloudflared"));
-        m_marker = m_dir.filePath(QStringLiteral("searched"));
-        QDir().mkpath(m_dir.filePath(QStringLiteral("path")));
-        markingSearchTool();
-        m_oldPath = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(m_dir.filePath(QStringLiteral("path"))));
+    void findsTheFirstExecutable_data() {
+        QTest::addColumn<QStringList>("layout");
+        QTest::addColumn<QString>("expected"); // the place found, empty for nothing
+        QTest::newRow("first candidate wins")
+            << QStringList{"first+", "second+", "path1+"} << "first";
+        QTest::newRow("non-executable candidate skipped")
+            << QStringList{"first-", "second+"} << "second";
+        QTest::newRow("PATH in its order") << QStringList{"path1+", "path2+"} << "path1";
+        QTest::newRow("a directory is not the client")
+            << QStringList{"first/", "path1/", "path2+"} << "path2";
+        QTest::newRow("non-executable on PATH skipped")
+            << QStringList{"path1-", "path2+"} << "path2";
+        QTest::newRow("nowhere") << QStringList{"second-", "path1/"} << "";
+        // The default candidates: ~/.local/bin comes before PATH.
+        QTest::newRow("default: home before PATH") << QStringList{"home+", "path1+"} << "home";
     }
-
-    void cleanup() { qputenv("PATH", m_oldPath); }
-
-    void firstCandidateWinsWithoutSearching() {
-        writeFile(m_first, "#!/bin/sh\n", true);
-        writeFile(m_second, "#!/bin/sh\n", true);
-        QCOMPARE(locator().find().value_or(QString()), m_first);
-        QVERIFY(!QFile::exists(m_marker));
-    }
-
-    void secondCandidateWhenTheFirstIsNotExecutable() {
-        writeFile(m_first, "#!/bin/sh\n", false);
-        writeFile(m_second, "#!/bin/sh\n", true);
-        QCOMPARE(locator().find().value_or(QString()), m_second);
-        QVERIFY(!QFile::exists(m_marker));
-    }
-
-    void searchPathIsUsedWhenNoCandidateQualifies() {
-        writeFile(m_onPath, "#!/bin/sh\n", true);
-        QCOMPARE(locator().find().value_or(QString()), m_onPath);
-        QVERIFY(QFile::exists(m_marker));
-    }
-
-    void nothingWhenTheClientIsNowhere() {
-        QVERIFY(!locator().find());
-        // A directory named like the client is not the client.
-        QDir().mkpath(m_first);
-        QVERIFY(!locator().find());
-    }
-
-    void searchOutputMustNameOneExecutableFile_data() {
-        QTest::addColumn<QByteArray>("script");
-        QTest::newRow("not executable") << QByteArray("echo '%1/notexec'");
-        QTest::newRow("two lines")
-            << QByteArray("echo '%1/path/cloudflared'; echo '%1/path/cloudflared'");
-        QTest::newRow("empty") << QByteArray("echo '   '");
-        QTest::newRow("no such tool") << QByteArray("exec /nonexistent/which");
-        QTest::newRow("invalid utf-8") << QByteArray("printf '\\377\\376'");
-        QTest::newRow("found but failed") << QByteArray("echo '%1/path/cloudflared'; exit 1");
-    }
-
-    void searchOutputMustNameOneExecutableFile() {
-        QFETCH(QByteArray, script);
-        writeFile(m_onPath, "#!/bin/sh\n", true);
-        writeFile(m_dir.filePath(QStringLiteral("notexec")), "x", false);
-        writeFile(m_dir.filePath(QStringLiteral("tools/which")),
-                  "#!/bin/sh\n" +
-                      QString::fromLatin1(script)
-                          .replace(QStringLiteral("%1"), m_dir.path())
-                          .toLocal8Bit() +
-                      "\n",
-                  true);
-        QVERIFY(!locator().find());
-    }
-
-    void trailingWhitespaceOfTheSearchIsTrimmed() {
-        writeFile(m_onPath, "#!/bin/sh\n", true);
-        writeFile(m_dir.filePath(QStringLiteral("tools/which")),
-                  "#!/bin/sh\nprintf '  %s \\n\\n' '" + m_onPath.toLocal8Bit() + "'\n", true);
-        QCOMPARE(locator().find().value_or(QString()), m_onPath);
+    void findsTheFirstExecutable() {
+        QFETCH(QStringList, layout);
+        QFETCH(QString, expected);
+        TempHome home;
+        const QString root = home.path();
+        for (const QString& entry : layout)
+            put(root, entry);
+        const bool byDefault = layout.first().startsWith(QStringLiteral("home"));
+        for (const QString& fixed : CloudflaredLocator::defaultCandidates()) {
+            if (byDefault && !fixed.startsWith(root) && QFileInfo::exists(fixed))
+                QSKIP("this machine has cloudflared in a fixed place");
+        }
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(QFileInfo(pathOf(root, "path1")).path() + u':' +
+                                          QFileInfo(pathOf(root, "path2")).path()));
+        const std::optional<QString> found =
+            (byDefault ? CloudflaredLocator()
+                       : CloudflaredLocator({pathOf(root, "first"), pathOf(root, "second")}))
+                .find();
+        qputenv("PATH", oldPath);
+        QCOMPARE(found.value_or(QString()),
+                 expected.isEmpty() ? QString() : pathOf(root, expected));
     }
 
     void askedAfreshEveryTime() {
-        writeFile(m_second, "#!/bin/sh\n", true);
-        QVERIFY(locator().find());
-        QFile::remove(m_second);
-        QVERIFY(!locator().find());
-        writeFile(m_second, "#!/bin/sh\n", true);
-        QCOMPARE(locator().find().value_or(QString()), m_second);
+        TempHome home;
+        const QString path = put(home.path(), QStringLiteral("first+"));
+        const CloudflaredLocator locator({path});
+        QVERIFY(locator.find());
+        QFile::remove(path);
+        QVERIFY(!locator.find());
     }
 };
 
