@@ -1,6 +1,7 @@
 #include "app/ControlCommand.h"
 #include "app/ScanCommand.h"
 #include "app/Session.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -46,6 +47,7 @@ int main(int argc, char* argv[]) {
 
     if (argc >= 2 && ControlCommand::isCommand(QString::fromLocal8Bit(argv[1]))) {
         const QCoreApplication cli(argc, argv);
+        const Translations translations;
         QTextStream out(stdout);
         QTextStream err(stderr);
         return ControlCommand::run(QCoreApplication::arguments(), out, err);
@@ -63,6 +65,7 @@ int main(int argc, char* argv[]) {
                                     "Print the local ports that have a listener, and exit."));
     if (wantsNoDisplay(argc, argv)) {
         const QCoreApplication cli(argc, argv);
+        const Translations translations;
         QCommandLineParser parser;
         describe(parser);
         parser.addOption(scan);
@@ -74,6 +77,7 @@ int main(int argc, char* argv[]) {
     // QApplication takes its own options (-platform, -session, -reverse, -style...) out of
     // the command line first; only what is left is ours.
     QApplication app(argc, argv);
+    const Translations translations;
     QCommandLineParser parser;
     describe(parser);
     parser.addOption(scan);

@@ -165,7 +165,7 @@ bool StatusMenuView::focusNextPrevChild(bool next) {
 void StatusMenuView::updateHeader() {
     const bool running = m_store->hasRunningTunnel();
     m_activeCount->setVisible(running);
-    m_activeCount->setText(tr("%1 active").arg(m_store->activeCount()));
+    m_activeCount->setText(tr("%n active", nullptr, m_store->activeCount()));
 }
 
 void StatusMenuView::launchAtLoginToggled(bool enabled) {

@@ -1,0 +1,149 @@
+// The user's language, as LANG gives it (CTest runs this under LANG=C and LANG=de_DE.UTF-8):
+// every text of the window, the missing-client alert and real notifications through dunst is
+// exactly the English one, or the German one.
+#include "TestSupport.h"
+#include "app/QuillbyApp.h"
+#include "app/StatusWindow.h"
+#include "app/Translations.h"
+#include "model/TunnelStore.h"
+#include "platform/ClientInstallCommand.h"
+#include "platform/Notifier.h"
+#include "ui/ElidedLabel.h"
+#include "ui/StatusMenuView.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <csignal>
+
+using namespace TestSupport;
+
+namespace {
+
+constexpr int slow = 15000;
+
+// Every non-empty text a user can see or hear from the shown widgets, sorted, once each.
+QStringList shownTexts(const QWidget* top) {
+    QStringList texts;
+    QList<const QWidget*> widgets = top->findChildren<const QWidget*>();
+    widgets.prepend(top);
+    for (const QWidget* w : std::as_const(widgets)) {
+        if (!w->isVisible())
+            continue;
+        texts << w->toolTip() << w->accessibleName() << (w->isWindow() ? w->windowTitle() : "");
+        if (auto* elided = qobject_cast<const ElidedLabel*>(w))
+            texts << elided->fullText(); // shortened to fit, in the middle
+        else if (auto* label = qobject_cast<const QLabel*>(w))
+            texts << label->text();
+        if (auto* button = qobject_cast<const QAbstractButton*>(w))
+            texts << button->text();
+        if (auto* edit = qobject_cast<const QLineEdit*>(w))
+            texts << edit->text() << edit->placeholderText();
+    }
+    texts.removeAll(QString());
+    texts.sort();
+    texts.removeDuplicates();
+    return texts;
+}
+
+} // namespace
+
+class TestLanguage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyTextInTheUsersLanguage() {
+        const bool german = QLocale::system().language() == QLocale::German;
+        const Translations translations;
+        QCOMPARE(translations.isLoaded(), german);
+
+        const QString url = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
+        const QString install = createPlatformInstallCommand()->command();
+        struct Text {
+            QString english, german;
+        };
+        const QList<Text> window = {
+            {"Quillby", "Quillby"},
+            {"No system tray was found, so Quillby shows its window here. Closing it leaves your "
+             "tunnels running; start Quillby again to bring it back.",
+             "Es wurde kein Infobereich gefunden, daher zeigt Quillby sein Fenster hier. Wenn Sie "
+             "es schließen, laufen Ihre Tunnel weiter; starten Sie Quillby erneut, um es "
+             "zurückzuholen."},
+            {"Tunnels", "Tunnel"},
+            {"1 active", "1 aktiv"},
+            {"Add tunnel", "Tunnel hinzufügen"},
+            {"Tunnel", "Tunnel"}, // the first tunnel's saved name, never translated later
+            {"Name", "Name"},
+            {":", ":"},
+            {"8000", "8000"},
+            {"Port", "Port"},
+            {"Running", "Läuft"},
+            {url, url},
+            {"Copy URL", "URL kopieren"},
+            {"Stop", "Stoppen"},
+            {"Delete tunnel", "Tunnel löschen"},
+            {"Scan Local Ports", "Lokale Ports durchsuchen"},
+            {"Hide the scanner", "Portsuche ausblenden"},
+            {"Active Local Ports", "Aktive lokale Ports"},
+            {"Scan ports", "Ports durchsuchen"},
+            {"Click refresh to scan ports", "Zum Durchsuchen auf Aktualisieren klicken"},
+            {"Launch at Login", "Bei der Anmeldung starten"},
+            {"Quit", "Beenden"},
+            {"cloudflared not found", "cloudflared nicht gefunden"},
+            {"cloudflared is not installed.\nInstall it with: " + install,
+             "cloudflared ist nicht installiert.\nInstallieren Sie es mit: " + install},
+            {"Copy Install Command", "Installationsbefehl kopieren"},
+            {"OK", "OK"},
+        };
+        const QList<Text> notifications = {
+            {"'Tunnel' Active", "„Tunnel“ ist aktiv"},
+            {url, url},
+            {"'Tunnel' Stopped", "„Tunnel“ wurde beendet"},
+            {"Tunnel crashed (exit code: 1)", "Tunnel abgestürzt (Exit-Code: 1)"},
+        };
+        auto expected = [german](const QList<Text>& texts) {
+            QStringList list;
+            for (const Text& text : texts)
+                list << (german ? text.german : text.english);
+            list.sort();
+            list.removeDuplicates();
+            return list;
+        };
+
+        // The application as it runs, with its first tunnel running, the scanner open and the
+        // missing-client alert up.
+        TempHome home;
+        auto settings = home.settings();
+        const auto notifier = createPlatformNotifier();
+        QVERIFY(notifier->isAvailable());
+        takeNotifications();
+        QuillbyApp app({settings.get(), notifier.get(), nullptr, fakeClientLocator()});
+        app.start();
+        StatusWindow* shown = app.window();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        TunnelInstance* tunnel = app.store()->instances().front();
+        tunnel->start();
+        QTRY_VERIFY_WITH_TIMEOUT(tunnel->tunnelURL(), slow);
+        shown->findChild<QAbstractButton*>(QStringLiteral("scannerToggle"))->click();
+        shown->view()->showCloudflaredMissing();
+        QTRY_VERIFY(shown->view()->cloudflaredMissingAlert()->isVisible());
+        QCOMPARE(shownTexts(shown), expected(window));
+
+        // A crash on demand; then the two notifications as the daemon shows them.
+        ::kill(static_cast<pid_t>(tunnel->childPid()), SIGUSR1);
+        QStringList posted;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const ShownNotification& shown : takeNotifications())
+                    posted << shown.summary << shown.body;
+                return posted.size() >= 4;
+            }(),
+            slow);
+        posted.sort();
+        QCOMPARE(posted, expected(notifications));
+    }
+};
+
+QTEST_MAIN(TestLanguage)
+#include "tst_language.moc"

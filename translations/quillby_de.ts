@@ -1,0 +1,220 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>PortScannerSection</name>
+    <message>
+        <source>Scan Local Ports</source>
+        <translation>Lokale Ports durchsuchen</translation>
+    </message>
+    <message>
+        <source>Hide the scanner</source>
+        <translation>Portsuche ausblenden</translation>
+    </message>
+    <message>
+        <source>Show the scanner</source>
+        <translation>Portsuche einblenden</translation>
+    </message>
+</context>
+<context>
+    <name>PortScannerView</name>
+    <message>
+        <source>Active Local Ports</source>
+        <translation>Aktive lokale Ports</translation>
+    </message>
+    <message>
+        <source>Scan ports</source>
+        <translation>Ports durchsuchen</translation>
+    </message>
+    <message>
+        <source>No open ports found</source>
+        <translation>Keine offenen Ports gefunden</translation>
+    </message>
+    <message>
+        <source>Click refresh to scan ports</source>
+        <translation>Zum Durchsuchen auf Aktualisieren klicken</translation>
+    </message>
+    <message>
+        <source>+ Tunnel</source>
+        <translation>+ Tunnel</translation>
+    </message>
+    <message>
+        <source>Add a tunnel for port %1</source>
+        <translation>Tunnel für Port %1 hinzufügen</translation>
+    </message>
+</context>
+<context>
+    <name>QuillbyApp</name>
+    <message>
+        <source>Quillby</source>
+        <translation>Quillby</translation>
+    </message>
+    <message>
+        <source>Show Tunnels</source>
+        <translation>Tunnel anzeigen</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message numerus="yes">
+        <source>Quillby: %n active</source>
+        <translation>
+            <numerusform>Quillby: %n aktiv</numerusform>
+            <numerusform>Quillby: %n aktiv</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>StatusMenuView</name>
+    <message>
+        <source>Tunnels</source>
+        <translation>Tunnel</translation>
+    </message>
+    <message>
+        <source>Add tunnel</source>
+        <translation>Tunnel hinzufügen</translation>
+    </message>
+    <message>
+        <source>No tunnels configured</source>
+        <translation>Keine Tunnel eingerichtet</translation>
+    </message>
+    <message>
+        <source>Tap + to add one</source>
+        <translation>Mit + fügen Sie einen hinzu</translation>
+    </message>
+    <message>
+        <source>Port %1</source>
+        <translation>Port %1</translation>
+    </message>
+    <message>
+        <source>Launch at Login</source>
+        <translation>Bei der Anmeldung starten</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>cloudflared not found</source>
+        <translation>cloudflared nicht gefunden</translation>
+    </message>
+    <message>
+        <source>cloudflared is not installed.
+Install it with: %1</source>
+        <translation>cloudflared ist nicht installiert.
+Installieren Sie es mit: %1</translation>
+    </message>
+    <message>
+        <source>Copy Install Command</source>
+        <translation>Installationsbefehl kopieren</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Tunnel</source>
+        <translation>Tunnel</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n active</source>
+        <translation>
+            <numerusform>%n aktiv</numerusform>
+            <numerusform>%n aktiv</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>StatusWindow</name>
+    <message>
+        <source>Quillby</source>
+        <translation>Quillby</translation>
+    </message>
+    <message>
+        <source>No system tray was found, so Quillby shows its window here. Closing it leaves your tunnels running; start Quillby again to bring it back.</source>
+        <translation>Es wurde kein Infobereich gefunden, daher zeigt Quillby sein Fenster hier. Wenn Sie es schließen, laufen Ihre Tunnel weiter; starten Sie Quillby erneut, um es zurückzuholen.</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelInstance</name>
+    <message>
+        <source>&apos;%1&apos; Error</source>
+        <translation>Fehler bei „%1“</translation>
+    </message>
+    <message>
+        <source>Failed to start: %1</source>
+        <translation>Start fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; Active</source>
+        <translation>„%1“ ist aktiv</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; Stopped</source>
+        <translation>„%1“ wurde beendet</translation>
+    </message>
+    <message>
+        <source>Tunnel crashed (exit code: %1)</source>
+        <translation>Tunnel abgestürzt (Exit-Code: %1)</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelRowView</name>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>:</source>
+        <translation>:</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Connecting...</source>
+        <translation>Wird verbunden …</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>Delete tunnel</source>
+        <translation>Tunnel löschen</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>Wird verbunden</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>Läuft</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Gestoppt</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stoppen</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Starten</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Public HTTPS URLs for local ports, from the tray.</source>
+        <translation>Öffentliche HTTPS-Adressen für lokale Ports, aus dem Infobereich.</translation>
+    </message>
+    <message>
+        <source>Print the local ports that have a listener, and exit.</source>
+        <translation>Die lokalen Ports ausgeben, an denen ein Dienst lauscht, und beenden.</translation>
+    </message>
+</context>
+</TS>
