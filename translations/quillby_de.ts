@@ -2,6 +2,27 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>CloudflaredMissingAlert</name>
+    <message>
+        <source>cloudflared not found</source>
+        <translation>cloudflared nicht gefunden</translation>
+    </message>
+    <message>
+        <source>cloudflared is not installed.
+Install it with: %1</source>
+        <translation>cloudflared ist nicht installiert.
+Installieren Sie es mit: %1</translation>
+    </message>
+    <message>
+        <source>Copy Install Command</source>
+        <translation>Installationsbefehl kopieren</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
     <name>PortScannerSection</name>
     <message>
         <source>Scan Local Ports</source>
@@ -76,14 +97,6 @@
         <translation>Tunnel hinzufügen</translation>
     </message>
     <message>
-        <source>No tunnels configured</source>
-        <translation>Keine Tunnel eingerichtet</translation>
-    </message>
-    <message>
-        <source>Tap + to add one</source>
-        <translation>Mit + fügen Sie einen hinzu</translation>
-    </message>
-    <message>
         <source>Port %1</source>
         <translation>Port %1</translation>
     </message>
@@ -94,24 +107,6 @@
     <message>
         <source>Quit</source>
         <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>cloudflared not found</source>
-        <translation>cloudflared nicht gefunden</translation>
-    </message>
-    <message>
-        <source>cloudflared is not installed.
-Install it with: %1</source>
-        <translation>cloudflared ist nicht installiert.
-Installieren Sie es mit: %1</translation>
-    </message>
-    <message>
-        <source>Copy Install Command</source>
-        <translation>Installationsbefehl kopieren</translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation>OK</translation>
     </message>
     <message>
         <source>Tunnel</source>
@@ -157,6 +152,17 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Tunnel crashed (exit code: %1)</source>
         <translation>Tunnel abgestürzt (Exit-Code: %1)</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelListView</name>
+    <message>
+        <source>No tunnels configured</source>
+        <translation>Keine Tunnel eingerichtet</translation>
+    </message>
+    <message>
+        <source>Tap + to add one</source>
+        <translation>Mit + fügen Sie einen hinzu</translation>
     </message>
 </context>
 <context>

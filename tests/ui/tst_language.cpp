@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <csignal>
 
@@ -116,11 +117,11 @@ private slots:
         TempHome home;
         auto settings = home.settings();
         const auto notifier = createPlatformNotifier();
-        QVERIFY(notifier->isAvailable());
+        QVERIFY(notificationDaemonRunning());
         takeNotifications();
         QuillbyApp app({settings.get(), notifier.get(), nullptr, fakeClientLocator()});
         app.start();
-        StatusWindow* shown = app.window();
+        StatusWindow* shown = app.statusWindow();
         QVERIFY(QTest::qWaitForWindowExposed(shown));
         TunnelInstance* tunnel = app.store()->instances().front();
         tunnel->start();
