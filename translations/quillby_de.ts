@@ -220,7 +220,7 @@ Installieren Sie es mit: %1</translation>
     </message>
     <message>
         <source>Print the local ports that have a listener, and exit.</source>
-        <translation>Die lokalen Ports ausgeben, an denen ein Dienst lauscht, und beenden.</translation>
+        <translation>Gibt die lokalen Ports aus, an denen ein Dienst lauscht, und beendet sich.</translation>
     </message>
 </context>
 </TS>
