@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>ClientLogClassifier</name>
+    <message>
+        <source>No internet connection: the tunnel service cannot be reached</source>
+        <translation>Keine Internetverbindung: Der Tunneldienst ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>The tunnel service is limiting new tunnels; try again in a few minutes</source>
+        <translation>Der Tunneldienst begrenzt neue Tunnel; versuchen Sie es in einigen Minuten erneut</translation>
+    </message>
+    <message>
+        <source>The tunnel service failed (HTTP %1)</source>
+        <translation>Der Tunneldienst meldet einen Fehler (HTTP %1)</translation>
+    </message>
+    <message>
+        <source>The tunnel network cannot be looked up (DNS)</source>
+        <translation>Das Tunnelnetz lässt sich nicht auflösen (DNS)</translation>
+    </message>
+    <message>
+        <source>The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked</source>
+        <translation>Das Tunnelnetz ist nicht erreichbar; ausgehender UDP/TCP-Port 7844 ist vielleicht gesperrt</translation>
+    </message>
+    <message>
+        <source>Nothing answers on the local port</source>
+        <translation>Auf dem lokalen Port antwortet nichts</translation>
+    </message>
+    <message>
+        <source>Nothing answers on port %1</source>
+        <translation>Auf Port %1 antwortet nichts</translation>
+    </message>
+</context>
+<context>
     <name>CloudflaredMissingAlert</name>
     <message>
         <source>cloudflared not found</source>
@@ -153,6 +184,34 @@ Installieren Sie es mit: %1</translation>
         <source>Tunnel crashed (exit code: %1)</source>
         <translation>Tunnel abgestürzt (Exit-Code: %1)</translation>
     </message>
+    <message>
+        <source>&apos;%1&apos; Reconnecting</source>
+        <translation>„%1“ verbindet sich neu</translation>
+    </message>
+    <message>
+        <source>Lost its connection to the tunnel network; still trying</source>
+        <translation>Verbindung zum Tunnelnetz verloren; neuer Versuch läuft</translation>
+    </message>
+    <message>
+        <source>Port %1 is outside 1 to 65535; enter another to start</source>
+        <translation>Port %1 liegt nicht zwischen 1 und 65535; geben Sie zum Starten einen anderen ein</translation>
+    </message>
+    <message>
+        <source>Nothing answers on port %1</source>
+        <translation>Auf Port %1 antwortet nichts</translation>
+    </message>
+    <message>
+        <source>Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1</source>
+        <translation>Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an</translation>
+    </message>
+    <message>
+        <source>Port %1 answers only on %2; restart the tunnel to reach it</source>
+        <translation>Port %1 antwortet nur auf %2; starten Sie den Tunnel neu, um ihn zu erreichen</translation>
+    </message>
+    <message>
+        <source>The tunnel forwards to %1</source>
+        <translation>Der Tunnel leitet weiter an %1</translation>
+    </message>
 </context>
 <context>
     <name>TunnelListView</name>
@@ -210,6 +269,14 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Start</source>
         <translation>Starten</translation>
+    </message>
+    <message>
+        <source>Reconnecting</source>
+        <translation>Verbindet neu</translation>
+    </message>
+    <message>
+        <source>Reconnecting...</source>
+        <translation>Verbindet neu …</translation>
     </message>
 </context>
 <context>
