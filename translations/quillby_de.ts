@@ -54,6 +54,163 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>ControlCommand</name>
+    <message>
+        <source>Print every tunnel: id, port, state, name, URL and problem.</source>
+        <translation>Gibt alle Tunnel aus: ID, Port, Zustand, Name, URL und Problem.</translation>
+    </message>
+    <message>
+        <source>Start a tunnel.</source>
+        <translation>Startet einen Tunnel.</translation>
+    </message>
+    <message>
+        <source>Stop a tunnel, or every tunnel.</source>
+        <translation>Stoppt einen Tunnel oder alle Tunnel.</translation>
+    </message>
+    <message>
+        <source>Print the public URL of an active tunnel; with --wait, wait for it to become active.</source>
+        <translation>Gibt die öffentliche URL eines aktiven Tunnels aus; mit --wait wird gewartet, bis er aktiv ist.</translation>
+    </message>
+    <message>
+        <source>Add a tunnel for a local port; it is saved at once.</source>
+        <translation>Fügt einen Tunnel für einen lokalen Port hinzu; er wird sofort gespeichert.</translation>
+    </message>
+    <message>
+        <source>Remove a tunnel, stopping it first.</source>
+        <translation>Entfernt einen Tunnel und stoppt ihn vorher.</translation>
+    </message>
+    <message>
+        <source>Start the tunnel on a port (added when there is none), wait until it is active and print its URL.</source>
+        <translation>Startet den Tunnel auf einem Port (legt ihn an, wenn es keinen gibt), wartet, bis er aktiv ist, und gibt seine URL aus.</translation>
+    </message>
+    <message>
+        <source>Print this help and exit.</source>
+        <translation>Zeigt diese Hilfe an und beendet sich.</translation>
+    </message>
+    <message>
+        <source>Print one JSON document (fields: see quillby(1)).</source>
+        <translation>Gibt ein JSON-Dokument aus (Felder: siehe quillby(1)).</translation>
+    </message>
+    <message>
+        <source>Every tunnel.</source>
+        <translation>Alle Tunnel.</translation>
+    </message>
+    <message>
+        <source>Wait up to SECONDS for the tunnel to become active (default 60).</source>
+        <translation>Wartet bis zu SECONDS Sekunden, bis der Tunnel aktiv ist (Vorgabe 60).</translation>
+    </message>
+    <message>
+        <source>Wait up to SECONDS for the tunnel to become active (default: do not wait).</source>
+        <translation>Wartet bis zu SECONDS Sekunden, bis der Tunnel aktiv ist (Vorgabe: nicht warten).</translation>
+    </message>
+    <message>
+        <source>The local port, 1 to 65535.</source>
+        <translation>Der lokale Port, 1 bis 65535.</translation>
+    </message>
+    <message>
+        <source>The tunnel&apos;s name (default &quot;Tunnel&quot;).</source>
+        <translation>Der Name des Tunnels (Vorgabe „Tunnel“).</translation>
+    </message>
+    <message>
+        <source>Start it at once.</source>
+        <translation>Startet ihn sofort.</translation>
+    </message>
+    <message>
+        <source>The command.</source>
+        <translation>Der Befehl.</translation>
+    </message>
+    <message>
+        <source>A tunnel&apos;s name, port or id (or the id&apos;s first 8 or more characters).</source>
+        <translation>Name, Port oder ID eines Tunnels (oder die ersten 8 oder mehr Zeichen der ID).</translation>
+    </message>
+    <message>
+        <source>Try &apos;quillby %1 --help&apos;.</source>
+        <translation>Siehe „quillby %1 --help“.</translation>
+    </message>
+    <message>
+        <source>--port needs a port from 1 to 65535.</source>
+        <translation>--port braucht einen Port von 1 bis 65535.</translation>
+    </message>
+    <message>
+        <source>PORT must be a port from 1 to 65535.</source>
+        <translation>PORT muss ein Port von 1 bis 65535 sein.</translation>
+    </message>
+    <message>
+        <source>unexpected argument &apos;%1&apos;.</source>
+        <translation>unerwartetes Argument „%1“.</translation>
+    </message>
+    <message>
+        <source>which tunnel? Name it by its name, port or id.</source>
+        <translation>Welcher Tunnel? Geben Sie seinen Namen, Port oder seine ID an.</translation>
+    </message>
+    <message>
+        <source>--wait needs a number of seconds.</source>
+        <translation>--wait braucht eine Anzahl Sekunden.</translation>
+    </message>
+    <message>
+        <source>quillby: Quillby is not running.</source>
+        <translation>quillby: Quillby läuft nicht.</translation>
+    </message>
+    <message>
+        <source>quillby: Quillby did not answer.</source>
+        <translation>quillby: Quillby hat nicht geantwortet.</translation>
+    </message>
+</context>
+<context>
+    <name>ControlServer</name>
+    <message>
+        <source>Tunnel</source>
+        <translation>Tunnel</translation>
+    </message>
+    <message>
+        <source>The name is empty.</source>
+        <translation>Der Name ist leer.</translation>
+    </message>
+    <message>
+        <source>Port %1</source>
+        <translation>Port %1</translation>
+    </message>
+    <message>
+        <source>No tunnel has the name, port or id &quot;%1&quot;.</source>
+        <translation>Kein Tunnel hat den Namen, Port oder die ID „%1“.</translation>
+    </message>
+    <message>
+        <source>cloudflared is not installed, so %1 cannot start.</source>
+        <translation>cloudflared ist nicht installiert, daher kann %1 nicht starten.</translation>
+    </message>
+    <message>
+        <source>%1 failed to start.</source>
+        <translation>%1 konnte nicht starten.</translation>
+    </message>
+    <message>
+        <source>%1 was removed.</source>
+        <translation>%1 wurde entfernt.</translation>
+    </message>
+    <message>
+        <source>%1 is not running.</source>
+        <translation>%1 läuft nicht.</translation>
+    </message>
+    <message>
+        <source>%1 is not running: %2</source>
+        <translation>%1 läuft nicht: %2</translation>
+    </message>
+    <message>
+        <source>%1 is still %2.</source>
+        <translation>%1 ist noch im Zustand %2.</translation>
+    </message>
+    <message>
+        <source>%1 is still %2: %3</source>
+        <translation>%1 ist noch im Zustand %2: %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>&quot;%1&quot; matches %n tunnels; name one by its id:</source>
+        <translation>
+            <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
+            <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>PortScannerSection</name>
     <message>
         <source>Scan Local Ports</source>
@@ -115,6 +272,13 @@ Installieren Sie es mit: %1</translation>
             <numerusform>Quillby: %n aktiv</numerusform>
             <numerusform>Quillby: %n aktiv</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>Session</name>
+    <message>
+        <source>quillby: another instance holds the lock but does not answer</source>
+        <translation>quillby: Eine andere Instanz hält die Sperre, antwortet aber nicht</translation>
     </message>
 </context>
 <context>
@@ -282,12 +446,28 @@ Installieren Sie es mit: %1</translation>
 <context>
     <name>main</name>
     <message>
-        <source>Public HTTPS URLs for local ports, from the tray.</source>
-        <translation>Öffentliche HTTPS-Adressen für lokale Ports, aus dem Infobereich.</translation>
-    </message>
-    <message>
         <source>Print the local ports that have a listener, and exit.</source>
         <translation>Gibt die lokalen Ports aus, an denen ein Dienst lauscht, und beendet sich.</translation>
+    </message>
+    <message>
+        <source>Public HTTPS URLs for local ports, from the tray.
+
+Commands for the running Quillby (each has --help):
+  list [--json]                    every tunnel and its state
+  start TUNNEL, stop TUNNEL|--all  start or stop tunnels
+  url TUNNEL [--wait SECONDS]      the public URL of an active tunnel
+  add --port N [--name NAME] [--start], remove TUNNEL
+  share PORT [--wait SECONDS]      start a tunnel on PORT and print its URL
+TUNNEL is a name, a port or an id.</source>
+        <translation>Öffentliche HTTPS-Adressen für lokale Ports, aus dem Infobereich.
+
+Befehle an das laufende Quillby (jeder hat --help):
+  list [--json]                    alle Tunnel und ihr Zustand
+  start TUNNEL, stop TUNNEL|--all  Tunnel starten oder stoppen
+  url TUNNEL [--wait SECONDS]      die öffentliche URL eines aktiven Tunnels
+  add --port N [--name NAME] [--start], remove TUNNEL
+  share PORT [--wait SECONDS]      einen Tunnel auf PORT starten, seine URL ausgeben
+TUNNEL ist ein Name, ein Port oder eine ID.</translation>
     </message>
 </context>
 </TS>

@@ -231,7 +231,8 @@ TunnelInstance* ControlServer::resolve(QLocalSocket* socket, const QString& text
         listed.append(describe(*tunnel));
     fail(socket,
          {QStringLiteral("ambiguous"),
-          tr("\"%1\" matches %2 tunnels; name one by its id:").arg(wanted).arg(matches.size())},
+          tr("\"%1\" matches %n tunnels; name one by its id:", nullptr, int(matches.size()))
+              .arg(wanted)},
          {{QStringLiteral("matches"), listed}});
     return nullptr;
 }

@@ -21,7 +21,9 @@ int runSession(const std::function<void(QuillbyApp&)>& started) {
     if (!instance.claim()) {
         if (instance.handOver())
             return 0;
-        std::fputs("quillby: another instance holds the lock but does not answer\n", stderr);
+        const QString message = QCoreApplication::translate(
+            "Session", "quillby: another instance holds the lock but does not answer");
+        std::fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }
     // Installed before the tunnels can start, so a logout never leaves one behind.
