@@ -253,6 +253,25 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>QrCodePanel</name>
+    <message>
+        <source>QR Code</source>
+        <translation>QR-Code</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>Open in Browser</source>
+        <translation>Im Browser öffnen</translation>
+    </message>
+    <message>
+        <source>Connecting...</source>
+        <translation>Wird verbunden …</translation>
+    </message>
+</context>
+<context>
     <name>QuillbyApp</name>
     <message>
         <source>Quillby</source>
@@ -265,13 +284,6 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Quit</source>
         <translation>Beenden</translation>
-    </message>
-    <message numerus="yes">
-        <source>Quillby: %n active</source>
-        <translation>
-            <numerusform>Quillby: %n aktiv</numerusform>
-            <numerusform>Quillby: %n aktiv</numerusform>
-        </translation>
     </message>
 </context>
 <context>
@@ -327,6 +339,25 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>TrayToolTip</name>
+    <message>
+        <source>Quillby</source>
+        <translation>Quillby</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Connecting...</source>
+        <translation>Wird verbunden …</translation>
+    </message>
+    <message>
+        <source>No tunnel running</source>
+        <translation>Kein Tunnel läuft</translation>
+    </message>
+</context>
+<context>
     <name>TunnelInstance</name>
     <message>
         <source>&apos;%1&apos; Error</source>
@@ -375,6 +406,14 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>The tunnel forwards to %1</source>
         <translation>Der Tunnel leitet weiter an %1</translation>
+    </message>
+    <message>
+        <source>Open in Browser</source>
+        <translation>Im Browser öffnen</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
     </message>
 </context>
 <context>
@@ -441,6 +480,14 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Reconnecting...</source>
         <translation>Verbindet neu …</translation>
+    </message>
+    <message>
+        <source>Open in Browser</source>
+        <translation>Im Browser öffnen</translation>
+    </message>
+    <message>
+        <source>Show QR Code</source>
+        <translation>QR-Code anzeigen</translation>
     </message>
 </context>
 <context>

@@ -95,6 +95,8 @@ private slots:
             {"Nothing accepts connections on 127.0.0.1:8000 or [::1]:8000",
              "Weder 127.0.0.1:8000 noch [::1]:8000 nimmt Verbindungen an"},
             {"Copy URL", "URL kopieren"},
+            {"Open in Browser", "Im Browser öffnen"},
+            {"Show QR Code", "QR-Code anzeigen"},
             {"Stop", "Stoppen"},
             {"Delete tunnel", "Tunnel löschen"},
             {"Scan Local Ports", "Lokale Ports durchsuchen"},
