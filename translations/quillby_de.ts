@@ -211,6 +211,76 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>ExchangeText</name>
+    <message>
+        <source>%1 of binary data</source>
+        <translation>%1 Binärdaten</translation>
+    </message>
+    <message>
+        <source>(%1 of %2 kept; the rest was forwarded, not kept)</source>
+        <translation>(%1 von %2 aufbewahrt; der Rest wurde weitergeleitet, aber nicht aufbewahrt)</translation>
+    </message>
+    <message>
+        <source>Nothing listened on the server&apos;s port.</source>
+        <translation>Am Port des Servers lauschte nichts.</translation>
+    </message>
+    <message>
+        <source>No answer came back.</source>
+        <translation>Es kam keine Antwort zurück.</translation>
+    </message>
+</context>
+<context>
+    <name>InspectorWindow</name>
+    <message>
+        <source>Requests, newest first</source>
+        <translation>Anfragen, neueste zuerst</translation>
+    </message>
+    <message>
+        <source>No requests yet. Requests that reach the tunnel&apos;s public URL appear here.</source>
+        <translation>Noch keine Anfragen. Anfragen an die öffentliche URL des Tunnels erscheinen hier.</translation>
+    </message>
+    <message>
+        <source>Selected request</source>
+        <translation>Ausgewählte Anfrage</translation>
+    </message>
+    <message>
+        <source>Request</source>
+        <translation>Anfrage</translation>
+    </message>
+    <message>
+        <source>Response</source>
+        <translation>Antwort</translation>
+    </message>
+    <message>
+        <source>&amp;Request</source>
+        <translation>&amp;Anfrage</translation>
+    </message>
+    <message>
+        <source>Re&amp;sponse</source>
+        <translation>Ant&amp;wort</translation>
+    </message>
+    <message>
+        <source>Re&amp;play</source>
+        <translation>&amp;Erneut senden</translation>
+    </message>
+    <message>
+        <source>Send the selected request to the local server again (%1)</source>
+        <translation>Die ausgewählte Anfrage erneut an den lokalen Server senden (%1)</translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation>&amp;Leeren</translation>
+    </message>
+    <message>
+        <source>Forget every request shown here</source>
+        <translation>Alle hier gezeigten Anfragen vergessen</translation>
+    </message>
+    <message>
+        <source>Requests to %1</source>
+        <translation>Anfragen an %1</translation>
+    </message>
+</context>
+<context>
     <name>PortScannerSection</name>
     <message>
         <source>Scan Local Ports</source>
@@ -287,6 +357,53 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>RequestLog</name>
+    <message>
+        <source>%1 (replay)</source>
+        <translation>%1 (erneut gesendet)</translation>
+    </message>
+    <message>
+        <source>%1 refused</source>
+        <translation>%1 abgewiesen</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>abgewiesen</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keine</translation>
+    </message>
+    <message>
+        <source>%1 ms</source>
+        <translation>%1 ms</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Method</source>
+        <translation>Methode</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Pfad</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+</context>
+<context>
     <name>Session</name>
     <message>
         <source>quillby: another instance holds the lock but does not answer</source>
@@ -358,6 +475,17 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>TunnelInspector</name>
+    <message>
+        <source>Requests are not inspected: the inspector cannot listen (%1)</source>
+        <translation>Anfragen werden nicht mitgeschnitten: Der Inspektor kann nicht lauschen (%1)</translation>
+    </message>
+    <message>
+        <source>port %1 out of range</source>
+        <translation>Port %1 außerhalb des gültigen Bereichs</translation>
+    </message>
+</context>
+<context>
     <name>TunnelInstance</name>
     <message>
         <source>&apos;%1&apos; Error</source>
@@ -414,6 +542,10 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Copy URL</source>
         <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
+        <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
     </message>
 </context>
 <context>
@@ -488,6 +620,22 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Show QR Code</source>
         <translation>QR-Code anzeigen</translation>
+    </message>
+    <message>
+        <source>Inspect Requests</source>
+        <translation>Anfragen untersuchen</translation>
+    </message>
+    <message>
+        <source>See every request that comes through the tunnel</source>
+        <translation>Jede Anfrage sehen, die durch den Tunnel kommt</translation>
+    </message>
+    <message>
+        <source>Requests...</source>
+        <translation>Anfragen …</translation>
+    </message>
+    <message>
+        <source>Show requests</source>
+        <translation>Anfragen anzeigen</translation>
     </message>
 </context>
 <context>
