@@ -9,6 +9,7 @@
 #include <boost/asio/write.hpp>
 #include <cstdint>
 #include <cstdlib>
+#include <netinet/in.h>
 #include <string>
 #include <thread>
 
@@ -77,6 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tcp::socket client(io);
     boost::system::error_code ec;
     client.open(tcp::v4(), ec);
+    // The port is picked at connect time, for the whole address pair: a bind to port 0 alone
+    // fails once the proxy's own connections to the origin hold every port in TIME_WAIT.
+    client.set_option(
+        asio::detail::socket_option::boolean<IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT>(true), ec);
     client.bind(tcp::endpoint(source, 0), ec);
     client.connect(tcp::endpoint(asio::ip::address_v4::loopback(), proxy->port()), ec);
     if (ec)
