@@ -230,7 +230,7 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
-    <name>InspectorWindow</name>
+    <name>RequestsWindow</name>
     <message>
         <source>Requests, newest first</source>
         <translation>Anfragen, neueste zuerst</translation>
@@ -475,7 +475,7 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
-    <name>TunnelInspector</name>
+    <name>TunnelRequestCapture</name>
     <message>
         <source>Requests are not inspected: the inspector cannot listen (%1)</source>
         <translation>Anfragen werden nicht mitgeschnitten: Der Inspektor kann nicht lauschen (%1)</translation>

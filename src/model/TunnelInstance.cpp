@@ -8,11 +8,11 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     : QObject(parent)
     , m_config(std::move(config))
     , m_services(std::move(services))
-    , m_inspector(new TunnelInspector(this)) {
+    , m_inspector(new TunnelRequestCapture(this)) {
     if (!m_services.findClient)
         m_services.findClient = findCloudflared;
     // Requests through the inspector tell precisely whether the local server answers.
-    connect(m_inspector, &TunnelInspector::originChanged, this, [this](bool answers) {
+    connect(m_inspector, &TunnelRequestCapture::originChanged, this, [this](bool answers) {
         const qint64 port = m_config.port;
         if (!answers && (m_problem.isEmpty() || m_problemSource == Source::Origin))
             setProblem(tr("Nothing answers on port %1").arg(port),

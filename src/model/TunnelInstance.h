@@ -4,7 +4,7 @@
 #include "model/CloudflaredLocator.h"
 #include "model/OriginProbe.h"
 #include "model/TunnelConfig.h"
-#include "model/TunnelInspector.h"
+#include "model/TunnelRequestCapture.h"
 #include "platform/Notifier.h"
 
 #include <QObject>
@@ -85,7 +85,7 @@ public:
     void checkOrigin();
     // Turns the request inspector on or off; a running child restarts to forward through it.
     void setInspect(bool on);
-    TunnelInspector* inspector() const { return m_inspector; }
+    TunnelRequestCapture* inspector() const { return m_inspector; }
 
     // True while a child process exists, including one that is still stopping.
     bool hasChild() const;
@@ -135,7 +135,7 @@ private:
     QString m_problemDetail;
     std::optional<QString> m_tunnelURL;
 
-    TunnelInspector* m_inspector;
+    TunnelRequestCapture* m_inspector;
     QProcess* m_process = nullptr;
     ChildErrorReader* m_reader = nullptr;
     ClientLogClassifier m_classifier;

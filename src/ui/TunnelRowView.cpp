@@ -5,9 +5,9 @@
 #include "model/TunnelName.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
-#include "ui/InspectorWindow.h"
 #include "ui/PaletteTint.h"
 #include "ui/QrCodePanel.h"
+#include "ui/RequestsWindow.h"
 #include "ui/StatusDot.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
@@ -256,8 +256,8 @@ void TunnelRowView::openInspector() {
         return;
     // One window per tunnel, kept while its tunnel lives; it closes with the tunnel's log.
     if (!m_inspectorWindow) {
-        TunnelInspector* inspector = m_instance->inspector();
-        m_inspectorWindow = new InspectorWindow(
+        TunnelRequestCapture* inspector = m_instance->inspector();
+        m_inspectorWindow = new RequestsWindow(
             inspector->log(), [inspector](const HttpExchange& e) { inspector->replay(e); });
     }
     m_inspectorWindow->setTunnelName(m_instance->config().name);

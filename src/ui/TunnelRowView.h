@@ -8,7 +8,7 @@
 
 class BusySpinner;
 class ElidedLabel;
-class InspectorWindow;
+class RequestsWindow;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -65,5 +65,5 @@ private:
     QToolButton* m_deleteButton;
     QCheckBox* m_inspectBox;
     QToolButton* m_requestsButton;
-    QPointer<InspectorWindow> m_inspectorWindow;
+    QPointer<RequestsWindow> m_inspectorWindow;
 };

@@ -754,7 +754,7 @@ class Journey:
             wait_for("the replayed request", lambda: self.a11y.find(self.app.pid, "POST (replay)"))
             if len(WebhookHandler.bodies) != 2 or WebhookHandler.bodies[1] != body:
                 raise JourneyFailure(f"the server got {WebhookHandler.bodies}, not the body twice")
-            self.screenshot("inspector-replayed")
+            self.screenshot("requests-replayed")
             key("Escape")
             wait_for("the inspector to close",
                      lambda: not self.a11y.find(self.app.pid, "Requests, newest first"))

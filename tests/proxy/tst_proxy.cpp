@@ -311,7 +311,7 @@ private slots:
         tunnel.start();
         QVERIFY(tunnel.hasChild());
         leaving.close();
-        TunnelInspector* inspector = tunnel.inspector();
+        TunnelRequestCapture* inspector = tunnel.inspector();
         const QString origin = inspect
                                    ? QStringLiteral("http://127.0.0.1:%1").arg(inspector->port())
                                    : QStringLiteral("http://127.0.0.1:%1").arg(port);

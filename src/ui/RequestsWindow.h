@@ -15,12 +15,12 @@ class RequestLog;
 
 // The requests one tunnel's inspecting proxy has seen, newest first; the selected one's request
 // and response below, with Replay (send it to the local server again) and Clear.
-class InspectorWindow : public QWidget {
+class RequestsWindow : public QWidget {
     Q_OBJECT
 
 public:
-    InspectorWindow(RequestLog* log, std::function<void(const HttpExchange&)> onReplay,
-                    QWidget* parent = nullptr);
+    RequestsWindow(RequestLog* log, std::function<void(const HttpExchange&)> onReplay,
+                   QWidget* parent = nullptr);
     void setTunnelName(const QString& name);
 
 private:

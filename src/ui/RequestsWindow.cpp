@@ -1,4 +1,4 @@
-#include "ui/InspectorWindow.h"
+#include "ui/RequestsWindow.h"
 
 #include "model/ExchangeText.h"
 #include "model/RequestLog.h"
@@ -34,8 +34,8 @@ QPlainTextEdit* detailView(const QString& objectName, const QString& accessibleN
 
 } // namespace
 
-InspectorWindow::InspectorWindow(RequestLog* log, std::function<void(const HttpExchange&)> onReplay,
-                                 QWidget* parent)
+RequestsWindow::RequestsWindow(RequestLog* log, std::function<void(const HttpExchange&)> onReplay,
+                               QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_log(log)
     , m_onReplay(std::move(onReplay)) {
@@ -106,14 +106,14 @@ InspectorWindow::InspectorWindow(RequestLog* log, std::function<void(const HttpE
     auto* closeShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(closeShortcut, &QShortcut::activated, this, &QWidget::close);
     auto* replayShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
-    connect(replayShortcut, &QShortcut::activated, this, &InspectorWindow::replaySelected);
-    connect(m_replayButton, &QPushButton::clicked, this, &InspectorWindow::replaySelected);
+    connect(replayShortcut, &QShortcut::activated, this, &RequestsWindow::replaySelected);
+    connect(m_replayButton, &QPushButton::clicked, this, &RequestsWindow::replaySelected);
     connect(m_clearButton, &QPushButton::clicked, this, [this] {
         if (m_log)
             m_log->clear();
     });
     connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &InspectorWindow::showSelected);
+            &RequestsWindow::showSelected);
     auto refresh = [this] {
         const bool empty = !m_log || m_log->rowCount() == 0;
         // Short columns fit what they hold now; the path takes the rest.
@@ -145,18 +145,18 @@ InspectorWindow::InspectorWindow(RequestLog* log, std::function<void(const HttpE
     m_table->setFocus();
 }
 
-void InspectorWindow::setTunnelName(const QString& name) {
+void RequestsWindow::setTunnelName(const QString& name) {
     setWindowTitle(tr("Requests to %1").arg(name));
 }
 
-int InspectorWindow::selectedRow() const {
+int RequestsWindow::selectedRow() const {
     const QModelIndex current = m_table->selectionModel()->currentIndex();
     return current.isValid() && m_table->selectionModel()->isRowSelected(current.row())
                ? current.row()
                : -1;
 }
 
-void InspectorWindow::showSelected() {
+void RequestsWindow::showSelected() {
     const int row = selectedRow();
     m_replayButton->setEnabled(row >= 0 && m_onReplay);
     if (row < 0 || !m_log) {
@@ -169,7 +169,7 @@ void InspectorWindow::showSelected() {
     m_responseText->setPlainText(ExchangeText::response(exchange));
 }
 
-void InspectorWindow::replaySelected() {
+void RequestsWindow::replaySelected() {
     const int row = selectedRow();
     if (row < 0 || !m_log || !m_onReplay)
         return;

@@ -1,12 +1,12 @@
-#include "model/TunnelInspector.h"
+#include "model/TunnelRequestCapture.h"
 
-TunnelInspector::TunnelInspector(QObject* parent)
+TunnelRequestCapture::TunnelRequestCapture(QObject* parent)
     : QObject(parent) {
-    connect(&m_proxy, &RequestProxy::exchangesCaptured, this, &TunnelInspector::take);
+    connect(&m_proxy, &RequestProxy::exchangesCaptured, this, &TunnelRequestCapture::take);
 }
 
-QString TunnelInspector::clientOrigin(bool inspect, const QString& host, qint64 port,
-                                      const QString& directURL) {
+QString TunnelRequestCapture::clientOrigin(bool inspect, const QString& host, qint64 port,
+                                           const QString& directURL) {
     m_startProblem.clear();
     m_answers = -1;
     if (!inspect) {
@@ -27,15 +27,15 @@ QString TunnelInspector::clientOrigin(bool inspect, const QString& host, qint64 
     return QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
 }
 
-void TunnelInspector::stop() {
+void TunnelRequestCapture::stop() {
     m_proxy.stop();
 }
 
-void TunnelInspector::replay(const HttpExchange& exchange) {
+void TunnelRequestCapture::replay(const HttpExchange& exchange) {
     m_proxy.replay(exchange);
 }
 
-void TunnelInspector::take(const QList<HttpExchange>& batch) {
+void TunnelRequestCapture::take(const QList<HttpExchange>& batch) {
     m_log.append(batch);
     // The latest request through the tunnel tells whether the local server answers.
     for (auto it = batch.crbegin(); it != batch.crend(); ++it) {

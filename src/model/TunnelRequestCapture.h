@@ -8,11 +8,11 @@
 // The request inspector of one tunnel: the proxy between the client and the local server and
 // the log of what went through it. Inspection off, nothing runs and the client forwards to the
 // server directly.
-class TunnelInspector : public QObject {
+class TunnelRequestCapture : public QObject {
     Q_OBJECT
 
 public:
-    explicit TunnelInspector(QObject* parent = nullptr);
+    explicit TunnelRequestCapture(QObject* parent = nullptr);
 
     RequestLog* log() { return &m_log; }
     bool isListening() const { return m_proxy.isListening(); }
