@@ -204,9 +204,16 @@ template <typename Tick> [[noreturn]] void runUntilSignalled(long intervalMs, Ti
 }
 
 [[noreturn]] void runUntilSignalled() {
+    // The signals stay blocked except inside sigsuspend, so one that arrives between the check
+    // and the wait still ends the wait (pause() would sleep through it).
+    sigset_t blocked, waiting;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, &waiting);
     for (;;) {
         answerSignals();
-        pause();
+        sigsuspend(&waiting);
     }
 }
 
