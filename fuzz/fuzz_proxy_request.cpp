@@ -7,7 +7,9 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <string>
@@ -18,9 +20,9 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-// Reads up to the end of a header, answers a fixed response, then reads what still comes until
-// the proxy closes (the closing side keeps the connection's TIME_WAIT, and the proxy's
-// outgoing connections may reuse theirs).
+// Reads up to the end of a header, answers a fixed response and closes first, as a server
+// answering "Connection: close" does: the TIME_WAIT then stays on the origin's side and never
+// holds one of the ports the proxy's own connections need.
 class Origin {
 public:
     Origin()
@@ -44,8 +46,7 @@ public:
                             asio::buffer(std::string_view("HTTP/1.1 200 OK\r\nContent-Length: "
                                                           "2\r\nConnection: close\r\n\r\nok")),
                             ec);
-                while (!ec)
-                    socket.read_some(asio::buffer(buffer), ec);
+                socket.shutdown(tcp::socket::shutdown_both, ec);
             }
         });
         m_thread.detach();
@@ -71,19 +72,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static asio::io_context io;
 
     // Each input from its own loopback address, so that the connections of earlier inputs,
-    // waiting out TIME_WAIT, never use up the ephemeral ports.
+    // waiting out TIME_WAIT, never use up the ephemeral ports. A failed connect is the
+    // machine's, not the proxy's (the listener is never closed): it is retried from the next
+    // address and only a lasting one stops the run.
     static std::uint32_t inputs = 0;
-    ++inputs;
-    const asio::ip::address_v4 source((127u << 24) | (1u << 16) | (inputs % 60000 + 1));
     tcp::socket client(io);
     boost::system::error_code ec;
-    client.open(tcp::v4(), ec);
-    // The port is picked at connect time, for the whole address pair: a bind to port 0 alone
-    // fails once the proxy's own connections to the origin hold every port in TIME_WAIT.
-    client.set_option(
-        asio::detail::socket_option::boolean<IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT>(true), ec);
-    client.bind(tcp::endpoint(source, 0), ec);
-    client.connect(tcp::endpoint(asio::ip::address_v4::loopback(), proxy->port()), ec);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        ++inputs;
+        const asio::ip::address_v4 source((127u << 24) | (1u << 16) | (inputs % 60000 + 1));
+        client.close(ec);
+        client.open(tcp::v4(), ec);
+        // The port is picked at connect time, for the whole address pair.
+        client.set_option(
+            asio::detail::socket_option::boolean<IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT>(true), ec);
+        client.bind(tcp::endpoint(source, 0), ec);
+        client.connect(tcp::endpoint(asio::ip::address_v4::loopback(), proxy->port()), ec);
+        if (!ec)
+            break;
+        std::fprintf(stderr, "connect from %s: %s\n", source.to_string().c_str(),
+                     ec.message().c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     if (ec)
         std::abort();
     asio::write(client, asio::buffer(data, size), ec);
