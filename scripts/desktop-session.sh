@@ -33,6 +33,9 @@ done
 [ $# -gt 0 ] || { echo "$0: no command" >&2; exit 2; }
 
 session_dir=$(mktemp -d "${TMPDIR:-/tmp}/quillby-session.XXXXXX")
+# A login session's runtime folder (/run/user/UID) is in memory; so is this one where it can be.
+runtime_root=$session_dir
+[ -d /dev/shm ] && [ -w /dev/shm ] && runtime_root=$(mktemp -d /dev/shm/quillby-session.XXXXXX)
 pids=()
 cleanup() {
     local status=$?
@@ -42,6 +45,7 @@ cleanup() {
         kill -9 "$pid" 2>/dev/null || true
     done
     rm -rf "$session_dir"
+    [ "$runtime_root" = "$session_dir" ] || rm -rf "$runtime_root"
     exit "$status"
 }
 trap cleanup EXIT
@@ -66,7 +70,7 @@ done
 exec {displayfd}>&-
 export DISPLAY=":$display"
 
-export XDG_RUNTIME_DIR="$session_dir/runtime"
+export XDG_RUNTIME_DIR="$runtime_root/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 bus_address=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 \
     --address="unix:path=$session_dir/bus" | head -2)

@@ -28,11 +28,14 @@ function median(list, n,   i, j, t) {
         t = list[j]; list[j] = list[j-1]; list[j-1] = t }
     return n % 2 ? list[(n+1)/2] : (list[n/2] + list[n/2+1]) / 2
 }
-{ split($2, s, "="); split($3, r, "=");
-  if ($1 == "quillby") { qs[++nq] = s[2]; qr[nq] = r[2] } else { bs[++nb] = s[2]; br[nb] = r[2] } }
+{ for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+  if ($1 == "quillby") { n = ++nq; qs[n] = v["startup_ms"]; qc[n] = v["cpu_to_dock_ms"]; qr[n] = v["rss_kib"] }
+  else { n = ++nb; bs[n] = v["startup_ms"]; bc[n] = v["cpu_to_dock_ms"]; br[n] = v["rss_kib"] } }
 END {
     ms = median(qs, nq); bms = median(bs, nb); mr = median(qr, nq); bmr = median(br, nb)
+    mc = median(qc, nq); bmc = median(bc, nb)
     printf "start-up (median of %d): quillby %.1f ms, bare tray %.1f ms, ratio %.2fx (target <= 1.2x)\n", nq, ms, bms, ms / bms
+    printf "CPU time up to the dock (median): quillby %.2f ms, bare tray %.2f ms, ratio %.2fx\n", mc, bmc, mc / bmc
     printf "RSS after start (median): quillby %d KiB, bare tray %d KiB, ratio %.2fx (target <= 1.2x)\n", mr, bmr, mr / bmr
 }'"'"' "$HOME/runs.txt"
 ' _ "$build" "$runs"

@@ -4,12 +4,15 @@
 // context switches) and CPU time over an idle period. Ends it with SIGTERM.
 //
 // Usage: bench_tray_probe [--settle-ms N] [--idle-s N] -- program [args...]
-// Prints one line: startup_ms=... rss_kib=... [idle_s=... wakeups=... cpu_ms=...]
+// Prints one line: startup_ms=... cpu_to_dock_ms=... rss_kib=... [idle_s=... wakeups=...
+// cpu_ms=...] cpu_to_dock_ms is the time the program's threads spent on a CPU up to the dock: it
+// varies far less with the machine's load than the wall-clock figure does.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
@@ -66,6 +69,25 @@ long statusField(pid_t pid, const char* field) {
     return -1;
 }
 
+// Time on a CPU so far, all threads, in milliseconds (the scheduler's own nanosecond count).
+double onCpuMs(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir)
+        return -1;
+    double ns = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
+        double taskNs = 0;
+        if (schedstat >> taskNs)
+            ns += taskNs;
+    }
+    closedir(dir);
+    return ns / 1e6;
+}
+
 // utime + stime in milliseconds.
 long cpuMs(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -117,9 +139,11 @@ int main(int argc, char* argv[]) {
         _exit(127);
     }
     double startupMs = -1;
+    double cpuToDockMs = -1;
     while (Clock::now() - launched < std::chrono::seconds(60)) {
         if (docked(c, root, root, pidAtom, pid)) {
             startupMs = std::chrono::duration<double, std::milli>(Clock::now() - launched).count();
+            cpuToDockMs = onCpuMs(pid);
             break;
         }
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
@@ -131,7 +155,8 @@ int main(int argc, char* argv[]) {
     xcb_disconnect(c);
 
     std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
-    std::printf("startup_ms=%.1f rss_kib=%ld", startupMs, statusField(pid, "VmRSS"));
+    std::printf("startup_ms=%.1f cpu_to_dock_ms=%.2f rss_kib=%ld", startupMs, cpuToDockMs,
+                statusField(pid, "VmRSS"));
     if (idleS > 0) {
         const long switches = statusField(pid, "voluntary_ctxt_switches");
         const long involuntary = statusField(pid, "nonvoluntary_ctxt_switches");
