@@ -4,9 +4,11 @@
 // context switches) and CPU time over an idle period. Ends it with SIGTERM.
 //
 // Usage: bench_tray_probe [--settle-ms N] [--idle-s N] -- program [args...]
-// Prints one line: startup_ms=... cpu_to_dock_ms=... rss_kib=... [idle_s=... wakeups=...
-// cpu_ms=...] cpu_to_dock_ms is the time the program's threads spent on a CPU up to the dock: it
-// varies far less with the machine's load than the wall-clock figure does.
+// Prints one line:
+//   startup_ms=... cpu_to_dock_ms=... rss_kib=... [idle_s=... wakeups=... cpu_ms=...]
+//
+// cpu_to_dock_ms, the time the program's threads spent on a CPU up to the dock, varies far less
+// with the machine's load than the wall-clock figure.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
