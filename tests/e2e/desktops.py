@@ -21,7 +21,6 @@ import argparse
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -29,7 +28,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from journey import (FIXED_CLIENT_PATHS, FOCUSABLE, SKIP, Accessibility, Journey,  # noqa: E402
-                     JourneyFailure, gvariant, grab, log, popup, run, wait_for)
+                     JourneyFailure, gvariant, grab, log, popup, run, run_reported, wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -416,24 +415,12 @@ def main():
         if os.path.exists(path):
             log(f"SKIP: {path} exists and would be run instead of the stand-in client")
             return SKIP
-    shutil.rmtree(args.artifacts, ignore_errors=True)
-    os.makedirs(args.artifacts)
-    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-        signal.signal(sig, lambda s, _: sys.exit(128 + s))
 
-    desktops = Desktops(args)
-    started = time.monotonic()
-    try:
+    def check(desktops):
         desktops.a11y = Accessibility()
         getattr(desktops, f"check_{args.check}")()
-    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
-        log(f"FAIL: {failure}")
-        desktops.screenshot("failure")
-        return 1
-    finally:
-        desktops.cleanup()
-    log(f"PASS in {time.monotonic() - started:.1f} s; screenshots in {args.artifacts}")
-    return 0
+
+    return run_reported(lambda: Desktops(args), args.artifacts, check)
 
 
 if __name__ == "__main__":

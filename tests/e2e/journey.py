@@ -798,6 +798,27 @@ class Journey:
         return None
 
 
+def run_reported(make_runner, artifacts, step):
+    """Runs step(runner) into a fresh artifacts folder, always through runner.cleanup() (a
+    termination by CTest or the session script too); a screenshot on failure. Exit status."""
+    shutil.rmtree(artifacts, ignore_errors=True)
+    os.makedirs(artifacts)
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda s, _: sys.exit(128 + s))
+    runner = make_runner()
+    started = time.monotonic()
+    try:
+        step(runner)
+    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
+        log(f"FAIL: {failure}")
+        runner.screenshot("failure")
+        return 1
+    finally:
+        runner.cleanup()
+    log(f"PASS in {time.monotonic() - started:.1f} s; screenshots in {artifacts}")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--quillby", required=True)
@@ -816,25 +837,7 @@ def main():
             log(f"{var} is not set: run this inside scripts/desktop-session.sh")
             return 2
 
-    shutil.rmtree(args.artifacts, ignore_errors=True)
-    os.makedirs(args.artifacts)
-    # Termination by CTest or the session script still runs the clean-up below.
-    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-        signal.signal(sig, lambda s, _: sys.exit(128 + s))
-
-    journey = Journey(args)
-    started = time.monotonic()
-    try:
-        journey.run()
-    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
-        log(f"FAIL: {failure}")
-        journey.screenshot("failure")
-        return 1
-    finally:
-        journey.cleanup()
-    log(f"PASS in {time.monotonic() - started:.1f} s; screenshots in {args.artifacts}")
-    return 0
-
+    return run_reported(lambda: Journey(args), args.artifacts, Journey.run)
 
 if __name__ == "__main__":
     sys.exit(main())
