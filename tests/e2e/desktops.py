@@ -27,8 +27,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from journey import (FIXED_CLIENT_PATHS, FOCUSABLE, SKIP, Accessibility, Journey,  # noqa: E402
-                     JourneyFailure, gvariant, grab, log, popup, run, run_reported, wait_for)
+from journey import (FOCUSABLE, SKIP, Accessibility, Journey,  # noqa: E402
+                     JourneyFailure, gvariant, grab, log, parse_arguments, popup, run, run_reported,
+                     wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -404,17 +405,9 @@ class Desktops(Journey):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--check", required=True, choices=["sni", "wayland", "a11y"])
-    parser.add_argument("--quillby", required=True)
-    parser.add_argument("--client-dir", required=True)
-    parser.add_argument("--artifacts", required=True)
-    args = parser.parse_args()
-    args.quillby, args.client_dir, args.artifacts = (
-        os.path.abspath(p) for p in (args.quillby, args.client_dir, args.artifacts))
-
-    for path in FIXED_CLIENT_PATHS:
-        if os.path.exists(path):
-            log(f"SKIP: {path} exists and would be run instead of the stand-in client")
-            return SKIP
+    args = parse_arguments(parser)
+    if args is None:
+        return SKIP
 
     def check(desktops):
         desktops.a11y = Accessibility()

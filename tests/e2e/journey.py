@@ -819,19 +819,26 @@ def run_reported(make_runner, artifacts, step):
     return 0
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
+def parse_arguments(parser):
+    """The options every check takes, as absolute paths; None when a client installed at a
+    fixed path would be run instead of the stand-in (the check is then skipped)."""
     parser.add_argument("--quillby", required=True)
     parser.add_argument("--client-dir", required=True)
     parser.add_argument("--artifacts", required=True)
     args = parser.parse_args()
     args.quillby, args.client_dir, args.artifacts = (
         os.path.abspath(p) for p in (args.quillby, args.client_dir, args.artifacts))
-
     for path in FIXED_CLIENT_PATHS:
         if os.path.exists(path):
             log(f"SKIP: {path} exists and would be run instead of the stand-in client")
-            return SKIP
+            return None
+    return args
+
+
+def main():
+    args = parse_arguments(argparse.ArgumentParser(description=__doc__))
+    if args is None:
+        return SKIP
     for var in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS"):
         if not os.environ.get(var):
             log(f"{var} is not set: run this inside scripts/desktop-session.sh")
