@@ -28,8 +28,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from journey import (FOCUSABLE, SKIP, Accessibility, Journey,  # noqa: E402
-                     JourneyFailure, gvariant, grab, log, parse_arguments, popup, run, run_reported,
-                     wait_for)
+                     JourneyFailure, classify, gvariant, grab, log, parse_arguments, popup, run,
+                     run_reported, wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -73,23 +73,6 @@ def prop(dest, path, interface, name):
 def pid_of(name):
     return gvariant(bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
                         "org.freedesktop.DBus.GetConnectionUnixProcessID", name))
-
-
-def classify(pixels):
-    """'green', 'gray' or None for (r, g, b, a) pixels, as journey.icon_colour does."""
-    green = gray = 0
-    for r, g, b, a in pixels:
-        if a < 128:
-            continue
-        if g - max(r, b) > 40:
-            green += 1
-        elif max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190:
-            gray += 1
-    if green >= 12:
-        return "green"
-    if gray >= 12 and green == 0:
-        return "gray"
-    return None
 
 
 class Item:
@@ -209,7 +192,7 @@ class Desktops(Journey):
         # A notification (dunst is started by the bus for the first one) may cover the panel.
         run("dunstctl", "close-all", check=False)
         x, y, w, h = HOST_ICON
-        return classify([p + (255,) for p in grab(x, y, w, h)])
+        return classify(grab(x, y, w, h))
 
     def next_to(self, window, x, y, margin=40):
         inside = (window["x"] >= 0 and window["y"] >= 0 and

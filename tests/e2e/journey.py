@@ -265,22 +265,29 @@ def grab(x, y, w, h):
     return [tuple(pixels[i:i + 3]) for i in range(0, len(pixels) - 2, 3)]
 
 
-def icon_colour():
-    """'green', 'gray' or None, from the pixels of the tray icon."""
-    g = tray_icon()
-    if not g:
-        return None
+def classify(pixels):
+    """'green', 'gray' or None for (r, g, b) or (r, g, b, a) pixels; the transparent ones
+    do not count."""
     green = gray = 0
-    for r, gr, b in grab(g["x"], g["y"], g["w"], g["h"]):
-        if gr - max(r, b) > 40:
+    for pixel in pixels:
+        r, g, b = pixel[:3]
+        if len(pixel) > 3 and pixel[3] < 128:
+            continue
+        if g - max(r, b) > 40:
             green += 1
-        elif max(r, gr, b) - min(r, gr, b) < 24 and max(r, gr, b) < 190:
+        elif max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190:
             gray += 1
     if green >= 12:
         return "green"
     if gray >= 12 and green == 0:
         return "gray"
     return None
+
+
+def icon_colour():
+    """'green', 'gray' or None, from the pixels of the tray icon."""
+    g = tray_icon()
+    return classify(grab(g["x"], g["y"], g["w"], g["h"])) if g else None
 
 
 def clipboard():
