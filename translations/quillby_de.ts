@@ -470,6 +470,10 @@ Installieren Sie es mit: %1</translation>
         <translation>Wird verbunden …</translation>
     </message>
     <message>
+        <source>Reconnecting...</source>
+        <translation>Verbindet neu …</translation>
+    </message>
+    <message>
         <source>No tunnel running</source>
         <translation>Kein Tunnel läuft</translation>
     </message>
@@ -487,6 +491,33 @@ Installieren Sie es mit: %1</translation>
 </context>
 <context>
     <name>TunnelInstance</name>
+    <message>
+        <source>Port %1 is outside 1 to 65535; enter another to start</source>
+        <translation>Port %1 liegt nicht zwischen 1 und 65535; geben Sie zum Starten einen anderen ein</translation>
+    </message>
+    <message>
+        <source>Nothing answers on port %1</source>
+        <translation>Auf Port %1 antwortet nichts</translation>
+    </message>
+    <message>
+        <source>Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1</source>
+        <translation>Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an</translation>
+    </message>
+    <message>
+        <source>Port %1 answers only on %2; restart the tunnel to reach it</source>
+        <translation>Port %1 antwortet nur auf %2; starten Sie den Tunnel neu, um ihn zu erreichen</translation>
+    </message>
+    <message>
+        <source>The tunnel forwards to %1</source>
+        <translation>Der Tunnel leitet weiter an %1</translation>
+    </message>
+    <message>
+        <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
+        <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelNotifications</name>
     <message>
         <source>&apos;%1&apos; Error</source>
         <translation>Fehler bei „%1“</translation>
@@ -516,36 +547,12 @@ Installieren Sie es mit: %1</translation>
         <translation>Verbindung zum Tunnelnetz verloren; neuer Versuch läuft</translation>
     </message>
     <message>
-        <source>Port %1 is outside 1 to 65535; enter another to start</source>
-        <translation>Port %1 liegt nicht zwischen 1 und 65535; geben Sie zum Starten einen anderen ein</translation>
-    </message>
-    <message>
-        <source>Nothing answers on port %1</source>
-        <translation>Auf Port %1 antwortet nichts</translation>
-    </message>
-    <message>
-        <source>Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1</source>
-        <translation>Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an</translation>
-    </message>
-    <message>
-        <source>Port %1 answers only on %2; restart the tunnel to reach it</source>
-        <translation>Port %1 antwortet nur auf %2; starten Sie den Tunnel neu, um ihn zu erreichen</translation>
-    </message>
-    <message>
-        <source>The tunnel forwards to %1</source>
-        <translation>Der Tunnel leitet weiter an %1</translation>
-    </message>
-    <message>
         <source>Open in Browser</source>
         <translation>Im Browser öffnen</translation>
     </message>
     <message>
         <source>Copy URL</source>
         <translation>URL kopieren</translation>
-    </message>
-    <message>
-        <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
-        <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
     </message>
 </context>
 <context>

@@ -49,12 +49,12 @@ int main(int argc, char** argv) {
     qputenv("FAKE_CF_EXIT_AFTER_FLOOD", "1");
 
     TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Bench"), 3000),
-                          {[client] { return std::optional<QString>(client); }, nullptr});
+                          {[client] { return std::optional<QString>(client); }});
     const long rssBefore = statusKiB("VmRSS");
     const long peakBefore = statusKiB("VmHWM");
     const double cpuBefore = cpuSeconds();
     QString url;
-    QObject::connect(&tunnel, &TunnelInstance::tunnelURLChanged, &tunnel, [&] {
+    QObject::connect(&tunnel, &TunnelInstance::changed, &tunnel, [&] {
         if (tunnel.tunnelURL())
             url = *tunnel.tunnelURL();
     });

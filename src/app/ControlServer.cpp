@@ -68,13 +68,19 @@ ControlServer::~ControlServer() {
 }
 
 QString ControlServer::stateName(const TunnelInstance& tunnel) {
-    if (!tunnel.isRunning())
+    switch (tunnel.state()) {
+    case TunnelInstance::State::Stopped:
         return QStringLiteral("stopped");
-    if (tunnel.isReconnecting())
-        return QStringLiteral("reconnecting");
-    if (tunnel.isConnecting() || !tunnel.tunnelURL())
+    case TunnelInstance::State::Connecting:
         return QStringLiteral("connecting");
-    return QStringLiteral("active");
+    case TunnelInstance::State::Active:
+        return QStringLiteral("active");
+    case TunnelInstance::State::Reconnecting:
+        return QStringLiteral("reconnecting");
+    case TunnelInstance::State::Stopping:
+        return QStringLiteral("stopping");
+    }
+    return {};
 }
 
 QJsonObject ControlServer::describe(const TunnelInstance& tunnel) {
@@ -183,7 +189,7 @@ void ControlServer::execute(QLocalSocket* socket, const ControlRequest& request)
         // The tunnel already on that port (an active one first, then a running one), else a
         // new one named as the port scanner names them.
         auto rank = [](const TunnelInstance& tunnel) {
-            return stateName(tunnel) == QLatin1String("active") ? 2 : tunnel.isRunning() ? 1 : 0;
+            return tunnel.state() == TunnelInstance::State::Active ? 2 : tunnel.isRunning() ? 1 : 0;
         };
         TunnelInstance* chosen = nullptr;
         for (TunnelInstance* tunnel : m_store->instances()) {
@@ -264,7 +270,7 @@ void ControlServer::replyWhenActive(QLocalSocket* socket, TunnelInstance* tunnel
     auto settle = [this, socket, wait, watched, name, waitMs](bool timedOut) {
         if (!watched) {
             fail(socket, {QStringLiteral("stopped"), tr("%1 was removed.").arg(name)});
-        } else if (stateName(*watched) == QLatin1String("active")) {
+        } else if (watched->state() == TunnelInstance::State::Active) {
             reply(socket, {{QStringLiteral("tunnel"), describe(*watched)},
                            {QStringLiteral("url"), *watched->tunnelURL()}});
         } else if (!watched->isRunning()) {

@@ -3,11 +3,11 @@
 #include "app/QuitSequence.h"
 #include "app/StatusWindow.h"
 #include "app/TrayToolTip.h"
+#include "app/TunnelNotifications.h"
 #include "model/TunnelStore.h"
 #include "ui/StatusMenuView.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
-#include "ui/UrlActions.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -18,12 +18,8 @@ QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     , m_parts(std::move(parts)) {
     if (!m_parts.findClient)
         m_parts.findClient = [] { return findCloudflared(); };
-    m_store = new TunnelStore(m_parts.settings,
-                              {.findClient = m_parts.findClient,
-                               .notifier = m_parts.notifier,
-                               .copyURL = &UrlActions::copy,
-                               .openURL = &UrlActions::open},
-                              this);
+    m_store = new TunnelStore(m_parts.settings, {.findClient = m_parts.findClient}, this);
+    (new TunnelNotifications(m_parts.notifier, this))->watch(m_store);
     m_quit = new QuitSequence(m_store, this);
 
     m_tray = new QSystemTrayIcon(this);

@@ -24,15 +24,24 @@ QString elideMiddle(const QString& text, int length) {
 QString text(const std::vector<TunnelInstance*>& instances) {
     QStringList lines{tr("Quillby")};
     for (const TunnelInstance* instance : instances) {
-        if (!instance->isRunning())
-            continue;
         const QString name = instance->config().name;
-        if (const auto& url = instance->tunnelURL())
-            lines << tr("%1: %2").arg(name, elideMiddle(*url, maxUrlLength));
-        else if (instance->isConnecting())
-            lines << tr("%1: %2").arg(name, tr("Connecting..."));
-        else
+        switch (instance->state()) {
+        case TunnelInstance::State::Stopped:
+            continue;
+        case TunnelInstance::State::Connecting:
+        case TunnelInstance::State::Active:
+            if (const auto& url = instance->tunnelURL())
+                lines << tr("%1: %2").arg(name, elideMiddle(*url, maxUrlLength));
+            else
+                lines << tr("%1: %2").arg(name, tr("Connecting..."));
+            break;
+        case TunnelInstance::State::Reconnecting:
+            lines << tr("%1: %2").arg(name, tr("Reconnecting..."));
+            break;
+        case TunnelInstance::State::Stopping:
             lines << name;
+            break;
+        }
     }
     if (lines.size() == 1)
         lines << tr("No tunnel running");

@@ -2,7 +2,6 @@
 
 #include "platform/ChildErrorReader.h"
 #include "platform/ChildLifetime.h"
-#include "platform/Notifier.h"
 
 TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* parent)
     : QObject(parent)
@@ -29,10 +28,8 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     m_killTimer.setTimerType(Qt::PreciseTimer);
     m_killTimer.setInterval(killGraceMs);
     connect(&m_killTimer, &QTimer::timeout, this, [this] {
-        if (hasChild()) {
-            m_killedByUs = true;
+        if (hasChild())
             m_process->kill();
-        }
     });
 
     m_restartTimer.setSingleShot(true);
@@ -40,7 +37,7 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     m_restartTimer.setInterval(restartDelayMs);
     connect(&m_restartTimer, &QTimer::timeout, this, [this] {
         // The old child may still be on its way out: start once its exit has been handled.
-        if (m_isRunning)
+        if (isRunning())
             m_restartAfterExit = true;
         else
             start();
@@ -49,9 +46,8 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     m_outageTimer.setSingleShot(true);
     m_outageTimer.setInterval(m_services.outageNoticeMs);
     connect(&m_outageTimer, &QTimer::timeout, this, [this] {
-        if (m_isReconnecting)
-            sendNotification(tr("'%1' Reconnecting").arg(m_config.name),
-                             tr("Lost its connection to the tunnel network; still trying"));
+        if (m_state == State::Reconnecting && !m_retired)
+            emit outageContinues();
     });
 }
 
@@ -93,7 +89,7 @@ qint64 TunnelInstance::childPid() const {
 }
 
 void TunnelInstance::start() {
-    if (m_isRunning)
+    if (isRunning())
         return;
     const std::optional<QString> client = m_services.findClient();
     if (!client)
@@ -123,10 +119,10 @@ void TunnelInstance::start() {
     m_process = process;
     m_classifier.reset();
     m_logProblem = {};
-    m_killedByUs = false;
     m_stopRequested = false;
     m_connected = false;
-    m_activeNotified = false;
+    m_everConnected = false;
+    m_activeAnnounced = false;
     setProblem(QString(), QString()); // a new start: earlier problems no longer apply
     if (!m_inspector->startProblem().isEmpty())
         setProblem(m_inspector->startProblem(), QString());
@@ -134,18 +130,17 @@ void TunnelInstance::start() {
     m_reader->started();
     // Waits only for the exec hand-over, not for the client to do anything.
     if (!process->waitForStarted(-1)) {
-        setRunning(false);
-        setConnecting(false);
-        sendNotification(tr("'%1' Error").arg(m_config.name),
-                         tr("Failed to start: %1").arg(process->errorString()));
+        const QString reason = process->errorString();
         cleanup();
+        if (!m_retired)
+            emit failedToStart(reason);
         emit childGone();
         return;
     }
     m_restartTimer.stop();
     m_restartAfterExit = false;
-    setRunning(true);
-    setConnecting(true);
+    m_launched = true;
+    updateState();
     applyOrigin(m_origin, false);
 }
 
@@ -162,6 +157,7 @@ void TunnelInstance::terminateChild() {
     m_stopRequested = true;
     m_process->terminate();
     setTunnelURL(std::nullopt);
+    updateState();
     if (!m_killTimer.isActive())
         m_killTimer.start();
 }
@@ -172,12 +168,12 @@ void TunnelInstance::updatePort(qint64 port) {
     m_config.port = port;
     emit configChanged();
     emit changed();
-    if (m_isRunning)
+    if (isRunning())
         restart();
 }
 
 void TunnelInstance::checkOrigin() {
-    if (m_isRunning && !m_stopRequested)
+    if (isRunning() && !m_stopRequested)
         applyOrigin(OriginProbe::chooseOrigin(m_config.port), true);
 }
 
@@ -210,7 +206,7 @@ void TunnelInstance::setInspect(bool on) {
     m_config.inspect = on;
     emit configChanged();
     emit changed();
-    if (m_isRunning)
+    if (isRunning())
         restart();
     else if (!on)
         m_inspector->stop();
@@ -240,21 +236,9 @@ void TunnelInstance::applyLog(const std::optional<QString>& url) {
     if (url && !m_tunnelURL)
         setTunnelURL(url); // shown and copyable at once, but not yet reachable
 
-    const bool connected = m_classifier.connections() > 0;
-    if (connected != m_connected) {
-        m_connected = connected;
-        setReconnecting(!connected);
-        if (connected)
-            m_outageTimer.stop();
-        else
-            m_outageTimer.start();
-    }
-    if (m_connected && m_tunnelURL && m_isConnecting) {
-        setConnecting(false);
-        if (!std::exchange(m_activeNotified, true))
-            sendNotification(tr("'%1' Active").arg(m_config.name), *m_tunnelURL,
-                             urlActions(*m_tunnelURL));
-    }
+    m_connected = m_classifier.connections() > 0;
+    m_everConnected = m_everConnected || m_connected;
+    updateState();
 
     const ClientLogClassifier::Problem& problem = m_classifier.problem();
     if (problem.sameAs(m_logProblem))
@@ -281,20 +265,20 @@ void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
 
     // A child ended by a signal reports the signal's number: 15 for our terminate request.
     const int status = exitCode;
-    setRunning(false);
-    setConnecting(false);
-    setReconnecting(false);
-    m_outageTimer.stop();
-    if (status != 0 && status != 15 && !m_stopRequested && !m_killedByUs) {
-        const ClientLogClassifier::Problem reason = m_classifier.exitProblem();
-        QString body = tr("Tunnel crashed (exit code: %1)").arg(status);
-        if (reason.kind != ClientLogClassifier::Kind::None) {
-            setProblem(reason.text(), reason.line, Source::Log);
-            body += QLatin1Char('\n') + reason.text();
+    const bool failed = status != 0 && status != 15 && !m_stopRequested;
+    QString reason;
+    if (failed) {
+        const ClientLogClassifier::Problem problem = m_classifier.exitProblem();
+        if (problem.kind != ClientLogClassifier::Kind::None) {
+            reason = problem.text();
+            setProblem(reason, problem.line, Source::Log);
         }
-        sendNotification(tr("'%1' Stopped").arg(m_config.name), body);
     }
-    setTunnelURL(std::nullopt);
+    m_launched = false;
+    m_tunnelURL.reset();
+    updateState();
+    if (failed && !m_retired)
+        emit endedUnexpectedly(status, reason);
     cleanup();
     emit childGone();
 
@@ -316,47 +300,27 @@ void TunnelInstance::cleanup() {
     }
 }
 
-void TunnelInstance::sendNotification(const QString& title, const QString& body,
-                                      const QList<NotificationAction>& actions) {
-    if (m_retired || !m_services.notifier)
+void TunnelInstance::updateState() {
+    State state = State::Stopped;
+    if (m_launched && m_stopRequested)
+        state = State::Stopping;
+    else if (m_launched && m_everConnected && !m_connected)
+        state = State::Reconnecting;
+    else if (m_launched && m_connected && m_tunnelURL)
+        state = State::Active;
+    else if (m_launched)
+        state = State::Connecting;
+    if (state == m_state)
         return;
-    m_services.notifier->notify(title, body, actions);
-}
+    m_state = state;
 
-QList<NotificationAction> TunnelInstance::urlActions(const QString& url) const {
-    // Each acts on the URL the notification shows, even after the tunnel moved on.
-    QList<NotificationAction> actions;
-    if (m_services.openURL) // first: the default action
-        actions.append({QStringLiteral("open"), tr("Open in Browser"),
-                        [open = m_services.openURL, url] { open(url); }});
-    if (m_services.copyURL)
-        actions.append({QStringLiteral("copy"), tr("Copy URL"),
-                        [copy = m_services.copyURL, url] { copy(url); }});
-    return actions;
-}
-
-void TunnelInstance::setRunning(bool value) {
-    if (m_isRunning == value)
-        return;
-    m_isRunning = value;
-    emit isRunningChanged();
+    if (state == State::Reconnecting)
+        m_outageTimer.start();
+    else
+        m_outageTimer.stop();
     emit changed();
-}
-
-void TunnelInstance::setConnecting(bool value) {
-    if (m_isConnecting == value)
-        return;
-    m_isConnecting = value;
-    emit isConnectingChanged();
-    emit changed();
-}
-
-void TunnelInstance::setReconnecting(bool value) {
-    if (m_isReconnecting == value)
-        return;
-    m_isReconnecting = value;
-    emit isReconnectingChanged();
-    emit changed();
+    if (state == State::Active && !std::exchange(m_activeAnnounced, true) && !m_retired)
+        emit becameActive(*m_tunnelURL);
 }
 
 void TunnelInstance::setProblem(const QString& text, const QString& detail, Source source) {
@@ -365,7 +329,6 @@ void TunnelInstance::setProblem(const QString& text, const QString& detail, Sour
         return;
     m_problem = text;
     m_problemDetail = detail;
-    emit problemChanged();
     emit changed();
 }
 
@@ -373,6 +336,5 @@ void TunnelInstance::setTunnelURL(std::optional<QString> url) {
     if (m_tunnelURL == url)
         return;
     m_tunnelURL = std::move(url);
-    emit tunnelURLChanged();
     emit changed();
 }

@@ -5,7 +5,6 @@
 #include "model/OriginProbe.h"
 #include "model/TunnelConfig.h"
 #include "model/TunnelRequestCapture.h"
-#include "platform/Notifier.h"
 
 #include <QObject>
 #include <QProcess>
@@ -14,40 +13,37 @@
 #include <optional>
 
 class ChildErrorReader;
-class Notifier;
 
 // What an instance needs from its surroundings.
 struct TunnelServices {
-    ClientLocator findClient;     // defaults to findCloudflared
-    Notifier* notifier = nullptr; // not owned; nullptr posts nothing
-    // An outage of every connection is notified once it has lasted this long.
+    ClientLocator findClient; // defaults to findCloudflared
+    // An outage of every connection is reported once it has lasted this long.
     int outageNoticeMs = 30000;
-    // What the Active notification offers to do with the URL; unset: not offered.
-    std::function<void(const QString& url)> copyURL = nullptr;
-    std::function<void(const QString& url)> openURL = nullptr;
 };
 
 // The live side of one tunnel: runs at most one cloudflared child, reads its standard error
-// for the public URL, its connections and its problems, publishes isRunning / isConnecting /
-// isReconnecting / tunnelURL / problem / config and posts the active, outage, start-failure
-// and crash notifications. Lives on the GUI thread.
+// for the public URL, its connections and its problems, and publishes state / tunnelURL /
+// problem / config. What happens to the tunnel that a person should hear about is announced
+// through the signals below, with its facts; the application decides what to post. Lives on
+// the GUI thread.
 //
 // The URL is published as soon as it is seen; the tunnel stays connecting until the client
 // registers its first connection, since only then can the URL carry traffic. Once a stop has
-// been asked for, the child's output is ignored and its exit posts nothing.
+// been asked for, the child's output is ignored and its exit is not reported as an end.
 //
-// Every change of a published field is announced after the field changed, by its own
-// signal and then by changed().
+// Every change of a published field is announced by changed(), after the field changed.
 class TunnelInstance : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
-    Q_PROPERTY(bool isConnecting READ isConnecting NOTIFY isConnectingChanged)
-    Q_PROPERTY(bool isReconnecting READ isReconnecting NOTIFY isReconnectingChanged)
-    Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
-    Q_PROPERTY(QString tunnelURL READ tunnelURLText NOTIFY tunnelURLChanged)
-    Q_PROPERTY(TunnelConfig config READ config WRITE setConfig NOTIFY configChanged)
 
 public:
+    enum class State {
+        Stopped,      // no child
+        Connecting,   // launched; no connection registered (or no URL seen) yet
+        Active,       // the URL carries traffic
+        Reconnecting, // every connection was lost after one had registered; the client retries
+        Stopping,     // asked to stop; the child has not exited yet
+    };
+
     // A running child that ignores the terminate signal is killed after this long.
     static constexpr int killGraceMs = 5000;
     // A port change restarts the child no sooner than this after the stop.
@@ -59,10 +55,9 @@ public:
     ~TunnelInstance() override;
 
     QUuid id() const { return m_config.id; }
-    bool isRunning() const { return m_isRunning; }
-    bool isConnecting() const { return m_isConnecting; }
-    // Every connection to the tunnel network was lost; the client is trying again.
-    bool isReconnecting() const { return m_isReconnecting; }
+    State state() const { return m_state; }
+    // A child has been launched and its exit not yet handled (every state but Stopped).
+    bool isRunning() const { return m_state != State::Stopped; }
     // What stands in the tunnel's way, in plain words; empty when nothing does.
     QString problem() const { return m_problem; }
     // The client's own line behind the problem.
@@ -73,8 +68,6 @@ public:
     // A port change has stopped the child and a new one is still to start.
     bool isRestarting() const { return m_restartTimer.isActive() || m_restartAfterExit; }
 
-    // Edits name and port in place; the id never changes. Does not restart a running child.
-    void setConfig(const TunnelConfig& config);
     void setName(const QString& name);
 
     void start();
@@ -96,15 +89,21 @@ public:
     void retire();
 
 signals:
-    void isRunningChanged();
-    void isConnectingChanged();
-    void isReconnectingChanged();
-    void problemChanged();
-    void tunnelURLChanged();
-    void configChanged();
     void changed();
+    // Name, port or a saved switch changed: the list is to be saved.
+    void configChanged();
     // The child's exit has been handled (or it never started); no child is left.
     void childGone();
+
+    // Events worth telling a person, once each; none after retire().
+    // The tunnel can carry traffic at url, for the first time since this launch.
+    void becameActive(const QString& url);
+    // Every connection has been lost for outageNoticeMs; the client keeps trying.
+    void outageContinues();
+    // The client could not be launched.
+    void failedToStart(const QString& reason);
+    // The child ended on its own with a failure status; reason in plain words, or empty.
+    void endedUnexpectedly(int exitStatus, const QString& reason);
 
 private:
     void restart();
@@ -113,14 +112,11 @@ private:
     void applyOrigin(const OriginAddress& found, bool mayClear);
     void handleExit(int exitCode, QProcess::ExitStatus status);
     void cleanup();
-    void sendNotification(const QString& title, const QString& body,
-                          const QList<NotificationAction>& actions = {});
-    QList<NotificationAction> urlActions(const QString& url) const;
     void terminateChild();
+    void setConfig(const TunnelConfig& config);
 
-    void setRunning(bool value);
-    void setConnecting(bool value);
-    void setReconnecting(bool value);
+    // Works the state out again from the facts below, announcing a change.
+    void updateState();
     void setTunnelURL(std::optional<QString> url);
     // Where the current problem came from: the client's lines, our look at the origin, or us.
     enum class Source { Own, Log, Origin };
@@ -128,9 +124,7 @@ private:
 
     TunnelConfig m_config;
     Services m_services;
-    bool m_isRunning = false;
-    bool m_isConnecting = false;
-    bool m_isReconnecting = false;
+    State m_state = State::Stopped;
     QString m_problem;
     QString m_problemDetail;
     std::optional<QString> m_tunnelURL;
@@ -141,14 +135,15 @@ private:
     ClientLogClassifier m_classifier;
     ClientLogClassifier::Problem m_logProblem; // the classifier's problem last applied
     Source m_problemSource = Source::Own;
-    OriginAddress m_origin;        // where the current child forwards to
-    bool m_stopRequested = false;  // the child's output and exit no longer count
-    bool m_connected = false;      // at least one connection registered
-    bool m_activeNotified = false; // once per launch
+    OriginAddress m_origin;         // where the current child forwards to
+    bool m_launched = false;        // a child was launched and its exit not yet handled
+    bool m_stopRequested = false;   // the child's output and exit no longer count
+    bool m_connected = false;       // at least one connection is registered now
+    bool m_everConnected = false;   // since this launch
+    bool m_activeAnnounced = false; // once per launch
     QTimer m_killTimer;
     QTimer m_restartTimer;
     QTimer m_outageTimer;
-    bool m_killedByUs = false;
     bool m_restartAfterExit = false;
     bool m_retired = false;
 };

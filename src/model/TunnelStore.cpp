@@ -44,6 +44,8 @@ TunnelInstance* TunnelStore::instance(const QUuid& id) const {
 TunnelInstance* TunnelStore::makeInstance(const TunnelConfig& config) {
     auto* instance = new TunnelInstance(config, m_services, this);
     connect(instance, &TunnelInstance::childGone, this, &TunnelStore::checkAllStopped);
+    // Every edit, from the window or the command line, is written through at once.
+    connect(instance, &TunnelInstance::configChanged, this, &TunnelStore::saveTunnels);
     return instance;
 }
 

@@ -193,10 +193,6 @@ bool probeIPv6(qint64 port, int timeoutMs) {
     return !openPortsOn(AF_INET6, {port}, timeoutMs).isEmpty();
 }
 
-PortResult checkPort(qint64 port) {
-    return PortResult{port, probeIPv4(port, probeTimeoutMs) || probeIPv6(port, probeTimeoutMs)};
-}
-
 QList<PortResult> scanPortsBlocking(const QList<qint64>& ports) {
     QList<qint64> wanted = ports;
     std::sort(wanted.begin(), wanted.end());

@@ -19,8 +19,6 @@ inline constexpr int probeTimeoutMs = 150;
 // One port on one loopback address; blocks for at most about timeoutMs.
 bool probeIPv4(qint64 port, int timeoutMs);
 bool probeIPv6(qint64 port, int timeoutMs);
-// IPv4 first; IPv6 only when IPv4 reported closed.
-PortResult checkPort(qint64 port);
 
 // Probes every port of the list at once (one round per address family), blocking the calling
 // thread for about two time-outs at most. Open ports only, ascending, each once; a number that

@@ -50,7 +50,6 @@ private:
     void relayRequestBody();
     void readResponseHeader();
     void onResponseHeader(error_code ec);
-    void relayResponseBody();
     void onResponseSent();
     void answerLocally(unsigned status, std::string_view reason, std::string body);
     void startTunnel();

@@ -24,7 +24,6 @@ public:
     explicit PortScannerSection(std::function<void(qint64)> onSelectPort,
                                 QWidget* parent = nullptr);
 
-    bool showPortScanner() const { return m_showPortScanner; }
     void toggle();
     PortScannerView* panel() const { return m_panel; }
     // The ports a new panel probes (the common ones when empty).

@@ -25,7 +25,6 @@ public:
 
     bool isScanning() const { return m_isScanning; }
     bool hasScanned() const { return m_hasScanned; }
-    const QList<PortResult>& openPorts() const { return m_openPorts; }
 
     // The refresh button's action.
     void startScan();

@@ -68,8 +68,7 @@ void TunnelListView::syncRows() {
         if (!row) {
             const QUuid id = instance->id();
             row = new TunnelRowView(
-                instance, [this, id] { m_store->removeTunnel(id); },
-                [this] { m_store->saveTunnels(); }, m_listContent);
+                instance, [this, id] { m_store->removeTunnel(id); }, m_listContent);
         }
         kept.insert(instance->id(), row);
     }

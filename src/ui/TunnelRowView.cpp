@@ -42,11 +42,10 @@ QToolButton* plainButton(const QString& objectName, QWidget* parent) {
 } // namespace
 
 TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onDelete,
-                             std::function<void()> onConfigChange, QWidget* parent)
+                             QWidget* parent)
     : QWidget(parent)
     , m_instance(instance)
-    , m_onDelete(std::move(onDelete))
-    , m_onConfigChange(std::move(onConfigChange)) {
+    , m_onDelete(std::move(onDelete)) {
     setObjectName(QStringLiteral("tunnelRow"));
 
     auto* root = new QVBoxLayout(this);
@@ -173,8 +172,6 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
         if (!m_instance || m_instance->config().inspect == on)
             return;
         m_instance->setInspect(on);
-        if (m_onConfigChange)
-            m_onConfigChange();
     });
     connect(m_deleteButton, &QToolButton::clicked, this, [this] {
         if (m_onDelete)
@@ -211,8 +208,6 @@ void TunnelRowView::commitName() {
         return;
     }
     m_instance->setName(name);
-    if (m_onConfigChange)
-        m_onConfigChange();
 }
 
 void TunnelRowView::commitPort() {
@@ -224,8 +219,6 @@ void TunnelRowView::commitPort() {
         return;
     }
     m_instance->updatePort(*port);
-    if (m_onConfigChange)
-        m_onConfigChange();
 }
 
 void TunnelRowView::toggleRunning() {
@@ -272,9 +265,11 @@ void TunnelRowView::refresh() {
     m_inspectBox->setChecked(m_instance->config().inspect);
     m_requestsButton->setVisible(m_instance->config().inspect ||
                                  m_instance->inspector()->log()->rowCount() > 0);
-    const bool reconnecting = m_instance->isReconnecting();
-    const bool connecting = m_instance->isConnecting() || reconnecting;
-    const bool running = m_instance->isRunning();
+    using State = TunnelInstance::State;
+    const State state = m_instance->state();
+    const bool reconnecting = state == State::Reconnecting;
+    const bool connecting = state == State::Connecting || reconnecting;
+    const bool running = state != State::Stopped;
     const auto& url = m_instance->tunnelURL();
 
     const Theme::Named dot = connecting ? Theme::Named::Orange

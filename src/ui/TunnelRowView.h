@@ -18,13 +18,13 @@ class StatusDot;
 // One tunnel in the status window: status dot, editable name and port, the connecting or
 // reconnecting line, the public URL with its open, QR code and copy buttons (shown as soon as it
 // is known), the current problem, start/stop and delete. It observes its instance and reports
-// edits upward; it never touches the store.
+// edits to the instance; the store saves them.
 class TunnelRowView : public QWidget {
     Q_OBJECT
 
 public:
     TunnelRowView(TunnelInstance* instance, std::function<void()> onDelete,
-                  std::function<void()> onConfigChange, QWidget* parent = nullptr);
+                  QWidget* parent = nullptr);
 
     TunnelInstance* instance() const { return m_instance; }
 
@@ -46,7 +46,6 @@ private:
 
     QPointer<TunnelInstance> m_instance;
     std::function<void()> m_onDelete;
-    std::function<void()> m_onConfigChange;
 
     StatusDot* m_dot;
     QLineEdit* m_nameField;

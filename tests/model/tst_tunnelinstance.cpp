@@ -1,6 +1,7 @@
 // A tunnel's life with real child processes (the stand-in client) and a real notification
 // daemon on a session bus of the test's own.
 #include "TestSupport.h"
+#include "app/TunnelNotifications.h"
 #include "model/TunnelInstance.h"
 #include "platform/FreedesktopNotifier.h"
 
@@ -44,11 +45,12 @@ class TestTunnelInstance : public QObject {
     Q_OBJECT
 
     FreedesktopNotifier m_notifier;
+    TunnelNotifications m_notes{&m_notifier};
     QList<ShownNotification> m_seen;
 
     TunnelInstance::Services services(ClientLocator locator = fakeClientLocator(),
                                       int outageNoticeMs = 30000) {
-        return {std::move(locator), &m_notifier, outageNoticeMs};
+        return {std::move(locator), outageNoticeMs};
     }
 
     QStringList bodies(int atLeast, int waitMs = 5000) {
@@ -105,6 +107,7 @@ private slots:
         QFETCH(QString, problem);
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), port),
                               services(clientFound ? fakeClientLocator() : missingClientLocator()));
+        m_notes.watch(&tunnel);
         tunnel.start();
         QVERIFY(!tunnel.isRunning() && !tunnel.hasChild());
         QCOMPARE(tunnel.problem(), problem);
@@ -162,7 +165,10 @@ private slots:
         Origin origin(listen);
         problem.replace(QStringLiteral("%1"), QString::number(origin.port));
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port), services());
-        QSignalSpy urls(&tunnel, &TunnelInstance::tunnelURLChanged);
+        m_notes.watch(&tunnel);
+        bool sawUrl = false;
+        connect(&tunnel, &TunnelInstance::changed, this,
+                [&] { sawUrl = sawUrl || tunnel.tunnelURL().has_value(); });
         tunnel.start();
         const bool printsUrl = env.value(0) != "FAKE_CF_MODE=no-url";
         if (exits) {
@@ -178,20 +184,21 @@ private slots:
             tunnel.start(); // already running: nothing happens
             QCOMPARE(tunnel.childPid(), pid);
             QTRY_COMPARE_WITH_TIMEOUT(tunnel.problem(), problem, slow);
-            QTRY_COMPARE_WITH_TIMEOUT(!tunnel.isConnecting(), active, slow);
+            QTRY_COMPARE_WITH_TIMEOUT(tunnel.state() != TunnelInstance::State::Connecting, active,
+                                      slow);
             QTest::qWait(300); // what must not happen has had time to happen
-            QCOMPARE(tunnel.isConnecting(), !active);
+            QCOMPARE((tunnel.state() == TunnelInstance::State::Connecting), !active);
             QCOMPARE(tunnel.tunnelURLText(), printsUrl ? fakeUrl : QString()); // even connecting
             tunnel.stop();
             QVERIFY(!tunnel.tunnelURL() && tunnel.isRunning()); // until the exit is handled
             waitStopped(tunnel);
-            QVERIFY(!tunnel.isConnecting() && !processAlive(pid));
+            QVERIFY(tunnel.state() != TunnelInstance::State::Connecting && !processAlive(pid));
         }
         QVERIFY(!tunnel.tunnelURL());
         QCOMPARE(tunnel.problem(), problem); // kept after the end, until the next start
         QVERIFY(tunnel.problem().isEmpty() || !tunnel.problemDetail().isEmpty());
         if (!printsUrl)
-            QCOMPARE(urls.size(), 0);
+            QVERIFY(!sawUrl);
         QStringList shown;
         if (active)
             shown << QStringLiteral("'T' Active/") + fakeUrl;
@@ -217,10 +224,12 @@ private slots:
         Origin origin(4);
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port),
                               services(fakeClientLocator(), 800));
+        m_notes.watch(&tunnel);
         tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.isReconnecting(), slow);
-        QVERIFY(tunnel.isRunning() && !tunnel.isConnecting() && tunnel.tunnelURL());
-        QTRY_VERIFY_WITH_TIMEOUT(!tunnel.isReconnecting(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Reconnecting), slow);
+        QVERIFY(tunnel.isRunning() && tunnel.state() != TunnelInstance::State::Connecting &&
+                tunnel.tunnelURL());
+        QTRY_VERIFY_WITH_TIMEOUT(tunnel.state() != TunnelInstance::State::Reconnecting, slow);
         QStringList expected{QStringLiteral("'T' Active/") + fakeUrl};
         if (notified)
             expected << QStringLiteral(
@@ -232,6 +241,7 @@ private slots:
 
     void childKilledFromOutsideReportsTheSignal() {
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Old name"), 3000), services());
+        m_notes.watch(&tunnel);
         tunnel.start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
         // The name at the time of the event is the one shown.
@@ -247,6 +257,7 @@ private slots:
     void childIgnoringTerminateIsKilledAfterTheGracePeriod() {
         qputenv("FAKE_CF_IGNORE_TERM", "1");
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Stubborn"), 3000), services());
+        m_notes.watch(&tunnel);
         tunnel.start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
         const qint64 pid = tunnel.childPid();
@@ -271,6 +282,7 @@ private slots:
         if (slowExit)
             qputenv("FAKE_CF_IGNORE_TERM", "1");
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Moving"), 3000), services());
+        m_notes.watch(&tunnel);
         tunnel.start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
         const qint64 oldPid = tunnel.childPid();
@@ -295,6 +307,7 @@ private slots:
 
     void stopDuringTheRestartDelayWins() {
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Moving"), 3000), services());
+        m_notes.watch(&tunnel);
         tunnel.start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
         tunnel.updatePort(4000);
@@ -312,8 +325,10 @@ private slots:
         file.close();
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Broken"), 3000),
                               services([client] { return std::optional<QString>(client); }));
+        m_notes.watch(&tunnel);
         tunnel.start();
-        QVERIFY(!tunnel.isRunning() && !tunnel.isConnecting() && !tunnel.hasChild());
+        QVERIFY(!tunnel.isRunning() && tunnel.state() != TunnelInstance::State::Connecting &&
+                !tunnel.hasChild());
         const auto shown = notifications(1);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].summary, QStringLiteral("'Broken' Error"));
@@ -342,6 +357,7 @@ private slots:
         qint64 pid = 0;
         {
             TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Gone"), 3000), services());
+            m_notes.watch(&tunnel);
             tunnel.start();
             QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
             pid = tunnel.childPid();
@@ -368,7 +384,7 @@ private slots:
 static int ownATunnel(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Owned"), 3000),
-                          {fakeClientLocator(), nullptr});
+                          {fakeClientLocator()});
     tunnel.start();
     std::printf("%lld\n", static_cast<long long>(tunnel.childPid()));
     std::fflush(stdout);

@@ -3,6 +3,7 @@
 // arguments, the Active notification's actions invoked by dunst itself, and a server without
 // actions (notify-osd on a bus of its own) offered none. The QR code cases run again at 2x.
 #include "TestSupport.h"
+#include "app/TunnelNotifications.h"
 #include "model/TunnelInstance.h"
 #include "platform/FreedesktopNotifier.h"
 #include "ui/QrCodePanel.h"
@@ -40,10 +41,8 @@ class TestShare : public QObject {
 
     QTemporaryDir m_bin; // the stand-in xdg-open, first on PATH
     FreedesktopNotifier m_notifier;
-    TunnelServices m_services{.findClient = fakeClientLocator(),
-                              .notifier = &m_notifier,
-                              .copyURL = &UrlActions::copy,
-                              .openURL = &UrlActions::open};
+    TunnelNotifications m_notes{&m_notifier};
+    TunnelServices m_services{.findClient = fakeClientLocator()};
 
     QString opened() { return run(QStringLiteral("cat"), {m_bin.filePath("opened")}); }
     void startWithUrl(TunnelInstance& tunnel, const char* label) {
@@ -77,6 +76,7 @@ private slots:
 
     void qrCodeFollowsTheTunnel() {
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), m_services);
+        m_notes.watch(&tunnel);
         startWithUrl(tunnel, "fare-write-waste-gadgets");
         QPointer panel = new QrCodePanel(&tunnel, nullptr);
         QCOMPARE(decoded(panel), tunnel.tunnelURLText());
@@ -110,8 +110,9 @@ private slots:
         QApplication::setPalette(dark ? QPalette(QColor(0x1e, 0x1e, 0x1e)) : QPalette());
         QApplication::clipboard()->setText(QStringLiteral("before"));
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), m_services);
+        m_notes.watch(&tunnel);
         startWithUrl(tunnel, "fare-write-waste-gadgets");
-        TunnelRowView row(&tunnel, {}, {});
+        TunnelRowView row(&tunnel, {});
         row.show();
         QVERIFY(QTest::qWaitForWindowExposed(&row));
         if (how.startsWith("qr")) {

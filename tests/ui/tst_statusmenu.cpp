@@ -107,7 +107,8 @@ private slots:
         // Connecting: a child that never prints its URL; the dot pulses between 1.0 and 0.7.
         qputenv("FAKE_CF_MODE", "no-url");
         QTest::mouseClick(startStop, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->isConnecting(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT((row->instance()->state() == TunnelInstance::State::Connecting),
+                                 slow);
         checkState(row, Theme::Named::Orange, true, false);
         QVERIFY(child<BusySpinner>("connectingSpinner", row)->isAnimating());
         qreal low = 1, high = 0;
@@ -139,7 +140,8 @@ private slots:
         qputenv("FAKE_CF_MODE", "lost");
         qputenv("FAKE_CF_OUTAGE_MS", "60000");
         QTest::mouseClick(startStop, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->isReconnecting(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT((row->instance()->state() == TunnelInstance::State::Reconnecting),
+                                 slow);
         checkState(row, Theme::Named::Orange, true, true);
         QCOMPARE(child("connectingLine", row)->findChild<QLabel*>()->text(),
                  QStringLiteral("Reconnecting..."));
@@ -149,8 +151,10 @@ private slots:
         // Running: the URL on one line, middle-elided and selectable, and its copy button.
         qunsetenv("FAKE_CF_MODE");
         QTest::mouseClick(startStop, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->tunnelURL() && !row->instance()->isConnecting(),
-                                 slow);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            row->instance()->tunnelURL() &&
+                (row->instance()->state() != TunnelInstance::State::Connecting),
+            slow);
         checkState(row, Theme::Named::Green, false, true);
         auto* label = child<ElidedLabel>("urlLabel", row);
         QCOMPARE(label->fullText(), fakeUrl);
@@ -228,7 +232,8 @@ private slots:
         QVERIFY(count->isVisible());
         // Colours follow a switch to the dark palette and back.
         TunnelRowView* row = rows().front();
-        QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isConnecting(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT((row->instance()->state() != TunnelInstance::State::Connecting),
+                                 slow);
         for (const QColor window : {QColor(0x1e, 0x1e, 0x1e), QColor(Qt::white)}) {
             m_f->view.setPalette(QPalette(window));
             QCOMPARE(count->palette().color(QPalette::WindowText),

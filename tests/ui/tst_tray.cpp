@@ -80,7 +80,7 @@ private slots:
         qputenv("FAKE_CF_MODE", "no-url");
         TunnelInstance* tunnel = app.store()->instances().front();
         tunnel->start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel->isConnecting(), slow);
+        QTRY_VERIFY_WITH_TIMEOUT((tunnel->state() == TunnelInstance::State::Connecting), slow);
         QTRY_VERIFY(looksLike(app.trayIcon()->icon(), Theme::Named::Green, true));
         tunnel->stop();
         QTRY_VERIFY_WITH_TIMEOUT(!tunnel->isRunning(), slow);

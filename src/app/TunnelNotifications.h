@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+
+class Notifier;
+class TunnelInstance;
+class TunnelStore;
+
+// Tells the user, through the desktop's notifications, what happens to the tunnels: one
+// became active (with buttons to open or copy its URL), lost every connection for a while,
+// failed to start, or ended without being asked. The tunnels only say what happened; the
+// words and the actions are chosen here.
+class TunnelNotifications : public QObject {
+    Q_OBJECT
+
+public:
+    // notifier: not owned; must outlive this object.
+    explicit TunnelNotifications(Notifier* notifier, QObject* parent = nullptr);
+
+    // Follows every tunnel of the store, those added later included.
+    void watch(TunnelStore* store);
+    void watch(TunnelInstance* tunnel);
+
+private:
+    void post(const QString& title, const QString& body);
+
+    Notifier* m_notifier;
+};
