@@ -51,7 +51,7 @@ template <typename T> QList<T*> shownChildren(QObject* in, const QString& name =
 struct Fixture {
     TempHome home;
     std::unique_ptr<QSettings> settings = home.settings();
-    TunnelStore store{settings.get(), {fakeClientLocator(), nullptr}};
+    TunnelStore store{settings.get(), {fakeClientLocator()}};
     XdgAutostartLoginItem loginItem{{QStringLiteral("/opt/Quillby/quillby")}};
     ClientLocator findClient = fakeClientLocator();
     StatusMenuView view{&store, &loginItem, [this] { return findClient(); }};
