@@ -1,7 +1,7 @@
 // A request line on the control socket, as any local client may send it: any bytes either
 // fail with an error code and message or give a request whose own line is one line of JSON
 // that parses back to the same request.
-#include "app/ControlRequest.h"
+#include "control/ControlRequest.h"
 
 #include <QByteArray>
 #include <cstdint>

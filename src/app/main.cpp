@@ -1,5 +1,5 @@
-#include "app/ControlCommand.h"
-#include "app/ScanCommand.h"
+#include "cli/ControlCommand.h"
+#include "cli/ScanCommand.h"
 #include "app/Session.h"
 #include "app/Translations.h"
 

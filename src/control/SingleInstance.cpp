@@ -1,6 +1,6 @@
-#include "app/SingleInstance.h"
+#include "control/SingleInstance.h"
 
-#include "app/ControlRequest.h"
+#include "control/ControlRequest.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

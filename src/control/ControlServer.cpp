@@ -1,4 +1,4 @@
-#include "app/ControlServer.h"
+#include "control/ControlServer.h"
 
 #include "model/PortText.h"
 #include "model/TunnelName.h"

@@ -1,8 +1,8 @@
-#include "app/ControlCommand.h"
+#include "cli/ControlCommand.h"
 
-#include "app/ControlClient.h"
-#include "app/ControlRequest.h"
-#include "app/SingleInstance.h"
+#include "control/ControlClient.h"
+#include "control/ControlRequest.h"
+#include "control/SingleInstance.h"
 #include "model/PortText.h"
 #include "model/TunnelInstance.h"
 

@@ -2,9 +2,9 @@
 // real socket) in this process with the stand-in client, the commands run as the built
 // quillby binary. Also: requests no client would send, and another user's connection.
 #include "TestSupport.h"
-#include "app/ControlServer.h"
+#include "control/ControlServer.h"
 #include "app/QuillbyApp.h"
-#include "app/SingleInstance.h"
+#include "control/SingleInstance.h"
 #include "app/StatusWindow.h"
 #include "model/TunnelStore.h"
 

@@ -1,4 +1,4 @@
-#include "app/ControlRequest.h"
+#include "control/ControlRequest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
