@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const ControlRequest::Parsed parsed = ControlRequest::parse(line);
     if (const auto* error = std::get_if<ControlError>(&parsed)) {
-        if (error->code.isEmpty() || error->message.isEmpty())
+        if (ControlError::nameOf(error->code).isEmpty() || error->message.isEmpty())
             std::abort();
         return 0;
     }

@@ -1,7 +1,7 @@
 #include "app/Session.h"
 
-#include "control/ControlServer.h"
 #include "app/QuillbyApp.h"
+#include "control/ControlServer.h"
 #include "control/SingleInstance.h"
 #include "model/SaveLock.h"
 #include "platform/LoginItem.h"

@@ -1,5 +1,6 @@
 #include "cli/ControlCommand.h"
 
+#include "control/CommandSpec.h"
 #include "control/ControlClient.h"
 #include "control/ControlRequest.h"
 #include "control/SingleInstance.h"
@@ -10,62 +11,43 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <array>
 
 namespace ControlCommand {
 namespace {
 
 using Command = ControlRequest::Command;
+using Field = CommandSpec::Field;
+using Form = CommandSpec::Form;
 
 QString tr(const char* text) {
     return QCoreApplication::translate("ControlCommand", text);
 }
 
-struct Spec {
-    Command command;
-    const char* name;
-    const char* summary;
-};
-
-constexpr std::array<Spec, 7> specs{{
-    {Command::List, "list",
-     QT_TRANSLATE_NOOP("ControlCommand",
-                       "Print every tunnel: id, port, state, name, URL and problem.")},
-    {Command::Start, "start", QT_TRANSLATE_NOOP("ControlCommand", "Start a tunnel.")},
-    {Command::Stop, "stop", QT_TRANSLATE_NOOP("ControlCommand", "Stop a tunnel, or every tunnel.")},
-    {Command::Url, "url",
-     QT_TRANSLATE_NOOP("ControlCommand", "Print the public URL of an active tunnel; with --wait, "
-                                         "wait for it to become active.")},
-    {Command::Add, "add",
-     QT_TRANSLATE_NOOP("ControlCommand", "Add a tunnel for a local port; it is saved at once.")},
-    {Command::Remove, "remove",
-     QT_TRANSLATE_NOOP("ControlCommand", "Remove a tunnel, stopping it first.")},
-    {Command::Share, "share",
-     QT_TRANSLATE_NOOP("ControlCommand", "Start the tunnel on a port (added when there is none), "
-                                         "wait until it is active and print its URL.")},
-}};
-
-const Spec* findSpec(QStringView word) {
-    for (const Spec& spec : specs) {
-        if (word == QLatin1String(spec.name))
-            return &spec;
-    }
-    return nullptr;
+// The commands the command line offers; show is the application's own.
+const CommandSpec* findSpec(QStringView word) {
+    const CommandSpec* spec = CommandSpec::find(word);
+    return spec && spec->summary ? spec : nullptr;
 }
 
-// The status of a reply's error code.
-int statusOf(const QString& code) {
-    if (code == QLatin1String("no-match"))
+// The status of a reply's error code; a code this version does not know is a failure.
+int statusOf(std::optional<ControlError::Code> code) {
+    using Code = ControlError::Code;
+    if (!code)
+        return Failed;
+    switch (*code) {
+    case Code::NoMatch:
         return NoMatch;
-    if (code == QLatin1String("ambiguous"))
+    case Code::Ambiguous:
         return Ambiguous;
-    if (code == QLatin1String("timeout"))
+    case Code::Timeout:
         return TimedOut;
-    if (code == QLatin1String("no-client"))
+    case Code::NoClient:
         return NoClient;
-    if (code == QLatin1String("invalid-argument"))
+    case Code::InvalidArgument:
         return Usage;
-    return Failed;
+    default:
+        return Failed;
+    }
 }
 
 // id (first 8), port, state, name, then the URL and the problem, aligned in columns.
@@ -88,12 +70,28 @@ void printTunnels(QTextStream& out, const QJsonArray& tunnels, const QString& in
     }
 }
 
-std::optional<qint64> parseWait(const QString& text) {
-    bool ok = false;
-    const double seconds = text.toDouble(&ok);
-    if (!ok || !(seconds >= 0) || seconds * 1000 > double(ControlRequest::maxWaitMs))
-        return std::nullopt;
-    return qint64(seconds * 1000);
+// What a command prints when it succeeds.
+void printReply(QTextStream& out, Command command, const QJsonObject& reply, bool json) {
+    switch (command) {
+    case Command::List:
+        if (json) {
+            const QJsonObject document{
+                {QStringLiteral("tunnels"), reply[QLatin1String("tunnels")]}};
+            out << QJsonDocument(document).toJson(QJsonDocument::Indented);
+        } else {
+            printTunnels(out, reply[QLatin1String("tunnels")].toArray());
+        }
+        break;
+    case Command::Url:
+    case Command::Share:
+        out << reply[QLatin1String("url")].toString() << '\n';
+        break;
+    case Command::Add:
+        out << reply[QLatin1String("tunnel")][QLatin1String("id")].toString() << '\n';
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace
@@ -102,61 +100,61 @@ bool isCommand(QStringView word) {
     return findSpec(word) != nullptr;
 }
 
+QString commandList() {
+    QStringList lines;
+    QString synopses;
+    const char* overview = nullptr;
+    auto endLine = [&] {
+        if (synopses.isEmpty())
+            return;
+        lines.append(overview ? QLatin1String("  ") + synopses.leftJustified(31) +
+                                    QLatin1String("  ") + tr(overview)
+                              : QLatin1String("  ") + synopses);
+    };
+    for (const CommandSpec& spec : CommandSpec::all()) {
+        if (!spec.summary)
+            continue;
+        if (!synopses.isEmpty() && qstrcmp(spec.overview, overview) == 0) {
+            synopses += QLatin1String(", ") + spec.synopsis();
+            continue;
+        }
+        endLine();
+        synopses = spec.synopsis();
+        overview = spec.overview;
+    }
+    endLine();
+    return lines.join(QLatin1Char('\n'));
+}
+
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         const QString& socketPath) {
-    const Spec& spec = *findSpec(arguments.value(1));
+    const CommandSpec& spec = *findSpec(arguments.value(1));
+    const QString commandName = QLatin1String(spec.name);
     QCommandLineParser parser;
     parser.setApplicationDescription(tr(spec.summary));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   tr("Print this help and exit."));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  tr("Print one JSON document (fields: see quillby(1))."));
-    const QCommandLineOption all(QStringLiteral("all"), tr("Every tunnel."));
-    const QCommandLineOption wait(
-        QStringLiteral("wait"),
-        spec.command == Command::Share
-            ? tr("Wait up to SECONDS for the tunnel to become active (default 60).")
-            : tr("Wait up to SECONDS for the tunnel to become active (default: do not wait)."),
-        QStringLiteral("SECONDS"));
-    const QCommandLineOption port(QStringLiteral("port"), tr("The local port, 1 to 65535."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption name(QStringLiteral("name"),
-                                  tr("The tunnel's name (default \"Tunnel\")."),
-                                  QStringLiteral("NAME"));
-    const QCommandLineOption start(QStringLiteral("start"), tr("Start it at once."));
     parser.addOption(help);
-    parser.addPositionalArgument(QString::fromLatin1(spec.name), tr("The command."),
-                                 QString::fromLatin1(spec.name) + QLatin1String(" [options]"));
-    const QString tunnelHelp = tr("A tunnel's name, port or id (or the id's first 8 or more "
-                                  "characters).");
-    switch (spec.command) {
-    case Command::List:
-        parser.addOption(json);
-        break;
-    case Command::Stop:
-        parser.addOption(all);
-        [[fallthrough]];
-    case Command::Start:
-    case Command::Remove:
-    case Command::Url:
-        parser.addPositionalArgument(QStringLiteral("TUNNEL"), tunnelHelp);
-        if (spec.command == Command::Url)
-            parser.addOption(wait);
-        break;
-    case Command::Add:
-        parser.addOptions({port, name, start});
-        break;
-    case Command::Share:
-        parser.addPositionalArgument(QStringLiteral("PORT"), tr("The local port, 1 to 65535."));
-        parser.addOption(wait);
-        break;
-    case Command::Show:
-        break;
+    parser.addPositionalArgument(commandName, tr("The command."),
+                                 commandName + QLatin1String(" [options]"));
+    QList<Field> positionalFields;
+    for (const CommandSpec::Parameter& parameter : spec.parameters) {
+        if (parameter.field == Field::None)
+            continue;
+        const CommandSpec::FieldText& field = CommandSpec::textOf(parameter.field);
+        const QString help = tr(parameter.help ? parameter.help : field.help);
+        if (parameter.form == Form::Argument) {
+            parser.addPositionalArgument(QString::fromLatin1(field.name).toUpper(), help);
+            positionalFields.append(parameter.field);
+        } else {
+            parser.addOption(QCommandLineOption(QLatin1String(field.name), help,
+                                                QLatin1String(field.valueName)));
+        }
     }
 
     auto usage = [&](const QString& problem) {
-        err << "quillby " << spec.name << ": " << problem << '\n'
-            << tr("Try 'quillby %1 --help'.").arg(QLatin1String(spec.name)) << '\n';
+        err << "quillby " << commandName << ": " << problem << '\n'
+            << tr("Try 'quillby %1 --help'.").arg(commandName) << '\n';
         return Usage;
     };
     if (!parser.parse(arguments))
@@ -169,52 +167,44 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         out << text;
         return Done;
     }
-    const QStringList positional = parser.positionalArguments().mid(1);
 
+    // A field's value as given: its argument or its option.
+    const QStringList positional = parser.positionalArguments().mid(1);
+    auto given = [&](Field field) {
+        const qsizetype index = positionalFields.indexOf(field);
+        return index >= 0 ? positional.value(index)
+                          : parser.value(QLatin1String(CommandSpec::textOf(field).name));
+    };
+    auto isSet = [&](Field field) {
+        return spec.parameter(field) &&
+               parser.isSet(QLatin1String(CommandSpec::textOf(field).name));
+    };
     ControlRequest request(spec.command);
-    qsizetype wanted = 0; // positional arguments after the command
-    switch (spec.command) {
-    case Command::List:
-        break;
-    case Command::Stop:
-        request.all = parser.isSet(all);
-        wanted = request.all ? 0 : 1;
-        break;
-    case Command::Start:
-    case Command::Remove:
-    case Command::Url:
-        wanted = 1;
-        break;
-    case Command::Add: {
-        const auto number = parsePortText(parser.value(port));
+    request.all = isSet(Field::All);
+    const CommandSpec::Parameter* port = spec.parameter(Field::Port);
+    if (port && (port->form != Form::Option || isSet(Field::Port))) {
+        const auto number = parsePortText(given(Field::Port));
         if (!number)
-            return usage(tr("--port needs a port from 1 to 65535."));
+            return usage(port->form == Form::Argument ? tr("PORT must be a port from 1 to 65535.")
+                                                      : tr("--port needs a port from 1 to 65535."));
         request.port = *number;
-        if (parser.isSet(name))
-            request.name = parser.value(name);
-        request.startNow = parser.isSet(start);
-        break;
     }
-    case Command::Share: {
-        const auto number = parsePortText(positional.value(0));
-        if (!number)
-            return usage(tr("PORT must be a port from 1 to 65535."));
-        request.port = *number;
-        request.waitMs = 60000;
-        wanted = 1;
-        break;
-    }
-    case Command::Show:
-        break;
-    }
+    if (isSet(Field::Name))
+        request.name = given(Field::Name);
+    request.startNow = isSet(Field::Start);
+    // --all stands in for the tunnel.
+    const qsizetype wanted = positionalFields.size() - (request.all ? 1 : 0);
     if (positional.size() != wanted)
         return usage(positional.size() > wanted
                          ? tr("unexpected argument '%1'.").arg(positional.value(wanted))
                          : tr("which tunnel? Name it by its name, port or id."));
-    if (spec.command != Command::Share && spec.command != Command::Add)
-        request.tunnel = positional.value(0);
-    if ((spec.command == Command::Url || spec.command == Command::Share) && parser.isSet(wait)) {
-        const auto ms = parseWait(parser.value(wait));
+    if (spec.parameter(Field::Tunnel) && !request.all)
+        request.tunnel = given(Field::Tunnel);
+    request.waitMs = spec.defaultWaitMs;
+    if (isSet(Field::Wait)) {
+        bool ok = false;
+        const double seconds = given(Field::Wait).toDouble(&ok);
+        const auto ms = ok ? ControlRequest::waitMsOf(seconds) : std::nullopt;
         if (!ms)
             return usage(tr("--wait needs a number of seconds."));
         request.waitMs = *ms;
@@ -235,29 +225,9 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     if (!(*reply)[QLatin1String("ok")].toBool()) {
         err << "quillby: " << (*reply)[QLatin1String("message")].toString() << '\n';
         printTunnels(err, (*reply)[QLatin1String("matches")].toArray(), QStringLiteral("  "));
-        return statusOf((*reply)[QLatin1String("error")].toString());
+        return statusOf(ControlError::codeNamed((*reply)[QLatin1String("error")].toString()));
     }
-
-    switch (spec.command) {
-    case Command::List:
-        if (parser.isSet(json)) {
-            const QJsonObject document{
-                {QStringLiteral("tunnels"), (*reply)[QLatin1String("tunnels")]}};
-            out << QJsonDocument(document).toJson(QJsonDocument::Indented);
-        } else {
-            printTunnels(out, (*reply)[QLatin1String("tunnels")].toArray());
-        }
-        break;
-    case Command::Url:
-    case Command::Share:
-        out << (*reply)[QLatin1String("url")].toString() << '\n';
-        break;
-    case Command::Add:
-        out << (*reply)[QLatin1String("tunnel")][QLatin1String("id")].toString() << '\n';
-        break;
-    default:
-        break;
-    }
+    printReply(out, spec.command, *reply, isSet(Field::Json));
     return Done;
 }
 

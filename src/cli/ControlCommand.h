@@ -20,6 +20,8 @@ enum Status {
 };
 
 bool isCommand(QStringView word);
+// The commands as `quillby --help` lists them, a line each (neighbours may share one).
+QString commandList();
 // arguments: the whole command line, program name first. socketPath: where the running
 // Quillby listens; empty for the usual place.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err,

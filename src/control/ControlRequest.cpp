@@ -1,27 +1,17 @@
 #include "control/ControlRequest.h"
 
+#include "control/CommandSpec.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <array>
 #include <cmath>
 
 namespace {
 
-using Command = ControlRequest::Command;
-
-constexpr std::array<std::pair<Command, const char*>, 8> commandNames{{
-    {Command::Show, "show"},
-    {Command::List, "list"},
-    {Command::Start, "start"},
-    {Command::Stop, "stop"},
-    {Command::Url, "url"},
-    {Command::Add, "add"},
-    {Command::Remove, "remove"},
-    {Command::Share, "share"},
-}};
+using Field = CommandSpec::Field;
 
 ControlError invalid(const QString& message) {
-    return {QStringLiteral("invalid-argument"), message};
+    return {ControlError::Code::InvalidArgument, message};
 }
 
 // A JSON number that is a whole number in [low, high].
@@ -34,89 +24,105 @@ std::optional<qint64> wholeNumber(const QJsonValue& value, double low, double hi
     return static_cast<qint64>(number);
 }
 
+// Reads one field the command takes into the request; the error when its value is wrong.
+std::optional<ControlError> readField(ControlRequest& request, Field field,
+                                      const QJsonObject& object) {
+    const QJsonValue value = object.value(QLatin1String(CommandSpec::textOf(field).name));
+    switch (field) {
+    case Field::Tunnel:
+        if (!value.isString() || value.toString().isEmpty())
+            return invalid(QStringLiteral("\"tunnel\" must be a name, a port or an id"));
+        request.tunnel = value.toString();
+        break;
+    case Field::All:
+        if (!value.isBool() || (value.toBool() && object.contains(QLatin1String("tunnel"))))
+            return invalid(QStringLiteral("\"all\" is true, without \"tunnel\""));
+        request.all = value.toBool();
+        break;
+    case Field::Port: {
+        const auto number = wholeNumber(value, 1, 65535);
+        if (!number)
+            return invalid(QStringLiteral("\"port\" must be a whole number from 1 to 65535"));
+        request.port = *number;
+        break;
+    }
+    case Field::Name:
+        if (!value.isString())
+            return invalid(QStringLiteral("\"name\" must be text"));
+        request.name = value.toString();
+        break;
+    case Field::Start:
+        if (!value.isBool())
+            return invalid(QStringLiteral("\"start\" must be true or false"));
+        request.startNow = value.toBool();
+        break;
+    case Field::Wait: {
+        const auto ms = ControlRequest::waitMsOf(value.toDouble(-1));
+        if (!value.isDouble() || !ms)
+            return invalid(QStringLiteral("\"wait\" must be from 0 to %1 seconds")
+                               .arg(ControlRequest::maxWaitMs / 1000));
+        request.waitMs = *ms;
+        break;
+    }
+    case Field::None:
+    case Field::Json:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 QString ControlRequest::commandName(Command command) {
-    for (const auto& [known, name] : commandNames) {
-        if (known == command)
-            return QString::fromLatin1(name);
+    for (const CommandSpec& spec : CommandSpec::all()) {
+        if (spec.command == command)
+            return QString::fromLatin1(spec.name);
     }
     return {};
 }
 
 ControlError ControlRequest::tooLarge() {
-    return {QStringLiteral("too-large"),
+    return {ControlError::Code::TooLarge,
             QStringLiteral("a request may hold at most %1 bytes").arg(maxLineBytes)};
+}
+
+std::optional<qint64> ControlRequest::waitMsOf(double seconds) {
+    if (!(seconds >= 0 && seconds * 1000 <= double(maxWaitMs)))
+        return std::nullopt;
+    return std::llround(seconds * 1000);
 }
 
 ControlRequest::Parsed ControlRequest::parse(QByteArrayView line) {
     if (line.size() > maxLineBytes)
         return tooLarge();
-    // The hand-over of a second launch, as earlier versions send it.
-    if (line == "show")
-        return ControlRequest(Command::Show);
 
     QJsonParseError jsonError;
     const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray(), &jsonError);
     if (!document.isObject())
-        return ControlError{QStringLiteral("malformed"),
+        return ControlError{ControlError::Code::Malformed,
                             QStringLiteral("a request is one JSON object on one line")};
     const QJsonObject object = document.object();
     if (wholeNumber(object.value(QLatin1String("v")), version, version) != version)
-        return ControlError{QStringLiteral("version"),
+        return ControlError{ControlError::Code::Version,
                             QStringLiteral("this Quillby speaks protocol version %1").arg(version)};
 
     const QString name = object.value(QLatin1String("cmd")).toString();
-    std::optional<Command> command;
-    for (const auto& [known, knownName] : commandNames) {
-        if (name == QLatin1String(knownName))
-            command = known;
-    }
-    if (!command)
-        return ControlError{QStringLiteral("unknown-command"),
+    const CommandSpec* spec = CommandSpec::find(name);
+    if (!spec)
+        return ControlError{ControlError::Code::UnknownCommand,
                             QStringLiteral("unknown command \"%1\"").arg(name.left(40))};
-    ControlRequest request(*command);
-
-    const QJsonValue tunnel = object.value(QLatin1String("tunnel"));
-    const QJsonValue all = object.value(QLatin1String("all"));
-    const QJsonValue port = object.value(QLatin1String("port"));
-    const QJsonValue wait = object.value(QLatin1String("wait"));
-    const bool needsTunnel = *command == Command::Start || *command == Command::Url ||
-                             *command == Command::Remove ||
-                             (*command == Command::Stop && !all.toBool());
-    if (needsTunnel) {
-        if (!tunnel.isString() || tunnel.toString().isEmpty())
-            return invalid(QStringLiteral("\"tunnel\" must be a name, a port or an id"));
-        request.tunnel = tunnel.toString();
-    }
-    if (*command == Command::Stop && !all.isUndefined()) {
-        if (!all.isBool() || (all.toBool() && !tunnel.isUndefined()))
-            return invalid(QStringLiteral("\"all\" is true, without \"tunnel\""));
-        request.all = all.toBool();
-    }
-    if (*command == Command::Add || *command == Command::Share) {
-        const auto number = wholeNumber(port, 1, 65535);
-        if (!number)
-            return invalid(QStringLiteral("\"port\" must be a whole number from 1 to 65535"));
-        request.port = *number;
-    }
-    if (*command == Command::Add) {
-        const QJsonValue given = object.value(QLatin1String("name"));
-        const QJsonValue start = object.value(QLatin1String("start"));
-        if (!given.isUndefined() && !given.isString())
-            return invalid(QStringLiteral("\"name\" must be text"));
-        if (!start.isUndefined() && !start.isBool())
-            return invalid(QStringLiteral("\"start\" must be true or false"));
-        if (given.isString())
-            request.name = given.toString();
-        request.startNow = start.toBool();
-    }
-    if ((*command == Command::Url || *command == Command::Share) && !wait.isUndefined()) {
-        const double seconds = wait.toDouble(-1);
-        if (!wait.isDouble() || !(seconds >= 0 && seconds * 1000 <= double(maxWaitMs)))
-            return invalid(
-                QStringLiteral("\"wait\" must be from 0 to %1 seconds").arg(maxWaitMs / 1000));
-        request.waitMs = std::llround(seconds * 1000);
+    ControlRequest request(spec->command);
+    // "all" stands in for "tunnel"; a request with both is refused when "all" is read.
+    const bool all = spec->parameter(Field::All) && object.value(QLatin1String("all")).toBool();
+    for (const CommandSpec::Parameter& parameter : spec->parameters) {
+        if (parameter.field == Field::None || (parameter.field == Field::Tunnel && all))
+            continue;
+        const bool given =
+            object.contains(QLatin1String(CommandSpec::textOf(parameter.field).name));
+        if (given || parameter.form != CommandSpec::Form::Option) {
+            if (const auto error = readField(request, parameter.field, object))
+                return *error;
+        }
     }
     return request;
 }
