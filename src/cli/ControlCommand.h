@@ -3,8 +3,8 @@
 #include <QStringList>
 #include <QTextStream>
 
-// `quillby list|start|stop|url|add|remove|share ...`: drives the running Quillby through its
-// control socket, without a display. Each command has its own --help.
+// `quillby COMMAND ...` for each command of the table in CommandSpec: drives the running
+// Quillby through its control socket, without a display. Each command has its own --help.
 namespace ControlCommand {
 
 // Exit statuses, as the man page lists them.
