@@ -1,7 +1,7 @@
 // A request line on the control socket, as any local client may send it: any bytes either
 // fail with an error code and message or give a request whose own line is one line of JSON
 // that parses back to the same request.
-#include "app/ControlRequest.h"
+#include "control/ControlRequest.h"
 
 #include <QByteArray>
 #include <cstdint>
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const ControlRequest::Parsed parsed = ControlRequest::parse(line);
     if (const auto* error = std::get_if<ControlError>(&parsed)) {
-        if (error->code.isEmpty() || error->message.isEmpty())
+        if (ControlError::nameOf(error->code).isEmpty() || error->message.isEmpty())
             std::abort();
         return 0;
     }

@@ -155,6 +155,22 @@ Installieren Sie es mit: %1</translation>
         <source>quillby: Quillby did not answer.</source>
         <translation>quillby: Quillby hat nicht geantwortet.</translation>
     </message>
+    <message>
+        <source>every tunnel and its state</source>
+        <translation>alle Tunnel und ihr Zustand</translation>
+    </message>
+    <message>
+        <source>start or stop tunnels</source>
+        <translation>Tunnel starten oder stoppen</translation>
+    </message>
+    <message>
+        <source>the public URL of an active tunnel</source>
+        <translation>die öffentliche URL eines aktiven Tunnels</translation>
+    </message>
+    <message>
+        <source>start a tunnel on PORT and print its URL</source>
+        <translation>einen Tunnel auf PORT starten, seine URL ausgeben</translation>
+    </message>
 </context>
 <context>
     <name>ControlServer</name>
@@ -654,22 +670,14 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Public HTTPS URLs for local ports, from the tray.
 
-Commands for the running Quillby (each has --help):
-  list [--json]                    every tunnel and its state
-  start TUNNEL, stop TUNNEL|--all  start or stop tunnels
-  url TUNNEL [--wait SECONDS]      the public URL of an active tunnel
-  add --port N [--name NAME] [--start], remove TUNNEL
-  share PORT [--wait SECONDS]      start a tunnel on PORT and print its URL
-TUNNEL is a name, a port or an id.</source>
+Commands for the running Quillby (each has --help):</source>
         <translation>Öffentliche HTTPS-Adressen für lokale Ports, aus dem Infobereich.
 
-Befehle an das laufende Quillby (jeder hat --help):
-  list [--json]                    alle Tunnel und ihr Zustand
-  start TUNNEL, stop TUNNEL|--all  Tunnel starten oder stoppen
-  url TUNNEL [--wait SECONDS]      die öffentliche URL eines aktiven Tunnels
-  add --port N [--name NAME] [--start], remove TUNNEL
-  share PORT [--wait SECONDS]      einen Tunnel auf PORT starten, seine URL ausgeben
-TUNNEL ist ein Name, ein Port oder eine ID.</translation>
+Befehle an das laufende Quillby (jeder hat --help):</translation>
+    </message>
+    <message>
+        <source>TUNNEL is a name, a port or an id.</source>
+        <translation>TUNNEL ist ein Name, ein Port oder eine ID.</translation>
     </message>
 </context>
 </TS>

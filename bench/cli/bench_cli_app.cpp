@@ -4,9 +4,9 @@
 // each line "measure SECONDS" on standard input is answered with the lateness of the probe
 // over that time: "samples=N lateness_p50_ms=.. lateness_p99_ms=.. lateness_max_ms=..
 // app_cpu_ms=..", the last being the CPU time the whole app spent meanwhile.
-#include "app/ControlServer.h"
 #include "app/QuillbyApp.h"
-#include "app/SingleInstance.h"
+#include "control/ControlServer.h"
+#include "control/SingleInstance.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

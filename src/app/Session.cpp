@@ -1,8 +1,8 @@
 #include "app/Session.h"
 
-#include "app/ControlServer.h"
 #include "app/QuillbyApp.h"
-#include "app/SingleInstance.h"
+#include "control/ControlServer.h"
+#include "control/SingleInstance.h"
 #include "model/SaveLock.h"
 #include "platform/LoginItem.h"
 #include "platform/Notifier.h"

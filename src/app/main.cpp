@@ -1,7 +1,7 @@
-#include "app/ControlCommand.h"
-#include "app/ScanCommand.h"
 #include "app/Session.h"
 #include "app/Translations.h"
+#include "cli/ControlCommand.h"
+#include "cli/ScanCommand.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -25,15 +25,11 @@ bool wantsNoDisplay(int argc, char* argv[]) {
 }
 
 void describe(QCommandLineParser& parser) {
-    parser.setApplicationDescription(QCoreApplication::translate(
-        "main", "Public HTTPS URLs for local ports, from the tray.\n\n"
-                "Commands for the running Quillby (each has --help):\n"
-                "  list [--json]                    every tunnel and its state\n"
-                "  start TUNNEL, stop TUNNEL|--all  start or stop tunnels\n"
-                "  url TUNNEL [--wait SECONDS]      the public URL of an active tunnel\n"
-                "  add --port N [--name NAME] [--start], remove TUNNEL\n"
-                "  share PORT [--wait SECONDS]      start a tunnel on PORT and print its URL\n"
-                "TUNNEL is a name, a port or an id."));
+    parser.setApplicationDescription(
+        QCoreApplication::translate("main", "Public HTTPS URLs for local ports, from the tray.\n\n"
+                                            "Commands for the running Quillby (each has --help):") +
+        QLatin1Char('\n') + ControlCommand::commandList() + QLatin1Char('\n') +
+        QCoreApplication::translate("main", "TUNNEL is a name, a port or an id."));
     parser.addHelpOption();
     parser.addVersionOption();
 }

@@ -2,7 +2,8 @@
 # Checks of what Quillby ships besides the binary, as a distribution would see them.
 #
 # Usage: tests/e2e/packaging.sh validate|install|deb SOURCE_DIR BUILD_DIR QUILLBY VERSION
-#   validate  the desktop file, the AppStream metainfo, the icon and the man page
+#   validate  the desktop file, the AppStream metainfo, the icon and the man page (against the
+#             commands and options of the built binary and the generated completion)
 #   install   `cmake --install` into a temporary DESTDIR puts everything in its usual place
 #   deb       `cpack -G DEB` builds a package with declared dependencies and the right files
 set -euo pipefail
@@ -144,6 +145,26 @@ EOF
     done
     [ ${#undocumented[@]} = 0 ] && pass "the man page documents every option of --help: $(echo $options)" \
         || fail "the man page does not document ${undocumented[*]}"
+
+    # Every command of the command table, as the completion generated from it offers them,
+    # has its synopsis in the man page, naming every option of the command's --help.
+    local commands command synopsis
+    commands=$(bash -c 'source "$1"; COMP_WORDS=(quillby ""); COMP_CWORD=1; _quillby
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$build_dir/packaging/quillby.bash-completion" | grep -v '^-')
+    [ -n "$commands" ] || fail "the generated bash completion offers no commands"
+    undocumented=()
+    for command in $commands; do
+        synopsis=$(awk -v c="$command" '$0 ~ "^[.]B quillby " c "( |$)" { on = 1 }
+            on && /^[.](br|SH)/ { exit } on' "$pkg/quillby.1")
+        [ -n "$synopsis" ] || { undocumented+=("$command"); continue; }
+        help=$(QT_QPA_PLATFORM=offscreen "$quillby" "$command" --help) || fail "quillby $command --help failed"
+        for option in $(grep -oE -- '(^|[ ,])--[a-z][a-z-]*' <<<"$help" | sed 's/^[ ,]*//' | sort -u); do
+            [ "$option" = --help ] && continue
+            grep -qF -- "$(sed 's/-/\\-/g' <<<"$option")" <<<"$synopsis" || undocumented+=("$command $option")
+        done
+    done
+    [ ${#undocumented[@]} = 0 ] && pass "the man page's synopsis has every command and its options: $(echo $commands)" \
+        || fail "the man page's synopsis lacks: ${undocumented[*]}"
 }
 
 install_tree() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ControlRequest.h"
+#include "control/ControlRequest.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "app/ControlServer.h"
+#include "control/ControlServer.h"
 
-#include "model/PortText.h"
+#include "model/TunnelLookup.h"
 #include "model/TunnelName.h"
 #include "model/TunnelStore.h"
 #include "platform/PeerCredentials.h"
@@ -20,10 +20,6 @@ constexpr char repliedProperty[] = "quillbyReplied";
 
 QString idText(const TunnelInstance& tunnel) {
     return tunnel.id().toString(QUuid::WithoutBraces).toUpper();
-}
-
-bool isAsciiHexDigit(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
 QString quoted(const QString& name) {
@@ -176,7 +172,7 @@ void ControlServer::execute(QLocalSocket* socket, const ControlRequest& request)
         // As the window's "+": the default name, or the given one trimmed and not empty.
         const QString name = request.name ? trimTunnelName(*request.name) : tr("Tunnel");
         if (name.isEmpty()) {
-            fail(socket, {QStringLiteral("invalid-argument"), tr("The name is empty.")});
+            fail(socket, {ControlError::Code::InvalidArgument, tr("The name is empty.")});
             return;
         }
         m_store->addTunnel(name, request.port);
@@ -209,26 +205,16 @@ void ControlServer::execute(QLocalSocket* socket, const ControlRequest& request)
 
 TunnelInstance* ControlServer::resolve(QLocalSocket* socket, const QString& text) {
     const QString wanted = trimTunnelName(text);
-    QString id = wanted;
-    if (id.startsWith(QLatin1Char('{')) && id.endsWith(QLatin1Char('}')))
-        id = id.mid(1, id.size() - 2);
-    const std::optional<qint64> port = parsePortText(wanted);
-    // An id's first 8 or more characters are enough, as a name or a port is.
-    const bool mayBeId = id.size() >= 8 && std::all_of(id.begin(), id.end(), [](QChar c) {
-                             return c == u'-' || isAsciiHexDigit(c.unicode());
-                         });
+    QList<TunnelConfig> configs;
+    for (const TunnelInstance* tunnel : m_store->instances())
+        configs.append(tunnel->config());
     QList<TunnelInstance*> matches;
-    for (TunnelInstance* tunnel : m_store->instances()) {
-        if (idText(*tunnel).compare(id, Qt::CaseInsensitive) == 0)
-            return tunnel;
-        if (tunnel->config().name == wanted || (port && tunnel->config().port == *port) ||
-            (mayBeId && idText(*tunnel).startsWith(id, Qt::CaseInsensitive)))
-            matches.append(tunnel);
-    }
+    for (const qsizetype index : lookUpTunnels(configs, text))
+        matches.append(m_store->instances()[size_t(index)]);
     if (matches.size() == 1)
         return matches.front();
     if (matches.isEmpty()) {
-        fail(socket, {QStringLiteral("no-match"),
+        fail(socket, {ControlError::Code::NoMatch,
                       tr("No tunnel has the name, port or id \"%1\".").arg(wanted)});
         return nullptr;
     }
@@ -236,7 +222,7 @@ TunnelInstance* ControlServer::resolve(QLocalSocket* socket, const QString& text
     for (const TunnelInstance* tunnel : matches)
         listed.append(describe(*tunnel));
     fail(socket,
-         {QStringLiteral("ambiguous"),
+         {ControlError::Code::Ambiguous,
           tr("\"%1\" matches %n tunnels; name one by its id:", nullptr, int(matches.size()))
               .arg(wanted)},
          {{QStringLiteral("matches"), listed}});
@@ -249,13 +235,13 @@ bool ControlServer::startTunnel(QLocalSocket* socket, TunnelInstance* tunnel) {
     const auto& findClient = m_store->services().findClient;
     if (findClient && !findClient()) {
         fail(socket,
-             {QStringLiteral("no-client"), tr("cloudflared is not installed, so %1 cannot start.")
-                                               .arg(quoted(tunnel->config().name))});
+             {ControlError::Code::NoClient, tr("cloudflared is not installed, so %1 cannot start.")
+                                                .arg(quoted(tunnel->config().name))});
         return false;
     }
     tunnel->start();
     if (!tunnel->isRunning()) {
-        fail(socket, {QStringLiteral("start-failed"),
+        fail(socket, {ControlError::Code::StartFailed,
                       tr("%1 failed to start.").arg(quoted(tunnel->config().name))});
         return false;
     }
@@ -269,22 +255,22 @@ void ControlServer::replyWhenActive(QLocalSocket* socket, TunnelInstance* tunnel
     const QString name = quoted(tunnel->config().name);
     auto settle = [this, socket, wait, watched, name, waitMs](bool timedOut) {
         if (!watched) {
-            fail(socket, {QStringLiteral("stopped"), tr("%1 was removed.").arg(name)});
+            fail(socket, {ControlError::Code::Stopped, tr("%1 was removed.").arg(name)});
         } else if (watched->state() == TunnelInstance::State::Active) {
             reply(socket, {{QStringLiteral("tunnel"), describe(*watched)},
                            {QStringLiteral("url"), *watched->tunnelURL()}});
         } else if (!watched->isRunning()) {
             const QString problem = watched->problem();
             fail(socket,
-                 {QStringLiteral("stopped"), problem.isEmpty()
-                                                 ? tr("%1 is not running.").arg(name)
-                                                 : tr("%1 is not running: %2").arg(name, problem)},
+                 {ControlError::Code::Stopped,
+                  problem.isEmpty() ? tr("%1 is not running.").arg(name)
+                                    : tr("%1 is not running: %2").arg(name, problem)},
                  {{QStringLiteral("tunnel"), describe(*watched)}});
         } else if (timedOut) {
             const QString problem = watched->problem();
             const QString state = stateName(*watched);
             fail(socket,
-                 {waitMs > 0 ? QStringLiteral("timeout") : QStringLiteral("not-active"),
+                 {waitMs > 0 ? ControlError::Code::Timeout : ControlError::Code::NotActive,
                   problem.isEmpty() ? tr("%1 is still %2.").arg(name, state)
                                     : tr("%1 is still %2: %3").arg(name, state, problem)},
                  {{QStringLiteral("tunnel"), describe(*watched)}});
@@ -345,7 +331,7 @@ void ControlServer::reply(QLocalSocket* socket, QJsonObject fields) {
 
 void ControlServer::fail(QLocalSocket* socket, const ControlError& error, QJsonObject fields) {
     fields.insert(QStringLiteral("ok"), false);
-    fields.insert(QStringLiteral("error"), error.code);
+    fields.insert(QStringLiteral("error"), ControlError::nameOf(error.code));
     fields.insert(QStringLiteral("message"), error.message);
     reply(socket, std::move(fields));
 }

@@ -1,4 +1,4 @@
-#include "app/ScanCommand.h"
+#include "cli/ScanCommand.h"
 
 #include "ports/PortScanner.h"
 

@@ -22,8 +22,8 @@ public:
     bool claim();
     // The listening socket once claimed; nullptr before, or when it could not listen.
     QLocalServer* server() const { return m_server; }
-    // From a later instance: asks the running one to show its window. False when no instance
-    // answered within timeoutMs.
+    // From a later instance: asks the running one to show its window (a show request, sent as
+    // the commands send theirs). False when no instance answered within timeoutMs.
     bool handOver(int timeoutMs = 3000);
 
     QString socketPath() const;

@@ -1,11 +1,10 @@
-#include "app/SingleInstance.h"
+#include "control/SingleInstance.h"
 
-#include "app/ControlRequest.h"
+#include "control/ControlClient.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -52,18 +51,12 @@ bool SingleInstance::claim() {
 bool SingleInstance::handOver(int timeoutMs) {
     // The running instance may have just taken the lock and not be listening yet.
     const QDeadlineTimer deadline(timeoutMs);
+    ControlClient client(socketPath());
     while (true) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(qMax<qint64>(1, deadline.remainingTime()))) {
-            socket.write(ControlRequest(ControlRequest::Command::Show).encode());
-            const bool sent = socket.waitForBytesWritten(qMax<qint64>(1, deadline.remainingTime()));
-            socket.disconnectFromServer();
-            if (socket.state() != QLocalSocket::UnconnectedState)
-                socket.waitForDisconnected(200);
-            return sent;
-        }
-        if (deadline.hasExpired())
+        const int left = int(qMax<qint64>(1, deadline.remainingTime()));
+        if (client.send(ControlRequest(ControlRequest::Command::Show), left))
+            return true;
+        if (client.failure() != ControlClient::Failure::NotRunning || deadline.hasExpired())
             return false;
         QThread::msleep(50);
     }

@@ -1,4 +1,4 @@
-#include "app/ControlClient.h"
+#include "control/ControlClient.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>

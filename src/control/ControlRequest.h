@@ -1,23 +1,21 @@
 #pragma once
 
+#include "control/ControlError.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <optional>
 #include <variant>
 
-// Why a request line was refused: a stable code for scripts and a sentence for people.
-struct ControlError {
-    QString code;
-    QString message;
-};
-
 // One request to the running Quillby over its local socket: a single line of compact JSON,
 // {"v": 1, "cmd": "...", ...}, at most maxLineBytes long. Parsing checks the shape only
-// (types, required keys, ranges); what a request means is up to the server. Keys a request
-// does not use are ignored, so that newer clients can add optional ones. Needs Qt Core only.
+// (types, required keys, ranges), as CommandSpec describes each command; what a request means
+// is up to the server. Keys a request does not use are ignored, so that newer clients can add
+// optional ones. Needs Qt Core only.
 class ControlRequest {
 public:
+    // show: the hand-over of a second launch; the others are the command line's.
     enum class Command { Show, List, Start, Stop, Url, Add, Remove, Share };
 
     static constexpr int version = 1;
@@ -37,6 +35,9 @@ public:
     static Parsed parse(QByteArrayView line);
     // The error for a line longer than maxLineBytes.
     static ControlError tooLarge();
+    // A wait of so many seconds, to the nearest millisecond; nothing when negative, not a
+    // number or longer than maxWaitMs. The same for "wait" and for --wait.
+    static std::optional<qint64> waitMsOf(double seconds);
     // The request's line, ending in a line break.
     QByteArray encode() const;
 

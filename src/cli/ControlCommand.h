@@ -3,8 +3,8 @@
 #include <QStringList>
 #include <QTextStream>
 
-// `quillby list|start|stop|url|add|remove|share ...`: drives the running Quillby through its
-// control socket, without a display. Each command has its own --help.
+// `quillby COMMAND ...` for each command of the table in CommandSpec: drives the running
+// Quillby through its control socket, without a display. Each command has its own --help.
 namespace ControlCommand {
 
 // Exit statuses, as the man page lists them.
@@ -20,6 +20,8 @@ enum Status {
 };
 
 bool isCommand(QStringView word);
+// The commands as `quillby --help` lists them, a line each (neighbours may share one).
+QString commandList();
 // arguments: the whole command line, program name first. socketPath: where the running
 // Quillby listens; empty for the usual place.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err,

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "control/ControlRequest.h"
+
+#include <QString>
+#include <QStringView>
+#include <array>
+#include <span>
+
+// Every command of the control socket and the command line, described once, in one table
+// (CommandSpec.cpp): its name, the fields its request carries and how the command line takes
+// them, and the texts of its help. ControlRequest checks requests against it; the command
+// line builds its parser, its --help and the list in `quillby --help` from it; the build
+// generates the bash completion from it, and the packaging check holds the man page to it.
+// A new command is a row there plus its handling in ControlServer::execute (and in
+// ControlCommand when it prints more than its status).
+struct CommandSpec {
+    // A field of a request: a key of the JSON request and, on the command line, an argument or
+    // an option of the same name.
+    enum class Field : quint8 {
+        None,
+        Tunnel, // "tunnel": a name, port or id; the argument TUNNEL
+        All,    // "all": every tunnel instead of the one; --all, shown as TUNNEL|--all
+        Port,   // "port": 1 to 65535; the argument PORT or --port N
+        Name,   // "name": text; --name NAME
+        Start,  // "start": true or false; --start
+        Wait,   // "wait": seconds, a decimal number; --wait SECONDS
+        Json,   // the command line's --json; never sent
+    };
+    // How the command line takes a field. A request must carry it unless it is an Option.
+    enum class Form : quint8 { Argument, Option, RequiredOption };
+
+    struct Parameter {
+        Field field = Field::None;
+        Form form = Form::Option;
+        const char* help = nullptr; // in context "ControlCommand"; nullptr: the field's own
+    };
+
+    // What the command line shows of a field.
+    struct FieldText {
+        Field field;
+        const char* name;      // the JSON key, the option's name; upper case, the argument's
+        const char* valueName; // an option's value, such as SECONDS; nullptr for a switch
+        const char* help;      // in context "ControlCommand"
+    };
+
+    ControlRequest::Command command;
+    const char* name;
+    // Its --help description, in context "ControlCommand"; nullptr for a request that only
+    // the application sends (show).
+    const char* summary;
+    // Its line in `quillby --help`, in context "ControlCommand". Neighbours with the same
+    // line (or none) share it.
+    const char* overview;
+    std::array<Parameter, 4> parameters;
+    // How long it waits for the tunnel to become active when --wait is not given.
+    qint64 defaultWaitMs = 0;
+
+    // In the order `quillby --help` lists them.
+    static std::span<const CommandSpec> all();
+    static const CommandSpec* find(QStringView name);
+    static const FieldText& textOf(Field field);
+
+    // How this command takes the field; nullptr when it takes none.
+    const Parameter* parameter(Field field) const;
+    // As in `quillby --help`: "url TUNNEL [--wait SECONDS]".
+    QString synopsis() const;
+};

@@ -1,0 +1,146 @@
+#include "control/ControlRequest.h"
+
+#include "control/CommandSpec.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+
+namespace {
+
+using Field = CommandSpec::Field;
+
+ControlError invalid(const QString& message) {
+    return {ControlError::Code::InvalidArgument, message};
+}
+
+// A JSON number that is a whole number in [low, high].
+std::optional<qint64> wholeNumber(const QJsonValue& value, double low, double high) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (!(number >= low && number <= high) || std::trunc(number) != number)
+        return std::nullopt;
+    return static_cast<qint64>(number);
+}
+
+// Reads one field the command takes into the request; the error when its value is wrong.
+std::optional<ControlError> readField(ControlRequest& request, Field field,
+                                      const QJsonObject& object) {
+    const QJsonValue value = object.value(QLatin1String(CommandSpec::textOf(field).name));
+    switch (field) {
+    case Field::Tunnel:
+        if (!value.isString() || value.toString().isEmpty())
+            return invalid(QStringLiteral("\"tunnel\" must be a name, a port or an id"));
+        request.tunnel = value.toString();
+        break;
+    case Field::All:
+        if (!value.isBool() || (value.toBool() && object.contains(QLatin1String("tunnel"))))
+            return invalid(QStringLiteral("\"all\" is true, without \"tunnel\""));
+        request.all = value.toBool();
+        break;
+    case Field::Port: {
+        const auto number = wholeNumber(value, 1, 65535);
+        if (!number)
+            return invalid(QStringLiteral("\"port\" must be a whole number from 1 to 65535"));
+        request.port = *number;
+        break;
+    }
+    case Field::Name:
+        if (!value.isString())
+            return invalid(QStringLiteral("\"name\" must be text"));
+        request.name = value.toString();
+        break;
+    case Field::Start:
+        if (!value.isBool())
+            return invalid(QStringLiteral("\"start\" must be true or false"));
+        request.startNow = value.toBool();
+        break;
+    case Field::Wait: {
+        const auto ms = ControlRequest::waitMsOf(value.toDouble(-1));
+        if (!value.isDouble() || !ms)
+            return invalid(QStringLiteral("\"wait\" must be from 0 to %1 seconds")
+                               .arg(ControlRequest::maxWaitMs / 1000));
+        request.waitMs = *ms;
+        break;
+    }
+    case Field::None:
+    case Field::Json:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString ControlRequest::commandName(Command command) {
+    for (const CommandSpec& spec : CommandSpec::all()) {
+        if (spec.command == command)
+            return QString::fromLatin1(spec.name);
+    }
+    return {};
+}
+
+ControlError ControlRequest::tooLarge() {
+    return {ControlError::Code::TooLarge,
+            QStringLiteral("a request may hold at most %1 bytes").arg(maxLineBytes)};
+}
+
+std::optional<qint64> ControlRequest::waitMsOf(double seconds) {
+    if (!(seconds >= 0 && seconds * 1000 <= double(maxWaitMs)))
+        return std::nullopt;
+    return std::llround(seconds * 1000);
+}
+
+ControlRequest::Parsed ControlRequest::parse(QByteArrayView line) {
+    if (line.size() > maxLineBytes)
+        return tooLarge();
+
+    QJsonParseError jsonError;
+    const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray(), &jsonError);
+    if (!document.isObject())
+        return ControlError{ControlError::Code::Malformed,
+                            QStringLiteral("a request is one JSON object on one line")};
+    const QJsonObject object = document.object();
+    if (wholeNumber(object.value(QLatin1String("v")), version, version) != version)
+        return ControlError{ControlError::Code::Version,
+                            QStringLiteral("this Quillby speaks protocol version %1").arg(version)};
+
+    const QString name = object.value(QLatin1String("cmd")).toString();
+    const CommandSpec* spec = CommandSpec::find(name);
+    if (!spec)
+        return ControlError{ControlError::Code::UnknownCommand,
+                            QStringLiteral("unknown command \"%1\"").arg(name.left(40))};
+    ControlRequest request(spec->command);
+    // "all" stands in for "tunnel"; a request with both is refused when "all" is read.
+    const bool all = spec->parameter(Field::All) && object.value(QLatin1String("all")).toBool();
+    for (const CommandSpec::Parameter& parameter : spec->parameters) {
+        if (parameter.field == Field::None || (parameter.field == Field::Tunnel && all))
+            continue;
+        const bool given =
+            object.contains(QLatin1String(CommandSpec::textOf(parameter.field).name));
+        if (given || parameter.form != CommandSpec::Form::Option) {
+            if (const auto error = readField(request, parameter.field, object))
+                return *error;
+        }
+    }
+    return request;
+}
+
+QByteArray ControlRequest::encode() const {
+    QJsonObject object{{QStringLiteral("v"), version},
+                       {QStringLiteral("cmd"), commandName(m_command)}};
+    if (!tunnel.isEmpty())
+        object.insert(QStringLiteral("tunnel"), tunnel);
+    if (all)
+        object.insert(QStringLiteral("all"), true);
+    if (port != 0)
+        object.insert(QStringLiteral("port"), port);
+    if (name)
+        object.insert(QStringLiteral("name"), *name);
+    if (startNow)
+        object.insert(QStringLiteral("start"), true);
+    if (waitMs != 0)
+        object.insert(QStringLiteral("wait"), double(waitMs) / 1000);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
