@@ -329,6 +329,36 @@ private slots:
         ipv6.waitForFinished();
     }
 
+    // More exchanges than may wait while the GUI thread is busy (here: blocked in
+    // waitForFinished, so nothing is handed over meanwhile): the oldest go, the newest stay.
+    void floodDropsTheOldestPending() {
+        RequestProxy proxy;
+        QList<QList<HttpExchange>> batches;
+        connect(&proxy, &RequestProxy::exchangesCaptured, this,
+                [&batches](const QList<HttpExchange>& batch) { batches << batch; });
+        QVERIFY(proxy.start(QStringLiteral("127.0.0.1"), m_originPort));
+        const int sent = RequestProxy::maxPending + 100;
+        QProcess curl; // one connection, requests one after the other
+        curl.setStandardOutputFile(QProcess::nullDevice());
+        curl.start(
+            "curl",
+            {"-s",
+             QStringLiteral("http://127.0.0.1:%1/echo?n=[1-%2]").arg(proxy.port()).arg(sent)});
+        QVERIFY(curl.waitForFinished(120000));
+        const auto target = [](int n) { return "/echo?n=" + QByteArray::number(n); };
+        QTRY_VERIFY(!batches.isEmpty() && batches.last().last().target == target(sent));
+        QCOMPARE(batches.first().size(), RequestProxy::maxPending);
+        QList<QByteArray> targets;
+        for (const auto& batch : std::as_const(batches))
+            for (const HttpExchange& exchange : batch)
+                targets << exchange.target;
+        QVERIFY(!targets.contains(target(1)) && targets.size() < sent);
+        // What is kept comes in order, without gaps.
+        const int first = targets.first().mid(8).toInt();
+        for (int i = 0; i < targets.size(); ++i)
+            QCOMPARE(targets[i], target(first + i));
+    }
+
     void logKeepsTheLast500() {
         RequestLog log;
         quint64 id = 0;
