@@ -37,7 +37,6 @@ SCREEN = (1280, 800)
 HOST_ICON = (SCREEN[0] - 32, 0, 32, 32)
 
 
-
 def bus(dest, path, method, *args, check=True):
     return run("gdbus", "call", "--session", "--dest", dest, "--object-path", path,
                "--method", method, *args, check=check)
