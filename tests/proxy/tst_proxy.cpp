@@ -16,15 +16,6 @@
 
 namespace {
 
-qint64 residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
 QByteArray headerValue(const HttpExchange::Headers& headers, const QByteArray& name) {
     for (const auto& [key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
@@ -148,7 +139,8 @@ private slots:
         QVERIFY(QByteArray::fromBase64(echo).contains(originSaw));
     }
 
-    // 50 MiB each way, checked by hash; the proxy keeps only its pieces and the captures.
+    // 50 MiB each way, checked by hash; only the captures' first part is kept (the proxy's
+    // memory while relaying is measured in bench/proxy).
     void largeBodies() {
         const QString bigPath = m_dir.filePath(QStringLiteral("big"));
         QFile big(bigPath);
@@ -163,7 +155,6 @@ private slots:
             hash.addData(mib);
         }
         big.close();
-        const qint64 before = residentKiB();
         m_seen.clear();
         QCOMPARE(run(QStringLiteral("curl"), {"-s", "-T", bigPath, url("/sha")}),
                  hash.result().toHex());
@@ -179,9 +170,6 @@ private slots:
         QVERIFY(m_seen.at(0).requestBodyCut());
         QCOMPARE(m_seen.at(1).responseBodySize, 50 << 20);
         QCOMPARE(m_seen.at(1).responseBody.size(), HttpExchange::bodyCaptureLimit);
-        const qint64 growth = residentKiB() - before;
-        qInfo("resident memory growth over 100 MiB relayed: %lld KiB", growth);
-        QVERIFY2(growth < 24 * 1024, qPrintable(QString::number(growth)));
     }
 
     void websocketThroughUpgrade() {
