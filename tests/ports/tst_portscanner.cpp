@@ -1,7 +1,6 @@
 #include "ports/PortScanner.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -122,7 +121,8 @@ private slots:
         QCOMPARE(port.emptyConnections(AF_INET6), onIPv6 ? (onIPv4 ? 1 : 2) : 0);
     }
 
-    void scanIsSortedUniqueAndBoundedByOneTimeOutPerFamilyEvenUnderSignals() {
+    // How long a scan of pending ports takes (one time-out per family) is in bench/port_scan.
+    void scanIsSortedAndUniqueEvenUnderSignals() {
         // As many ports that stay pending as the app probes; open ones on either address or both,
         // a refused one, and a listener left out of the list.
         std::vector<TestPort> pending(commonPorts.size());
@@ -150,17 +150,11 @@ private slots:
                 ::pthread_kill(scanning, SIGUSR1);
         });
         const int descriptors = QDir(QStringLiteral("/proc/self/fd")).count();
-        QElapsedTimer timer;
-        timer.start();
         const QList<PortResult> results = scanPortsBlocking(listed);
-        const qint64 elapsed = timer.elapsed();
         interrupter.request_stop();
         interrupter.join();
 
         QCOMPARE(results, openOnly({on4.number, on6.number, both.number}));
-        // Generous: one time-out per family would be 300 ms, one per pending port far more.
-        QVERIFY2(elapsed >= 2 * probeTimeoutMs && elapsed < 2000,
-                 qPrintable(QString::number(elapsed)));
         QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), descriptors);
     }
 

@@ -16,15 +16,6 @@
 
 namespace {
 
-qint64 residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
 QByteArray headerValue(const HttpExchange::Headers& headers, const QByteArray& name) {
     for (const auto& [key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
@@ -148,7 +139,8 @@ private slots:
         QVERIFY(QByteArray::fromBase64(echo).contains(originSaw));
     }
 
-    // 50 MiB each way, checked by hash; the proxy keeps only its pieces and the captures.
+    // 50 MiB each way, checked by hash; only the captures' first part is kept (the proxy's
+    // memory while relaying is measured in bench/proxy).
     void largeBodies() {
         const QString bigPath = m_dir.filePath(QStringLiteral("big"));
         QFile big(bigPath);
@@ -163,7 +155,6 @@ private slots:
             hash.addData(mib);
         }
         big.close();
-        const qint64 before = residentKiB();
         m_seen.clear();
         QCOMPARE(run(QStringLiteral("curl"), {"-s", "-T", bigPath, url("/sha")}),
                  hash.result().toHex());
@@ -179,9 +170,6 @@ private slots:
         QVERIFY(m_seen.at(0).requestBodyCut());
         QCOMPARE(m_seen.at(1).responseBodySize, 50 << 20);
         QCOMPARE(m_seen.at(1).responseBody.size(), HttpExchange::bodyCaptureLimit);
-        const qint64 growth = residentKiB() - before;
-        qInfo("resident memory growth over 100 MiB relayed: %lld KiB", growth);
-        QVERIFY2(growth < 24 * 1024, qPrintable(QString::number(growth)));
     }
 
     void websocketThroughUpgrade() {
@@ -327,6 +315,36 @@ private slots:
         QTRY_VERIFY(!tunnel.hasChild());
         ipv6.kill();
         ipv6.waitForFinished();
+    }
+
+    // More exchanges than may wait while the GUI thread is busy (here: blocked in
+    // waitForFinished, so nothing is handed over meanwhile): the oldest go, the newest stay.
+    void floodDropsTheOldestPending() {
+        RequestProxy proxy;
+        QList<QList<HttpExchange>> batches;
+        connect(&proxy, &RequestProxy::exchangesCaptured, this,
+                [&batches](const QList<HttpExchange>& batch) { batches << batch; });
+        QVERIFY(proxy.start(QStringLiteral("127.0.0.1"), m_originPort));
+        const int sent = RequestProxy::maxPending + 100;
+        QProcess curl; // one connection, requests one after the other
+        curl.setStandardOutputFile(QProcess::nullDevice());
+        curl.start(
+            "curl",
+            {"-s",
+             QStringLiteral("http://127.0.0.1:%1/echo?n=[1-%2]").arg(proxy.port()).arg(sent)});
+        QVERIFY(curl.waitForFinished(120000));
+        const auto target = [](int n) { return "/echo?n=" + QByteArray::number(n); };
+        QTRY_VERIFY(!batches.isEmpty() && batches.last().last().target == target(sent));
+        QCOMPARE(batches.first().size(), RequestProxy::maxPending);
+        QList<QByteArray> targets;
+        for (const auto& batch : std::as_const(batches))
+            for (const HttpExchange& exchange : batch)
+                targets << exchange.target;
+        QVERIFY(!targets.contains(target(1)) && targets.size() < sent);
+        // What is kept comes in order, without gaps.
+        const int first = targets.first().mid(8).toInt();
+        for (int i = 0; i < targets.size(); ++i)
+            QCOMPARE(targets[i], target(first + i));
     }
 
     void logKeepsTheLast500() {

@@ -15,11 +15,9 @@
 //                                       and registered again FAKE_CF_OUTAGE_MS later
 //                       split           the URL line written in two pieces, with a pause,
 //                                       then a registered connection
-//                       split-utf8      a multi-byte character split across writes, then url
 //                       no-url          banner only, then runs until signalled
 //                       flood           FAKE_CF_FLOOD_MIB MiB of log lines, URL in the middle
 //                       exit            URL, then exits with FAKE_CF_EXIT_STATUS
-//                       no-newline      writes FAKE_CF_FLOOD_MIB MiB without a line break
 //   FAKE_CF_MODE_<PORT> overrides FAKE_CF_MODE for one local port
 //   FAKE_CF_LABEL       the random label of the URL (default fare-write-waste-gadgets)
 //   FAKE_CF_EXIT_STATUS status for mode exit (default 0)
@@ -153,27 +151,21 @@ void quickTunnelAnswer(const char* code, const char* status) {
              "value\n");
 }
 
-void flood(double mib, bool withUrl, const std::string& port) {
+void flood(double mib, const std::string& port) {
     const size_t total = static_cast<size_t>(mib * 1024 * 1024);
     std::string block;
     unsigned long n = 0;
-    size_t written = 0;
-    bool urlDone = !withUrl;
-    while (written < total) {
-        block.clear();
-        while (block.size() < 64 * 1024)
-            block += originRefused(port, n++); // a busy tunnel whose server is down
-        writeAll(2, block.data(), block.size());
-        written += block.size();
+    bool urlDone = false;
+    for (size_t written = 0; written < total || !urlDone; written += block.size()) {
         if (!urlDone && written >= total / 2) {
             urlBox();
             registered();
             urlDone = true;
         }
-    }
-    if (!urlDone) {
-        urlBox();
-        registered();
+        block.clear();
+        while (block.size() < 64 * 1024 && written < total)
+            block += originRefused(port, n++); // a busy tunnel whose server is down
+        writeAll(2, block.data(), block.size());
     }
 }
 
@@ -329,23 +321,12 @@ int main(int argc, char** argv) {
         writeErr(line.substr(cut));
         writeErr(boxTop());
         registered();
-    } else if (mode == "split-utf8") {
-        // "Tunnel läuft": the two bytes of 'ä' land in separate writes, on the URL's line.
-        const std::string line = stamp() + "Tunnel l\xc3\xa4uft " + url() + "\n";
-        const size_t cut = line.find('\xc3') + 1;
-        writeErr(line.substr(0, cut));
-        sleepMs(pauseMs);
-        writeErr(line.substr(cut));
     } else if (mode == "no-url") {
         // Nothing more: connecting for as long as it runs.
     } else if (mode == "flood") {
-        flood(floodMib, true, port);
+        flood(floodMib, port);
         if (std::strcmp(env("FAKE_CF_EXIT_AFTER_FLOOD", "0"), "1") == 0)
             return 0;
-    } else if (mode == "no-newline") {
-        std::string block(64 * 1024, 'x');
-        for (size_t done = 0; done < floodMib * 1024 * 1024; done += block.size())
-            writeAll(2, block.data(), block.size());
     } else if (mode == "exit") {
         urlBox();
         registered();
