@@ -76,7 +76,15 @@ def main(client):
             browser.goto(f'http://{NAME}/')
             browser.wait_for("document.body.innerText.startsWith('Blocked request. This host')")
             print('ok: the browser follows a live reload, and sees the refusal through the edge')
-    print(f'{len(CASES) + 1 - failures} passed, {failures} failed')
+    # The HAR validator the inspector's export is checked with takes a good log and names the
+    # missing part of a bad one.
+    har = {'log': {'version': '1.2', 'creator': {'name': 'Quillby', 'version': '1'}, 'entries': []}}
+    good = devservers.har_errors(har) == []
+    del har['log']['creator']
+    bad = [e.get('params') for e in devservers.har_errors(har)] == [{'missingProperty': 'creator'}]
+    print(f'{"ok" if good and bad else "FAIL"}: har-validator')
+    failures += not (good and bad)
+    print(f'{len(CASES) + 2 - failures} passed, {failures} failed')
     return 1 if failures else 0
 
 

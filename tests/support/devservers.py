@@ -1,11 +1,13 @@
 """Real dev servers and a real browser for the tests, each started on an ephemeral loopback port.
 
-    with devservers.vite() as server:            # also next_dev() and django()
+    with devservers.vite() as server:          # also next_dev() and django(); host='::1'
         status, headers, body = devservers.get(server.port, '/', host='x.trycloudflare.com')
         devservers.upgrade(server.port, server.live_reload_path(), host=..., origin=...)
-    with devservers.Browser({'x.trycloudflare.com': edge_port}) as browser:
-        browser.goto('http://x.trycloudflare.com/')
-        browser.wait_for("document.getElementById('message').textContent == 'hello'")
+    with devservers.edge(stand_in_client, port) as edge_port:  # the client playing the edge
+        with devservers.Browser({'fare-write-waste-gadgets.trycloudflare.com': edge_port}) as b:
+            b.goto('http://fare-write-waste-gadgets.trycloudflare.com/')
+            b.wait_for("document.getElementById('message').textContent == 'hello from vite'")
+    devservers.har_errors(har_dict)              # the npm package har-validator's verdict
 
 Each server runs on a copy of its app (a test may edit server.root), in its own process group,
 with no telemetry and no update check. The Node dev servers come from tests/devservers
@@ -198,6 +200,15 @@ def django(host='127.0.0.1'):
         return ['/usr/bin/python3', '-m', 'django', 'runserver', '--noreload', '--settings=app',
                 '--pythonpath', str(root), authority(host, port)]
     return _serve('django', None, command, host)
+
+
+def har_errors(har):
+    """The npm package har-validator's complaints about a HAR document (a dict): [] if valid."""
+    script = ("let s = ''; process.stdin.on('data', d => s += d).on('end', () => "
+              "require('har-validator').har(JSON.parse(s)).then(() => console.log('[]'), "
+              "e => console.log(JSON.stringify(e.errors || [String(e)]))))")
+    return json.loads(subprocess.run([node(), '-e', script], input=json.dumps(har), cwd=DEVSERVERS,
+                                     capture_output=True, text=True, check=True).stdout)
 
 
 @contextlib.contextmanager
