@@ -24,8 +24,9 @@ case "$what" in
     *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
 esac
 
-# One dpkg-query for all: it runs at the start of every test run.
-installed=" $(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${wanted[@]}" 2>/dev/null |
+# It runs at the start of every test run: one dpkg-query for all (which fails on a package it
+# has never seen).
+installed=" $( (dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${wanted[@]}" 2>/dev/null || true) |
     awk '$1 == "ii" { printf "%s ", $2 }') "
 missing=()
 for pkg in "${wanted[@]}"; do
