@@ -307,7 +307,7 @@ private slots:
         }
         TunnelConfig config = TunnelConfig::create(QStringLiteral("Hooks"), port);
         config.inspect = inspect;
-        TunnelInstance tunnel(config, {TestSupport::fakeClientLocator(), nullptr});
+        TunnelInstance tunnel(config, {TestSupport::fakeClientLocator()});
         tunnel.start();
         QVERIFY(tunnel.hasChild());
         leaving.close();
