@@ -37,8 +37,8 @@ class TestTunnelStore : public QObject {
 
     std::unique_ptr<TunnelStore> openStore() {
         m_settings = m_home->settings();
-        return std::make_unique<TunnelStore>(
-            m_settings.get(), TunnelInstance::Services{fakeClientLocator()});
+        return std::make_unique<TunnelStore>(m_settings.get(),
+                                             TunnelInstance::Services{fakeClientLocator()});
     }
 
     void store(const char* key, const QVariant& value) {
