@@ -356,6 +356,18 @@ Installieren Sie es mit: %1</translation>
         <source>Connecting...</source>
         <translation>Wird verbunden …</translation>
     </message>
+    <message>
+        <source>User:</source>
+        <translation>Benutzer:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Copy Password</source>
+        <translation>Passwort kopieren</translation>
+    </message>
 </context>
 <context>
     <name>QuillbyApp</name>
@@ -427,6 +439,49 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>ShareDuration</name>
+    <message>
+        <source>1 second</source>
+        <translation>1 Sekunde</translation>
+    </message>
+    <message>
+        <source>%1 seconds</source>
+        <translation>%1 Sekunden</translation>
+    </message>
+    <message>
+        <source>1 hour</source>
+        <translation>1 Stunde</translation>
+    </message>
+    <message>
+        <source>%1 hours</source>
+        <translation>%1 Stunden</translation>
+    </message>
+    <message>
+        <source>1 minute</source>
+        <translation>1 Minute</translation>
+    </message>
+    <message>
+        <source>%1 minutes</source>
+        <translation>%1 Minuten</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 Min.</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 Std.</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 Std. %2 Min.</translation>
+    </message>
+</context>
+<context>
     <name>StatusMenuView</name>
     <message>
         <source>Tunnels</source>
@@ -492,6 +547,10 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>No tunnel running</source>
         <translation>Kein Tunnel läuft</translation>
+    </message>
+    <message>
+        <source>%1: %2 (password)</source>
+        <translation>%1: %2 (Passwort)</translation>
     </message>
 </context>
 <context>
@@ -569,6 +628,10 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Copy URL</source>
         <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>Shared for %1, as asked</source>
+        <translation>Wie gewünscht %1 lang geteilt</translation>
     </message>
 </context>
 <context>
@@ -659,6 +722,37 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Show requests</source>
         <translation>Anfragen anzeigen</translation>
+    </message>
+    <message>
+        <source>Stops in %1</source>
+        <translation>Stoppt in %1</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelShareMenu</name>
+    <message>
+        <source>Require Password</source>
+        <translation>Passwort verlangen</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Stoppen nach</translation>
+    </message>
+    <message>
+        <source>15 Minutes</source>
+        <translation>15 Minuten</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 Stunde</translation>
+    </message>
+    <message>
+        <source>4 Hours</source>
+        <translation>4 Stunden</translation>
+    </message>
+    <message>
+        <source>Until Stopped</source>
+        <translation>Bis zum Stoppen</translation>
     </message>
 </context>
 <context>

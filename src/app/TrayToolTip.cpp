@@ -30,7 +30,9 @@ QString text(const std::vector<TunnelInstance*>& instances) {
             continue;
         case TunnelInstance::State::Connecting:
         case TunnelInstance::State::Active:
-            if (const auto& url = instance->tunnelURL())
+            if (const auto& url = instance->tunnelURL(); url && !instance->password().isEmpty())
+                lines << tr("%1: %2 (password)").arg(name, elideMiddle(*url, maxUrlLength));
+            else if (url)
                 lines << tr("%1: %2").arg(name, elideMiddle(*url, maxUrlLength));
             else
                 lines << tr("%1: %2").arg(name, tr("Connecting..."));

@@ -1,5 +1,6 @@
 #include "app/TunnelNotifications.h"
 
+#include "model/ShareDuration.h"
 #include "model/TunnelInstance.h"
 #include "model/TunnelStore.h"
 #include "platform/Notifier.h"
@@ -53,6 +54,11 @@ void TunnelNotifications::watch(TunnelInstance* tunnel) {
                 if (!reason.isEmpty())
                     body += QLatin1Char('\n') + reason;
                 post(tr("'%1' Stopped").arg(tunnel->config().name), body);
+            });
+    connect(tunnel, &TunnelInstance::stoppedAtLimit, this,
+            [this, tunnel](std::chrono::seconds sharedFor) {
+                post(tr("'%1' Stopped").arg(tunnel->config().name),
+                     tr("Shared for %1, as asked").arg(ShareDuration::inWords(sharedFor)));
             });
 }
 

@@ -18,6 +18,8 @@ QJsonObject TunnelConfig::toJson() const {
     };
     if (inspect)
         object.insert(QStringLiteral("inspect"), true);
+    if (password)
+        object.insert(QStringLiteral("password"), true);
     return object;
 }
 
@@ -68,7 +70,8 @@ std::optional<TunnelConfig> TunnelConfig::fromJson(const QJsonValue& value) {
     if (!port)
         return std::nullopt;
     const bool inspect = object.value(QStringLiteral("inspect")).toBool(false);
-    return TunnelConfig{*id, name.toString(), *port, inspect};
+    const bool password = object.value(QStringLiteral("password")).toBool(false);
+    return TunnelConfig{*id, name.toString(), *port, inspect, password};
 }
 
 bool operator==(const TunnelConfig& a, const TunnelConfig& b) {

@@ -1,13 +1,28 @@
 #include "model/TunnelInstance.h"
 
+#include "model/SharePassword.h"
 #include "platform/ChildErrorReader.h"
 #include "platform/ChildLifetime.h"
+#include "proxy/BasicAuthGuard.h"
+
+#include <climits>
+
+namespace {
+
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
+
+} // namespace
 
 TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* parent)
     : QObject(parent)
     , m_config(std::move(config))
     , m_services(std::move(services))
-    , m_inspector(new TunnelRequestCapture(this)) {
+    , m_inspector(new TunnelRequestCapture(this))
+    , m_guard(std::make_shared<BasicAuthGuard>()) {
+    m_guard->setRealm(utf8(m_config.name));
+    updateGuard();
     if (!m_services.findClient)
         m_services.findClient = findCloudflared;
     // Requests through the inspector tell precisely whether the local server answers.
@@ -40,8 +55,13 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
         if (isRunning())
             m_restartAfterExit = true;
         else
-            start();
+            launch();
     });
+
+    // One single-shot timer per limit; precise, since hours at 5% would be minutes early.
+    m_limitTimer.setSingleShot(true);
+    m_limitTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_limitTimer, &QTimer::timeout, this, &TunnelInstance::stopAtLimit);
 
     m_outageTimer.setSingleShot(true);
     m_outageTimer.setInterval(m_services.outageNoticeMs);
@@ -70,6 +90,7 @@ void TunnelInstance::setConfig(const TunnelConfig& config) {
         return;
     m_config.name = config.name;
     m_config.port = config.port;
+    m_guard->setRealm(utf8(m_config.name));
     emit configChanged();
     emit changed();
 }
@@ -89,6 +110,13 @@ qint64 TunnelInstance::childPid() const {
 }
 
 void TunnelInstance::start() {
+    if (isRunning())
+        return;
+    clearStopAfter();
+    launch();
+}
+
+void TunnelInstance::launch() {
     if (isRunning())
         return;
     const std::optional<QString> client = m_services.findClient();
@@ -126,11 +154,14 @@ void TunnelInstance::start() {
     setProblem(QString(), QString()); // a new start: earlier problems no longer apply
     if (!m_inspector->startProblem().isEmpty())
         setProblem(m_inspector->startProblem(), QString());
+    // In place before the child can bring any visitor.
+    setPassword(m_config.password ? SharePassword::generate() : QString());
     process->start();
     m_reader->started();
     // Waits only for the exec hand-over, not for the client to do anything.
     if (!process->waitForStarted(-1)) {
         const QString reason = process->errorString();
+        setPassword(QString());
         cleanup();
         if (!m_retired)
             emit failedToStart(reason);
@@ -145,6 +176,7 @@ void TunnelInstance::start() {
 }
 
 void TunnelInstance::stop() {
+    clearStopAfter();
     m_restartTimer.stop();
     m_restartAfterExit = false;
     terminateChild();
@@ -156,6 +188,7 @@ void TunnelInstance::terminateChild() {
     // Whatever the child prints or however it ends from now on, it was asked to stop.
     m_stopRequested = true;
     m_process->terminate();
+    setPassword(QString());
     setTunnelURL(std::nullopt);
     updateState();
     if (!m_killTimer.isActive())
@@ -210,6 +243,68 @@ void TunnelInstance::setInspect(bool on) {
         restart();
     else if (!on)
         m_inspector->stop();
+}
+
+void TunnelInstance::setRequirePassword(bool on) {
+    if (m_config.password == on)
+        return;
+    m_config.password = on;
+    // The child and its URL stay; only the gateway's answer changes.
+    const bool live = isRunning() && !m_stopRequested;
+    setPassword(on && live ? SharePassword::generate() : QString());
+    emit configChanged();
+    emit changed();
+}
+
+void TunnelInstance::setPassword(QString password) {
+    m_password = std::move(password);
+    updateGuard();
+}
+
+void TunnelInstance::updateGuard() {
+    // On without a password (stopping, or between a restart's two children): nobody passes.
+    if (m_config.password)
+        m_guard->requireCredentials(utf8(SharePassword::userName.toString()), utf8(m_password));
+    else
+        m_guard->allowEveryone();
+}
+
+void TunnelInstance::setStopAfter(std::optional<std::chrono::seconds> limit) {
+    if (!limit) {
+        clearStopAfter();
+        return;
+    }
+    if (!isRunning() || m_stopRequested || *limit <= std::chrono::seconds::zero())
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*limit);
+    m_stopAfter = limit;
+    m_stopsAt = QDateTime::currentDateTimeUtc().addMSecs(ms.count());
+    m_limitDeadline = QDeadlineTimer(ms);
+    m_limitTimer.start(int(std::min<qint64>(ms.count(), INT_MAX)));
+    emit changed();
+}
+
+void TunnelInstance::clearStopAfter() {
+    m_limitTimer.stop();
+    if (!m_stopAfter)
+        return;
+    m_stopAfter.reset();
+    m_stopsAt = QDateTime();
+    emit changed();
+}
+
+void TunnelInstance::stopAtLimit() {
+    if (!m_stopAfter)
+        return;
+    // A limit beyond one timer's reach, or a timer a little early, waits for the rest.
+    if (const qint64 left = m_limitDeadline.remainingTime(); left > 0) {
+        m_limitTimer.start(int(std::min<qint64>(left, INT_MAX)));
+        return;
+    }
+    const std::chrono::seconds sharedFor = *m_stopAfter;
+    stop();
+    if (!m_retired)
+        emit stoppedAtLimit(sharedFor);
 }
 
 void TunnelInstance::restart() {
@@ -276,6 +371,10 @@ void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
     }
     m_launched = false;
     m_tunnelURL.reset();
+    setPassword(QString());
+    // An end of its own ends the limit too; a restart's pause keeps it.
+    if (!m_restartAfterExit && !m_restartTimer.isActive())
+        clearStopAfter();
     updateState();
     if (failed && !m_retired)
         emit endedUnexpectedly(status, reason);
@@ -284,7 +383,7 @@ void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
 
     if (m_restartAfterExit) {
         m_restartAfterExit = false;
-        start();
+        launch();
     }
 }
 

@@ -6,12 +6,17 @@
 #include "model/TunnelConfig.h"
 #include "model/TunnelRequestCapture.h"
 
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class BasicAuthGuard;
 class ChildErrorReader;
 
 // What an instance needs from its surroundings.
@@ -80,6 +85,24 @@ public:
     void setInspect(bool on);
     TunnelRequestCapture* inspector() const { return m_inspector; }
 
+    // Turns the password on or off, saved with the tunnel. Takes effect at once: a running
+    // child keeps its URL; turned on while running, a password is drawn now.
+    void setRequirePassword(bool on);
+    // The current password while running with the switch on; empty otherwise. Drawn anew at
+    // every start, kept in memory only.
+    QString password() const { return m_password; }
+    // What the gateway asks per request (from its own thread); kept in step with the switch,
+    // the password and the name (its realm).
+    std::shared_ptr<BasicAuthGuard> accessGuard() const { return m_guard; }
+
+    // Stops the running tunnel this long from now, as if Stop was pressed; nullopt: until
+    // stopped. Not saved; ignored while stopped. Stop and start clear it; a restart of the
+    // child (port or inspector change) keeps it.
+    void setStopAfter(std::optional<std::chrono::seconds> limit);
+    // The limit as last set, and when it ends (UTC; null without a limit).
+    std::optional<std::chrono::seconds> stopAfter() const { return m_stopAfter; }
+    QDateTime stopsAt() const { return m_stopsAt; }
+
     // True while a child process exists, including one that is still stopping.
     bool hasChild() const;
     qint64 childPid() const;
@@ -104,9 +127,17 @@ signals:
     void failedToStart(const QString& reason);
     // The child ended on its own with a failure status; reason in plain words, or empty.
     void endedUnexpectedly(int exitStatus, const QString& reason);
+    // The time limit set with setStopAfter ran out and the tunnel was stopped.
+    void stoppedAtLimit(std::chrono::seconds sharedFor);
 
 private:
+    void launch();
     void restart();
+    void clearStopAfter();
+    void stopAtLimit();
+    // A new password (or none) for the child launched now or stopped now.
+    void setPassword(QString password);
+    void updateGuard();
     void handleOutput(QByteArrayView chunk);
     void applyLog(const std::optional<QString>& url);
     void applyOrigin(const OriginAddress& found, bool mayClear);
@@ -144,6 +175,12 @@ private:
     QTimer m_killTimer;
     QTimer m_restartTimer;
     QTimer m_outageTimer;
+    QTimer m_limitTimer;
+    std::optional<std::chrono::seconds> m_stopAfter;
+    QDateTime m_stopsAt;
+    QDeadlineTimer m_limitDeadline; // the same moment on the monotonic clock
+    QString m_password;
+    std::shared_ptr<BasicAuthGuard> m_guard;
     bool m_restartAfterExit = false;
     bool m_retired = false;
 };

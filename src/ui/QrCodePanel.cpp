@@ -1,11 +1,14 @@
 #include "ui/QrCodePanel.h"
 
+#include "model/SharePassword.h"
 #include "model/TunnelInstance.h"
 #include "ui/PaletteTint.h"
 #include "ui/QrCodeView.h"
 #include "ui/Theme.h"
 #include "ui/UrlActions.h"
 
+#include <QClipboard>
+#include <QFormLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -48,25 +51,52 @@ QrCodePanel::QrCodePanel(TunnelInstance* instance, QWidget* parent)
     m_url->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_url->setFont(Theme::callout());
 
+    // User and password, to be read aloud or typed: monospaced, selectable.
+    m_credentials = new QWidget(this);
+    m_credentials->setObjectName(QStringLiteral("qrCredentials"));
+    auto* credentials = new QFormLayout(m_credentials);
+    credentials->setContentsMargins(0, 0, 0, 0);
+    credentials->setLabelAlignment(Qt::AlignRight);
+    auto valueLabel = [this](const QString& objectName) {
+        auto* label = new QLabel(m_credentials);
+        label->setObjectName(objectName);
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        label->setFont(Theme::monospaced(Theme::body()));
+        return label;
+    };
+    m_userLabel = valueLabel(QStringLiteral("qrUserLabel"));
+    m_passwordLabel = valueLabel(QStringLiteral("qrPasswordLabel"));
+    credentials->addRow(tr("User:"), m_userLabel);
+    credentials->addRow(tr("Password:"), m_passwordLabel);
+
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     m_copyButton = new QPushButton(tr("Copy URL"), this);
     m_copyButton->setObjectName(QStringLiteral("qrCopyButton"));
     m_openButton = new QPushButton(tr("Open in Browser"), this);
     m_openButton->setObjectName(QStringLiteral("qrOpenButton"));
+    m_copyPasswordButton = new QPushButton(tr("Copy Password"), this);
+    m_copyPasswordButton->setObjectName(QStringLiteral("qrCopyPasswordButton"));
     buttons->addStretch(1);
     buttons->addWidget(m_copyButton);
+    buttons->addWidget(m_copyPasswordButton);
     buttons->addWidget(m_openButton);
     buttons->addStretch(1);
 
     root->addWidget(m_title, 0, Qt::AlignHCenter);
     root->addWidget(m_code, 0, Qt::AlignHCenter);
     root->addWidget(m_url, 0, Qt::AlignHCenter);
+    root->addWidget(m_credentials, 0, Qt::AlignHCenter);
     root->addLayout(buttons);
 
     connect(m_copyButton, &QPushButton::clicked, this, [this] {
         if (m_instance && m_instance->tunnelURL())
             UrlActions::copy(*m_instance->tunnelURL());
+    });
+    connect(m_copyPasswordButton, &QPushButton::clicked, this, [this] {
+        if (m_instance && !m_instance->password().isEmpty())
+            QGuiApplication::clipboard()->setText(m_instance->password());
     });
     connect(m_openButton, &QPushButton::clicked, this, [this] {
         if (m_instance && m_instance->tunnelURL())
@@ -102,6 +132,11 @@ void QrCodePanel::follow() {
     const bool hasUrl = m_instance->tunnelURL().has_value();
     m_copyButton->setEnabled(hasUrl);
     m_openButton->setEnabled(hasUrl);
+    const QString password = m_instance->password();
+    m_userLabel->setText(SharePassword::userName.toString());
+    m_passwordLabel->setText(password);
+    m_credentials->setVisible(!password.isEmpty());
+    m_copyPasswordButton->setVisible(!password.isEmpty());
 }
 
 void QrCodePanel::showBeside(const QRect& host, const QRect& anchor) {

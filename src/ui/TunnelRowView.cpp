@@ -1,6 +1,7 @@
 #include "ui/TunnelRowView.h"
 
 #include "model/PortText.h"
+#include "model/ShareDuration.h"
 #include "model/TunnelInstance.h"
 #include "model/TunnelName.h"
 #include "ui/BusySpinner.h"
@@ -17,8 +18,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <limits>
 
 namespace {
 
@@ -123,6 +126,17 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     url->addWidget(m_copyButton);
     root->addWidget(m_urlLine);
 
+    // When the time limit stops the tunnel.
+    m_stopsLabel = new QLabel(this);
+    m_stopsLabel->setObjectName(QStringLiteral("stopsLine"));
+    m_stopsLabel->setFont(Theme::callout());
+    m_stopsLabel->setTextFormat(Qt::PlainText);
+    root->addWidget(m_stopsLabel);
+    m_stopsTimer = new QTimer(this);
+    m_stopsTimer->setObjectName(QStringLiteral("stopsTimer"));
+    m_stopsTimer->setSingleShot(true);
+    connect(m_stopsTimer, &QTimer::timeout, this, &TunnelRowView::refreshStopsLine);
+
     // What stands in the tunnel's way; the client's own line as tooltip.
     m_problemLabel = new QLabel(this);
     m_problemLabel->setObjectName(QStringLiteral("problemLine"));
@@ -183,6 +197,7 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     PaletteTint::text(m_colon, Theme::Tone::Tertiary);
     PaletteTint::text(m_connectingLabel, Theme::Tone::Secondary);
     PaletteTint::text(m_urlLabel, Theme::Tone::Secondary);
+    PaletteTint::text(m_stopsLabel, Theme::Tone::Secondary);
     PaletteTint::icon(m_copyButton, QStringLiteral("doc.on.doc"), Theme::Tone::Secondary);
     PaletteTint::icon(m_qrButton, QStringLiteral("qrcode"), Theme::Tone::Secondary);
     PaletteTint::icon(m_openButton, QStringLiteral("arrow.up.right.square"),
@@ -288,6 +303,8 @@ void TunnelRowView::refresh() {
     m_urlLine->setVisible(url.has_value());
     m_urlLabel->setFullText(url.value_or(QString()));
 
+    refreshStopsLine();
+
     const QString problem = m_instance->problem();
     m_problemLabel->setVisible(!problem.isEmpty());
     m_problemLabel->setText(problem);
@@ -305,9 +322,32 @@ void TunnelRowView::refresh() {
     Theme::setForeground(m_startStopButton, buttonColor);
 }
 
+void TunnelRowView::refreshStopsLine() {
+    m_stopsTimer->stop();
+    const QDateTime stopsAt = m_instance ? m_instance->stopsAt() : QDateTime();
+    m_stopsLabel->setVisible(stopsAt.isValid());
+    if (!stopsAt.isValid())
+        return;
+    const qint64 left = std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(stopsAt));
+    m_stopsLabel->setText(
+        tr("Stops in %1").arg(ShareDuration::remaining(std::chrono::milliseconds(left))));
+    if (!isVisible() || left == 0)
+        return;
+    // The words change when the rounded-up count of seconds or minutes goes down by one.
+    const qint64 step = left <= 60000 ? 1000 : 60000;
+    const qint64 untilChange = (left - 1) % step + 1;
+    m_stopsTimer->start(int(std::min<qint64>(untilChange, std::numeric_limits<int>::max())));
+}
+
+void TunnelRowView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_stopsTimer->stop();
+}
+
 void TunnelRowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     fillFields();
+    refreshStopsLine();
     // The local server may have come up, or moved, while the window was hidden.
     if (m_instance)
         m_instance->checkOrigin();

@@ -12,13 +12,14 @@ class RequestsWindow;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QToolButton;
 class StatusDot;
 
 // One tunnel in the status window: status dot, editable name and port, the connecting or
 // reconnecting line, the public URL with its open, QR code and copy buttons (shown as soon as it
-// is known), the current problem, start/stop and delete. It observes its instance and reports
-// edits to the instance; the store saves them.
+// is known), when a time limit stops it, the current problem, start/stop and delete. It observes
+// its instance and reports edits to the instance; the store saves them.
 class TunnelRowView : public QWidget {
     Q_OBJECT
 
@@ -34,6 +35,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void commitName();
@@ -43,6 +45,9 @@ private:
     void showQrCode();
     void openInspector();
     void refresh();
+    // "Stops in 12 min", and a single-shot timer for when those words next change; no timer
+    // while the row is hidden.
+    void refreshStopsLine();
 
     QPointer<TunnelInstance> m_instance;
     std::function<void()> m_onDelete;
@@ -59,6 +64,8 @@ private:
     QToolButton* m_openButton;
     QToolButton* m_qrButton;
     QToolButton* m_copyButton;
+    QLabel* m_stopsLabel;
+    QTimer* m_stopsTimer;
     QLabel* m_problemLabel;
     QToolButton* m_startStopButton;
     QToolButton* m_deleteButton;

@@ -1,13 +1,16 @@
 // A tunnel's life with real child processes (the stand-in client) and a real notification
 // daemon on a session bus of the test's own.
 #include "TestSupport.h"
+#include "app/TrayToolTip.h"
 #include "app/TunnelNotifications.h"
 #include "model/TunnelInstance.h"
 #include "platform/FreedesktopNotifier.h"
+#include "proxy/BasicAuthGuard.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -122,10 +125,11 @@ private slots:
         QTest::addColumn<bool>("active");     // registered: Active posted, no longer connecting
         QTest::addColumn<QString>("problem"); // %1: the port
         QTest::addColumn<int>("crash");       // the status of a crash notice, with the problem
+        QTest::addColumn<int>("limit");       // Stop After, in seconds, set once active
         auto row = [](const char* name, QByteArrayList env, int listen, bool exits, bool active,
-                      const char* problem = "", int crash = 0) {
+                      const char* problem = "", int crash = 0, int limit = 0) {
             QTest::newRow(name) << env << listen << exits << active << QString::fromUtf8(problem)
-                                << crash;
+                                << crash << limit;
         };
         const char* limited =
             "The tunnel service is limiting new tunnels; try again in a few minutes";
@@ -151,6 +155,7 @@ private slots:
         row("exit 15", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=15"}, 4, true, true);
         row("exit 3", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=3"}, 4, true, true, "", 3);
         row("64 MiB on standard output", {"FAKE_CF_STDOUT_MIB=64"}, 4, false, true);
+        row("stopped at a 2-second limit", {}, 4, true, true, "", 0, 2);
     }
 
     void clientLinesTellTheTruth() {
@@ -160,6 +165,7 @@ private slots:
         QFETCH(bool, active);
         QFETCH(QString, problem);
         QFETCH(int, crash);
+        QFETCH(int, limit);
         for (const QByteArray& pair : env)
             qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
         Origin origin(listen);
@@ -170,6 +176,10 @@ private slots:
         connect(&tunnel, &TunnelInstance::changed, this,
                 [&] { sawUrl = sawUrl || tunnel.tunnelURL().has_value(); });
         tunnel.start();
+        if (limit) {
+            QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Active), slow);
+            tunnel.setStopAfter(std::chrono::seconds(limit));
+        }
         const bool printsUrl = env.value(0) != "FAKE_CF_MODE=no-url";
         if (exits) {
             waitStopped(tunnel);
@@ -205,6 +215,9 @@ private slots:
         if (crash)
             shown << QStringLiteral("'T' Stopped/Tunnel crashed (exit code: %1)").arg(crash) +
                          (problem.isEmpty() ? QString() : QLatin1Char('\n') + problem);
+        if (limit)
+            shown << QStringLiteral("'T' Stopped/Shared for %1 seconds, as asked").arg(limit);
+        QVERIFY(tunnel.stopsAt().isNull());
         QCOMPARE(bodies(shown.size() + 1, shown.isEmpty() ? 1000 : 3000), shown);
     }
 
@@ -237,6 +250,51 @@ private slots:
         tunnel.stop();
         waitStopped(tunnel);
         QCOMPARE(bodies(expected.size() + 1, 1000), expected);
+    }
+
+    // The password switch while running keeps the child and its URL; a new password at every
+    // start and at every switch-on, the gateway's guard in step, none while stopping.
+    void passwordSwitchKeepsTheChild() {
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), services());
+        QSignalSpy saves(&tunnel, &TunnelInstance::configChanged);
+        const std::shared_ptr<BasicAuthGuard> guard = tunnel.accessGuard();
+        auto status = [&](const QString& password) {
+            const QByteArray pair = "quillby:" + password.toUtf8();
+            return guard->check("Basic " + pair.toBase64().toStdString(), "v").status();
+        };
+        tunnel.setRequirePassword(true);
+        QVERIFY(tunnel.password().isEmpty());
+        tunnel.start();
+        QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Active), slow);
+        const QString first = tunnel.password();
+        const qint64 pid = tunnel.childPid();
+        QCOMPARE(status(first), 200u);
+        QCOMPARE(TrayToolTip::text({&tunnel}), "Quillby\nWeb: " + fakeUrl + " (password)");
+        tunnel.setName(QStringLiteral("Shop \"x\""));
+        QCOMPARE(guard->check("", "v").headers.at(0).second,
+                 std::string("Basic realm=\"Shop \\\"x\\\"\", charset=\"UTF-8\""));
+
+        tunnel.setRequirePassword(false);
+        QVERIFY(tunnel.password().isEmpty());
+        QCOMPARE(guard->check("", "v").status(), 200u);
+        tunnel.setRequirePassword(true);
+        QVERIFY(!tunnel.password().isEmpty() && tunnel.password() != first);
+        QCOMPARE(status(first), 401u);
+        QCOMPARE(status(tunnel.password()), 200u);
+        QCOMPARE(tunnel.childPid(), pid);
+        QCOMPARE(tunnel.tunnelURLText(), fakeUrl);
+        QCOMPARE(saves.size(), 4); // three switches and the name
+        QVERIFY(!QJsonDocument(tunnel.config().toJson()).toJson().contains(first.toUtf8()));
+
+        const QString second = tunnel.password();
+        tunnel.stop();
+        QVERIFY(tunnel.password().isEmpty());
+        QCOMPARE(status(second), 401u); // nobody passes while the child stops
+        waitStopped(tunnel);
+        tunnel.start();
+        QVERIFY(!tunnel.password().isEmpty() && tunnel.password() != second);
+        tunnel.stop();
+        waitStopped(tunnel);
     }
 
     void childKilledFromOutsideReportsTheSignal() {

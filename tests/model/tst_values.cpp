@@ -76,12 +76,16 @@ private slots:
         QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
                                     TunnelConfig::create(QStringLiteral("b"), 2)};
         configs[1].inspect = true; // saved only where on
+        configs[0].password = true;
         const QByteArray saved = encodeTunnelConfigs(configs);
         QVERIFY(!saved.contains('\n') && !saved.contains(": "));
         QCOMPARE(saved.count("\"inspect\":true"), 1);
+        QCOMPARE(saved.count("\"password\""), 1);
         QCOMPARE(*decodeTunnelConfigs(saved), configs);
         QVERIFY(!decodeTunnelConfigs(saved)->at(0).inspect &&
                 decodeTunnelConfigs(saved)->at(1).inspect);
+        QVERIFY(decodeTunnelConfigs(saved)->at(0).password &&
+                !decodeTunnelConfigs(saved)->at(1).password);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}"));
         QVERIFY(!decodeTunnelConfigs("not json"));

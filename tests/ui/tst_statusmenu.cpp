@@ -2,7 +2,8 @@
 // its name and port commits with their silent reverts (the port rule itself is in tst_values),
 // header count, empty state, add and delete, Tab order, the missing-client alert and its copy
 // action, Launch at Login with the real autostart entry, and the scanner panel's states on real
-// listeners of ephemeral ports, its "+ Tunnel" adding "Port N".
+// listeners of ephemeral ports, its "+ Tunnel" adding "Port N"; the sharing choices (password,
+// time limit) through their menu piece, the row and the QR panel.
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
@@ -12,11 +13,13 @@
 #include "ui/ElidedLabel.h"
 #include "ui/PortScannerSection.h"
 #include "ui/PortScannerView.h"
+#include "ui/QrCodePanel.h"
 #include "ui/StatusDot.h"
 #include "ui/StatusMenuView.h"
 #include "ui/Theme.h"
 #include "ui/TunnelListView.h"
 #include "ui/TunnelRowView.h"
+#include "ui/TunnelShareMenu.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +28,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -163,6 +167,59 @@ private slots:
         QCOMPARE(child<StatusDot>("statusDot", row)->opacity(), 1.0);
         if (line.startsWith(QLatin1String("The tunnel")))
             QVERIFY(problem->isVisible() && problem->text() == line);
+    }
+
+    // With QUILLBY_SCREENSHOTS set, the panel and the row are saved there as PNGs.
+    void sharingChoices() {
+        showView();
+        TunnelRowView* row = rows().front();
+        TunnelInstance* tunnel = row->instance();
+        QMenu menu;
+        TunnelShareMenu::addTo(&menu, tunnel);
+        auto* stopAfter = child<QMenu>("stopAfterMenu", &menu);
+        QVERIFY(!stopAfter->isEnabled()); // nothing to count from while stopped
+        tunnel->start();
+        QTRY_VERIFY_WITH_TIMEOUT((tunnel->state() == TunnelInstance::State::Active), slow);
+        const qint64 pid = tunnel->childPid();
+        child<QAction>("requirePasswordAction", &menu)->trigger();
+        QVERIFY(!tunnel->password().isEmpty() && tunnel->childPid() == pid);
+        QVERIFY(m_f->settings->value(SettingsKeys::tunnelConfigs)
+                    .toByteArray()
+                    .contains("\"password\":true"));
+        emit menu.aboutToShow();
+        QVERIFY(stopAfter->isEnabled());
+        stopAfter->actions().at(0)->trigger(); // 15 minutes
+        auto* line = child<QLabel>("stopsLine", row);
+        auto* timer = child<QTimer>("stopsTimer", row);
+        QCOMPARE(line->text(), QStringLiteral("Stops in 15 min"));
+        QVERIFY(line->isVisible() && timer->isActive());
+        m_f->view.hide();
+        QVERIFY(!timer->isActive());
+        showView();
+        QVERIFY(timer->isActive());
+        emit menu.aboutToShow();
+        QVERIFY(stopAfter->actions().at(0)->isChecked() &&
+                !stopAfter->actions().at(3)->isChecked());
+
+        QTest::mouseClick(child<QToolButton>("qrButton", row), Qt::LeftButton);
+        auto* panel = m_f->view.findChild<QrCodePanel*>();
+        QVERIFY(panel && panel->isVisible());
+        QCOMPARE(child<QLabel>("qrUserLabel", panel)->text(), QStringLiteral("quillby"));
+        QCOMPARE(child<QLabel>("qrPasswordLabel", panel)->text(), tunnel->password());
+        QTest::mouseClick(child<QPushButton>("qrCopyPasswordButton", panel), Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), tunnel->password());
+        if (const QString dir = qEnvironmentVariable("QUILLBY_SCREENSHOTS"); !dir.isEmpty()) {
+            panel->grab().save(dir + QStringLiteral("/qr-panel-password.png"));
+            row->grab().save(dir + QStringLiteral("/row-time-limit.png"));
+        }
+        panel->close();
+        QTest::mouseClick(child<QToolButton>("copyButton", row), Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), fakeUrl);
+
+        stopAfter->actions().at(3)->trigger(); // until stopped
+        QVERIFY(line->isHidden() && !timer->isActive() && tunnel->stopsAt().isNull());
+        child<QAction>("requirePasswordAction", &menu)->trigger();
+        QVERIFY(tunnel->password().isEmpty() && !tunnel->config().password);
     }
 
     void originIsLookedAtAgainWhenShown() {

@@ -1,0 +1,247 @@
+// Sharing safely, in process: the password's form and randomness, the request guard's answers
+// on an injected clock, and the time limit's text forms.
+#include "model/ShareDuration.h"
+#include "model/SharePassword.h"
+#include "proxy/BasicAuthGuard.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QTest>
+#include <cmath>
+
+using namespace std::chrono;
+using Guard = BasicAuthGuard;
+
+namespace {
+QByteArray basic(const QByteArray& pair) {
+    return "Basic " + pair.toBase64();
+}
+std::string text(const QByteArray& bytes) {
+    return bytes.toStdString();
+}
+} // namespace
+
+class TestSharing : public QObject {
+    Q_OBJECT
+
+private slots:
+    void passwordLooksAndDraws_data() {
+        QTest::addColumn<QChar>("lookAlike");
+        for (char c : QByteArray("0Oo1lIi5Ss2Zz8BbGgqQuU"))
+            QTest::newRow(QByteArray(1, c).constData()) << QChar::fromLatin1(c);
+    }
+    void passwordLooksAndDraws() {
+        QFETCH(QChar, lookAlike);
+        const auto alphabet = SharePassword::alphabet.toString();
+        QVERIFY(!alphabet.contains(lookAlike));
+        const int length = SharePassword::groups * SharePassword::groupLength;
+        QVERIFY(length * std::log2(alphabet.size()) >= 96);
+        const QRegularExpression form(
+            QStringLiteral("^[%1]{4}(-[%1]{4}){%2}$").arg(alphabet).arg(SharePassword::groups - 1));
+        QSet<QString> drawn;
+        QSet<QChar> used;
+        for (int i = 0; i < 300; ++i) {
+            const QString password = SharePassword::generate();
+            QVERIFY2(form.match(password).hasMatch(), qPrintable(password));
+            drawn << password;
+            for (QChar c : password)
+                used << c;
+        }
+        QCOMPARE(drawn.size(), 300);
+        QCOMPARE(used.size(), alphabet.size() + 1); // every symbol, and the dash
+    }
+
+    void guardAnswers_data() {
+        QTest::addColumn<QString>("password");   // empty: nobody passes; "off": guard off
+        QTest::addColumn<QByteArray>("prior");   // sent by visitor a before, `priors` times
+        QTest::addColumn<int>("priors");         // ... `spacing` seconds apart
+        QTest::addColumn<int>("spacing");        // then the clock moves on `later` seconds
+        QTest::addColumn<int>("later");          // and `crowd` other visitors fail once each
+        QTest::addColumn<int>("crowd");          //
+        QTest::addColumn<QByteArray>("visitor"); // before this request:
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<int>("status");
+        const QByteArray pw = "abcd-efgh";
+        const QByteArray right = basic("quillby:" + pw), wrong = basic("quillby:nope");
+        auto row = [&](const char* name, const QByteArray& auth, int status, int priors = 0,
+                       QByteArray prior = {}, int spacing = 0, int later = 0, int crowd = 0,
+                       const char* visitor = "a", QString password = QStringLiteral("abcd-efgh")) {
+            QTest::newRow(name) << password << (prior.isNull() ? wrong : prior) << priors << spacing
+                                << later << crowd << QByteArray(visitor) << auth << status;
+        };
+        row("no credentials", "", 401);
+        row("wrong password", wrong, 401);
+        row("right", right, 200);
+        row("scheme in lower case, two spaces", "basic  " + right.mid(6), 200);
+        row("user name wrong", basic("quillbz:" + pw), 401);
+        row("malformed base64", "Basic a$b=", 401);
+        row("no colon", basic("quillby" + pw), 401);
+        row("another scheme", "Bearer " + right.mid(6), 401);
+        row("right with more after a colon", basic("quillby:" + pw + ":x"), 401);
+        row("password with a colon", basic("quillby:pa:ss"), 200, 0, {}, 0, 0, 0, "a", "pa:ss");
+        row("nobody passes without a password", basic("quillby:"), 401, 0, {}, 0, 0, 0, "a", "");
+        row("guard off", "Basic x", 200, 0, {}, 0, 0, 0, "a", "off");
+        row("9 failures", right, 200, 9);
+        row("10th failure still 401", wrong, 401, 9);
+        row("11th: 429", wrong, 429, 10);
+        row("11th with the right password: 429", right, 429, 10);
+        row("11th of malformed ones: 429", right, 429, 10, "Basic %%");
+        row("visitor b unaffected", right, 200, 10, {}, 0, 0, 0, "b");
+        row("59 s later still 429", right, 429, 10, {}, 0, 59);
+        row("a minute later allowed again", right, 200, 10, {}, 0, 60);
+        row("10 failures over 63 s", right, 200, 10, {}, 7);
+        row("requests without credentials never count", right, 200, 30, "");
+        row("another scheme never counts", right, 200, 30, "Bearer t");
+        row("4095 others fail: still locked", right, 429, 10, {}, 0, 0, 4095);
+        row("4096 others fail: oldest forgotten", right, 200, 10, {}, 0, 0, 4096);
+    }
+    void guardAnswers() {
+        QFETCH(QString, password);
+        QFETCH(QByteArray, prior);
+        QFETCH(int, priors);
+        QFETCH(int, spacing);
+        QFETCH(int, later);
+        QFETCH(int, crowd);
+        QFETCH(QByteArray, visitor);
+        QFETCH(QByteArray, authorization);
+        QFETCH(int, status);
+        steady_clock::time_point now{hours(1000)};
+        Guard guard([&now] { return now; });
+        guard.setRealm("Web");
+        if (password != QStringLiteral("off"))
+            guard.requireCredentials("quillby", password.toStdString());
+        for (int i = 0; i < priors; ++i, now += seconds(spacing))
+            QVERIFY(guard.check(text(prior), "a").status() != 200);
+        now += seconds(later);
+        for (int i = 0; i < crowd; ++i)
+            guard.check("Basic eDp5", "c" + std::to_string(i));
+        const Guard::Decision decision = guard.check(text(authorization), text(visitor));
+        QCOMPARE(decision.status(), unsigned(status));
+        QCOMPARE(decision.removeAuthorization, status == 200 && password != QStringLiteral("off"));
+        std::map<std::string, std::string> headers(decision.headers.begin(),
+                                                   decision.headers.end());
+        if (status == 401)
+            QCOMPARE(headers["WWW-Authenticate"],
+                     std::string("Basic realm=\"Web\", charset=\"UTF-8\""));
+        if (status == 429)
+            QCOMPARE(headers["Retry-After"], std::to_string(60 - later));
+        QCOMPARE(decision.body.empty(), status == 200);
+        QVERIFY(status == 200 || headers["Content-Type"] == "text/html; charset=utf-8");
+    }
+
+    void guardReadsAndStripsBeastFields_data() {
+        QTest::addColumn<QByteArrayList>("authorizations");
+        QTest::addColumn<int>("status");
+        QTest::newRow("one, right") << QByteArrayList{basic("quillby:pw")} << 200;
+        QTest::newRow("two, right first") << QByteArrayList{basic("quillby:pw"), "Bearer t"} << 401;
+        QTest::newRow("none") << QByteArrayList{} << 401;
+    }
+    void guardReadsAndStripsBeastFields() {
+        QFETCH(QByteArrayList, authorizations);
+        QFETCH(int, status);
+        Guard guard;
+        guard.requireCredentials("quillby", "pw");
+        boost::beast::http::fields fields;
+        for (const QByteArray& value : authorizations)
+            fields.insert(boost::beast::http::field::authorization, text(value));
+        fields.insert("Cf-Connecting-Ip", "203.0.113.7");
+        QCOMPARE(guard.check(fields).status(), unsigned(status));
+        Guard::removeCredentials(fields);
+        QCOMPARE(fields.count(boost::beast::http::field::authorization), std::size_t(0));
+        QCOMPARE(std::string(fields["Cf-Connecting-Ip"]), std::string("203.0.113.7"));
+    }
+
+    void realmIsQuoted_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("quoted");
+        QTest::newRow("plain") << QByteArray("Web") << QByteArray("\"Web\"");
+        QTest::newRow("quote") << QByteArray("say \"hi\"") << QByteArray("\"say \\\"hi\\\"\"");
+        QTest::newRow("backslash") << QByteArray("a\\b") << QByteArray("\"a\\\\b\"");
+        QTest::newRow("line break dropped")
+            << QByteArray("a\r\nSet-Cookie: x") << QByteArray("\"aSet-Cookie: x\"");
+        QTest::newRow("UTF-8 kept") << QByteArray("Caf\xc3\xa9") << QByteArray("\"Caf\xc3\xa9\"");
+    }
+    void realmIsQuoted() {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, quoted);
+        QCOMPARE(Guard::quoted(text(name)), text(quoted));
+    }
+
+    void durationParses_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("seconds"); // -1: rejected; 0: off
+        auto row = [](const char* t, qint64 s) { QTest::newRow(t) << QString::fromUtf8(t) << s; };
+        row("90s", 90);
+        row("30m", 1800);
+        row("2h", 7200);
+        row("1h30m", 5400);
+        row("1h30m15s", 5415);
+        row("0h5m", 300);
+        row("168h", 604800);
+        row("off", 0);
+        row("169h", -1);
+        row("99999999999999999999999s", -1);
+        row("0s", -1);
+        row("0", -1);
+        row("-5m", -1);
+        row("+5m", -1);
+        row("5", -1);
+        row("m", -1);
+        row("", -1);
+        row(" 5m", -1);
+        row("5m ", -1);
+        row("5M", -1);
+        row("1m1h", -1);
+        row("1h1h", -1);
+        row("1.5h", -1);
+        row("5min", -1);
+        row("OFF", -1);
+        row("\xd9\xa5m", -1); // Arabic-Indic five
+    }
+    void durationParses() {
+        QFETCH(QString, text);
+        QFETCH(qint64, seconds);
+        const auto parsed = ShareDuration::parse(text);
+        QCOMPARE(bool(parsed), seconds >= 0);
+        if (parsed)
+            QCOMPARE(parsed->value_or(0s).count(), seconds);
+    }
+
+    void durationInWords_data() {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("remaining"); // the row's "Stops in" text
+        QTest::newRow("2 s") << 2ll << "2 seconds"
+                             << "2 s";
+        QTest::newRow("1 s") << 1ll << "1 second"
+                             << "1 s";
+        QTest::newRow("60 s") << 60ll << "1 minute"
+                              << "1 min";
+        QTest::newRow("90 s") << 90ll << "90 seconds"
+                              << "2 min";
+        QTest::newRow("125 s") << 125ll << "2 minutes 5 seconds"
+                               << "3 min";
+        QTest::newRow("15 min") << 900ll << "15 minutes"
+                                << "15 min";
+        QTest::newRow("1 h") << 3600ll << "1 hour"
+                             << "1 h";
+        QTest::newRow("1 h 30 min") << 5400ll << "1 hour 30 minutes"
+                                    << "1 h 30 min";
+        QTest::newRow("4 h") << 14400ll << "4 hours"
+                             << "4 h";
+        QTest::newRow("1 h 4 min 1 s") << 3841ll << "1 hour 4 minutes 1 second"
+                                       << "1 h 5 min";
+    }
+    void durationInWords() {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, words);
+        QFETCH(QString, remaining);
+        QCOMPARE(ShareDuration::inWords(std::chrono::seconds(seconds)), words);
+        QCOMPARE(ShareDuration::remaining(std::chrono::seconds(seconds)), remaining);
+        // A moment less still reads the same: rounded up, never "0".
+        QCOMPARE(ShareDuration::remaining(std::chrono::seconds(seconds) - 1ms), remaining);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSharing)
+#include "tst_sharing.moc"
