@@ -539,6 +539,10 @@ Installieren Sie es mit: %1</translation>
             <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Copied</source>
+        <translation>Kopiert</translation>
+    </message>
 </context>
 <context>
     <name>Session</name>

@@ -150,8 +150,8 @@ RequestsWindow::RequestsWindow(RequestLog* log, std::function<void(const HttpExc
     auto* harMenu = new QMenu(m_harButton);
     connect(harMenu->addAction(tr("All Requests Shown…")), &QAction::triggered, this,
             [this] { askToSaveHar(false); });
-    connect(harMenu->addAction(tr("Selected Requests…")), &QAction::triggered, this,
-            [this] { askToSaveHar(true); });
+    m_saveSelectedAction = harMenu->addAction(tr("Selected Requests…"));
+    connect(m_saveSelectedAction, &QAction::triggered, this, [this] { askToSaveHar(true); });
     m_harButton->setMenu(harMenu);
     m_clearButton = new QPushButton(tr("&Clear"), this);
     m_clearButton->setObjectName(QStringLiteral("clearButton"));
@@ -303,6 +303,7 @@ void RequestsWindow::showSelected() {
     m_replayButton->setEnabled(row >= 0 && m_onReplay);
     m_editButton->setEnabled(row >= 0 && m_onReplay);
     m_curlButton->setEnabled(row >= 0);
+    m_saveSelectedAction->setEnabled(m_table->selectionModel()->hasSelection());
     if (row < 0) {
         m_requestText->clear();
         m_responseText->clear();
@@ -342,6 +343,10 @@ void RequestsWindow::copySelectedAsCurl() {
         return;
     QGuiApplication::clipboard()->setText(
         CurlCommand::of(m_log->exchangeAt(row), m_baseUrl ? m_baseUrl() : QString()));
+    // Copying shows nothing by itself: say it on the button for a moment.
+    m_curlButton->setText(tr("Copied"));
+    QTimer::singleShot(1500, m_curlButton,
+                       [button = m_curlButton] { button->setText(tr("Copy as c&url")); });
 }
 
 void RequestsWindow::saveHar(const QString& path, bool selectedOnly) {

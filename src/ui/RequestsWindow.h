@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -62,6 +63,7 @@ private:
     QPushButton* m_editButton;
     QPushButton* m_curlButton;
     QPushButton* m_harButton;
+    QAction* m_saveSelectedAction;
     QPushButton* m_clearButton;
     bool m_selectNextReplay = false;
 };
