@@ -227,6 +227,13 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>CurlCommand</name>
+    <message>
+        <source># The body was cut at %1 bytes when captured; this sends the part that was kept.</source>
+        <translation># Der Inhalt wurde beim Mitschneiden nach %1 Bytes abgeschnitten; gesendet wird der aufbewahrte Teil.</translation>
+    </message>
+</context>
+<context>
     <name>ExchangeText</name>
     <message>
         <source>%1 of binary data</source>
@@ -244,56 +251,25 @@ Installieren Sie es mit: %1</translation>
         <source>No answer came back.</source>
         <translation>Es kam keine Antwort zurück.</translation>
     </message>
-</context>
-<context>
-    <name>RequestsWindow</name>
     <message>
-        <source>Requests, newest first</source>
-        <translation>Anfragen, neueste zuerst</translation>
+        <source>No answer after %1 ms</source>
+        <translation>Keine Antwort nach %1 ms</translation>
     </message>
     <message>
-        <source>No requests yet. Requests that reach the tunnel&apos;s public URL appear here.</source>
-        <translation>Noch keine Anfragen. Anfragen an die öffentliche URL des Tunnels erscheinen hier.</translation>
+        <source>First byte after %1 ms, complete after %2 ms</source>
+        <translation>Erstes Byte nach %1 ms, vollständig nach %2 ms</translation>
     </message>
     <message>
-        <source>Selected request</source>
-        <translation>Ausgewählte Anfrage</translation>
+        <source>Not valid JSON: %1 at %2</source>
+        <translation>Kein gültiges JSON: %1 bei %2</translation>
     </message>
     <message>
-        <source>Request</source>
-        <translation>Anfrage</translation>
+        <source>line %1, column %2</source>
+        <translation>Zeile %1, Spalte %2</translation>
     </message>
     <message>
-        <source>Response</source>
-        <translation>Antwort</translation>
-    </message>
-    <message>
-        <source>&amp;Request</source>
-        <translation>&amp;Anfrage</translation>
-    </message>
-    <message>
-        <source>Re&amp;sponse</source>
-        <translation>Ant&amp;wort</translation>
-    </message>
-    <message>
-        <source>Re&amp;play</source>
-        <translation>&amp;Erneut senden</translation>
-    </message>
-    <message>
-        <source>Send the selected request to the local server again (%1)</source>
-        <translation>Die ausgewählte Anfrage erneut an den lokalen Server senden (%1)</translation>
-    </message>
-    <message>
-        <source>&amp;Clear</source>
-        <translation>&amp;Leeren</translation>
-    </message>
-    <message>
-        <source>Forget every request shown here</source>
-        <translation>Alle hier gezeigten Anfragen vergessen</translation>
-    </message>
-    <message>
-        <source>Requests to %1</source>
-        <translation>Anfragen an %1</translation>
+        <source>Not well-formed XML: %1 at line %2, column %3</source>
+        <translation>Kein wohlgeformtes XML: %1 in Zeile %2, Spalte %3</translation>
     </message>
 </context>
 <context>
@@ -385,6 +361,41 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>RequestEditorDialog</name>
+    <message>
+        <source>Edit and Replay</source>
+        <translation>Bearbeiten und erneut senden</translation>
+    </message>
+    <message>
+        <source>%1 of binary data, sent unchanged</source>
+        <translation>%1 Binärdaten, unverändert gesendet</translation>
+    </message>
+    <message>
+        <source>Only the first %1 of the body was kept; that part is sent.</source>
+        <translation>Nur die ersten %1 des Inhalts wurden aufbewahrt; dieser Teil wird gesendet.</translation>
+    </message>
+    <message>
+        <source>&amp;Method:</source>
+        <translation>&amp;Methode:</translation>
+    </message>
+    <message>
+        <source>&amp;Path:</source>
+        <translation>&amp;Pfad:</translation>
+    </message>
+    <message>
+        <source>&amp;Headers:</source>
+        <translation>&amp;Kopfzeilen:</translation>
+    </message>
+    <message>
+        <source>&amp;Body:</source>
+        <translation>&amp;Inhalt:</translation>
+    </message>
+    <message>
+        <source>&amp;Send</source>
+        <translation>&amp;Senden</translation>
+    </message>
+</context>
+<context>
     <name>RequestLog</name>
     <message>
         <source>%1 (replay)</source>
@@ -429,6 +440,136 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Size</source>
         <translation>Größe</translation>
+    </message>
+    <message>
+        <source>%1 (edited)</source>
+        <translation>%1 (bearbeitet)</translation>
+    </message>
+</context>
+<context>
+    <name>RequestsWindow</name>
+    <message>
+        <source>Requests, newest first</source>
+        <translation>Anfragen, neueste zuerst</translation>
+    </message>
+    <message>
+        <source>No requests yet. Requests that reach the tunnel&apos;s public URL appear here.</source>
+        <translation>Noch keine Anfragen. Anfragen an die öffentliche URL des Tunnels erscheinen hier.</translation>
+    </message>
+    <message>
+        <source>Selected request</source>
+        <translation>Ausgewählte Anfrage</translation>
+    </message>
+    <message>
+        <source>Request</source>
+        <translation>Anfrage</translation>
+    </message>
+    <message>
+        <source>Response</source>
+        <translation>Antwort</translation>
+    </message>
+    <message>
+        <source>&amp;Request</source>
+        <translation>&amp;Anfrage</translation>
+    </message>
+    <message>
+        <source>Re&amp;sponse</source>
+        <translation>Ant&amp;wort</translation>
+    </message>
+    <message>
+        <source>Re&amp;play</source>
+        <translation>&amp;Erneut senden</translation>
+    </message>
+    <message>
+        <source>Send the selected request to the local server again (%1)</source>
+        <translation>Die ausgewählte Anfrage erneut an den lokalen Server senden (%1)</translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation>&amp;Leeren</translation>
+    </message>
+    <message>
+        <source>Forget every request shown here</source>
+        <translation>Alle hier gezeigten Anfragen vergessen</translation>
+    </message>
+    <message>
+        <source>Requests to %1</source>
+        <translation>Anfragen an %1</translation>
+    </message>
+    <message>
+        <source>Filter by method, path, status, header or body</source>
+        <translation>Nach Methode, Pfad, Status, Kopfzeile oder Inhalt filtern</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>Filter</translation>
+    </message>
+    <message>
+        <source>%1xx</source>
+        <translation>%1xx</translation>
+    </message>
+    <message>
+        <source>Show only answers with status %1xx</source>
+        <translation>Nur Antworten mit Status %1xx zeigen</translation>
+    </message>
+    <message>
+        <source>&amp;Edit and Replay…</source>
+        <translation>&amp;Bearbeiten und senden…</translation>
+    </message>
+    <message>
+        <source>Change a copy of the selected request, then send it (%1)</source>
+        <translation>Eine Kopie der ausgewählten Anfrage ändern und dann senden (%1)</translation>
+    </message>
+    <message>
+        <source>Copy as c&amp;url</source>
+        <translation>Als c&amp;url kopieren</translation>
+    </message>
+    <message>
+        <source>Copy a shell command that sends the selected request to the public URL again</source>
+        <translation>Einen Shell-Befehl kopieren, der die ausgewählte Anfrage erneut an die öffentliche URL sendet</translation>
+    </message>
+    <message>
+        <source>Save as &amp;HAR</source>
+        <translation>Als &amp;HAR speichern</translation>
+    </message>
+    <message>
+        <source>All Requests Shown…</source>
+        <translation>Alle gezeigten Anfragen…</translation>
+    </message>
+    <message>
+        <source>Selected Requests…</source>
+        <translation>Ausgewählte Anfragen…</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>%1 of %2 requests shown</source>
+        <translation>%1 von %2 Anfragen gezeigt</translation>
+    </message>
+    <message>
+        <source>Save as HAR</source>
+        <translation>Als HAR speichern</translation>
+    </message>
+    <message>
+        <source>The requests could not be saved: %1</source>
+        <translation>Die Anfragen konnten nicht gespeichert werden: %1</translation>
+    </message>
+    <message>
+        <source>HTTP Archive (*.har)</source>
+        <translation>HTTP-Archiv (*.har)</translation>
+    </message>
+    <message numerus="yes">
+        <source>Older requests leave the list to keep it within %1 and %2 requests; %n so far.</source>
+        <translation>
+            <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
+            <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <translation>Kopiert</translation>
     </message>
 </context>
 <context>
@@ -554,17 +695,6 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
-    <name>TunnelRequestCapture</name>
-    <message>
-        <source>Requests are not inspected: the inspector cannot listen (%1)</source>
-        <translation>Anfragen werden nicht mitgeschnitten: Der Inspektor kann nicht lauschen (%1)</translation>
-    </message>
-    <message>
-        <source>port %1 out of range</source>
-        <translation>Port %1 außerhalb des gültigen Bereichs</translation>
-    </message>
-</context>
-<context>
     <name>TunnelInstance</name>
     <message>
         <source>Port %1 is outside 1 to 65535; enter another to start</source>
@@ -643,6 +773,17 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Tap + to add one</source>
         <translation>Mit + fügen Sie einen hinzu</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelRequestCapture</name>
+    <message>
+        <source>Requests are not inspected: the inspector cannot listen (%1)</source>
+        <translation>Anfragen werden nicht mitgeschnitten: Der Inspektor kann nicht lauschen (%1)</translation>
+    </message>
+    <message>
+        <source>port %1 out of range</source>
+        <translation>Port %1 außerhalb des gültigen Bereichs</translation>
     </message>
 </context>
 <context>

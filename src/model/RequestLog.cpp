@@ -7,25 +7,43 @@ RequestLog::RequestLog(QObject* parent)
 
 void RequestLog::append(const QList<HttpExchange>& batch) {
     const qsizetype count = qMin<qsizetype>(batch.size(), capacity);
-    if (count == 0)
-        return;
-    beginInsertRows({}, 0, int(count) - 1);
-    for (qsizetype i = batch.size() - count; i < batch.size(); ++i)
-        m_entries.push_front(batch.at(i));
-    endInsertRows();
-    if (m_entries.size() > std::size_t(capacity)) {
-        beginRemoveRows({}, capacity, int(m_entries.size()) - 1);
-        m_entries.resize(std::size_t(capacity));
+    const qint64 droppedBefore = m_dropped;
+    m_dropped += batch.size() - count;
+    if (count > 0) {
+        beginInsertRows({}, 0, int(count) - 1);
+        for (qsizetype i = batch.size() - count; i < batch.size(); ++i) {
+            m_entries.push_front(batch.at(i));
+            m_heldBytes += batch.at(i).heldBytes();
+        }
+        endInsertRows();
+    }
+    // The newest entry stays even when it alone is over the budget.
+    std::size_t keep = m_entries.size();
+    qint64 held = m_heldBytes;
+    while (keep > 1 && (keep > std::size_t(capacity) || held > byteBudget))
+        held -= m_entries[--keep].heldBytes();
+    if (keep < m_entries.size()) {
+        beginRemoveRows({}, int(keep), int(m_entries.size()) - 1);
+        m_dropped += qint64(m_entries.size() - keep);
+        m_entries.resize(keep);
+        m_heldBytes = held;
         endRemoveRows();
     }
+    if (m_dropped != droppedBefore)
+        emit droppedCountChanged(m_dropped);
 }
 
 void RequestLog::clear() {
-    if (m_entries.empty())
-        return;
-    beginResetModel();
-    m_entries.clear();
-    endResetModel();
+    const bool hadDropped = m_dropped != 0;
+    m_dropped = 0;
+    if (!m_entries.empty()) {
+        beginResetModel();
+        m_entries.clear();
+        m_heldBytes = 0;
+        endResetModel();
+    }
+    if (hadDropped)
+        emit droppedCountChanged(0);
 }
 
 int RequestLog::rowOf(quint64 id) const {
@@ -55,6 +73,8 @@ QVariant RequestLog::data(const QModelIndex& index, int role) const {
     case TimeColumn:
         return exchange.time.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz"));
     case MethodColumn:
+        if (exchange.edited)
+            return tr("%1 (edited)").arg(QString::fromLatin1(exchange.method));
         return exchange.replayed ? tr("%1 (replay)").arg(QString::fromLatin1(exchange.method))
                                  : QString::fromLatin1(exchange.method);
     case PathColumn:

@@ -6,12 +6,14 @@
 #include <deque>
 
 // The requests seen through one tunnel's inspecting proxy, newest first, the last `capacity`
-// of them; kept in memory only.
+// of them and at most byteBudget together (bodies are cut at HttpExchange::bodyCaptureLimit
+// when captured); the oldest leave first. Kept in memory only.
 class RequestLog : public QAbstractTableModel {
     Q_OBJECT
 
 public:
     static constexpr int capacity = 500;
+    static constexpr qint64 byteBudget = 64 * 1024 * 1024;
     enum Column { TimeColumn, MethodColumn, PathColumn, StatusColumn, DurationColumn, SizeColumn };
     static constexpr int columns = 6;
 
@@ -23,6 +25,10 @@ public:
     const HttpExchange& exchangeAt(int row) const { return m_entries.at(std::size_t(row)); }
     // The row of the exchange with this id, or -1 once it has left the log.
     int rowOf(quint64 id) const;
+    // What the entries hold, as HttpExchange::heldBytes() counts it.
+    qint64 heldBytes() const { return m_heldBytes; }
+    // Entries that left to make room since the last clear().
+    qint64 droppedCount() const { return m_dropped; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -30,6 +36,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
+signals:
+    void droppedCountChanged(qint64 dropped);
+
 private:
     std::deque<HttpExchange> m_entries; // newest first
+    qint64 m_heldBytes = 0;
+    qint64 m_dropped = 0;
 };

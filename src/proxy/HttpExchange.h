@@ -26,10 +26,24 @@ struct HttpExchange {
     Headers responseHeaders;
     QByteArray responseBody;
     qint64 responseBodySize = 0;
+    qint64 firstByteUs = 0; // until the response's header arrived; 0: it never did
     qint64 durationUs = 0;
 
     bool originRefused = false; // nothing listened on the origin port; the proxy answered 502
     bool replayed = false;      // sent again from the inspector, not through the tunnel
+    bool edited = false;        // replayed after the user changed it
+
+    // What keeping this capture costs in memory, roughly: the bytes held and the overhead of
+    // each piece, so that many small entries count as well as a few large ones.
+    qint64 heldBytes() const {
+        constexpr qint64 pieceOverhead = 48;
+        qint64 bytes = qint64(sizeof(HttpExchange)) + method.capacity() + target.capacity() +
+                       reason.capacity() + requestBody.capacity() + responseBody.capacity();
+        for (const Headers* headers : {&requestHeaders, &responseHeaders})
+            for (const auto& [name, value] : *headers)
+                bytes += name.capacity() + value.capacity() + 2 * pieceOverhead;
+        return bytes;
+    }
 
     bool requestBodyCut() const { return requestBodySize > requestBody.size(); }
     bool responseBodyCut() const { return responseBodySize > responseBody.size(); }

@@ -378,6 +378,9 @@ void ProxySession::captureResponseHeader() {
     m_exchange.status = int(response.result_int());
     m_exchange.reason = bytesOf(response.reason());
     m_exchange.responseHeaders = headersOf(response.base());
+    m_exchange.firstByteUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now() - m_started)
+                                 .count();
 }
 
 void ProxySession::emitExchange() {

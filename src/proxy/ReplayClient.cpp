@@ -41,13 +41,14 @@ ReplayClient::ReplayClient(tcp::socket socket, ProxyOrigin& origin, const HttpEx
 
     m_exchange = captured;
     m_exchange.id = m_shared.nextId++;
-    m_exchange.replayed = true;
+    m_exchange.replayed = true; // edited stays as the inspector set it
     m_exchange.requestBodySize = captured.requestBody.size();
     m_exchange.status = 0;
     m_exchange.reason.clear();
     m_exchange.responseHeaders.clear();
     m_exchange.responseBody.clear();
     m_exchange.responseBodySize = 0;
+    m_exchange.firstByteUs = 0;
     m_exchange.originRefused = false;
     m_response.body_limit(std::numeric_limits<std::uint64_t>::max());
     m_response.header_limit(16 * ProxySession::headerLimit);
@@ -72,6 +73,10 @@ void ReplayClient::start() {
                     if (ec)
                         return self->done();
                     const auto& response = self->m_response.get();
+                    self->m_exchange.firstByteUs =
+                        std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - self->m_started)
+                            .count();
                     self->m_exchange.status = int(response.result_int());
                     self->m_exchange.reason =
                         QByteArray(response.reason().data(), qsizetype(response.reason().size()));

@@ -22,10 +22,17 @@ void RequestProxy::stop() {
 
 // On the proxy's thread.
 void RequestProxy::enqueue(HttpExchange exchange) {
+    // Captures grow their bodies piece by piece; what stays is held at its size.
+    exchange.requestBody.squeeze();
+    exchange.responseBody.squeeze();
+    const qint64 bytes = exchange.heldBytes();
     std::lock_guard lock(m_mutex);
     m_pending.append(std::move(exchange));
-    if (m_pending.size() > maxPending)
+    m_pendingBytes += bytes;
+    while (m_pending.size() > maxPending || m_pendingBytes > maxPendingBytes) {
+        m_pendingBytes -= m_pending.first().heldBytes();
         m_pending.removeFirst();
+    }
     if (m_flushPosted)
         return;
     m_flushPosted = true;
@@ -43,6 +50,7 @@ void RequestProxy::flush() {
     {
         std::lock_guard lock(m_mutex);
         batch.swap(m_pending);
+        m_pendingBytes = 0;
         m_flushPosted = false;
     }
     m_sinceFlush.start();

@@ -16,8 +16,9 @@ class RequestProxy : public QObject {
 
 public:
     static constexpr int batchIntervalMs = 33;
-    // Exchanges waiting for the GUI thread beyond this are dropped, oldest first.
+    // Exchanges waiting for the GUI thread beyond these bounds are dropped, oldest first.
     static constexpr qsizetype maxPending = 500;
+    static constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
 
     explicit RequestProxy(QObject* parent = nullptr);
     ~RequestProxy() override;
@@ -39,6 +40,7 @@ private:
 
     std::mutex m_mutex;
     QList<HttpExchange> m_pending;
+    qint64 m_pendingBytes = 0;
     bool m_flushPosted = false;
     QTimer m_flushTimer;
     QElapsedTimer m_sinceFlush;

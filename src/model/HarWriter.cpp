@@ -1,0 +1,150 @@
+#include "model/HarWriter.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringDecoder>
+#include <QUrlQuery>
+
+namespace {
+
+QByteArray headerValue(const HttpExchange::Headers& headers, const char* name) {
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+QJsonArray nameValues(const HttpExchange::Headers& headers) {
+    QJsonArray list;
+    for (const auto& [name, value] : headers)
+        list.append(QJsonObject{{QStringLiteral("name"), QString::fromUtf8(name)},
+                                {QStringLiteral("value"), QString::fromUtf8(value)}});
+    return list;
+}
+
+std::optional<QString> utf8Text(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (decoder.hasError() || bytes.contains('\0'))
+        return std::nullopt;
+    return text;
+}
+
+// The body as text, or as base64 with encodingKey saying so; cut bodies marked.
+void putBody(QJsonObject& object, const QByteArray& body, qint64 fullSize,
+             const QString& encodingKey) {
+    if (const auto text = utf8Text(body)) {
+        object.insert(QStringLiteral("text"), *text);
+    } else {
+        object.insert(QStringLiteral("text"), QString::fromLatin1(body.toBase64()));
+        object.insert(encodingKey, QStringLiteral("base64"));
+    }
+    if (fullSize > body.size()) {
+        object.insert(QStringLiteral("_truncated"), true);
+        object.insert(QStringLiteral("comment"),
+                      QStringLiteral("Cut when captured: the first %1 of %2 bytes.")
+                          .arg(body.size())
+                          .arg(fullSize));
+    }
+}
+
+double ms(qint64 us) {
+    return double(us) / 1000.0;
+}
+
+} // namespace
+
+namespace HarWriter {
+
+QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
+    QString base = baseUrl;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    const QString target = QString::fromUtf8(exchange.target);
+    const QString url = target.startsWith(QLatin1Char('/')) ? base + target : target;
+
+    QJsonArray query;
+    const qsizetype mark = target.indexOf(QLatin1Char('?'));
+    if (mark >= 0)
+        for (const auto& [name, value] :
+             QUrlQuery(target.mid(mark + 1)).queryItems(QUrl::FullyDecoded))
+            query.append(
+                QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("value"), value}});
+
+    QJsonObject request{
+        {QStringLiteral("method"), QString::fromLatin1(exchange.method)},
+        {QStringLiteral("url"), url},
+        {QStringLiteral("httpVersion"), QStringLiteral("HTTP/1.1")},
+        {QStringLiteral("cookies"), QJsonArray()},
+        {QStringLiteral("headers"), nameValues(exchange.requestHeaders)},
+        {QStringLiteral("queryString"), query},
+        {QStringLiteral("headersSize"), -1},
+        {QStringLiteral("bodySize"), exchange.requestBodySize},
+    };
+    if (exchange.requestBodySize > 0) {
+        QJsonObject postData{
+            {QStringLiteral("mimeType"),
+             QString::fromUtf8(headerValue(exchange.requestHeaders, "Content-Type"))}};
+        putBody(postData, exchange.requestBody, exchange.requestBodySize,
+                QStringLiteral("_encoding"));
+        request.insert(QStringLiteral("postData"), postData);
+    }
+    if (exchange.replayed)
+        request.insert(QStringLiteral("comment"),
+                       exchange.edited ? QStringLiteral("Edited and replayed from Quillby")
+                                       : QStringLiteral("Replayed from Quillby"));
+
+    QJsonObject content{
+        {QStringLiteral("size"), exchange.responseBodySize},
+        {QStringLiteral("mimeType"),
+         QString::fromUtf8(headerValue(exchange.responseHeaders, "Content-Type"))},
+    };
+    if (exchange.responseBodySize > 0)
+        putBody(content, exchange.responseBody, exchange.responseBodySize,
+                QStringLiteral("encoding"));
+    const QJsonObject response{
+        {QStringLiteral("status"), exchange.status},
+        {QStringLiteral("statusText"), QString::fromLatin1(exchange.reason)},
+        {QStringLiteral("httpVersion"), QStringLiteral("HTTP/1.1")},
+        {QStringLiteral("cookies"), QJsonArray()},
+        {QStringLiteral("headers"), nameValues(exchange.responseHeaders)},
+        {QStringLiteral("content"), content},
+        {QStringLiteral("redirectURL"),
+         QString::fromUtf8(headerValue(exchange.responseHeaders, "Location"))},
+        {QStringLiteral("headersSize"), -1},
+        {QStringLiteral("bodySize"), exchange.status ? exchange.responseBodySize : -1},
+    };
+
+    // Until the answer's header: sent and waited for, not told apart here.
+    const qint64 wait = exchange.status ? exchange.firstByteUs : exchange.durationUs;
+    const QJsonObject timings{
+        {QStringLiteral("send"), 0},
+        {QStringLiteral("wait"), ms(wait)},
+        {QStringLiteral("receive"), ms(qMax<qint64>(0, exchange.durationUs - wait))},
+    };
+    return QJsonObject{
+        {QStringLiteral("startedDateTime"), exchange.time.toUTC().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("time"), ms(exchange.durationUs)},
+        {QStringLiteral("request"), request},
+        {QStringLiteral("response"), response},
+        {QStringLiteral("cache"), QJsonObject()},
+        {QStringLiteral("timings"), timings},
+    };
+}
+
+QByteArray document(const QList<HttpExchange>& exchanges, const QString& baseUrl) {
+    QJsonArray entries;
+    for (const HttpExchange& exchange : exchanges)
+        entries.append(entry(exchange, baseUrl));
+    const QJsonObject log{
+        {QStringLiteral("version"), QStringLiteral("1.2")},
+        {QStringLiteral("creator"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("Quillby")},
+                     {QStringLiteral("version"), QCoreApplication::applicationVersion()}}},
+        {QStringLiteral("entries"), entries},
+    };
+    return QJsonDocument(QJsonObject{{QStringLiteral("log"), log}}).toJson(QJsonDocument::Indented);
+}
+
+} // namespace HarWriter
