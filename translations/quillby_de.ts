@@ -31,6 +31,38 @@
         <source>Nothing answers on port %1</source>
         <translation>Auf Port %1 antwortet nichts</translation>
     </message>
+    <message>
+        <source>The tunnel service failed to create the tunnel; try again in a few minutes</source>
+        <translation>Der Tunneldienst konnte den Tunnel nicht anlegen; versuchen Sie es in einigen Minuten erneut</translation>
+    </message>
+    <message>
+        <source>The tunnel service refused the tunnel: %1</source>
+        <translation>Der Tunneldienst hat den Tunnel abgelehnt: %1</translation>
+    </message>
+    <message>
+        <source>The tunnel could not connect to the tunnel network</source>
+        <translation>Der Tunnel konnte keine Verbindung zum Tunnelnetz aufbauen</translation>
+    </message>
+    <message>
+        <source>cloudflared updated itself to version %1 and stopped; start the tunnel again</source>
+        <translation>cloudflared hat sich selbst auf Version %1 aktualisiert und beendet; starten Sie den Tunnel erneut</translation>
+    </message>
+    <message>
+        <source>The server on port %1 accepts connections but does not answer</source>
+        <translation>Der Server auf Port %1 nimmt Verbindungen an, antwortet aber nicht</translation>
+    </message>
+    <message>
+        <source>The server on port %1 closes connections without answering</source>
+        <translation>Der Server auf Port %1 schließt Verbindungen, ohne zu antworten</translation>
+    </message>
+    <message>
+        <source>The local server&apos;s host name cannot be looked up (port %1)</source>
+        <translation>Der Hostname des lokalen Servers lässt sich nicht auflösen (Port %1)</translation>
+    </message>
+    <message>
+        <source>Requests to the server on port %1 fail</source>
+        <translation>Anfragen an den Server auf Port %1 schlagen fehl</translation>
+    </message>
 </context>
 <context>
     <name>CloudflaredMissingAlert</name>
