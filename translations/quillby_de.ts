@@ -547,6 +547,10 @@ Installieren Sie es mit: %1</translation>
         <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
         <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
     </message>
+    <message>
+        <source>cloudflared %1 is too old for quick tunnels; update it to %2 or newer</source>
+        <translation>cloudflared %1 ist zu alt für Quick Tunnels; aktualisieren Sie es auf %2 oder neuer</translation>
+    </message>
 </context>
 <context>
     <name>TunnelNotifications</name>
@@ -702,6 +706,25 @@ Befehle an das laufende Quillby (jeder hat --help):
   add --port N [--name NAME] [--start], remove TUNNEL
   share PORT [--wait SECONDS]      einen Tunnel auf PORT starten, seine URL ausgeben
 TUNNEL ist ein Name, ein Port oder eine ID.</translation>
+    </message>
+    <message>
+        <source>cloudflared: not found</source>
+        <translation>cloudflared: nicht gefunden</translation>
+    </message>
+    <message>
+        <source>cloudflared: %1 (version %2)</source>
+        <translation>cloudflared: %1 (Version %2)</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Zeigt Versionsinformationen an.</translation>
     </message>
 </context>
 </TS>

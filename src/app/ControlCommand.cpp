@@ -242,7 +242,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     case Command::List:
         if (parser.isSet(json)) {
             const QJsonObject document{
-                {QStringLiteral("tunnels"), (*reply)[QLatin1String("tunnels")]}};
+                {QStringLiteral("tunnels"), (*reply)[QLatin1String("tunnels")]},
+                {QStringLiteral("client"), (*reply)[QLatin1String("client")]}};
             out << QJsonDocument(document).toJson(QJsonDocument::Indented);
         } else {
             printTunnels(out, (*reply)[QLatin1String("tunnels")].toArray());

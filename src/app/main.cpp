@@ -2,6 +2,7 @@
 #include "app/ScanCommand.h"
 #include "app/Session.h"
 #include "app/Translations.h"
+#include "model/ClientVersion.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -35,7 +36,29 @@ void describe(QCommandLineParser& parser) {
                 "  share PORT [--wait SECONDS]      start a tunnel on PORT and print its URL\n"
                 "TUNNEL is a name, a port or an id."));
     parser.addHelpOption();
-    parser.addVersionOption();
+}
+
+// Ours, not the parser's: it also names the client that tunnels would run.
+QCommandLineOption versionOption() {
+    return QCommandLineOption(
+        {QStringLiteral("v"), QStringLiteral("version")},
+        QCoreApplication::translate("QCommandLineParser", "Displays version information."));
+}
+
+int printVersion(QTextStream& out) {
+    out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+        << '\n';
+    const std::optional<QString> client = findCloudflared();
+    if (!client) {
+        out << QCoreApplication::translate("main", "cloudflared: not found") << '\n';
+        return 0;
+    }
+    const QString version = ClientVersion::readNow(*client);
+    out << QCoreApplication::translate("main", "cloudflared: %1 (version %2)")
+               .arg(*client,
+                    version.isEmpty() ? QCoreApplication::translate("main", "unknown") : version)
+        << '\n';
+    return 0;
 }
 
 } // namespace
@@ -68,9 +91,13 @@ int main(int argc, char* argv[]) {
         const Translations translations;
         QCommandLineParser parser;
         describe(parser);
+        const QCommandLineOption version = versionOption();
+        parser.addOption(version);
         parser.addOption(scan);
         parser.process(cli);
         QTextStream out(stdout);
+        if (parser.isSet(version))
+            return printVersion(out);
         return runScanCommand(out);
     }
 
@@ -80,6 +107,7 @@ int main(int argc, char* argv[]) {
     const Translations translations;
     QCommandLineParser parser;
     describe(parser);
+    parser.addOption(versionOption());
     parser.addOption(scan);
     parser.process(app);
     return runSession();

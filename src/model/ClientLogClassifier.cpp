@@ -310,6 +310,7 @@ void ClientLogClassifier::setConnection(QByteArrayView message, bool registered)
     const uint64_t mask = uint64_t(1) << ((ok || index.isEmpty()) ? (bit & 63) : 0);
     if (registered) {
         m_connections |= mask;
+        m_everConnected = true;
         // Reaching the tunnel network answers every earlier problem except the local one.
         if (!m_problem.aboutOrigin())
             m_problem = {};

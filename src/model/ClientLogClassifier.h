@@ -70,6 +70,8 @@ public:
 
     // Connections to the tunnel network registered now.
     int connections() const;
+    // Since the start, a connection registered (even one lost in the same chunk).
+    bool everConnected() const { return m_everConnected; }
     const Problem& problem() const { return m_problem; }
     // The problem is known to be over (the local server answers again).
     void clearProblem() { m_problem = {}; }
@@ -90,6 +92,7 @@ private:
     std::optional<QString> m_found;
     bool m_urlSeen = false;
     uint64_t m_connections = 0; // one bit per connection index
+    bool m_everConnected = false;
     Problem m_problem;
     QByteArray m_originPort;
     QByteArray m_lastError;

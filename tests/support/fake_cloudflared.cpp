@@ -22,8 +22,8 @@
 //                       origin-refused  URL, registered, then a refused request every interval
 //                       lost            URL, registered, connection lost after one interval
 //                                       and registered again FAKE_CF_OUTAGE_MS later
-//                       autoupdate      URL, registered; unless --no-autoupdate was given, it
-//                                       updates itself after one interval and exits 11
+//                       autoupdate      URL; unless --no-autoupdate was given, it updates
+//                                       itself after one interval and exits 11, else registered
 //                       split           the URL line written in two pieces, with a pause,
 //                                       then a registered connection
 //                       split-utf8      a multi-byte character split across writes, then url
@@ -527,15 +527,16 @@ int main(int argc, char** argv) {
         registered();
     } else if (mode == "autoupdate") {
         urlBox();
-        registered();
         if (!args.noAutoupdate) {
-            // A client installed by download, its output no terminal: it replaces itself.
+            // Installed by download, its output no terminal: it replaces itself and ends. (The
+            // real client first waits a day; here the interval stands for it.)
             sleepMs(intervalMs);
             answerSignals();
             writeErr(stamp() + "cloudflared has been updated version=2026.9.0\n");
             writeErr("cloudflared has been updated to version 2026.9.0\n");
             return 11;
         }
+        registered();
     } else if (mode == "split") {
         const std::string line = boxLine(url());
         const size_t cut = line.find("trycloud");
