@@ -97,7 +97,7 @@ private slots:
         QTRY_VERIFY(!client.version().isEmpty());
         Origin origin;
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port),
-                              {fakeClientLocator(), &client});
+                              {.findClient = fakeClientLocator(), .clientVersion = &client});
         tunnel.start();
         QCOMPARE(tunnel.isRunning(), problem.isEmpty());
         if (problem.isEmpty())
