@@ -31,6 +31,38 @@
         <source>Nothing answers on port %1</source>
         <translation>Auf Port %1 antwortet nichts</translation>
     </message>
+    <message>
+        <source>The tunnel service failed to create the tunnel; try again in a few minutes</source>
+        <translation>Der Tunneldienst konnte den Tunnel nicht anlegen; versuchen Sie es in einigen Minuten erneut</translation>
+    </message>
+    <message>
+        <source>The tunnel service refused the tunnel: %1</source>
+        <translation>Der Tunneldienst hat den Tunnel abgelehnt: %1</translation>
+    </message>
+    <message>
+        <source>The tunnel could not connect to the tunnel network</source>
+        <translation>Der Tunnel konnte keine Verbindung zum Tunnelnetz aufbauen</translation>
+    </message>
+    <message>
+        <source>cloudflared updated itself to version %1 and stopped; start the tunnel again</source>
+        <translation>cloudflared hat sich selbst auf Version %1 aktualisiert und beendet; starten Sie den Tunnel erneut</translation>
+    </message>
+    <message>
+        <source>The server on port %1 accepts connections but does not answer</source>
+        <translation>Der Server auf Port %1 nimmt Verbindungen an, antwortet aber nicht</translation>
+    </message>
+    <message>
+        <source>The server on port %1 closes connections without answering</source>
+        <translation>Der Server auf Port %1 schließt Verbindungen, ohne zu antworten</translation>
+    </message>
+    <message>
+        <source>The local server&apos;s host name cannot be looked up (port %1)</source>
+        <translation>Der Hostname des lokalen Servers lässt sich nicht auflösen (Port %1)</translation>
+    </message>
+    <message>
+        <source>Requests to the server on port %1 fail</source>
+        <translation>Anfragen an den Server auf Port %1 schlagen fehl</translation>
+    </message>
 </context>
 <context>
     <name>CloudflaredMissingAlert</name>
@@ -720,6 +752,10 @@ Installieren Sie es mit: %1</translation>
         <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
         <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
     </message>
+    <message>
+        <source>cloudflared %1 is too old for quick tunnels; update it to %2 or newer</source>
+        <translation>cloudflared %1 ist zu alt für Quick Tunnels; aktualisieren Sie es auf %2 oder neuer</translation>
+    </message>
 </context>
 <context>
     <name>TunnelNotifications</name>
@@ -913,6 +949,25 @@ Befehle an das laufende Quillby (jeder hat --help):</translation>
     <message>
         <source>TUNNEL is a name, a port or an id.</source>
         <translation>TUNNEL ist ein Name, ein Port oder eine ID.</translation>
+    </message>
+    <message>
+        <source>cloudflared: not found</source>
+        <translation>cloudflared: nicht gefunden</translation>
+    </message>
+    <message>
+        <source>cloudflared: %1 (version %2)</source>
+        <translation>cloudflared: %1 (Version %2)</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Zeigt Versionsinformationen an.</translation>
     </message>
 </context>
 </TS>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The command line against a running app with TUNNELS tunnels (default 50), in one run:
-#   1. `quillby list` against `quillby --version` (the process start alone), hyperfine;
-#      target: list costs at most 1.5x --version;
+#   1. `quillby list` against `quillby --help` (the process start alone), hyperfine;
+#      target: list costs at most 1.5x --help;
 #   2. the GUI event loop's lateness (5 ms precise timer probe) for SECONDS (default 10):
 #      with nobody calling; while CLIENTS (default 20) socket clients send list requests back
 #      to back (each waits for its reply, then connects again); and while CLIENTS shell loops
@@ -32,11 +32,11 @@ read -r ready <&"${APP[0]}"
 [ "$ready" = ready ] || { echo "the app did not start" >&2; exit 1; }
 [ "$("$quillby" list | wc -l)" = "$tunnels" ] || { echo "list does not show $tunnels tunnels" >&2; exit 1; }
 
-echo "== quillby list ($tunnels tunnels) against quillby --version (target: <= 1.5x)"
+echo "== quillby list ($tunnels tunnels) against quillby --help (target: <= 1.5x)"
 # Alternating rounds, so that load from elsewhere falls on both alike.
 for round in 1 2 3 4 5; do
     hyperfine -N --warmup 5 --runs 40 --style none --export-json "$HOME/round$round.json" \
-        "$quillby --version" "$quillby list" >/dev/null 2>&1
+        "$quillby --help" "$quillby list" >/dev/null 2>&1
 done
 python3 - "$HOME"/round*.json <<'PY'
 import json, statistics, sys
@@ -45,7 +45,7 @@ for path in sys.argv[1:]:
     for i, result in enumerate(json.load(open(path))["results"]):
         times[i] += result["times"]
 v, l = (statistics.median(times[i]) * 1000 for i in (0, 1))
-print(f"median of {len(times[0])} runs each: --version {v:.2f} ms, list {l:.2f} ms, "
+print(f"median of {len(times[0])} runs each: --help {v:.2f} ms, list {l:.2f} ms, "
       f"ratio {l / v:.2f}x (target <= 1.5x)")
 PY
 

@@ -4,6 +4,7 @@
 #include "app/StatusWindow.h"
 #include "app/TrayToolTip.h"
 #include "app/TunnelNotifications.h"
+#include "model/ClientVersion.h"
 #include "model/TunnelStore.h"
 #include "ui/StatusMenuView.h"
 #include "ui/SymbolIcon.h"
@@ -12,13 +13,18 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 QuillbyApp::QuillbyApp(Parts parts, QObject* parent)
     : QObject(parent)
     , m_parts(std::move(parts)) {
     if (!m_parts.findClient)
         m_parts.findClient = [] { return findCloudflared(); };
-    m_store = new TunnelStore(m_parts.settings, {.findClient = m_parts.findClient}, this);
+    // Read once the event loop runs, long before a start asks whether the client is too old.
+    auto* clientVersion = new ClientVersion(m_parts.findClient, this);
+    QTimer::singleShot(0, clientVersion, &ClientVersion::refresh);
+    m_store = new TunnelStore(
+        m_parts.settings, {.findClient = m_parts.findClient, .clientVersion = clientVersion}, this);
     (new TunnelNotifications(m_parts.notifier, this))->watch(m_store);
     m_quit = new QuitSequence(m_store, this);
 

@@ -2,6 +2,7 @@
 #include "app/Translations.h"
 #include "cli/ControlCommand.h"
 #include "cli/ScanCommand.h"
+#include "model/ClientVersion.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -31,7 +32,29 @@ void describe(QCommandLineParser& parser) {
         QLatin1Char('\n') + ControlCommand::commandList() + QLatin1Char('\n') +
         QCoreApplication::translate("main", "TUNNEL is a name, a port or an id."));
     parser.addHelpOption();
-    parser.addVersionOption();
+}
+
+// Ours, not the parser's: it also names the client that tunnels would run.
+QCommandLineOption versionOption() {
+    return QCommandLineOption(
+        {QStringLiteral("v"), QStringLiteral("version")},
+        QCoreApplication::translate("QCommandLineParser", "Displays version information."));
+}
+
+int printVersion(QTextStream& out) {
+    out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+        << '\n';
+    const std::optional<QString> client = findCloudflared();
+    if (!client) {
+        out << QCoreApplication::translate("main", "cloudflared: not found") << '\n';
+        return 0;
+    }
+    const QString version = ClientVersion::readNow(*client);
+    out << QCoreApplication::translate("main", "cloudflared: %1 (version %2)")
+               .arg(*client,
+                    version.isEmpty() ? QCoreApplication::translate("main", "unknown") : version)
+        << '\n';
+    return 0;
 }
 
 } // namespace
@@ -64,9 +87,13 @@ int main(int argc, char* argv[]) {
         const Translations translations;
         QCommandLineParser parser;
         describe(parser);
+        const QCommandLineOption version = versionOption();
+        parser.addOption(version);
         parser.addOption(scan);
         parser.process(cli);
         QTextStream out(stdout);
+        if (parser.isSet(version))
+            return printVersion(out);
         return runScanCommand(out);
     }
 
@@ -76,6 +103,7 @@ int main(int argc, char* argv[]) {
     const Translations translations;
     QCommandLineParser parser;
     describe(parser);
+    parser.addOption(versionOption());
     parser.addOption(scan);
     parser.process(app);
     return runSession();

@@ -75,8 +75,8 @@ void printReply(QTextStream& out, Command command, const QJsonObject& reply, boo
     switch (command) {
     case Command::List:
         if (json) {
-            const QJsonObject document{
-                {QStringLiteral("tunnels"), reply[QLatin1String("tunnels")]}};
+            const QJsonObject document{{QStringLiteral("tunnels"), reply[QLatin1String("tunnels")]},
+                                       {QStringLiteral("client"), reply[QLatin1String("client")]}};
             out << QJsonDocument(document).toJson(QJsonDocument::Indented);
         } else {
             printTunnels(out, reply[QLatin1String("tunnels")].toArray());

@@ -1,5 +1,6 @@
 #include "control/ControlServer.h"
 
+#include "model/ClientVersion.h"
 #include "model/TunnelLookup.h"
 #include "model/TunnelName.h"
 #include "model/TunnelStore.h"
@@ -91,6 +92,18 @@ QJsonObject ControlServer::describe(const TunnelInstance& tunnel) {
              problem.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem)}};
 }
 
+QJsonObject ControlServer::client() const {
+    auto text = [](const QString& value) {
+        return value.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(value);
+    };
+    ClientVersion* version = m_store->services().clientVersion;
+    if (!version)
+        return {};
+    version->refresh();
+    return {{QStringLiteral("path"), text(version->path())},
+            {QStringLiteral("version"), text(version->version())}};
+}
+
 void ControlServer::accept() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -141,7 +154,7 @@ void ControlServer::execute(QLocalSocket* socket, const ControlRequest& request)
         QJsonArray tunnels;
         for (const TunnelInstance* tunnel : m_store->instances())
             tunnels.append(describe(*tunnel));
-        reply(socket, {{QStringLiteral("tunnels"), tunnels}});
+        reply(socket, {{QStringLiteral("tunnels"), tunnels}, {QStringLiteral("client"), client()}});
         return;
     }
     case Command::Start:

@@ -38,6 +38,8 @@ public:
     // reconnecting.
     static QJsonObject describe(const TunnelInstance& tunnel);
     static QString stateName(const TunnelInstance& tunnel);
+    // The client that runs the tunnels: its path and version, each null while unknown.
+    QJsonObject client() const;
 
 signals:
     void showRequested();

@@ -83,6 +83,75 @@ QString trimmedMessage(QByteArrayView line) {
     return text;
 }
 
+// The text up to the first quote that is not escaped (\"), or all of it when there is none.
+QByteArrayView untilQuote(QByteArrayView text) {
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* at = begin;
+    while (at < end) {
+        const auto* quote =
+            static_cast<const char*>(std::memchr(at, '"', static_cast<size_t>(end - at)));
+        if (!quote)
+            break;
+        if (quote == begin || quote[-1] != '\\')
+            return QByteArrayView(begin, quote - begin);
+        at = quote + 1;
+    }
+    return text;
+}
+
+// The error field's value, quoted or not; empty when there is none.
+QByteArray errorValue(QByteArrayView message) {
+    constexpr qsizetype shown = 160;
+    const qsizetype at = find(message, "error=");
+    if (at < 0)
+        return {};
+    const QByteArrayView rest = message.sliced(at + 6);
+    QByteArray value = !rest.isEmpty() && rest[0] == '"'
+                           ? untilQuote(rest.sliced(1)).toByteArray().replace("\\\"", "\"")
+                           : valueAfter(message, "error=").toByteArray();
+    if (value.size() > shown) {
+        qsizetype cut = shown;
+        while (cut > 0 && (value[cut] & 0xc0) == 0x80) // not inside a character
+            --cut;
+        value = value.first(cut) + "\xe2\x80\xa6";
+    }
+    return value;
+}
+
+// "version=2026.9.0" or "to version 2026.9.0".
+QByteArrayView versionIn(QByteArrayView message) {
+    const qsizetype at = find(message, "version");
+    if (at < 0 || at + 8 > message.size())
+        return {};
+    QByteArrayView value = message.sliced(at + 8);
+    const qsizetype space = value.indexOf(' ');
+    return space < 0 ? value : value.first(space);
+}
+
+// How a request to the local server failed, by the cause that ends the error's quoted value
+// ("...: dial tcp 127.0.0.1:8000: connect: connection refused"). Only the value is read, so
+// nothing a visitor puts in the request (dest=) can change the answer.
+ClientLogClassifier::Kind originFailure(QByteArrayView fromMarker) {
+    using Kind = ClientLogClassifier::Kind;
+    const QByteArrayView cause = untilQuote(fromMarker);
+    if (cause.endsWith("connection refused"))
+        return Kind::OriginRefused;
+    if (cause.endsWith("i/o timeout"))
+        return Kind::OriginTimeout;
+    if (cause.endsWith("EOF") || cause.endsWith("connection reset by peer"))
+        return Kind::OriginHungUp;
+    if (cause.endsWith("no such host"))
+        return Kind::OriginUnknownHost;
+    return Kind::OriginFailed;
+}
+
+bool isUpkeep(QByteArrayView message) {
+    return contains(message, "update check") || contains(message, "protocol percentage") ||
+           contains(message, "ICMP proxy") ||
+           (message.startsWith("Configuration file ") && contains(message, " was empty"));
+}
+
 } // namespace
 
 QString ClientLogClassifier::Problem::text() const {
@@ -94,20 +163,41 @@ QString ClientLogClassifier::Problem::text() const {
     case Kind::RateLimited:
         return tr("The tunnel service is limiting new tunnels; try again in a few minutes");
     case Kind::ServiceFailed:
-        return tr("The tunnel service failed (HTTP %1)").arg(argument);
+        return argument.isEmpty()
+                   ? tr("The tunnel service failed to create the tunnel; try again in a few "
+                        "minutes")
+                   : tr("The tunnel service failed (HTTP %1)").arg(argument);
+    case Kind::ServiceRefused:
+        return tr("The tunnel service refused the tunnel: %1").arg(argument);
     case Kind::EdgeLookupFailed:
         return tr("The tunnel network cannot be looked up (DNS)");
     case Kind::EdgeUnreachable:
         return tr("The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be "
                   "blocked");
+    case Kind::ConnectFailed:
+        return tr("The tunnel could not connect to the tunnel network");
+    case Kind::ClientUpdated:
+        return tr("cloudflared updated itself to version %1 and stopped; start the tunnel again")
+            .arg(argument);
     case Kind::OriginRefused:
         return argument.isEmpty() ? tr("Nothing answers on the local port")
                                   : tr("Nothing answers on port %1").arg(argument);
+    case Kind::OriginTimeout:
+        return tr("The server on port %1 accepts connections but does not answer").arg(argument);
+    case Kind::OriginHungUp:
+        return tr("The server on port %1 closes connections without answering").arg(argument);
+    case Kind::OriginUnknownHost:
+        return tr("The local server's host name cannot be looked up (port %1)").arg(argument);
+    case Kind::OriginFailed:
+        return tr("Requests to the server on port %1 fail").arg(argument);
     case Kind::ClientError:
         return argument;
     }
     return {};
 }
+
+ClientLogClassifier::ClientLogClassifier(qint64 originPort)
+    : m_originPort(originPort > 0 ? QByteArray::number(originPort) : QByteArray()) {}
 
 std::optional<QString> ClientLogClassifier::feed(QByteArrayView chunk) {
     m_found.reset();
@@ -121,8 +211,8 @@ std::optional<QString> ClientLogClassifier::finish() {
     return std::exchange(m_found, std::nullopt);
 }
 
-void ClientLogClassifier::reset() {
-    *this = ClientLogClassifier();
+void ClientLogClassifier::reset(qint64 originPort) {
+    *this = ClientLogClassifier(originPort);
 }
 
 int ClientLogClassifier::connections() const {
@@ -157,55 +247,93 @@ void ClientLogClassifier::readLine(QByteArrayView line) {
     if (line.size() < 8)
         return;
     const LogLine parsed = parse(line);
-    if (parsed.level.isEmpty()) {
+    if (parsed.level.isEmpty() || parsed.level == "ERR" || parsed.level == "FTL")
         readError(parsed.message, line);
-    } else if (parsed.level == "INF") {
-        const bool registered = parsed.message.startsWith("Registered tunnel connection");
-        if (!registered && !parsed.message.startsWith("Unregistered tunnel connection"))
-            return;
-        const QByteArrayView index = valueAfter(parsed.message, "connIndex=");
-        bool ok = false;
-        const int bit = index.isEmpty() ? 0 : index.toInt(&ok);
-        const uint64_t mask = uint64_t(1) << ((ok || index.isEmpty()) ? (bit & 63) : 0);
-        if (registered) {
-            m_connections |= mask;
-            // Reaching the tunnel network answers every earlier problem except the local one.
-            if (m_problem.kind != Kind::OriginRefused)
-                m_problem = {};
-        } else {
-            m_connections &= ~mask;
-        }
-    } else if (parsed.level == "ERR" || parsed.level == "FTL") {
-        readError(parsed.message, line);
+    else if (parsed.level == "INF")
+        readInfo(parsed.message, line);
+    else if (parsed.level == "WRN")
+        readWarning(parsed.message, line);
+}
+
+void ClientLogClassifier::readInfo(QByteArrayView message, QByteArrayView line) {
+    if (message.isEmpty())
+        return;
+    switch (message[0]) {
+    case 'R':
+        if (message.startsWith("Registered tunnel connection"))
+            setConnection(message, true);
+        else if (message.startsWith("Retrying connection"))
+            setConnection(message, false);
+        break;
+    case 'U':
+        if (message.startsWith("Unregistered tunnel connection"))
+            setConnection(message, false);
+        break;
+    case 'C':
+        // Before 2023.4: "Connection <uuid> registered[ with protocol: quic]".
+        if (message.startsWith("Connection ") &&
+            contains(message.first(std::min<qsizetype>(message.size(), 64)), " registered"))
+            setConnection(message, true);
+        break;
+    case 'c':
+        if (message.startsWith("cloudflared has been updated"))
+            setProblem(Kind::ClientUpdated, versionIn(message), line);
+        break;
+    }
+}
+
+void ClientLogClassifier::readWarning(QByteArrayView message, QByteArrayView line) {
+    // A warning, not an error, because another connection still carries the tunnel: only the
+    // loss of this one counts, and a hint about the network only while nothing is connected.
+    if (readConnectionLost(message))
+        return;
+    if (m_connections == 0 && contains(message, "egress UDP to port 7844"))
+        setProblem(Kind::EdgeUnreachable, {}, line);
+}
+
+bool ClientLogClassifier::readConnectionLost(QByteArrayView message) {
+    // In every generation, for the connection index it names. Since 2024.10 a dropped
+    // connection prints no "Unregistered" line, only these.
+    if (message.startsWith("Serve tunnel error") ||
+        message.startsWith("failed to serve tunnel connection") ||
+        message.startsWith("Connection terminated")) {
+        setConnection(message, false);
+        return true;
+    }
+    return false;
+}
+
+void ClientLogClassifier::setConnection(QByteArrayView message, bool registered) {
+    const QByteArrayView index = valueAfter(message, "connIndex=");
+    bool ok = false;
+    const int bit = index.isEmpty() ? 0 : index.toInt(&ok);
+    const uint64_t mask = uint64_t(1) << ((ok || index.isEmpty()) ? (bit & 63) : 0);
+    if (registered) {
+        m_connections |= mask;
+        m_everConnected = true;
+        // Reaching the tunnel network answers every earlier problem except the local one.
+        if (!m_problem.aboutOrigin())
+            m_problem = {};
+        m_lastError.clear();
+    } else {
+        m_connections &= ~mask;
     }
 }
 
 void ClientLogClassifier::readError(QByteArrayView message, QByteArrayView line) {
-    // Most frequent first: a busy tunnel whose server is down logs this once per request.
-    if (contains(message, "Unable to reach the origin service")) {
-        // "originService=http://127.0.0.1:8000": the digits after the last colon.
-        const QByteArrayView origin = valueAfter(message, "originService=");
-        qsizetype end = origin.size();
-        while (end > 0 && origin[end - 1] == '/')
-            --end;
-        qsizetype start = end;
-        while (start > 0 && origin[start - 1] >= '0' && origin[start - 1] <= '9')
-            --start;
-        const QByteArrayView port = start > 0 && origin[start - 1] == ':'
-                                        ? origin.sliced(start, end - start)
-                                        : QByteArrayView();
-        setProblem(Kind::OriginRefused, port, line);
-    } else if (contains(message, "update check") || contains(message, "protocol percentage") ||
-               contains(message, "ICMP proxy")) {
-        return; // upkeep, nothing about the tunnel
-    } else if (contains(message, "failed to request quick Tunnel")) {
+    // Most frequent first: a busy tunnel whose server is down logs a pair of these per request.
+    if (const qsizetype at = find(message, "Unable to reach the origin service"); at >= 0) {
+        setProblem(originFailure(message.sliced(at)), m_originPort, line);
+        return;
+    }
+    if (isUpkeep(message))
+        return;                  // nothing about the tunnel
+    readConnectionLost(message); // and the error it names may say more
+    if (contains(message, "failed to request quick Tunnel")) {
         setProblem(Kind::NoInternet, {}, line);
     } else if (contains(message, "status_code=\"")) {
-        const QByteArrayView status = [&] {
-            QByteArrayView rest = message.sliced(message.indexOf("status_code=\"") + 13);
-            const qsizetype quote = rest.indexOf('"');
-            return quote < 0 ? rest : rest.first(quote);
-        }();
+        const QByteArrayView status =
+            untilQuote(message.sliced(find(message, "status_code=\"") + 13));
         if (status.startsWith("429"))
             setProblem(Kind::RateLimited, {}, line);
         else
@@ -214,12 +342,26 @@ void ClientLogClassifier::readError(QByteArrayView message, QByteArrayView line)
         // Older clients print only this line; newer ones named the status just before it.
         if (m_problem.kind != Kind::RateLimited && m_problem.kind != Kind::ServiceFailed)
             setProblem(Kind::RateLimited, {}, line);
+    } else if (contains(message, "failed to parse quick Tunnel ID") ||
+               contains(message, "failed to read quick-tunnel response") ||
+               contains(message, "failed to build quick tunnel request")) {
+        setProblem(Kind::ServiceFailed, {}, line);
     } else if (contains(message, "error looking up Cloudflare edge IPs") ||
-               contains(message, "Could not lookup srv records")) {
+               contains(message, "Could not lookup srv records") ||
+               contains(message, "Couldn't resolve SRV record")) {
         setProblem(Kind::EdgeLookupFailed, {}, line);
+    } else if (contains(message, "Register tunnel error from server side")) {
+        setProblem(Kind::ServiceRefused, errorValue(message), line);
     } else if (contains(message, "failed to dial to edge") ||
-               contains(message, "Unable to establish connection with Cloudflare edge")) {
+               contains(message, "Unable to establish connection with Cloudflare edge") ||
+               contains(message, "egress UDP to port 7844")) {
         setProblem(Kind::EdgeUnreachable, {}, line);
+    } else if (contains(message, "initial tunnel connection failed")) {
+        // The end of the first connection: a cause named before says more.
+        if (m_problem.kind == Kind::None)
+            setProblem(Kind::ConnectFailed, {}, line);
+    } else if (message.startsWith("cloudflared has been updated")) {
+        setProblem(Kind::ClientUpdated, versionIn(message), line);
     } else if (!message.trimmed().isEmpty()) {
         // Reuses the buffer: rare lines, but a client may repeat one at length.
         const qsizetype size = std::min(line.size(), maxErrorLine);

@@ -1,5 +1,6 @@
 #include "model/TunnelInstance.h"
 
+#include "model/ClientVersion.h"
 #include "model/SharePassword.h"
 #include "platform/ChildErrorReader.h"
 #include "platform/ChildLifetime.h"
@@ -131,10 +132,24 @@ void TunnelInstance::launch() {
                    QString());
         return;
     }
+    // Known only once read; a client that has not answered yet is given its chance.
+    if (const QString version =
+            m_services.clientVersion ? m_services.clientVersion->versionOf(*client) : QString();
+        ClientVersion::isTooOld(version)) {
+        setProblem(tr("cloudflared %1 is too old for quick tunnels; update it to %2 or newer")
+                       .arg(version, QLatin1StringView(ClientVersion::oldestSupported)),
+                   QString());
+        return;
+    }
     m_origin = OriginProbe::chooseOrigin(m_config.port);
     auto* process = new QProcess(this);
     process->setProgram(*client);
-    process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--url"),
+    // The client never replaces itself while it runs (it would end the tunnel), and reads an
+    // empty configuration of ours, never the user's own, whose ingress rules would win over
+    // --url and serve something else than the local server.
+    process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--no-autoupdate"),
+                           QStringLiteral("--config"), QProcess::nullDevice(),
+                           QStringLiteral("--url"),
                            m_inspector->clientOrigin(m_config.inspect, m_origin.host, m_config.port,
                                                      m_origin.url(m_config.port))});
     // Standard output is never read; an unread pipe would fill up and block the child.
@@ -145,7 +160,7 @@ void TunnelInstance::launch() {
     connect(process, &QProcess::finished, this, &TunnelInstance::handleExit);
 
     m_process = process;
-    m_classifier.reset();
+    m_classifier.reset(m_config.port);
     m_logProblem = {};
     m_stopRequested = false;
     m_connected = false;
@@ -332,7 +347,7 @@ void TunnelInstance::applyLog(const std::optional<QString>& url) {
         setTunnelURL(url); // shown and copyable at once, but not yet reachable
 
     m_connected = m_classifier.connections() > 0;
-    m_everConnected = m_everConnected || m_connected;
+    m_everConnected = m_classifier.everConnected();
     updateState();
 
     const ClientLogClassifier::Problem& problem = m_classifier.problem();

@@ -18,12 +18,15 @@
 
 class BasicAuthGuard;
 class ChildErrorReader;
+class ClientVersion;
 
 // What an instance needs from its surroundings.
 struct TunnelServices {
     ClientLocator findClient; // defaults to findCloudflared
     // An outage of every connection is reported once it has lasted this long.
     int outageNoticeMs = 30000;
+    // Which version the found client is (not owned); nullptr: not asked.
+    ClientVersion* clientVersion = nullptr;
 };
 
 // The live side of one tunnel: runs at most one cloudflared child, reads its standard error

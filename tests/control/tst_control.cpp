@@ -6,8 +6,10 @@
 #include "app/StatusWindow.h"
 #include "control/ControlServer.h"
 #include "control/SingleInstance.h"
+#include "model/ClientVersion.h"
 #include "model/TunnelStore.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QProcess>
@@ -65,6 +67,8 @@ struct RunningApp {
         QProcess cli;
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("PATH"), QFileInfo(fakeClientPath()).path() + QLatin1Char(':') +
+                                               env.value(QStringLiteral("PATH")));
         cli.setProcessEnvironment(env);
         cli.start(QStringLiteral(QUILLBY_BINARY), args);
         // The app answers on this thread's event loop, so wait by spinning it.
@@ -133,6 +137,8 @@ private slots:
         row("add, empty name", "add --port 4002 --name __", 2, "The name is empty", 6);
         row("remove", "remove web", 0, "^$", 5, "!web");
         row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$", 6);
+        row("version, with the client's", "--version", 0,
+            "^Quillby \\S+\ncloudflared: \\S+/cloudflared \\(version 2023\\.7\\.3\\)\n$");
         row("no app running", "list", 3, "^quillby: Quillby is not running.\n$");
     }
 
@@ -184,6 +190,38 @@ private slots:
                                   ControlServer::idleTimeoutMs + 2000);
         const QByteArray answer = socket.readAll();
         QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.contains(reply), answer.constData());
+    }
+
+    // The newest client's lines, end to end: a connection dropped without an "Unregistered"
+    // line reads "Reconnecting..." in the row and "reconnecting" in list --json, which also
+    // names the client that runs.
+    void droppedConnectionReadsReconnecting() {
+        qputenv("FAKE_CF_VERSION", "2026");
+        qputenv("FAKE_CF_MODE_3000", "lost");
+        qputenv("FAKE_CF_INTERVAL_MS", "0");    // lost once registered
+        qputenv("FAKE_CF_OUTAGE_MS", "600000"); // and not back while the test looks
+        RunningApp app;
+        QCOMPARE(app.quillby(QStringLiteral("start web")), 0);
+        const QLabel* label = nullptr;
+        for (const QWidget* row : app.app->statusWindow()->findChildren<QWidget*>("tunnelRow"))
+            if (row->findChild<QLineEdit*>("nameField")->text() == QLatin1String("web"))
+                label = row->findChild<QWidget*>("connectingLine")->findChild<QLabel*>();
+        QVERIFY(label);
+        QTRY_VERIFY_WITH_TIMEOUT(label->isVisible() && label->text() == "Reconnecting...", 15000);
+        QTRY_VERIFY(!app.app->store()->services().clientVersion->version().isEmpty());
+        QString out;
+        QCOMPARE(app.quillby(QStringLiteral("list --json"), &out), 0);
+        const QString client = QStringLiteral("\"client\": {\\s+\"path\": \"%1\",\\s+"
+                                              "\"version\": \"2026.8.2\"")
+                                   .arg(QRegularExpression::escape(fakeClientPath()));
+        QVERIFY2(out.contains(QRegularExpression(client)), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression(
+                     "\"name\": \"web\",\\s+\"port\": 3000,\\s+\"problem\": .*,\\s+"
+                     "\"state\": \"reconnecting\"")),
+                 qPrintable(out));
+        for (const char* name :
+             {"FAKE_CF_VERSION", "FAKE_CF_MODE_3000", "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"})
+            qunsetenv(name);
     }
 
     // Another user reaches the socket: by its permissions, and with them opened up, by its

@@ -53,7 +53,9 @@ check_tree() {
     [ -x "$bin" ] || fail "$what: usr/bin/quillby is not executable"
     local printed
     printed=$(QT_QPA_PLATFORM=offscreen "$bin" --version 2>&1) || fail "$what: quillby --version failed"
-    [ "$printed" = "Quillby $version" ] && pass "$what: quillby --version prints Quillby $version" \
+    # The first line is Quillby's; the second names the client, or says that there is none.
+    [ "${printed%%$'\n'*}" = "Quillby $version" ] && [[ "$printed" == *$'\n'cloudflared:\ * ]] \
+        && pass "$what: quillby --version prints Quillby $version and the client" \
         || fail "$what: quillby --version printed '$printed'"
 
     local desktop=$root/usr/share/applications/$app_id.desktop

@@ -187,10 +187,11 @@ private slots:
             const qint64 pid = tunnel.childPid();
             const QString host =
                 listen == 6 ? QStringLiteral("[::1]") : QStringLiteral("127.0.0.1");
-            QTRY_COMPARE(processCommandLine(pid), fakeClientPath() + QStringLiteral(" tunnel --url "
-                                                                                    "http://%1:%2")
-                                                                         .arg(host)
-                                                                         .arg(origin.port));
+            QTRY_COMPARE(processCommandLine(pid),
+                         fakeClientPath() + QStringLiteral(" tunnel --no-autoupdate --config "
+                                                           "/dev/null --url http://%1:%2")
+                                                .arg(host)
+                                                .arg(origin.port));
             tunnel.start(); // already running: nothing happens
             QCOMPARE(tunnel.childPid(), pid);
             QTRY_COMPARE_WITH_TIMEOUT(tunnel.problem(), problem, slow);

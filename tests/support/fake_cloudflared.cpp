@@ -1,7 +1,16 @@
 // A stand-in for the cloudflared quick-tunnel client, for tests and benchmarks. It accepts
-// `tunnel --url http://127.0.0.1:PORT`, writes log lines to standard error the way the real
-// client does, and behaves as its environment asks:
+// `tunnel [--no-autoupdate] [--config PATH] --url http://127.0.0.1:PORT` and `--version`,
+// reads its configuration file where the real client does, writes log lines to standard error
+// the way the real client of the chosen generation does, and behaves as its environment asks:
 //
+//   FAKE_CF_VERSION     the client it stands in for, with that generation's lines:
+//                       2022 (2022.10.3)    "Connection <uuid> registered"
+//                       2023.2 (2023.2.1)   "Connection <uuid> registered with protocol: quic"
+//                       2023.7 (2023.7.3, default)  "Registered tunnel connection",
+//                                           a lost connection says "Unregistered"
+//                       2026 (2026.8.2)     a lost connection says only "failed to serve",
+//                                           "Serve tunnel error", "Retrying"; pre-checks
+//                       or any version X.Y.Z, with the lines of the generation it falls in
 //   FAKE_CF_MODE        url (default)   banner, box with the URL, a registered connection,
 //                                       then runs until signalled
 //                       api-failure     no internet: the service cannot be reached, exit 1
@@ -13,6 +22,8 @@
 //                       origin-refused  URL, registered, then a refused request every interval
 //                       lost            URL, registered, connection lost after one interval
 //                                       and registered again FAKE_CF_OUTAGE_MS later
+//                       autoupdate      URL; unless --no-autoupdate was given, it updates
+//                                       itself after one interval and exits 11, else registered
 //                       split           the URL line written in two pieces, with a pause,
 //                                       then a registered connection
 //                       no-url          banner only, then runs until signalled
@@ -25,6 +36,9 @@
 //   FAKE_CF_STDOUT_MIB  MiB written to standard output first
 //   FAKE_CF_PAUSE_MS    pause between split writes (default 200)
 //   FAKE_CF_PIDFILE     append "<pid> <port>\n" to this file at start
+//   FAKE_CF_SERVES      append what the tunnel serves to this file at start: the --url, or,
+//                       when a configuration file has ingress rules (which win over --url, as
+//                       in the real client), "ingress rules of PATH"
 //   FAKE_CF_EXIT_AFTER_FLOOD 1: mode flood exits 0 when done instead of running on
 //   FAKE_CF_INTERVAL_MS pause between repeated lines (default 5000, as the real client)
 //   FAKE_CF_OUTAGE_MS   length of the outage of mode lost (default 1000)
@@ -34,11 +48,14 @@
 // FAKE_CF_EDGE_PORT or FAKE_CF_EDGE: it also plays the edge in front of --url (FakeEdge.h).
 #include "FakeEdge.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -46,6 +63,10 @@ namespace {
 
 volatile sig_atomic_t crashRequested = 0;
 volatile sig_atomic_t termRequested = 0;
+
+// The client generations whose lines differ.
+enum class Generation { Y2022, Y2023_2, Y2023_7, Y2026 };
+Generation generation = Generation::Y2023_7;
 
 void writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -96,6 +117,8 @@ void banner() {
     writeErr("2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n");
 }
 
+void prechecks();
+
 std::string boxTop() {
     return stamp() + "+" + std::string(92, '-') + "+\n";
 }
@@ -106,36 +129,99 @@ void urlBox() {
                      "reachable):"));
     writeErr(boxLine(url()));
     writeErr(boxTop());
+    prechecks();
 }
 
 void registered() {
-    writeErr(stamp() + "Registered tunnel connection connIndex=0 "
-                       "connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 event=0 ip=198.41.200.13 "
-                       "location=ams01 protocol=quic\n");
+    switch (generation) {
+    case Generation::Y2022:
+        writeErr(stamp() + "Connection 3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 registered connIndex=0 "
+                           "ip=198.41.200.13 location=AMS\n");
+        break;
+    case Generation::Y2023_2:
+        writeErr(stamp() + "Connection 3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 registered with "
+                           "protocol: quic connIndex=0 ip=198.41.200.13 location=AMS\n");
+        break;
+    default:
+        writeErr(stamp() + "Registered tunnel connection connIndex=0 "
+                           "connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 event=0 "
+                           "ip=198.41.200.13 location=ams01 protocol=quic\n");
+    }
 }
 
-void unregistered() {
-    writeErr(stamp() + "Unregistered tunnel connection connIndex=0 event=0 ip=198.41.200.13\n");
+// The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
+// line: unregistering a dead connection fails before it would log.
+void lostConnection() {
+    if (generation == Generation::Y2026)
+        writeErr(stamp("ERR") + "failed to serve tunnel connection error=\"timeout: no recent "
+                                "network activity\" connIndex=0 event=0 ip=198.41.200.13\n");
+    else
+        writeErr(stamp() + "Unregistered tunnel connection connIndex=0 event=0 ip=198.41.200.13\n");
     writeErr(stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" "
                             "connIndex=0 event=0 ip=198.41.200.13\n");
     writeErr(stamp() + "Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.200.13\n");
 }
 
+// One attempt to reach the tunnel network, timed out.
 void edgeTimeout() {
-    writeErr(stamp("ERR") + "Failed to create new quic connection error=\"failed to dial to edge "
+    if (generation != Generation::Y2026) {
+        writeErr(stamp("ERR") + "Failed to create new quic connection error=\"failed to dial to "
+                                "edge with quic: timeout: no recent network activity\" "
+                                "connIndex=0 event=0 ip=198.41.192.77\n");
+        return;
+    }
+    writeErr(stamp("ERR") + "Failed to dial a quic connection error=\"failed to dial to edge "
                             "with quic: timeout: no recent network activity\" connIndex=0 "
                             "event=0 ip=198.41.192.77\n");
+    writeErr(stamp("ERR") + "Connection terminated error=\"failed to dial to edge with quic: "
+                            "timeout: no recent network activity\" connIndex=0\n");
+    writeErr(stamp() + "Retrying connection in up to 2s connIndex=0 event=0 ip=198.41.192.77\n");
 }
 
-// One per request while nothing answers on the local port.
+// The pair every request prints while nothing answers on the local port.
 std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0bd1e6b397) {
     char cfRay[17];
     std::snprintf(cfRay, sizeof cfRay, "%016lx", ray);
-    return stamp("ERR") +
-           " error=\"Unable to reach the origin service. The service may be down or it may not "
-           "be responding to traffic from cloudflared: dial tcp 127.0.0.1:" +
-           port + ": connect: connection refused\" cfRay=" + cfRay +
-           "-AMS event=1 ingressRule=0 originService=http://127.0.0.1:" + port + "\n";
+    const std::string error =
+        "error=\"Unable to reach the origin service. The service may be down or it may not be "
+        "responding to traffic from cloudflared: dial tcp 127.0.0.1:" +
+        port + ": connect: connection refused\"";
+    return stamp("ERR") + " " + error + " cfRay=" + cfRay +
+           "-AMS event=1 ingressRule=0 originService=http://127.0.0.1:" + port + "\n" +
+           stamp("ERR") + "Request failed " + error + " connIndex=0 dest=" + url() +
+           "/ event=0 ip=198.41.200.13 type=http\n";
+}
+
+// The connectivity pre-checks of 2026, logged while the tunnel comes up: a box with a title,
+// as the client draws it, then the same as fields.
+void prechecks() {
+    if (generation != Generation::Y2026)
+        return;
+    const std::string title = "CONNECTIVITY PRE-CHECKS";
+    const char* const rows[] = {
+        "COMPONENT         TARGET                     STATUS  DETAILS",
+        "DNS Resolution    region1.v2.argotunnel.com  PASS    DNS Resolved successfully",
+        "UDP Connectivity  Port 7844 (QUIC)           PASS    QUIC connection successful", "",
+        "SUMMARY: Environment is healthy. cloudflared will use 'quic' as primary protocol."};
+    size_t width = title.size();
+    for (const char* row : rows)
+        width = std::max(width, std::strlen(row));
+    const std::string border = stamp() + "+" + std::string(width + 4, '-') + "+\n";
+    auto line = [&](const std::string& text) {
+        return stamp() + "|  " + text + std::string(width - text.size(), ' ') + "  |\n";
+    };
+    const size_t left = (width - title.size()) / 2;
+    writeErr(border +
+             line(std::string(left, ' ') + title + std::string(width - title.size() - left, ' ')) +
+             border);
+    for (const char* row : rows)
+        writeErr(line(row));
+    writeErr(border);
+    writeErr(stamp() + "precheck component=\"DNS Resolution\" details=\"DNS Resolved "
+                       "successfully\" run_id=0b6f4c1e status=pass "
+                       "target=region1.v2.argotunnel.com\n");
+    writeErr(stamp() +
+             "precheck complete hard_fail=false run_id=0b6f4c1e suggested_protocol=quic\n");
 }
 
 // The client's own upkeep: never a problem of the tunnel.
@@ -212,29 +298,148 @@ template <typename Tick> [[noreturn]] void runUntilSignalled(long intervalMs, Ti
     }
 }
 
-std::string portFromArgs(int argc, char** argv) {
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--url") == 0) {
-            const char* colon = std::strrchr(argv[i + 1], ':');
-            return colon ? colon + 1 : "";
+// The client a version stands for: what --version prints and whose lines it writes.
+struct Client {
+    std::string version;
+    std::string built;
+    Generation generation;
+};
+
+Client chosenClient() {
+    const std::string wanted = env("FAKE_CF_VERSION", "2023.7");
+    if (wanted == "2022")
+        return {"2022.10.3", "2022-10-26-0940 UTC", Generation::Y2022};
+    if (wanted == "2023.2")
+        return {"2023.2.1", "2023-02-03-0931 UTC", Generation::Y2023_2};
+    if (wanted == "2023.7")
+        return {"2023.7.3", "2023-07-25-2051 UTC", Generation::Y2023_7};
+    if (wanted == "2026")
+        return {"2026.8.2", "2026-08-14T11:22 UTC", Generation::Y2026};
+    int year = 0, month = 0;
+    std::sscanf(wanted.c_str(), "%d.%d", &year, &month);
+    const Generation generation = year < 2023                 ? Generation::Y2022
+                                  : year == 2023 && month < 4 ? Generation::Y2023_2
+                                  : year < 2024 || (year == 2024 && month < 10)
+                                      ? Generation::Y2023_7
+                                      : Generation::Y2026;
+    return {wanted, std::to_string(year) + "-01-01-0000 UTC", generation};
+}
+
+// `tunnel` and its flags, as the real client takes them: --name value or --name=value.
+struct Args {
+    bool noAutoupdate = false;
+    bool configSet = false;
+    std::string config;
+    std::string url;
+    std::string port;
+    std::string error;
+};
+
+Args parseArgs(int argc, char** argv) {
+    Args args;
+    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0) {
+        args.error = "stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
+                     "--url http://127.0.0.1:PORT`";
+        return args;
+    }
+    for (int i = 2; i < argc && args.error.empty(); ++i) {
+        const std::string arg = argv[i];
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        auto value = [&]() -> std::string {
+            if (equals != std::string::npos)
+                return arg.substr(equals + 1);
+            if (i + 1 < argc)
+                return argv[++i];
+            args.error = "Incorrect Usage: flag needs an argument: -" + name.substr(2);
+            return "";
+        };
+        if (name == "--no-autoupdate") {
+            args.noAutoupdate = true;
+        } else if (name == "--config") {
+            args.configSet = true;
+            args.config = value();
+        } else if (name == "--url") {
+            args.url = value();
+        } else {
+            args.error = "Incorrect Usage: flag provided but not defined: -" +
+                         (name.rfind("--", 0) == 0 ? name.substr(2) : name);
+        }
+    }
+    const size_t colon = args.url.rfind(':');
+    args.port = colon == std::string::npos ? "" : args.url.substr(colon + 1);
+    if (args.error.empty() && args.port.empty())
+        args.error = "stand-in cloudflared: expected --url http://127.0.0.1:PORT";
+    return args;
+}
+
+// The configuration file the real client reads: the one --config names, or else the first
+// config.yml or config.yaml in its search folders.
+std::string configPath(const Args& args) {
+    if (args.configSet)
+        return args.config;
+    const std::string home = env("HOME", "");
+    for (const std::string& folder :
+         {home + "/.cloudflared", home + "/.cloudflare-warp", home + "/cloudflare-warp",
+          std::string("/etc/cloudflared"), std::string("/usr/local/etc/cloudflared")}) {
+        for (const char* name : {"/config.yml", "/config.yaml"}) {
+            if (std::ifstream(folder + name))
+                return folder + name;
         }
     }
     return "";
 }
 
+// Reads the configuration as the real client does; answers whether its ingress rules take
+// the place of --url. Exits as the real client does when a named file cannot be read.
+bool readConfig(const std::string& path) {
+    if (path.empty())
+        return false;
+    std::ifstream file(path);
+    if (!file) {
+        writeErr("open " + path + ": no such file or directory\n");
+        std::exit(1);
+    }
+    bool empty = true;
+    bool ingress = false;
+    std::string line;
+    while (std::getline(file, line)) {
+        const size_t text = line.find_first_not_of(" \t\r");
+        if (text != std::string::npos && line[text] != '#')
+            empty = false;
+        if (line.rfind("ingress:", 0) == 0)
+            ingress = true;
+    }
+    if (empty)
+        writeErr(stamp("ERR") + "Configuration file " + path + " was empty\n");
+    return ingress;
+}
+
+void appendTo(const char* variable, const std::string& line) {
+    if (const char* path = std::getenv(variable)) {
+        if (FILE* f = std::fopen(path, "a")) {
+            std::fputs(line.c_str(), f);
+            std::fclose(f);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const Client client = chosenClient();
+    generation = client.generation;
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("cloudflared version 2026.1.0 (stand-in)");
+        std::printf("cloudflared version %s (built %s)\n", client.version.c_str(),
+                    client.built.c_str());
         return 0;
     }
-    const std::string port = portFromArgs(argc, argv);
-    if (argc != 4 || std::strcmp(argv[1], "tunnel") != 0 || std::strcmp(argv[2], "--url") != 0 ||
-        port.empty()) {
-        writeErr("stand-in cloudflared: expected `tunnel --url http://127.0.0.1:PORT`\n");
+    const Args args = parseArgs(argc, argv);
+    if (!args.error.empty()) {
+        writeErr(args.error + "\n");
         return 2;
     }
+    const std::string& port = args.port;
 
     struct sigaction usr1 {};
     usr1.sa_handler = [](int) { crashRequested = 1; };
@@ -247,12 +452,10 @@ int main(int argc, char** argv) {
         sigaction(SIGTERM, &term, nullptr);
     }
 
-    if (const char* pidfile = std::getenv("FAKE_CF_PIDFILE")) {
-        if (FILE* f = std::fopen(pidfile, "a")) {
-            std::fprintf(f, "%ld %s\n", static_cast<long>(getpid()), port.c_str());
-            std::fclose(f);
-        }
-    }
+    appendTo("FAKE_CF_PIDFILE", std::to_string(getpid()) + " " + port + "\n");
+    const std::string config = configPath(args);
+    appendTo("FAKE_CF_SERVES",
+             (readConfig(config) ? "ingress rules of " + config : args.url) + "\n");
 
     const double stdoutMib = std::atof(env("FAKE_CF_STDOUT_MIB", "0"));
     if (stdoutMib > 0) {
@@ -262,7 +465,7 @@ int main(int argc, char** argv) {
             writeAll(1, block.data(), block.size());
     }
 
-    startFakeEdgeIfAsked(argv[3], url());
+    startFakeEdgeIfAsked(args.url, url());
 
     const std::string modeKey = "FAKE_CF_MODE_" + port;
     const std::string mode = env(modeKey.c_str(), env("FAKE_CF_MODE", "url"));
@@ -313,9 +516,23 @@ int main(int argc, char** argv) {
         registered();
         sleepMs(intervalMs);
         answerSignals();
-        unregistered();
+        lostConnection();
+        if (generation == Generation::Y2026)
+            edgeTimeout(); // the first attempt to come back
         sleepMs(std::atol(env("FAKE_CF_OUTAGE_MS", "1000")));
         answerSignals();
+        registered();
+    } else if (mode == "autoupdate") {
+        urlBox();
+        if (!args.noAutoupdate) {
+            // Installed by download, its output no terminal: it replaces itself and ends. (The
+            // real client first waits a day; here the interval stands for it.)
+            sleepMs(intervalMs);
+            answerSignals();
+            writeErr(stamp() + "cloudflared has been updated version=2026.9.0\n");
+            writeErr("cloudflared has been updated to version 2026.9.0\n");
+            return 11;
+        }
         registered();
     } else if (mode == "split") {
         const std::string line = boxLine(url());
