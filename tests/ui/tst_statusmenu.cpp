@@ -287,7 +287,8 @@ private slots:
         QVERIFY(count->isVisible());
         // Colours follow a switch to the dark palette and back.
         TunnelRowView* row = rows().front();
-        QTRY_VERIFY_WITH_TIMEOUT((row->instance()->state() != TunnelInstance::State::Connecting), slow);
+        QTRY_VERIFY_WITH_TIMEOUT((row->instance()->state() != TunnelInstance::State::Connecting),
+                                 slow);
         for (const QColor window : {QColor(0x1e, 0x1e, 0x1e), QColor(Qt::white)}) {
             m_f->view.setPalette(QPalette(window));
             QCOMPARE(count->palette().color(QPalette::WindowText),
