@@ -49,8 +49,11 @@ int runSaves(int argc, char* argv[]) {
     for (unsigned round = 0;; ++round) {
         const QString prefix = round % 2 ? QStringLiteral("new ") : QStringLiteral("old ");
         int n = 0;
-        for (TunnelInstance* tunnel : store.instances())
+        // All renamed, then one save: the list on disk is always all old or all new.
+        for (TunnelInstance* tunnel : store.instances()) {
+            const QSignalBlocker quiet(tunnel);
             tunnel->setName(prefix + QString::number(n++));
+        }
         store.saveTunnels();
     }
 }
