@@ -4,7 +4,7 @@
 // generator (bench/proxy/run.sh runs wrk) then compares the two ports. With a port as argument
 // the proxy forwards to that server instead.
 #include "model/RequestLog.h"
-#include "proxy/RequestProxy.h"
+#include "proxy/Gateway.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -80,9 +80,10 @@ int main(int argc, char** argv) {
     const quint16 originPort =
         argc > 1 ? quint16(QByteArray(argv[1]).toUInt()) : acceptor.local_endpoint().port();
     RequestLog log;
-    RequestProxy proxy;
-    QObject::connect(&proxy, &RequestProxy::exchangesCaptured, &log, &RequestLog::append);
-    if (!proxy.start(QStringLiteral("127.0.0.1"), originPort))
+    Gateway proxy;
+    QObject::connect(&proxy, &Gateway::exchangesCaptured, &log, &RequestLog::append);
+    proxy.setCapture(true);
+    if (!proxy.start(originPort))
         return 1;
     std::printf("origin %u proxy %u\n", unsigned(originPort), unsigned(proxy.port()));
     std::fflush(stdout);

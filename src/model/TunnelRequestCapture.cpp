@@ -2,7 +2,9 @@
 
 TunnelRequestCapture::TunnelRequestCapture(QObject* parent)
     : QObject(parent) {
-    connect(&m_proxy, &RequestProxy::exchangesCaptured, this, &TunnelRequestCapture::take);
+    m_proxy.setCapture(true);
+    m_proxy.setRewriteHost(false);
+    connect(&m_proxy, &Gateway::exchangesCaptured, this, &TunnelRequestCapture::take);
 }
 
 QString TunnelRequestCapture::clientOrigin(bool inspect, const QString& host, qint64 port,
@@ -17,7 +19,7 @@ QString TunnelRequestCapture::clientOrigin(bool inspect, const QString& host, qi
     if (m_proxy.isListening() && host == m_host && port == m_port)
         return QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
     QString error;
-    if (port < 1 || port > 65535 || !m_proxy.start(host, quint16(port), &error)) {
+    if (port < 1 || port > 65535 || !m_proxy.start(quint16(port), &error)) {
         m_startProblem = tr("Requests are not inspected: the inspector cannot listen (%1)")
                              .arg(error.isEmpty() ? tr("port %1 out of range").arg(port) : error);
         return directURL;

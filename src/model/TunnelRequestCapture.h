@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/RequestLog.h"
-#include "proxy/RequestProxy.h"
+#include "proxy/Gateway.h"
 
 #include <QObject>
 
@@ -37,7 +37,7 @@ private:
     void take(const QList<HttpExchange>& batch);
 
     RequestLog m_log;
-    RequestProxy m_proxy;
+    Gateway m_proxy;
     QString m_host;
     qint64 m_port = 0;
     QString m_startProblem;

@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 #include "model/RequestLog.h"
 #include "model/TunnelInstance.h"
-#include "proxy/RequestProxy.h"
+#include "proxy/Gateway.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -40,7 +40,7 @@ class ProxyTest : public QObject {
     QTemporaryDir m_dir;
     QProcess m_origin;
     quint16 m_originPort = 0;
-    RequestProxy m_proxy;
+    Gateway m_proxy;
     QList<HttpExchange> m_seen;
     QByteArray m_binary; // every byte value, CR LF and NUL included
     QString m_binaryPath;
@@ -68,8 +68,10 @@ private slots:
             QVERIFY(m_origin.waitForReadyRead(10000));
         m_originPort = quint16(m_origin.readLine().mid(5).trimmed().toUInt());
         QVERIFY(m_originPort != 0);
-        QVERIFY(m_proxy.start(QStringLiteral("127.0.0.1"), m_originPort));
-        connect(&m_proxy, &RequestProxy::exchangesCaptured, this,
+        m_proxy.setCapture(true);
+        m_proxy.setRewriteHost(false);
+        QVERIFY(m_proxy.start(m_originPort));
+        connect(&m_proxy, &Gateway::exchangesCaptured, this,
                 [this](const QList<HttpExchange>& batch) { m_seen += batch; });
         for (int i = 0; i < 4; ++i)
             for (int byte = 0; byte < 256; ++byte)
@@ -218,11 +220,12 @@ private slots:
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const quint16 port = closed.serverPort();
         closed.close();
-        RequestProxy proxy;
+        Gateway proxy;
         QList<HttpExchange> seen;
-        connect(&proxy, &RequestProxy::exchangesCaptured, this,
+        connect(&proxy, &Gateway::exchangesCaptured, this,
                 [&seen](const QList<HttpExchange>& batch) { seen += batch; });
-        QVERIFY(proxy.start(QStringLiteral("127.0.0.1"), port));
+        proxy.setCapture(true);
+        QVERIFY(proxy.start(port));
         const QByteArray page =
             run(QStringLiteral("curl"), {"-s", "-w", "%{http_code}",
                                          QStringLiteral("http://127.0.0.1:%1/").arg(proxy.port())});

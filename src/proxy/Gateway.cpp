@@ -1,0 +1,79 @@
+#include "proxy/Gateway.h"
+
+Gateway::Gateway(QObject* parent)
+    : QObject(parent)
+    , m_server([this](HttpExchange exchange) { enqueue(std::move(exchange)); },
+               [this](GatewayStatus status) { enqueueStatus(status); }) {
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &Gateway::flush);
+}
+
+Gateway::~Gateway() {
+    m_server.stop();
+}
+
+bool Gateway::start(quint16 originPort, QString* error) {
+    m_status = {};
+    return m_server.start(originPort, error);
+}
+
+void Gateway::stop() {
+    m_server.stop();
+    flush();
+}
+
+void Gateway::setRewriteHost(bool on) {
+    m_server.setRewriteHost(on);
+}
+
+QDateTime Gateway::lastRequestAt() const {
+    const qint64 ms = m_server.lastRequestMs();
+    return ms ? QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC) : QDateTime();
+}
+
+// On the gateway's thread.
+void Gateway::enqueue(HttpExchange exchange) {
+    std::lock_guard lock(m_mutex);
+    m_pending.append(std::move(exchange));
+    if (m_pending.size() > maxPending)
+        m_pending.removeFirst();
+    postFlush();
+}
+
+// On the gateway's thread.
+void Gateway::enqueueStatus(GatewayStatus status) {
+    std::lock_guard lock(m_mutex);
+    m_pendingStatus = status;
+    postFlush();
+}
+
+void Gateway::postFlush() {
+    if (m_flushPosted)
+        return;
+    m_flushPosted = true;
+    QMetaObject::invokeMethod(this, &Gateway::scheduleFlush, Qt::QueuedConnection);
+}
+
+void Gateway::scheduleFlush() {
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : batchIntervalMs;
+    m_flushTimer.start(int(qMax<qint64>(0, batchIntervalMs - since)));
+}
+
+void Gateway::flush() {
+    m_flushTimer.stop();
+    QList<HttpExchange> batch;
+    std::optional<GatewayStatus> status;
+    {
+        std::lock_guard lock(m_mutex);
+        batch.swap(m_pending);
+        status.swap(m_pendingStatus);
+        m_flushPosted = false;
+    }
+    m_sinceFlush.start();
+    if (!batch.isEmpty())
+        emit exchangesCaptured(batch);
+    if (status && *status != m_status) {
+        m_status = *status;
+        emit statusChanged();
+    }
+}
