@@ -18,6 +18,8 @@ QJsonObject TunnelConfig::toJson() const {
     };
     if (inspect)
         object.insert(QStringLiteral("inspect"), true);
+    if (!rewriteHost)
+        object.insert(QStringLiteral("rewriteHost"), false);
     return object;
 }
 
@@ -68,7 +70,8 @@ std::optional<TunnelConfig> TunnelConfig::fromJson(const QJsonValue& value) {
     if (!port)
         return std::nullopt;
     const bool inspect = object.value(QStringLiteral("inspect")).toBool(false);
-    return TunnelConfig{*id, name.toString(), *port, inspect};
+    const bool rewriteHost = object.value(QStringLiteral("rewriteHost")).toBool(true);
+    return TunnelConfig{*id, name.toString(), *port, inspect, rewriteHost};
 }
 
 bool operator==(const TunnelConfig& a, const TunnelConfig& b) {

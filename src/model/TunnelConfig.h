@@ -15,19 +15,22 @@ struct TunnelConfig {
     // Run the request inspector in front of the local server. Saved only when on, under an
     // extra key that versions without the inspector ignore.
     bool inspect = false;
+    // The local server sees requests as opened at http://localhost:PORT. Saved only when off,
+    // so that tunnels saved before the switch existed have it on.
+    bool rewriteHost = true;
 
     // A new record with a fresh random id.
     static TunnelConfig create(const QString& name, qint64 port);
 
-    // {"id": upper-case 36-character UUID, "name": text, "port": integer}, and "inspect": true
-    // when on.
+    // {"id": upper-case 36-character UUID, "name": text, "port": integer}, "inspect": true when
+    // on and "rewriteHost": false when off.
     QJsonObject toJson() const;
-    // The three keys required with the right JSON types; "inspect" on only when it is true;
-    // other keys ignored.
+    // The three keys required with the right JSON types; "inspect" on only when it is true,
+    // "rewriteHost" off only when it is false; other keys ignored.
     static std::optional<TunnelConfig> fromJson(const QJsonValue& value);
 
     // Names compare as text under canonical equivalence, not code unit by code unit. The
-    // inspector switch is a local preference and takes no part in identity.
+    // switches are local preferences and take no part in identity.
     friend bool operator==(const TunnelConfig& a, const TunnelConfig& b);
 };
 

@@ -1,5 +1,6 @@
 #include "model/TunnelInstance.h"
 
+#include "model/RefusalText.h"
 #include "platform/ChildErrorReader.h"
 #include "platform/ChildLifetime.h"
 
@@ -10,7 +11,11 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     , m_inspector(new TunnelRequestCapture(this)) {
     if (!m_services.findClient)
         m_services.findClient = findCloudflared;
-    // Requests through the inspector tell precisely whether the local server answers.
+    m_inspector->setInspect(m_config.inspect);
+    m_inspector->setRewriteHost(m_config.rewriteHost);
+    connect(m_inspector, &TunnelRequestCapture::refusalChanged, this,
+            &TunnelInstance::applyRefusal);
+    // Requests through the gateway tell precisely whether the local server answers.
     connect(m_inspector, &TunnelRequestCapture::originChanged, this, [this](bool answers) {
         const qint64 port = m_config.port;
         if (!answers && (m_problem.isEmpty() || m_problemSource == Source::Origin))
@@ -30,17 +35,6 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     connect(&m_killTimer, &QTimer::timeout, this, [this] {
         if (hasChild())
             m_process->kill();
-    });
-
-    m_restartTimer.setSingleShot(true);
-    m_restartTimer.setTimerType(Qt::PreciseTimer);
-    m_restartTimer.setInterval(restartDelayMs);
-    connect(&m_restartTimer, &QTimer::timeout, this, [this] {
-        // The old child may still be on its way out: start once its exit has been handled.
-        if (isRunning())
-            m_restartAfterExit = true;
-        else
-            start();
     });
 
     m_outageTimer.setSingleShot(true);
@@ -103,12 +97,16 @@ void TunnelInstance::start() {
                    QString());
         return;
     }
-    m_origin = OriginProbe::chooseOrigin(m_config.port);
+    // The client always forwards to the gateway, which finds the server on 127.0.0.1 or ::1.
+    QString error;
+    const QString gatewayURL = m_inspector->start(m_config.port, &error);
+    if (gatewayURL.isEmpty()) {
+        setProblem(tr("Cannot start: the gateway cannot listen (%1)").arg(error), QString());
+        return;
+    }
     auto* process = new QProcess(this);
     process->setProgram(*client);
-    process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--url"),
-                           m_inspector->clientOrigin(m_config.inspect, m_origin.host, m_config.port,
-                                                     m_origin.url(m_config.port))});
+    process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--url"), gatewayURL});
     // Standard output is never read; an unread pipe would fill up and block the child.
     process->setStandardOutputFile(QProcess::nullDevice());
     bindChildLifetimeToParent(*process);
@@ -124,8 +122,6 @@ void TunnelInstance::start() {
     m_everConnected = false;
     m_activeAnnounced = false;
     setProblem(QString(), QString()); // a new start: earlier problems no longer apply
-    if (!m_inspector->startProblem().isEmpty())
-        setProblem(m_inspector->startProblem(), QString());
     process->start();
     m_reader->started();
     // Waits only for the exec hand-over, not for the client to do anything.
@@ -137,16 +133,12 @@ void TunnelInstance::start() {
         emit childGone();
         return;
     }
-    m_restartTimer.stop();
-    m_restartAfterExit = false;
     m_launched = true;
     updateState();
-    applyOrigin(m_origin, false);
+    applyOrigin(OriginProbe::chooseOrigin(m_config.port), false);
 }
 
 void TunnelInstance::stop() {
-    m_restartTimer.stop();
-    m_restartAfterExit = false;
     terminateChild();
 }
 
@@ -168,8 +160,13 @@ void TunnelInstance::updatePort(qint64 port) {
     m_config.port = port;
     emit configChanged();
     emit changed();
-    if (isRunning())
-        restart();
+    // The gateway turns to the new port; the child and its URL stay.
+    m_inspector->setPort(port);
+    if (isRunning() && !m_stopRequested) {
+        if (m_problemSource == Source::Refusal)
+            setProblem(QString(), QString());
+        applyOrigin(OriginProbe::chooseOrigin(port), true);
+    }
 }
 
 void TunnelInstance::checkOrigin() {
@@ -188,11 +185,6 @@ void TunnelInstance::applyOrigin(const OriginAddress& found, bool mayClear) {
             setProblem(tr("Nothing answers on port %1").arg(port),
                        tr("Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1").arg(port),
                        Source::Origin);
-    } else if (found.host != m_origin.host && !OriginProbe::answers(m_origin.host, port)) {
-        setProblem(tr("Port %1 answers only on %2; restart the tunnel to reach it")
-                       .arg(port)
-                       .arg(found.host),
-                   tr("The tunnel forwards to %1").arg(m_origin.url(port)), Source::Origin);
     } else if (mayClear && aboutOrigin) {
         m_classifier.clearProblem();
         m_logProblem = {};
@@ -204,18 +196,36 @@ void TunnelInstance::setInspect(bool on) {
     if (m_config.inspect == on)
         return;
     m_config.inspect = on;
+    m_inspector->setInspect(on);
     emit configChanged();
     emit changed();
-    if (isRunning())
-        restart();
-    else if (!on)
+    // Stopped, the gateway stays only for Replay.
+    if (!on && !isRunning())
         m_inspector->stop();
 }
 
-void TunnelInstance::restart() {
-    terminateChild();
-    m_restartAfterExit = false;
-    m_restartTimer.start();
+void TunnelInstance::setRewriteHost(bool on) {
+    if (m_config.rewriteHost == on)
+        return;
+    m_config.rewriteHost = on;
+    m_inspector->setRewriteHost(on);
+    emit configChanged();
+    emit changed();
+}
+
+void TunnelInstance::applyRefusal() {
+    const HostCheck check = m_inspector->refusal();
+    if (check == HostCheck::None) {
+        if (m_problemSource == Source::Refusal)
+            setProblem(QString(), QString());
+        return;
+    }
+    // The client's own words about the connection matter more.
+    if (!m_problem.isEmpty() && m_problemSource == Source::Log)
+        return;
+    setProblem(RefusalText::problem(check, m_config.rewriteHost),
+               RefusalText::detail(check, m_config.rewriteHost, m_config.name, m_config.port),
+               Source::Refusal);
 }
 
 void TunnelInstance::retire() {
@@ -280,12 +290,9 @@ void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
     if (failed && !m_retired)
         emit endedUnexpectedly(status, reason);
     cleanup();
+    if (!m_config.inspect)
+        m_inspector->stop();
     emit childGone();
-
-    if (m_restartAfterExit) {
-        m_restartAfterExit = false;
-        start();
-    }
 }
 
 void TunnelInstance::cleanup() {

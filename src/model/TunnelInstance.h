@@ -46,8 +46,6 @@ public:
 
     // A running child that ignores the terminate signal is killed after this long.
     static constexpr int killGraceMs = 5000;
-    // A port change restarts the child no sooner than this after the stop.
-    static constexpr int restartDelayMs = 1000;
 
     using Services = TunnelServices;
 
@@ -65,19 +63,23 @@ public:
     const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
     QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
     const TunnelConfig& config() const { return m_config; }
-    // A port change has stopped the child and a new one is still to start.
-    bool isRestarting() const { return m_restartTimer.isActive() || m_restartAfterExit; }
 
     void setName(const QString& name);
 
     void start();
     void stop();
+    // Applied at once: a running child keeps forwarding to the gateway, which turns to the new
+    // port; the URL stays.
     void updatePort(qint64 port);
     // Looks again where the local server listens, for the problem line; a running child keeps
     // its origin. For when the window is shown; never on a timer.
     void checkOrigin();
-    // Turns the request inspector on or off; a running child restarts to forward through it.
+    // The gateway's switches, applied at once; a running child and its URL stay.
+    // Capturing requests for the inspector.
     void setInspect(bool on);
+    // The local server sees requests as opened at http://localhost:PORT.
+    void setRewriteHost(bool on);
+    // The gateway in front of the local server, with the inspector's log and the counts.
     TunnelRequestCapture* inspector() const { return m_inspector; }
 
     // True while a child process exists, including one that is still stopping.
@@ -106,7 +108,7 @@ signals:
     void endedUnexpectedly(int exitStatus, const QString& reason);
 
 private:
-    void restart();
+    void applyRefusal();
     void handleOutput(QByteArrayView chunk);
     void applyLog(const std::optional<QString>& url);
     void applyOrigin(const OriginAddress& found, bool mayClear);
@@ -119,7 +121,7 @@ private:
     void updateState();
     void setTunnelURL(std::optional<QString> url);
     // Where the current problem came from: the client's lines, our look at the origin, or us.
-    enum class Source { Own, Log, Origin };
+    enum class Source { Own, Log, Origin, Refusal };
     void setProblem(const QString& text, const QString& detail, Source source = Source::Own);
 
     TunnelConfig m_config;
@@ -135,15 +137,12 @@ private:
     ClientLogClassifier m_classifier;
     ClientLogClassifier::Problem m_logProblem; // the classifier's problem last applied
     Source m_problemSource = Source::Own;
-    OriginAddress m_origin;         // where the current child forwards to
     bool m_launched = false;        // a child was launched and its exit not yet handled
     bool m_stopRequested = false;   // the child's output and exit no longer count
     bool m_connected = false;       // at least one connection is registered now
     bool m_everConnected = false;   // since this launch
     bool m_activeAnnounced = false; // once per launch
     QTimer m_killTimer;
-    QTimer m_restartTimer;
     QTimer m_outageTimer;
-    bool m_restartAfterExit = false;
     bool m_retired = false;
 };

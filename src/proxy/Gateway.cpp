@@ -24,6 +24,12 @@ void Gateway::stop() {
 
 void Gateway::setRewriteHost(bool on) {
     m_server.setRewriteHost(on);
+    // What refused under the other setting is to be seen again before it is told again.
+    m_server.forgetRefusal();
+    if (m_status.refusal != HostCheck::None) {
+        m_status.refusal = HostCheck::None;
+        emit statusChanged();
+    }
 }
 
 QDateTime Gateway::lastRequestAt() const {

@@ -100,6 +100,12 @@ void ProxyServer::setRewriteHost(bool on) {
         m_state->rewriteHost = on;
 }
 
+void ProxyServer::forgetRefusal() {
+    if (m_state)
+        asio::post(GatewayLoop::context(),
+                   [state = m_state] { state->status.refusal = HostCheck::None; });
+}
+
 quint64 ProxyServer::requests() const {
     return m_state ? m_requests + m_state->requests.load(std::memory_order_relaxed) : m_requests;
 }

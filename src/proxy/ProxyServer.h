@@ -37,6 +37,8 @@ public:
     void setCapture(bool on);
     void setRewriteHost(bool on);
     quint16 originPort() const { return m_originPort; }
+    // The next refusal is told even when it is the one told last.
+    void forgetRefusal();
 
     quint64 requests() const;
     // Milliseconds since the epoch; 0 when no request came yet.

@@ -52,6 +52,7 @@ private:
     void relayRequestBody();
     void readResponseHeader();
     void onResponseHeader(error_code ec);
+    void relayResponseBody();
     void onResponseSent();
     void answerLocally(unsigned status, std::string_view reason, std::string body);
     void startTunnel();

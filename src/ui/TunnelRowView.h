@@ -9,9 +9,9 @@
 class BusySpinner;
 class ElidedLabel;
 class RequestsWindow;
-class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QAction;
 class QToolButton;
 class StatusDot;
 
@@ -62,7 +62,9 @@ private:
     QLabel* m_problemLabel;
     QToolButton* m_startStopButton;
     QToolButton* m_deleteButton;
-    QCheckBox* m_inspectBox;
+    QToolButton* m_optionsButton;
+    QAction* m_inspectAction;
+    QAction* m_rewriteHostAction;
     QToolButton* m_requestsButton;
     QPointer<RequestsWindow> m_inspectorWindow;
 };

@@ -75,13 +75,18 @@ private slots:
     void listIsCompactAndKeepsOrder() {
         QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
                                     TunnelConfig::create(QStringLiteral("b"), 2)};
-        configs[1].inspect = true; // saved only where on
+        configs[1].inspect = true;      // saved only where on
+        configs[1].rewriteHost = false; // saved only where off
         const QByteArray saved = encodeTunnelConfigs(configs);
         QVERIFY(!saved.contains('\n') && !saved.contains(": "));
         QCOMPARE(saved.count("\"inspect\":true"), 1);
+        QCOMPARE(saved.count("\"rewriteHost\":false"), 1);
+        QVERIFY(!saved.contains("\"rewriteHost\":true"));
         QCOMPARE(*decodeTunnelConfigs(saved), configs);
         QVERIFY(!decodeTunnelConfigs(saved)->at(0).inspect &&
                 decodeTunnelConfigs(saved)->at(1).inspect);
+        QVERIFY(decodeTunnelConfigs(saved)->at(0).rewriteHost &&
+                !decodeTunnelConfigs(saved)->at(1).rewriteHost);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}"));
         QVERIFY(!decodeTunnelConfigs("not json"));

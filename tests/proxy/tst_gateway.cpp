@@ -1,5 +1,7 @@
 // The gateway's own rules, between raw sockets: Host rewriting both ways, the dev servers'
 // refusals, following the server between 127.0.0.1 and ::1, live options and counts.
+#include "TestSupport.h"
+#include "model/TunnelInstance.h"
 #include "proxy/Gateway.h"
 #include "proxy/RefusalScanner.h"
 
@@ -270,8 +272,11 @@ private slots:
         QCOMPARE(v4.requests, 3);
     }
 
-    // Without a descriptor to spare, the gateway says why it cannot listen.
+    // Without a descriptor to spare, the gateway says why it cannot listen, and a tunnel does
+    // not start without it.
     void cannotListen() {
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), 8080),
+                              {TestSupport::fakeClientLocator()});
         rlimit limit{};
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
         rlimit none = limit;
@@ -280,7 +285,12 @@ private slots:
         Gateway gateway;
         QString error;
         const bool started = gateway.start(8080, &error);
+        tunnel.start();
         setrlimit(RLIMIT_NOFILE, &limit);
+        QVERIFY(!tunnel.hasChild() && !tunnel.isRunning());
+        QVERIFY2(tunnel.problem().startsWith(
+                     QLatin1String("Cannot start: the gateway cannot listen (Too many open files")),
+                 qPrintable(tunnel.problem()));
         QVERIFY(!started);
         QVERIFY(!gateway.isListening());
         QVERIFY2(error.contains(QLatin1String("Too many open files")), qPrintable(error));

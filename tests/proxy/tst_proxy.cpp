@@ -282,8 +282,9 @@ private slots:
                  headerValue(original.responseHeaders, "X-Echo"));
     }
 
-    // The client forwards to the inspector, which forwards to the server where it listens;
-    // off, as before. A server gone after the start shows up as the row's problem.
+    // The client forwards to the gateway, which forwards to the server where it listens and
+    // captures only while inspecting. A server gone after the start shows up as the row's
+    // problem.
     void tunnelThroughTheInspector_data() {
         QTest::addColumn<bool>("inspect");
         QTest::addColumn<QString>("server"); // where it listens, or "gone" once started
@@ -315,9 +316,7 @@ private slots:
         QVERIFY(tunnel.hasChild());
         leaving.close();
         TunnelRequestCapture* inspector = tunnel.inspector();
-        const QString origin = inspect
-                                   ? QStringLiteral("http://127.0.0.1:%1").arg(inspector->port())
-                                   : QStringLiteral("http://127.0.0.1:%1").arg(port);
+        const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(inspector->port());
         QTRY_VERIFY(TestSupport::processCommandLine(tunnel.childPid()).endsWith("--url " + origin));
         QVERIFY(tunnel.problem().isEmpty());
         // A request as the client would send it.
