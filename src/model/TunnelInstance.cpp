@@ -259,7 +259,10 @@ void TunnelInstance::applyLog(const std::optional<QString>& url) {
             setProblem(QString(), QString());
         return;
     }
-    setProblem(problem.text(), problem.line, Source::Log);
+    // The client dials the gateway: the port its line names is not the one the user knows.
+    const bool refused = problem.kind == ClientLogClassifier::Kind::OriginRefused;
+    setProblem(refused ? tr("Nothing answers on port %1").arg(m_config.port) : problem.text(),
+               problem.line, Source::Log);
     if (problem.kind == ClientLogClassifier::Kind::OriginRefused)
         applyOrigin(OriginProbe::chooseOrigin(m_config.port), false);
 }
