@@ -2,7 +2,7 @@
 // with the captures going through the GUI thread's batches into a request log, as in the app.
 // Prints "origin <port> proxy <port>" and runs until its standard input closes; a load
 // generator (bench/proxy/run.sh runs wrk) then compares the two ports. With a port as argument
-// the proxy forwards to that server instead.
+// the proxy forwards to that server instead; CAPTURE=0 turns capturing off.
 #include "model/RequestLog.h"
 #include "proxy/Gateway.h"
 
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     RequestLog log;
     Gateway proxy;
     QObject::connect(&proxy, &Gateway::exchangesCaptured, &log, &RequestLog::append);
-    proxy.setCapture(true);
+    // CAPTURE=0: the gateway as it runs with inspection off (counts only).
+    proxy.setCapture(qEnvironmentVariable("CAPTURE") != QLatin1String("0"));
     if (!proxy.start(originPort))
         return 1;
     std::printf("origin %u proxy %u\n", unsigned(originPort), unsigned(proxy.port()));
