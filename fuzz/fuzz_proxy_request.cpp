@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Origin* origin = new Origin;
     static ProxyServer* proxy = [] {
         auto* server = new ProxyServer([](HttpExchange) {});
-        if (!server->start(QStringLiteral("127.0.0.1"), origin->port()))
+        server->setCapture(true);
+        if (!server->start(origin->port()))
             std::abort();
         return server;
     }();

@@ -2,9 +2,9 @@
 // with the captures going through the GUI thread's batches into a request log, as in the app.
 // Prints "origin <port> proxy <port>" and runs until its standard input closes; a load
 // generator (bench/proxy/run.sh runs wrk) then compares the two ports. With a port as argument
-// the proxy forwards to that server instead.
+// the proxy forwards to that server instead; CAPTURE=0 turns capturing off.
 #include "model/RequestLog.h"
-#include "proxy/RequestProxy.h"
+#include "proxy/Gateway.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -80,9 +80,11 @@ int main(int argc, char** argv) {
     const quint16 originPort =
         argc > 1 ? quint16(QByteArray(argv[1]).toUInt()) : acceptor.local_endpoint().port();
     RequestLog log;
-    RequestProxy proxy;
-    QObject::connect(&proxy, &RequestProxy::exchangesCaptured, &log, &RequestLog::append);
-    if (!proxy.start(QStringLiteral("127.0.0.1"), originPort))
+    Gateway proxy;
+    QObject::connect(&proxy, &Gateway::exchangesCaptured, &log, &RequestLog::append);
+    // CAPTURE=0: the gateway as it runs with inspection off (counts only).
+    proxy.setCapture(qEnvironmentVariable("CAPTURE") != QLatin1String("0"));
+    if (!proxy.start(originPort))
         return 1;
     std::printf("origin %u proxy %u\n", unsigned(originPort), unsigned(proxy.port()));
     std::fflush(stdout);

@@ -3,6 +3,8 @@
 #include "model/TunnelInstance.h"
 
 #include <QCoreApplication>
+#include <QLocale>
+#include <climits>
 
 namespace TrayToolTip {
 
@@ -44,6 +46,13 @@ QString text(const std::vector<TunnelInstance*>& instances) {
             lines << name;
             break;
         }
+        // Counted whatever inspection is set to; read now, not announced per request.
+        if (const quint64 requests = instance->inspector()->requests())
+            lines << QCoreApplication::translate("TrayToolTip", "%n request(s), the last at %1",
+                                                 nullptr, int(qMin<quint64>(requests, INT_MAX)))
+                         .arg(QLocale().toString(
+                             instance->inspector()->lastRequestAt().toLocalTime().time(),
+                             QLocale::ShortFormat));
     }
     if (lines.size() == 1)
         lines << tr("No tunnel running");

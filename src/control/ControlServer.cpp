@@ -6,6 +6,7 @@
 #include "model/TunnelStore.h"
 #include "platform/PeerCredentials.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
@@ -82,6 +83,7 @@ QString ControlServer::stateName(const TunnelInstance& tunnel) {
 
 QJsonObject ControlServer::describe(const TunnelInstance& tunnel) {
     const QString problem = tunnel.problem();
+    const QDateTime last = tunnel.inspector()->lastRequestAt();
     return {{QStringLiteral("id"), idText(tunnel)},
             {QStringLiteral("name"), tunnel.config().name},
             {QStringLiteral("port"), tunnel.config().port},
@@ -89,7 +91,13 @@ QJsonObject ControlServer::describe(const TunnelInstance& tunnel) {
             {QStringLiteral("url"),
              tunnel.tunnelURL() ? QJsonValue(*tunnel.tunnelURL()) : QJsonValue(QJsonValue::Null)},
             {QStringLiteral("problem"),
-             problem.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem)}};
+             problem.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem)},
+            {QStringLiteral("rewriteHost"), tunnel.config().rewriteHost},
+            {QStringLiteral("inspect"), tunnel.config().inspect},
+            {QStringLiteral("requests"), qint64(tunnel.inspector()->requests())},
+            {QStringLiteral("lastRequestAt"), last.isValid()
+                                                  ? QJsonValue(last.toString(Qt::ISODateWithMs))
+                                                  : QJsonValue(QJsonValue::Null)}};
 }
 
 QJsonObject ControlServer::client() const {

@@ -18,6 +18,8 @@ QJsonObject TunnelConfig::toJson() const {
     };
     if (inspect)
         object.insert(QStringLiteral("inspect"), true);
+    if (!rewriteHost)
+        object.insert(QStringLiteral("rewriteHost"), false);
     if (password)
         object.insert(QStringLiteral("password"), true);
     return object;
@@ -70,8 +72,9 @@ std::optional<TunnelConfig> TunnelConfig::fromJson(const QJsonValue& value) {
     if (!port)
         return std::nullopt;
     const bool inspect = object.value(QStringLiteral("inspect")).toBool(false);
+    const bool rewriteHost = object.value(QStringLiteral("rewriteHost")).toBool(true);
     const bool password = object.value(QStringLiteral("password")).toBool(false);
-    return TunnelConfig{*id, name.toString(), *port, inspect, password};
+    return TunnelConfig{*id, name.toString(), *port, inspect, rewriteHost, password};
 }
 
 bool operator==(const TunnelConfig& a, const TunnelConfig& b) {

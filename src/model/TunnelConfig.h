@@ -15,17 +15,20 @@ struct TunnelConfig {
     // Run the request inspector in front of the local server. Saved only when on, under an
     // extra key that versions without the inspector ignore.
     bool inspect = false;
+    // The local server sees requests as opened at http://localhost:PORT. Saved only when off,
+    // so that tunnels saved before the switch existed have it on.
+    bool rewriteHost = true;
     // Ask visitors for a password (a new one at every start, never saved). Saved only when on.
     bool password = false;
 
     // A new record with a fresh random id.
     static TunnelConfig create(const QString& name, qint64 port);
 
-    // {"id": upper-case 36-character UUID, "name": text, "port": integer}, and "inspect": true
-    // and "password": true when on.
+    // {"id": upper-case 36-character UUID, "name": text, "port": integer}, "inspect": true and
+    // "password": true when on, "rewriteHost": false when off.
     QJsonObject toJson() const;
     // The three keys required with the right JSON types; "inspect" and "password" on only when
-    // true; other keys ignored.
+    // true, "rewriteHost" off only when false; other keys ignored.
     static std::optional<TunnelConfig> fromJson(const QJsonValue& value);
 
     // Names compare as text under canonical equivalence, not code unit by code unit. The

@@ -1,6 +1,7 @@
 #include "model/TunnelInstance.h"
 
 #include "model/ClientVersion.h"
+#include "model/RefusalText.h"
 #include "model/SharePassword.h"
 #include "platform/ChildErrorReader.h"
 #include "platform/ChildLifetime.h"
@@ -23,10 +24,15 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     , m_inspector(new TunnelRequestCapture(this))
     , m_guard(std::make_shared<BasicAuthGuard>()) {
     m_guard->setRealm(utf8(m_config.name));
+    m_inspector->setAccessGuard(m_guard);
     updateGuard();
     if (!m_services.findClient)
         m_services.findClient = findCloudflared;
-    // Requests through the inspector tell precisely whether the local server answers.
+    m_inspector->setInspect(m_config.inspect);
+    m_inspector->setRewriteHost(m_config.rewriteHost);
+    connect(m_inspector, &TunnelRequestCapture::refusalChanged, this,
+            &TunnelInstance::applyRefusal);
+    // Requests through the gateway tell precisely whether the local server answers.
     connect(m_inspector, &TunnelRequestCapture::originChanged, this, [this](bool answers) {
         const qint64 port = m_config.port;
         if (!answers && (m_problem.isEmpty() || m_problemSource == Source::Origin))
@@ -46,17 +52,6 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
     connect(&m_killTimer, &QTimer::timeout, this, [this] {
         if (hasChild())
             m_process->kill();
-    });
-
-    m_restartTimer.setSingleShot(true);
-    m_restartTimer.setTimerType(Qt::PreciseTimer);
-    m_restartTimer.setInterval(restartDelayMs);
-    connect(&m_restartTimer, &QTimer::timeout, this, [this] {
-        // The old child may still be on its way out: start once its exit has been handled.
-        if (isRunning())
-            m_restartAfterExit = true;
-        else
-            launch();
     });
 
     // One single-shot timer per limit; precise, since hours at 5% would be minutes early.
@@ -141,7 +136,13 @@ void TunnelInstance::launch() {
                    QString());
         return;
     }
-    m_origin = OriginProbe::chooseOrigin(m_config.port);
+    // The client always forwards to the gateway, which finds the server on 127.0.0.1 or ::1.
+    QString error;
+    const QString gatewayURL = m_inspector->start(m_config.port, &error);
+    if (gatewayURL.isEmpty()) {
+        setProblem(tr("Cannot start: the gateway cannot listen (%1)").arg(error), QString());
+        return;
+    }
     auto* process = new QProcess(this);
     process->setProgram(*client);
     // The client never replaces itself while it runs (it would end the tunnel), and reads an
@@ -149,9 +150,7 @@ void TunnelInstance::launch() {
     // --url and serve something else than the local server.
     process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--no-autoupdate"),
                            QStringLiteral("--config"), QProcess::nullDevice(),
-                           QStringLiteral("--url"),
-                           m_inspector->clientOrigin(m_config.inspect, m_origin.host, m_config.port,
-                                                     m_origin.url(m_config.port))});
+                           QStringLiteral("--url"), gatewayURL});
     // Standard output is never read; an unread pipe would fill up and block the child.
     process->setStandardOutputFile(QProcess::nullDevice());
     bindChildLifetimeToParent(*process);
@@ -167,8 +166,6 @@ void TunnelInstance::launch() {
     m_everConnected = false;
     m_activeAnnounced = false;
     setProblem(QString(), QString()); // a new start: earlier problems no longer apply
-    if (!m_inspector->startProblem().isEmpty())
-        setProblem(m_inspector->startProblem(), QString());
     // In place before the child can bring any visitor.
     setPassword(m_config.password ? SharePassword::generate() : QString());
     process->start();
@@ -183,17 +180,13 @@ void TunnelInstance::launch() {
         emit childGone();
         return;
     }
-    m_restartTimer.stop();
-    m_restartAfterExit = false;
     m_launched = true;
     updateState();
-    applyOrigin(m_origin, false);
+    applyOrigin(OriginProbe::chooseOrigin(m_config.port), false);
 }
 
 void TunnelInstance::stop() {
     clearStopAfter();
-    m_restartTimer.stop();
-    m_restartAfterExit = false;
     terminateChild();
 }
 
@@ -216,8 +209,13 @@ void TunnelInstance::updatePort(qint64 port) {
     m_config.port = port;
     emit configChanged();
     emit changed();
-    if (isRunning())
-        restart();
+    // The gateway turns to the new port; the child and its URL stay.
+    m_inspector->setPort(port);
+    if (isRunning() && !m_stopRequested) {
+        if (m_problemSource == Source::Refusal)
+            setProblem(QString(), QString());
+        applyOrigin(OriginProbe::chooseOrigin(port), true);
+    }
 }
 
 void TunnelInstance::checkOrigin() {
@@ -236,11 +234,6 @@ void TunnelInstance::applyOrigin(const OriginAddress& found, bool mayClear) {
             setProblem(tr("Nothing answers on port %1").arg(port),
                        tr("Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1").arg(port),
                        Source::Origin);
-    } else if (found.host != m_origin.host && !OriginProbe::answers(m_origin.host, port)) {
-        setProblem(tr("Port %1 answers only on %2; restart the tunnel to reach it")
-                       .arg(port)
-                       .arg(found.host),
-                   tr("The tunnel forwards to %1").arg(m_origin.url(port)), Source::Origin);
     } else if (mayClear && aboutOrigin) {
         m_classifier.clearProblem();
         m_logProblem = {};
@@ -252,11 +245,11 @@ void TunnelInstance::setInspect(bool on) {
     if (m_config.inspect == on)
         return;
     m_config.inspect = on;
+    m_inspector->setInspect(on);
     emit configChanged();
     emit changed();
-    if (isRunning())
-        restart();
-    else if (!on)
+    // Stopped, the gateway stays only for Replay.
+    if (!on && !isRunning())
         m_inspector->stop();
 }
 
@@ -271,13 +264,22 @@ void TunnelInstance::setRequirePassword(bool on) {
     emit changed();
 }
 
+void TunnelInstance::setRewriteHost(bool on) {
+    if (m_config.rewriteHost == on)
+        return;
+    m_config.rewriteHost = on;
+    m_inspector->setRewriteHost(on);
+    emit configChanged();
+    emit changed();
+}
+
 void TunnelInstance::setPassword(QString password) {
     m_password = std::move(password);
     updateGuard();
 }
 
 void TunnelInstance::updateGuard() {
-    // On without a password (stopping, or between a restart's two children): nobody passes.
+    // On without a password (while stopping): nobody passes.
     if (m_config.password)
         m_guard->requireCredentials(utf8(SharePassword::userName.toString()), utf8(m_password));
     else
@@ -322,10 +324,19 @@ void TunnelInstance::stopAtLimit() {
         emit stoppedAtLimit(sharedFor);
 }
 
-void TunnelInstance::restart() {
-    terminateChild();
-    m_restartAfterExit = false;
-    m_restartTimer.start();
+void TunnelInstance::applyRefusal() {
+    const HostCheck check = m_inspector->refusal();
+    if (check == HostCheck::None) {
+        if (m_problemSource == Source::Refusal)
+            setProblem(QString(), QString());
+        return;
+    }
+    // The client's own words about the connection matter more.
+    if (!m_problem.isEmpty() && m_problemSource == Source::Log)
+        return;
+    setProblem(RefusalText::problem(check, m_config.rewriteHost),
+               RefusalText::detail(check, m_config.rewriteHost, m_config.name, m_config.port),
+               Source::Refusal);
 }
 
 void TunnelInstance::retire() {
@@ -359,7 +370,10 @@ void TunnelInstance::applyLog(const std::optional<QString>& url) {
             setProblem(QString(), QString());
         return;
     }
-    setProblem(problem.text(), problem.line, Source::Log);
+    // The client dials the gateway: the port its line names is not the one the user knows.
+    const bool refused = problem.kind == ClientLogClassifier::Kind::OriginRefused;
+    setProblem(refused ? tr("Nothing answers on port %1").arg(m_config.port) : problem.text(),
+               problem.line, Source::Log);
     if (problem.kind == ClientLogClassifier::Kind::OriginRefused)
         applyOrigin(OriginProbe::chooseOrigin(m_config.port), false);
 }
@@ -387,19 +401,14 @@ void TunnelInstance::handleExit(int exitCode, QProcess::ExitStatus) {
     m_launched = false;
     m_tunnelURL.reset();
     setPassword(QString());
-    // An end of its own ends the limit too; a restart's pause keeps it.
-    if (!m_restartAfterExit && !m_restartTimer.isActive())
-        clearStopAfter();
+    clearStopAfter(); // an end of its own ends the limit too
     updateState();
     if (failed && !m_retired)
         emit endedUnexpectedly(status, reason);
     cleanup();
+    if (!m_config.inspect)
+        m_inspector->stop();
     emit childGone();
-
-    if (m_restartAfterExit) {
-        m_restartAfterExit = false;
-        launch();
-    }
 }
 
 void TunnelInstance::cleanup() {

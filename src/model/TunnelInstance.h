@@ -54,8 +54,6 @@ public:
 
     // A running child that ignores the terminate signal is killed after this long.
     static constexpr int killGraceMs = 5000;
-    // A port change restarts the child no sooner than this after the stop.
-    static constexpr int restartDelayMs = 1000;
 
     using Services = TunnelServices;
 
@@ -73,19 +71,23 @@ public:
     const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
     QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
     const TunnelConfig& config() const { return m_config; }
-    // A port change has stopped the child and a new one is still to start.
-    bool isRestarting() const { return m_restartTimer.isActive() || m_restartAfterExit; }
 
     void setName(const QString& name);
 
     void start();
     void stop();
+    // Applied at once: a running child keeps forwarding to the gateway, which turns to the new
+    // port; the URL stays.
     void updatePort(qint64 port);
     // Looks again where the local server listens, for the problem line; a running child keeps
     // its origin. For when the window is shown; never on a timer.
     void checkOrigin();
-    // Turns the request inspector on or off; a running child restarts to forward through it.
+    // The gateway's switches, applied at once; a running child and its URL stay.
+    // Capturing requests for the inspector.
     void setInspect(bool on);
+    // The local server sees requests as opened at http://localhost:PORT.
+    void setRewriteHost(bool on);
+    // The gateway in front of the local server, with the inspector's log and the counts.
     TunnelRequestCapture* inspector() const { return m_inspector; }
 
     // Turns the password on or off, saved with the tunnel. Takes effect at once: a running
@@ -99,8 +101,8 @@ public:
     std::shared_ptr<BasicAuthGuard> accessGuard() const { return m_guard; }
 
     // Stops the running tunnel this long from now, as if Stop was pressed; nullopt: until
-    // stopped. Not saved; ignored while stopped. Stop and start clear it; a restart of the
-    // child (port or inspector change) keeps it.
+    // stopped. Not saved; ignored while stopped. Stop, start and the child's own end clear it;
+    // a live change of port or switches keeps it.
     void setStopAfter(std::optional<std::chrono::seconds> limit);
     // The limit as last set, and when it ends (UTC; null without a limit).
     std::optional<std::chrono::seconds> stopAfter() const { return m_stopAfter; }
@@ -135,12 +137,12 @@ signals:
 
 private:
     void launch();
-    void restart();
     void clearStopAfter();
     void stopAtLimit();
     // A new password (or none) for the child launched now or stopped now.
     void setPassword(QString password);
     void updateGuard();
+    void applyRefusal();
     void handleOutput(QByteArrayView chunk);
     void applyLog(const std::optional<QString>& url);
     void applyOrigin(const OriginAddress& found, bool mayClear);
@@ -153,7 +155,7 @@ private:
     void updateState();
     void setTunnelURL(std::optional<QString> url);
     // Where the current problem came from: the client's lines, our look at the origin, or us.
-    enum class Source { Own, Log, Origin };
+    enum class Source { Own, Log, Origin, Refusal };
     void setProblem(const QString& text, const QString& detail, Source source = Source::Own);
 
     TunnelConfig m_config;
@@ -169,14 +171,12 @@ private:
     ClientLogClassifier m_classifier;
     ClientLogClassifier::Problem m_logProblem; // the classifier's problem last applied
     Source m_problemSource = Source::Own;
-    OriginAddress m_origin;         // where the current child forwards to
     bool m_launched = false;        // a child was launched and its exit not yet handled
     bool m_stopRequested = false;   // the child's output and exit no longer count
     bool m_connected = false;       // at least one connection is registered now
     bool m_everConnected = false;   // since this launch
     bool m_activeAnnounced = false; // once per launch
     QTimer m_killTimer;
-    QTimer m_restartTimer;
     QTimer m_outageTimer;
     QTimer m_limitTimer;
     std::optional<std::chrono::seconds> m_stopAfter;
@@ -184,6 +184,5 @@ private:
     QDeadlineTimer m_limitDeadline; // the same moment on the monotonic clock
     QString m_password;
     std::shared_ptr<BasicAuthGuard> m_guard;
-    bool m_restartAfterExit = false;
     bool m_retired = false;
 };

@@ -2,50 +2,43 @@
 
 TunnelRequestCapture::TunnelRequestCapture(QObject* parent)
     : QObject(parent) {
-    connect(&m_proxy, &RequestProxy::exchangesCaptured, this, &TunnelRequestCapture::take);
+    connect(&m_gateway, &Gateway::exchangesCaptured, this, &TunnelRequestCapture::take);
+    connect(&m_gateway, &Gateway::statusChanged, this, &TunnelRequestCapture::takeStatus);
 }
 
-QString TunnelRequestCapture::clientOrigin(bool inspect, const QString& host, qint64 port,
-                                           const QString& directURL) {
-    m_startProblem.clear();
-    m_answers = -1;
-    if (!inspect) {
-        stop();
-        return directURL;
+QString TunnelRequestCapture::start(qint64 port, QString* error) {
+    if (m_gateway.isListening()) {
+        setPort(port);
+        return m_gateway.url();
     }
-    // The proxy stays up while the tunnel is stopped, so that Replay still works.
-    if (m_proxy.isListening() && host == m_host && port == m_port)
-        return QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
-    QString error;
-    if (port < 1 || port > 65535 || !m_proxy.start(host, quint16(port), &error)) {
-        m_startProblem = tr("Requests are not inspected: the inspector cannot listen (%1)")
-                             .arg(error.isEmpty() ? tr("port %1 out of range").arg(port) : error);
-        return directURL;
-    }
-    m_host = host;
-    m_port = port;
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
+    m_status = {};
+    if (port < 1 || port > 65535 || !m_gateway.start(quint16(port), error))
+        return {};
+    return m_gateway.url();
 }
 
 void TunnelRequestCapture::stop() {
-    m_proxy.stop();
+    m_gateway.stop();
+}
+
+void TunnelRequestCapture::setPort(qint64 port) {
+    if (port >= 1 && port <= 65535)
+        m_gateway.setOriginPort(quint16(port));
 }
 
 void TunnelRequestCapture::replay(const HttpExchange& exchange) {
-    m_proxy.replay(exchange);
+    m_gateway.replay(exchange);
 }
 
 void TunnelRequestCapture::take(const QList<HttpExchange>& batch) {
     m_log.append(batch);
-    // The latest request through the tunnel tells whether the local server answers.
-    for (auto it = batch.crbegin(); it != batch.crend(); ++it) {
-        if (it->replayed)
-            continue;
-        const int answers = it->originRefused ? 0 : 1;
-        if (answers != m_answers) {
-            m_answers = answers;
-            emit originChanged(answers == 1);
-        }
-        break;
-    }
+}
+
+void TunnelRequestCapture::takeStatus() {
+    const GatewayStatus status = m_gateway.status();
+    const GatewayStatus before = std::exchange(m_status, status);
+    if (status.answers != before.answers)
+        emit originChanged(status.answers);
+    if (status.refusal != before.refusal)
+        emit refusalChanged();
 }

@@ -1,100 +1,127 @@
 #include "proxy/ProxyServer.h"
 
+#include "proxy/GatewayLoop.h"
 #include "proxy/ProxySession.h"
 #include "proxy/ReplayClient.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
-#include <thread>
+#include <future>
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
-struct ProxyServer::Impl {
-    // Made afresh at every start, so that nothing of an earlier run can resume.
-    std::unique_ptr<asio::io_context> io;
-    std::optional<tcp::acceptor> acceptor;
-    std::thread thread;
-    ProxyOrigin origin;
-    quint16 port = 0;
+namespace {
 
-    void accept() {
-        acceptor->async_accept([this](boost::system::error_code ec, tcp::socket socket) {
-            if (ec == asio::error::operation_aborted || !acceptor->is_open())
-                return;
-            if (!ec) {
-                boost::system::error_code ignored;
-                socket.set_option(tcp::no_delay(true), ignored);
-                std::make_shared<ProxySession>(std::move(socket), origin)->start();
-            }
-            accept();
-        });
-    }
-};
-
-ProxyServer::ProxyServer(ExchangeHandler onExchange)
-    : d(std::make_unique<Impl>()) {
-    d->origin.onExchange = std::move(onExchange);
+void accept(const std::shared_ptr<GatewayState>& state) {
+    state->acceptor->async_accept([state](boost::system::error_code ec, tcp::socket socket) {
+        if (state->stopped || ec == asio::error::operation_aborted)
+            return;
+        if (!ec) {
+            boost::system::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+            std::make_shared<ProxySession>(std::move(socket), state)->start();
+        }
+        accept(state);
+    });
 }
+
+} // namespace
+
+ProxyServer::ProxyServer(ExchangeHandler onExchange, StatusHandler onStatus)
+    : m_onExchange(std::move(onExchange))
+    , m_onStatus(std::move(onStatus)) {}
 
 ProxyServer::~ProxyServer() {
     stop();
 }
 
-bool ProxyServer::start(const QString& originHost, quint16 originPort, QString* error) {
+bool ProxyServer::start(quint16 originPort, QString* error) {
     stop();
+    // Made afresh at every start, so that nothing of an earlier run can resume.
+    auto state = std::make_shared<GatewayState>();
+    state->onExchange = m_onExchange;
+    state->onStatus = m_onStatus;
+    state->capture = m_capture;
+    state->guard = m_guard;
+    state->rewriteHost = m_rewriteHost;
+    state->port = originPort;
+    state->acceptor.emplace(GatewayLoop::context());
     boost::system::error_code ec;
-    const auto address = asio::ip::make_address(originHost.toStdString(), ec);
-    if (ec) {
-        if (error)
-            *error = QString::fromStdString(ec.message());
-        return false;
-    }
-    d->origin.endpoint = tcp::endpoint(address, originPort);
-    d->io = std::make_unique<asio::io_context>(1);
-    d->acceptor.emplace(*d->io);
     const tcp::endpoint local(asio::ip::address_v4::loopback(), 0);
-    d->acceptor->open(local.protocol(), ec);
+    state->acceptor->open(local.protocol(), ec);
     if (!ec)
-        d->acceptor->bind(local, ec);
+        state->acceptor->bind(local, ec);
     if (!ec)
-        d->acceptor->listen(asio::socket_base::max_listen_connections, ec);
+        state->acceptor->listen(asio::socket_base::max_listen_connections, ec);
     if (ec) {
         if (error)
             *error = QString::fromStdString(ec.message());
-        d->acceptor.reset();
-        d->io.reset();
         return false;
     }
-    d->port = d->acceptor->local_endpoint().port();
-    d->accept();
-    d->thread = std::thread([io = d->io.get()] { io->run(); });
+    m_port = state->acceptor->local_endpoint().port();
+    m_originPort = originPort;
+    m_state = state;
+    asio::post(GatewayLoop::context(), [state] { accept(state); });
     return true;
 }
 
 void ProxyServer::stop() {
-    if (!d->io)
+    if (!m_state)
         return;
-    d->io->stop();
-    if (d->thread.joinable())
-        d->thread.join();
-    d->acceptor.reset();
-    d->io.reset(); // drops every connection with the handlers that held it
-    d->port = 0;
+    m_requests = requests();
+    m_lastRequestMs = lastRequestMs();
+    std::promise<void> done;
+    asio::post(GatewayLoop::context(), [state = m_state, &done] {
+        state->stopped = true;
+        state->acceptor.reset();
+        for (ProxySession* session : state->sessions)
+            session->close();
+        done.set_value();
+    });
+    done.get_future().wait();
+    m_state.reset();
+    m_port = 0;
 }
 
-bool ProxyServer::isListening() const {
-    return d->io != nullptr;
+void ProxyServer::setOriginPort(quint16 port) {
+    m_originPort = port;
+    if (m_state)
+        m_state->port = port;
 }
 
-quint16 ProxyServer::port() const {
-    return d->port;
+void ProxyServer::setCapture(bool on) {
+    m_capture = on;
+    if (m_state)
+        m_state->capture = on;
+}
+
+void ProxyServer::setRewriteHost(bool on) {
+    m_rewriteHost = on;
+    if (m_state)
+        m_state->rewriteHost = on;
+}
+
+void ProxyServer::forgetRefusal() {
+    if (m_state)
+        asio::post(GatewayLoop::context(),
+                   [state = m_state] { state->status.refusal = HostCheck::None; });
+}
+
+quint64 ProxyServer::requests() const {
+    return m_state ? m_requests + m_state->requests.load(std::memory_order_relaxed) : m_requests;
+}
+
+qint64 ProxyServer::lastRequestMs() const {
+    const qint64 current = m_state ? m_state->lastRequestMs.load(std::memory_order_relaxed) : 0;
+    return current ? current : m_lastRequestMs;
 }
 
 void ProxyServer::replay(const HttpExchange& exchange) {
-    if (!d->io)
+    if (!m_state)
         return;
-    asio::post(*d->io, [impl = d.get(), exchange] {
-        std::make_shared<ReplayClient>(tcp::socket(*impl->io), impl->origin, exchange)->start();
+    asio::post(GatewayLoop::context(), [state = m_state, exchange] {
+        if (!state->stopped)
+            std::make_shared<ReplayClient>(tcp::socket(GatewayLoop::context()), state, exchange)
+                ->start();
     });
 }

@@ -1,39 +1,63 @@
 #pragma once
 
+#include "proxy/GatewayState.h"
 #include "proxy/HttpExchange.h"
 
 #include <QString>
 #include <functional>
 #include <memory>
 
-// An HTTP/1.1 reverse proxy on 127.0.0.1 (an ephemeral port) that forwards every request to
-// one origin and captures what passes. Its sockets run on a thread of its own; the callback
-// is called on that thread.
+// An HTTP/1.1 reverse proxy on 127.0.0.1 (an ephemeral port) in front of a dev server on
+// 127.0.0.1 or ::1. Its sockets run on the shared gateway thread (GatewayLoop); the handlers
+// are called there, never after stop() returned.
 //
-// Forwarding is transparent: header fields as received (Host included), bodies streamed in
-// both directions and never held whole, keep-alive, chunked transfer, 100-continue, and
-// Upgrade passed through as raw bytes after 101. A request that does not parse gets 400 and
-// never reaches the origin; a refused origin gets a 502 page.
+// Forwarding keeps the request as received unless Host rewriting is on (HostRewrite); bodies
+// are streamed in both directions and never held whole, keep-alive, chunked transfer,
+// 100-continue, and Upgrade passed through as raw bytes after 101. A request that does not
+// parse gets 400 and never reaches the dev server; a refused dev server gets a 502 page.
+// Exchanges are captured only while capture is on; the counts are kept always.
 class ProxyServer {
 public:
     using ExchangeHandler = std::function<void(HttpExchange)>;
+    using StatusHandler = std::function<void(GatewayStatus)>;
 
-    explicit ProxyServer(ExchangeHandler onExchange);
+    explicit ProxyServer(ExchangeHandler onExchange, StatusHandler onStatus = nullptr);
     ~ProxyServer();
     ProxyServer(const ProxyServer&) = delete;
     ProxyServer& operator=(const ProxyServer&) = delete;
 
-    // originHost is a numeric address ("127.0.0.1" or "::1"). False, with a reason, when the
-    // listening socket cannot be set up.
-    bool start(const QString& originHost, quint16 originPort, QString* error = nullptr);
+    // False, with a reason, when the listening socket cannot be set up.
+    bool start(quint16 originPort, QString* error = nullptr);
     void stop();
-    bool isListening() const;
-    quint16 port() const;
+    bool isListening() const { return m_state != nullptr; }
+    quint16 port() const { return m_port; }
 
-    // Sends a captured request to the origin again; the response arrives as a new exchange.
+    // Live: each takes effect from the next request on.
+    void setOriginPort(quint16 port);
+    void setCapture(bool on);
+    void setRewriteHost(bool on);
+    // Asked per request from the next start on (see BasicAuthGuard's contract).
+    void setAccessGuard(std::shared_ptr<BasicAuthGuard> guard) { m_guard = std::move(guard); }
+    quint16 originPort() const { return m_originPort; }
+    // The next refusal is told even when it is the one told last.
+    void forgetRefusal();
+
+    quint64 requests() const;
+    // Milliseconds since the epoch; 0 when no request came yet.
+    qint64 lastRequestMs() const;
+
+    // Sends a captured request to the dev server again; the response arrives as a new exchange.
     void replay(const HttpExchange& exchange);
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    ExchangeHandler m_onExchange;
+    StatusHandler m_onStatus;
+    std::shared_ptr<GatewayState> m_state;
+    std::shared_ptr<BasicAuthGuard> m_guard;
+    quint16 m_port = 0;
+    quint16 m_originPort = 0;
+    bool m_capture = false;
+    bool m_rewriteHost = true;
+    quint64 m_requests = 0; // of runs before the current one
+    qint64 m_lastRequestMs = 0;
 };

@@ -1,5 +1,7 @@
 #include "proxy/ProxySession.h"
 
+#include "proxy/HostRewrite.h"
+
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
@@ -42,12 +44,26 @@ QByteArray bytesOf(beast::string_view text) {
 
 } // namespace
 
-ProxySession::ProxySession(tcp::socket client, ProxyOrigin& origin)
+ProxySession::ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state)
     : m_client(std::move(client))
     , m_origin(m_client.get_executor())
-    , m_shared(origin)
+    , m_state(std::move(state))
     , m_chunk(chunkSize)
-    , m_linger(m_client.get_executor()) {}
+    , m_linger(m_client.get_executor()) {
+    m_state->sessions.insert(this);
+}
+
+ProxySession::~ProxySession() {
+    m_state->sessions.erase(this);
+}
+
+void ProxySession::close() {
+    error_code ignored;
+    m_client.close(ignored);
+    m_origin.close(ignored);
+    m_linger.cancel();
+    m_exchangeOpen = false;
+}
 
 void ProxySession::readRequestHeader() {
     m_requestWriter.reset();
@@ -61,26 +77,44 @@ void ProxySession::readRequestHeader() {
 
 void ProxySession::onRequestHeader(error_code ec) {
     if (ec) {
-        if (isMalformed(ec))
+        if (isMalformed(ec) && !m_state->stopped)
             answerLocally(400, "Bad Request",
                           "This request is not valid HTTP/1.1 (" + ec.message() + ").\n");
         else
             fail();
         return;
     }
-    const auto& request = m_request->get();
-    m_started = std::chrono::steady_clock::now();
-    m_exchange = HttpExchange{};
-    m_exchange.id = m_shared.nextId++;
-    m_exchange.time = QDateTime::currentDateTimeUtc();
-    m_exchange.method = bytesOf(request.method_string());
-    m_exchange.target = bytesOf(request.target());
-    m_exchange.requestHeaders = headersOf(request.base());
-    m_exchangeOpen = true;
+    auto& request = m_request->get();
+    m_state->requests.fetch_add(1, std::memory_order_relaxed);
+    m_state->lastRequestMs.store(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count(),
+                                 std::memory_order_relaxed);
+    m_capture = m_state->capture.load(std::memory_order_relaxed);
+    m_rewrite = m_state->rewriteHost.load(std::memory_order_relaxed);
+    m_port = m_state->port.load(std::memory_order_relaxed);
+    if (m_capture) {
+        // As the visitor sent it, before any rewriting.
+        m_started = std::chrono::steady_clock::now();
+        m_exchange = HttpExchange{};
+        m_exchange.id = m_state->nextId++;
+        m_exchange.time = QDateTime::currentDateTimeUtc();
+        m_exchange.method = bytesOf(request.method_string());
+        m_exchange.target = bytesOf(request.target());
+        m_exchange.requestHeaders = headersOf(request.base());
+        m_exchangeOpen = true;
+    }
+    m_nextTarget = request.target().starts_with("/_next/");
     m_expectContinue = beast::iequals(request[http::field::expect], "100-continue");
     m_closeAfter = false;
     m_retried = false;
-    if (m_origin.is_open()) {
+    m_bodySent = false;
+    if (!admitted())
+        return;
+    if (m_rewrite)
+        HostRewrite::request(request.base(), m_port, m_publicHost);
+    // A connection kept from before a port change leads to the old server.
+    if (m_origin.is_open() && m_originPort == m_port) {
         m_originReused = true;
         writeRequestHeader();
     } else {
@@ -93,10 +127,25 @@ void ProxySession::connectOrigin() {
     m_originBuffer.clear();
     error_code ignored;
     m_origin.close(ignored);
-    m_origin.async_connect(m_shared.endpoint, [self = shared_from_this()](error_code ec) {
+    connectTo(m_state->ipv6First, false);
+}
+
+// The address that answered last first, then the other: a server that moved between 127.0.0.1
+// and ::1 is followed at its next connection.
+void ProxySession::connectTo(bool ipv6, bool last) {
+    m_origin.async_connect(GatewayState::endpoint(ipv6, m_port), [self = shared_from_this(), ipv6,
+                                                                  last](error_code ec) {
+        if (ec == asio::error::operation_aborted || self->m_state->stopped)
+            return self->fail();
+        if (ec && !last) {
+            error_code ignored;
+            self->m_origin.close(ignored);
+            return self->connectTo(!ipv6, true);
+        }
         if (ec) {
-            const std::string port = std::to_string(self->m_shared.endpoint.port());
+            const std::string port = std::to_string(self->m_port);
             self->m_exchange.originRefused = true;
+            self->m_state->report({false, self->m_state->status.refusal});
             self->answerLocally(502, "Bad Gateway",
                                 "<!DOCTYPE html>\n<title>502 Bad Gateway</title>\n"
                                 "<h1>Nothing listens on port " +
@@ -106,6 +155,8 @@ void ProxySession::connectOrigin() {
                                     port + " on this computer.</p>\n");
             return;
         }
+        self->m_state->ipv6First = ipv6;
+        self->m_originPort = self->m_port;
         error_code ignored;
         self->m_origin.set_option(tcp::no_delay(true), ignored);
         self->writeRequestHeader();
@@ -133,7 +184,7 @@ void ProxySession::writeRequestHeader() {
 // A kept-alive origin connection may have been closed just before this request; nothing of
 // the request has been acted on when no body went out, so it can go once more.
 bool ProxySession::canRetry() const {
-    return m_originReused && !m_retried && m_exchange.requestBodySize == 0 &&
+    return m_originReused && !m_retried && !m_bodySent &&
            (m_request->is_done() || m_expectContinue);
 }
 
@@ -143,8 +194,7 @@ void ProxySession::retry() {
 }
 
 void ProxySession::relayRequestBody() {
-    relayBody(m_client, m_clientBuffer, *m_request, m_origin, *m_requestWriter,
-              m_exchange.requestBody, m_exchange.requestBodySize,
+    relayBody(m_client, m_clientBuffer, *m_request, m_origin, *m_requestWriter, false,
               &ProxySession::readResponseHeader);
 }
 
@@ -164,13 +214,17 @@ void ProxySession::onResponseHeader(error_code ec) {
     if (ec) {
         if (canRetry() && !isMalformed(ec))
             return retry();
+        if (ec == asio::error::operation_aborted || m_state->stopped)
+            return fail();
         answerLocally(502, "Bad Gateway",
-                      "The server on port " + std::to_string(m_shared.endpoint.port()) +
+                      "The server on port " + std::to_string(m_port) +
                           " closed the connection without a valid answer.\n");
         return;
     }
     auto& response = m_response->get();
     const unsigned status = response.result_int();
+    if (m_rewrite && status >= 200)
+        HostRewrite::response(response.base(), m_port, m_publicHost);
     m_responseWriter.emplace(response);
     if (status == 101) {
         captureResponseHeader();
@@ -205,22 +259,43 @@ void ProxySession::onResponseHeader(error_code ec) {
         m_closeAfter = true;
     }
     captureResponseHeader();
-    http::async_write_header(
-        m_client, *m_responseWriter, [self = shared_from_this()](error_code ec, std::size_t) {
-            if (ec)
-                return self->fail();
-            self->relayBody(self->m_origin, self->m_originBuffer, *self->m_response, self->m_client,
-                            *self->m_responseWriter, self->m_exchange.responseBody,
-                            self->m_exchange.responseBodySize, &ProxySession::onResponseSent);
-        });
+    m_scanner.begin(status, m_nextTarget, response.count(http::field::content_encoding) > 0);
+    // With the body (or its first piece) at hand, header and body leave in one write.
+    if (m_response->is_done() || m_originBuffer.size() > 0)
+        return relayResponseBody();
+    http::async_write_header(m_client, *m_responseWriter,
+                             [self = shared_from_this()](error_code ec, std::size_t) {
+                                 if (ec)
+                                     return self->fail();
+                                 self->relayResponseBody();
+                             });
+}
+
+void ProxySession::relayResponseBody() {
+    relayBody(m_origin, m_originBuffer, *m_response, m_client, *m_responseWriter, true,
+              &ProxySession::onResponseSent);
+}
+
+void ProxySession::onPiece(bool response, std::size_t size) {
+    if (size == 0)
+        return;
+    if (response)
+        m_scanner.feed(m_chunk.data(), size);
+    else
+        m_bodySent = true;
+    if (!m_capture)
+        return;
+    QByteArray& capture = response ? m_exchange.responseBody : m_exchange.requestBody;
+    (response ? m_exchange.responseBodySize : m_exchange.requestBodySize) += qint64(size);
+    appendCapped(capture, m_chunk.data(), size);
 }
 
 template <class Parser, class Writer>
 void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Parser& parser,
-                             tcp::socket& out, Writer& writer, QByteArray& capture, qint64& size,
+                             tcp::socket& out, Writer& writer, bool response,
                              void (ProxySession::*next)()) {
-    auto written = [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, &capture,
-                    &size, next](error_code ec, std::size_t) {
+    auto written = [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, response,
+                    next](error_code ec, std::size_t) {
         if (ec == http::error::need_buffer)
             ec = {};
         if (ec && &out == &self->m_origin && self->canRetry())
@@ -230,7 +305,7 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
         if (parser.is_done())
             ((*self).*next)();
         else
-            self->relayBody(in, inBuffer, parser, out, writer, capture, size, next);
+            self->relayBody(in, inBuffer, parser, out, writer, response, next);
     };
     auto& body = parser.get().body();
     if (parser.is_done()) {
@@ -247,7 +322,7 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
     // read_some hands over whatever arrived, so a stream of events is passed on as it comes.
     http::async_read_some(
         in, inBuffer, parser,
-        [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, &capture, &size, next,
+        [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, response, next,
          written = std::move(written)](error_code ec, std::size_t) mutable {
             if (ec == http::error::need_buffer)
                 ec = {};
@@ -255,10 +330,9 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
                 return self->fail();
             auto& body = parser.get().body();
             const std::size_t got = self->m_chunk.size() - body.size;
-            appendCapped(capture, self->m_chunk.data(), got);
-            size += qint64(got);
+            self->onPiece(response, got);
             if (got == 0 && !parser.is_done())
-                return self->relayBody(in, inBuffer, parser, out, writer, capture, size, next);
+                return self->relayBody(in, inBuffer, parser, out, writer, response, next);
             // A null pointer, not an empty piece: an empty chunk would end a chunked body.
             body.data = got ? self->m_chunk.data() : nullptr;
             body.size = got;
@@ -268,6 +342,7 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
 }
 
 void ProxySession::onResponseSent() {
+    reportAnswer(m_response->get().result_int());
     emitExchange();
     const bool originKeeps = m_response->keep_alive() && !m_response->need_eof();
     if (!originKeeps) {
@@ -277,11 +352,35 @@ void ProxySession::onResponseSent() {
     finish(originKeeps && !m_closeAfter && m_request->keep_alive());
 }
 
-void ProxySession::answerLocally(unsigned status, std::string_view reason, std::string body) {
+bool ProxySession::admitted() {
+    if (!m_state->guard)
+        return true;
+    auto& fields = m_request->get().base();
+    // The password of a protected tunnel is never kept, whatever the answer.
+    if (m_exchangeOpen && m_state->guard->isRequired())
+        m_exchange.requestHeaders.removeIf([](const auto& field) {
+            return field.first.compare("Authorization", Qt::CaseInsensitive) == 0;
+        });
+    const BasicAuthGuard::Decision decision = m_state->guard->check(fields);
+    if (decision.verdict == BasicAuthGuard::Verdict::Allow) {
+        if (decision.removeAuthorization)
+            BasicAuthGuard::removeCredentials(fields);
+        return true;
+    }
+    const unsigned status = decision.status();
+    answerLocally(status, status == 429 ? "Too Many Requests" : "Unauthorized", decision.body,
+                  decision.headers);
+    return false;
+}
+
+void ProxySession::answerLocally(unsigned status, std::string_view reason, std::string body,
+                                 const std::vector<std::pair<std::string, std::string>>& fields) {
     auto response = std::make_shared<http::response<http::string_body>>(http::status(status), 11);
     response->reason(boost::beast::string_view(reason.data(), reason.size()));
     response->set(http::field::content_type,
                   status == 502 ? "text/html; charset=utf-8" : "text/plain; charset=utf-8");
+    for (const auto& [name, value] : fields)
+        response->set(name, value);
     response->set(http::field::connection, "close");
     response->body() = std::move(body);
     response->prepare_payload();
@@ -301,6 +400,7 @@ void ProxySession::answerLocally(unsigned status, std::string_view reason, std::
 }
 
 void ProxySession::startTunnel() {
+    reportAnswer(101);
     emitExchange();
     m_pumpsLeft = 2;
     // Bytes read past either header already belong to the new protocol.
@@ -373,7 +473,19 @@ void ProxySession::fail() {
     m_linger.cancel();
 }
 
+// A refusal stays told until a request of the kind that check looks at passes.
+void ProxySession::reportAnswer(unsigned status) {
+    GatewayStatus next{true, m_state->status.refusal};
+    if (m_scanner.result() != HostCheck::None)
+        next.refusal = m_scanner.result();
+    else if (status < 400 && (next.refusal != HostCheck::Next || m_nextTarget))
+        next.refusal = HostCheck::None;
+    m_state->report(next);
+}
+
 void ProxySession::captureResponseHeader() {
+    if (!m_capture)
+        return;
     const auto& response = m_response->get();
     m_exchange.status = int(response.result_int());
     m_exchange.reason = bytesOf(response.reason());
@@ -384,11 +496,12 @@ void ProxySession::captureResponseHeader() {
 }
 
 void ProxySession::emitExchange() {
+    if (!m_exchangeOpen)
+        return;
     m_exchangeOpen = false;
     m_exchange.durationUs = std::chrono::duration_cast<std::chrono::microseconds>(
                                 std::chrono::steady_clock::now() - m_started)
                                 .count();
-    if (m_shared.onExchange)
-        m_shared.onExchange(std::move(m_exchange));
+    m_state->exchange(std::move(m_exchange));
     m_exchange = HttpExchange{};
 }

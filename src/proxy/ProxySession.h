@@ -1,6 +1,8 @@
 #pragma once
 
+#include "proxy/GatewayState.h"
 #include "proxy/HttpExchange.h"
+#include "proxy/RefusalScanner.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -9,21 +11,15 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/serializer.hpp>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
-// What every connection of one proxy shares. Lives on the proxy's thread.
-struct ProxyOrigin {
-    boost::asio::ip::tcp::endpoint endpoint;
-    std::function<void(HttpExchange)> onExchange;
-    quint64 nextId = 1;
-};
-
-// One client connection: reads each request's header, forwards it to the origin, relays
-// both bodies piece by piece and captures the exchange; after a 101 it copies raw bytes
-// both ways until either side closes.
+// One client connection: reads each request's header, applies the gateway's options to it,
+// forwards it to the dev server, relays both bodies piece by piece (capturing them only while
+// inspection is on) and watches the answer for a host check's refusal; after a 101 it copies
+// raw bytes both ways until either side closes.
 class ProxySession : public std::enable_shared_from_this<ProxySession> {
 public:
     using tcp = boost::asio::ip::tcp;
@@ -37,21 +33,30 @@ public:
     static constexpr std::uint32_t headerLimit = 64 * 1024;
     static constexpr std::size_t chunkSize = 64 * 1024;
 
-    ProxySession(tcp::socket client, ProxyOrigin& origin);
+    ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state);
+    ~ProxySession();
     void start() { readRequestHeader(); }
+    // Ends both connections; pending handlers finish with errors.
+    void close();
 
 private:
     void readRequestHeader();
     void onRequestHeader(error_code ec);
+    // Where per-request policy (the sharing options' checks) decides; true lets it through.
+    // Whether the visitor may pass; if not, the refusal has been sent.
+    bool admitted();
     void connectOrigin();
+    void connectTo(bool ipv6, bool last);
     void writeRequestHeader();
     bool canRetry() const;
     void retry();
     void relayRequestBody();
     void readResponseHeader();
     void onResponseHeader(error_code ec);
+    void relayResponseBody();
     void onResponseSent();
-    void answerLocally(unsigned status, std::string_view reason, std::string body);
+    void answerLocally(unsigned status, std::string_view reason, std::string body,
+                       const std::vector<std::pair<std::string, std::string>>& fields = {});
     void startTunnel();
     void pump(tcp::socket& from, tcp::socket& to, std::shared_ptr<std::vector<char>> buffer);
     void finish(bool keepAlive);
@@ -59,18 +64,19 @@ private:
     void fail();
 
     // Reads the body that `parser` is parsing from `in` and writes it through `writer` to
-    // `out`, a piece at a time, capturing up to the limit; then calls `next`.
+    // `out`, a piece at a time, handing each piece to onPiece; then calls `next`.
     template <class Parser, class Writer>
     void relayBody(tcp::socket& in, boost::beast::flat_buffer& inBuffer, Parser& parser,
-                   tcp::socket& out, Writer& writer, QByteArray& capture, qint64& size,
-                   void (ProxySession::*next)());
+                   tcp::socket& out, Writer& writer, bool response, void (ProxySession::*next)());
+    void onPiece(bool response, std::size_t size);
 
     void captureResponseHeader();
+    void reportAnswer(unsigned status);
     void emitExchange();
 
     tcp::socket m_client;
     tcp::socket m_origin;
-    ProxyOrigin& m_shared;
+    std::shared_ptr<GatewayState> m_state;
     boost::beast::flat_buffer m_clientBuffer;
     boost::beast::flat_buffer m_originBuffer;
     std::vector<char> m_chunk;
@@ -78,13 +84,21 @@ private:
     std::optional<RequestWriter> m_requestWriter;
     std::optional<ResponseParser> m_response;
     std::optional<ResponseWriter> m_responseWriter;
-    HttpExchange m_exchange;
+    RefusalScanner m_scanner;
+    std::string m_publicHost; // the Host as it arrived, while rewriting
+    HttpExchange m_exchange;  // filled only while capturing
     std::chrono::steady_clock::time_point m_started;
     boost::asio::steady_timer m_linger;
+    std::uint16_t m_port = 0;       // the dev server's port for this request
+    std::uint16_t m_originPort = 0; // the port m_origin is connected to
+    bool m_capture = false;
+    bool m_rewrite = false;
+    bool m_nextTarget = false;
     bool m_exchangeOpen = false;
     bool m_expectContinue = false;
     bool m_closeAfter = false;
     bool m_originReused = false;
     bool m_retried = false;
+    bool m_bodySent = false; // some of the request's body went to the dev server
     int m_pumpsLeft = 0;
 };

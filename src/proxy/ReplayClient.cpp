@@ -1,5 +1,7 @@
 #include "proxy/ReplayClient.h"
 
+#include "proxy/HostRewrite.h"
+
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -16,9 +18,12 @@ beast::string_view viewOf(const QByteArray& bytes) {
 
 } // namespace
 
-ReplayClient::ReplayClient(tcp::socket socket, ProxyOrigin& origin, const HttpExchange& captured)
+ReplayClient::ReplayClient(tcp::socket socket, std::shared_ptr<GatewayState> state,
+                           const HttpExchange& captured)
     : m_socket(std::move(socket))
-    , m_shared(origin)
+    , m_state(std::move(state))
+    , m_port(m_state->port.load())
+    , m_ipv6(m_state->ipv6First)
     , m_chunk(ProxySession::chunkSize) {
     m_request.method_string(viewOf(captured.method));
     m_request.target(viewOf(captured.target));
@@ -38,9 +43,13 @@ ReplayClient::ReplayClient(tcp::socket socket, ProxyOrigin& origin, const HttpEx
     if (!hasLength && !captured.requestBody.isEmpty())
         m_request.set(http::field::content_length, length);
     m_request.body() = captured.requestBody.toStdString();
+    if (m_state->rewriteHost) {
+        std::string publicHost;
+        HostRewrite::request(m_request.base(), m_port, publicHost);
+    }
 
     m_exchange = captured;
-    m_exchange.id = m_shared.nextId++;
+    m_exchange.id = m_state->nextId++;
     m_exchange.replayed = true; // edited stays as the inspector set it
     m_exchange.requestBodySize = captured.requestBody.size();
     m_exchange.status = 0;
@@ -59,35 +68,36 @@ ReplayClient::ReplayClient(tcp::socket socket, ProxyOrigin& origin, const HttpEx
 void ReplayClient::start() {
     m_started = std::chrono::steady_clock::now();
     m_exchange.time = QDateTime::currentDateTimeUtc();
-    m_socket.async_connect(m_shared.endpoint, [self = shared_from_this()](error_code ec) {
-        if (ec) {
-            self->m_exchange.originRefused = true;
-            return self->done();
-        }
-        http::async_write(self->m_socket, self->m_request, [self](error_code ec, std::size_t) {
-            if (ec)
+    m_socket.async_connect(
+        GatewayState::endpoint(m_ipv6, m_port), [self = shared_from_this()](error_code ec) {
+            if (ec) {
+                self->m_exchange.originRefused = true;
                 return self->done();
-            http::async_read_header(
-                self->m_socket, self->m_buffer, self->m_response,
-                [self](error_code ec, std::size_t) {
-                    if (ec)
-                        return self->done();
-                    const auto& response = self->m_response.get();
-                    self->m_exchange.firstByteUs =
-                        std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now() - self->m_started)
-                            .count();
-                    self->m_exchange.status = int(response.result_int());
-                    self->m_exchange.reason =
-                        QByteArray(response.reason().data(), qsizetype(response.reason().size()));
-                    for (const auto& field : response.base())
-                        self->m_exchange.responseHeaders.append(
-                            {QByteArray::fromStdString(std::string(field.name_string())),
-                             QByteArray::fromStdString(std::string(field.value()))});
-                    self->readBody();
-                });
+            }
+            http::async_write(self->m_socket, self->m_request, [self](error_code ec, std::size_t) {
+                if (ec)
+                    return self->done();
+                http::async_read_header(
+                    self->m_socket, self->m_buffer, self->m_response,
+                    [self](error_code ec, std::size_t) {
+                        if (ec)
+                            return self->done();
+                        const auto& response = self->m_response.get();
+                        self->m_exchange.firstByteUs =
+                            std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - self->m_started)
+                                .count();
+                        self->m_exchange.status = int(response.result_int());
+                        self->m_exchange.reason = QByteArray(response.reason().data(),
+                                                             qsizetype(response.reason().size()));
+                        for (const auto& field : response.base())
+                            self->m_exchange.responseHeaders.append(
+                                {QByteArray::fromStdString(std::string(field.name_string())),
+                                 QByteArray::fromStdString(std::string(field.value()))});
+                        self->readBody();
+                    });
+            });
         });
-    });
 }
 
 void ReplayClient::readBody() {
@@ -119,6 +129,5 @@ void ReplayClient::done() {
     m_exchange.durationUs = std::chrono::duration_cast<std::chrono::microseconds>(
                                 std::chrono::steady_clock::now() - m_started)
                                 .count();
-    if (m_shared.onExchange)
-        m_shared.onExchange(std::move(m_exchange));
+    m_state->exchange(std::move(m_exchange));
 }

@@ -4,14 +4,15 @@
 
 #include <boost/beast/http/string_body.hpp>
 
-// Sends one captured request to the origin on a connection of its own and captures the
-// answer as a new exchange, marked as replayed.
+// Sends one captured request to the dev server on a connection of its own, with the gateway's
+// options of now, and captures the answer as a new exchange, marked as replayed.
 class ReplayClient : public std::enable_shared_from_this<ReplayClient> {
 public:
     using tcp = boost::asio::ip::tcp;
     using error_code = boost::system::error_code;
 
-    ReplayClient(tcp::socket socket, ProxyOrigin& origin, const HttpExchange& captured);
+    ReplayClient(tcp::socket socket, std::shared_ptr<GatewayState> state,
+                 const HttpExchange& captured);
     void start();
 
 private:
@@ -19,7 +20,9 @@ private:
     void done();
 
     tcp::socket m_socket;
-    ProxyOrigin& m_shared;
+    std::shared_ptr<GatewayState> m_state;
+    std::uint16_t m_port = 0;
+    bool m_ipv6 = false;
     boost::beast::http::request<boost::beast::http::string_body> m_request;
     boost::beast::flat_buffer m_buffer;
     std::vector<char> m_chunk;

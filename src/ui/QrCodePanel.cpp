@@ -122,7 +122,7 @@ void QrCodePanel::follow() {
     if (const auto& url = m_instance->tunnelURL()) {
         m_code->setText(*url);
         m_url->setText(*url);
-    } else if (m_instance->isRunning() || m_instance->isRestarting()) {
+    } else if (m_instance->isRunning()) {
         m_code->setText(QString());
         m_url->setText(tr("Connecting..."));
     } else {

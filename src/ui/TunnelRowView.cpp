@@ -12,12 +12,13 @@
 #include "ui/StatusDot.h"
 #include "ui/SymbolIcon.h"
 #include "ui/Theme.h"
+#include "ui/TunnelShareMenu.h"
 #include "ui/UrlActions.h"
 
-#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -153,18 +154,41 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     m_startStopButton->setFont(Theme::callout());
     m_deleteButton = plainButton(QStringLiteral("deleteButton"), this);
     m_deleteButton->setAccessibleName(tr("Delete tunnel"));
-    m_inspectBox = new QCheckBox(tr("Inspect Requests"), this);
-    m_inspectBox->setObjectName(QStringLiteral("inspectBox"));
-    m_inspectBox->setFont(Theme::callout());
-    m_inspectBox->setToolTip(tr("See every request that comes through the tunnel"));
+    // The per-tunnel switches, in one menu so that the row does not grow with them.
+    m_optionsButton = plainButton(QStringLiteral("optionsButton"), this);
+    m_optionsButton->setText(QStringLiteral("\u22ef"));
+    m_optionsButton->setFont(Theme::callout());
+    m_optionsButton->setAccessibleName(tr("Tunnel Options"));
+    m_optionsButton->setToolTip(tr("Tunnel Options"));
+    m_optionsButton->setPopupMode(QToolButton::InstantPopup);
+    auto* options = new QMenu(m_optionsButton);
+    options->setObjectName(QStringLiteral("optionsMenu"));
+    m_rewriteHostAction = options->addAction(tr("Open as localhost"));
+    m_rewriteHostAction->setObjectName(QStringLiteral("rewriteHostAction"));
+    m_rewriteHostAction->setCheckable(true);
+    m_rewriteHostAction->setToolTip(
+        tr("The local server sees every request as opened at localhost, so that its host check "
+           "lets the tunnel through"));
+    m_inspectAction = options->addAction(tr("Inspect Requests"));
+    m_inspectAction->setObjectName(QStringLiteral("inspectAction"));
+    m_inspectAction->setCheckable(true);
+    m_inspectAction->setToolTip(tr("See every request that comes through the tunnel"));
+    options->addSeparator();
+    TunnelShareMenu::addTo(options, m_instance);
+    options->addSeparator();
+    QAction* requests = options->addAction(tr("Requests..."));
+    requests->setObjectName(QStringLiteral("requestsAction"));
+    options->setToolTipsVisible(true);
+    m_optionsButton->setMenu(options);
+    connect(requests, &QAction::triggered, this, &TunnelRowView::openInspector);
     m_requestsButton = plainButton(QStringLiteral("requestsButton"), this);
     m_requestsButton->setText(tr("Requests..."));
     m_requestsButton->setFont(Theme::callout());
     m_requestsButton->setAccessibleName(tr("Show requests"));
     controls->addWidget(m_startStopButton);
     controls->addStretch(1);
-    controls->addWidget(m_inspectBox);
     controls->addWidget(m_requestsButton);
+    controls->addWidget(m_optionsButton);
     controls->addWidget(m_deleteButton);
     root->addLayout(controls);
 
@@ -182,10 +206,13 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
             UrlActions::open(*m_instance->tunnelURL());
     });
     connect(m_requestsButton, &QToolButton::clicked, this, &TunnelRowView::openInspector);
-    connect(m_inspectBox, &QCheckBox::toggled, this, [this](bool on) {
-        if (!m_instance || m_instance->config().inspect == on)
-            return;
-        m_instance->setInspect(on);
+    connect(m_inspectAction, &QAction::toggled, this, [this](bool on) {
+        if (m_instance)
+            m_instance->setInspect(on);
+    });
+    connect(m_rewriteHostAction, &QAction::toggled, this, [this](bool on) {
+        if (m_instance)
+            m_instance->setRewriteHost(on);
     });
     connect(m_deleteButton, &QToolButton::clicked, this, [this] {
         if (m_onDelete)
@@ -285,7 +312,8 @@ void TunnelRowView::openInspector() {
 void TunnelRowView::refresh() {
     if (!m_instance)
         return;
-    m_inspectBox->setChecked(m_instance->config().inspect);
+    m_inspectAction->setChecked(m_instance->config().inspect);
+    m_rewriteHostAction->setChecked(m_instance->config().rewriteHost);
     m_requestsButton->setVisible(m_instance->config().inspect ||
                                  m_instance->inspector()->log()->rowCount() > 0);
     using State = TunnelInstance::State;

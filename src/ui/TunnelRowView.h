@@ -9,10 +9,10 @@
 class BusySpinner;
 class ElidedLabel;
 class RequestsWindow;
-class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QTimer;
+class QAction;
 class QToolButton;
 class StatusDot;
 
@@ -69,7 +69,9 @@ private:
     QLabel* m_problemLabel;
     QToolButton* m_startStopButton;
     QToolButton* m_deleteButton;
-    QCheckBox* m_inspectBox;
+    QToolButton* m_optionsButton;
+    QAction* m_inspectAction;
+    QAction* m_rewriteHostAction;
     QToolButton* m_requestsButton;
     QPointer<RequestsWindow> m_inspectorWindow;
 };

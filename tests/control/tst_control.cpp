@@ -118,8 +118,8 @@ private slots:
         row("list", "list", 0, "^[0-9A-F]{8}   3000  stopped     web\n[0-9A-F]{8}   3002");
         row("start by name, url", "start web|url web", 0, "^" + url + "\n$");
         row("start by port, json", "start 3003|list --json", 0,
-            "\"port\": 3003,\\s+\"problem\": .*,\\s+\"state\": \"active\",\\s+\"url\": "
-            "\"https://");
+            "\"port\": 3003,\\s+\"problem\": .*,\\s+\"requests\": 0,\\s+\"rewriteHost\": "
+            "true,\\s+\"state\": \"active\",\\s+\"url\": \"https://");
         row("start by id prefix", "start {web}|url 3000", 0, url);
         row("ambiguous name", "start dup", 5,
             "\"dup\" matches 2 tunnels.*\n  .* 3002 .*\n  .* 3003 ");

@@ -75,17 +75,20 @@ private slots:
     void listIsCompactAndKeepsOrder() {
         QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
                                     TunnelConfig::create(QStringLiteral("b"), 2)};
-        configs[1].inspect = true; // saved only where on
-        configs[0].password = true;
+        configs[1].inspect = true;      // saved only where on
+        configs[0].password = true;     // saved only where on
+        configs[1].rewriteHost = false; // saved only where off
         const QByteArray saved = encodeTunnelConfigs(configs);
         QVERIFY(!saved.contains('\n') && !saved.contains(": "));
         QCOMPARE(saved.count("\"inspect\":true"), 1);
         QCOMPARE(saved.count("\"password\""), 1);
+        QCOMPARE(saved.count("\"rewriteHost\":false"), 1);
+        QVERIFY(!saved.contains("\"rewriteHost\":true"));
         QCOMPARE(*decodeTunnelConfigs(saved), configs);
-        QVERIFY(!decodeTunnelConfigs(saved)->at(0).inspect &&
-                decodeTunnelConfigs(saved)->at(1).inspect);
-        QVERIFY(decodeTunnelConfigs(saved)->at(0).password &&
-                !decodeTunnelConfigs(saved)->at(1).password);
+        const auto decoded = *decodeTunnelConfigs(saved);
+        QVERIFY(!decoded.at(0).inspect && decoded.at(1).inspect);
+        QVERIFY(decoded.at(0).password && !decoded.at(1).password);
+        QVERIFY(decoded.at(0).rewriteHost && !decoded.at(1).rewriteHost);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}"));
         QVERIFY(!decodeTunnelConfigs("not json"));

@@ -3,7 +3,7 @@
 // har-validator package.
 #include "model/CurlCommand.h"
 #include "model/HarWriter.h"
-#include "proxy/RequestProxy.h"
+#include "proxy/Gateway.h"
 #include "ui/RequestEditorDialog.h"
 
 #include <QComboBox>
@@ -42,7 +42,7 @@ class InspectorTest : public QObject {
 
     QTemporaryDir m_dir;
     QProcess m_origin;
-    RequestProxy m_proxy;
+    Gateway m_proxy;
     QList<HttpExchange> m_seen;
 
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port()); }
@@ -65,8 +65,10 @@ private slots:
         while (!m_origin.canReadLine())
             QVERIFY(m_origin.waitForReadyRead(10000));
         const quint16 port = quint16(m_origin.readLine().mid(5).trimmed().toUInt());
-        QVERIFY(m_proxy.start(QStringLiteral("127.0.0.1"), port));
-        connect(&m_proxy, &RequestProxy::exchangesCaptured, this,
+        m_proxy.setCapture(true);
+        m_proxy.setRewriteHost(false); // the requests exactly as curl sends them
+        QVERIFY(m_proxy.start(port));
+        connect(&m_proxy, &Gateway::exchangesCaptured, this,
                 [this](const QList<HttpExchange>& batch) { m_seen += batch; });
     }
     void cleanupTestCase() {

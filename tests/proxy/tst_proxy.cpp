@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 #include "model/RequestLog.h"
 #include "model/TunnelInstance.h"
-#include "proxy/RequestProxy.h"
+#include "proxy/Gateway.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -31,7 +31,7 @@ class ProxyTest : public QObject {
     QTemporaryDir m_dir;
     QProcess m_origin;
     quint16 m_originPort = 0;
-    RequestProxy m_proxy;
+    Gateway m_proxy;
     QList<HttpExchange> m_seen;
     QByteArray m_binary; // every byte value, CR LF and NUL included
     QString m_binaryPath;
@@ -59,8 +59,10 @@ private slots:
             QVERIFY(m_origin.waitForReadyRead(10000));
         m_originPort = quint16(m_origin.readLine().mid(5).trimmed().toUInt());
         QVERIFY(m_originPort != 0);
-        QVERIFY(m_proxy.start(QStringLiteral("127.0.0.1"), m_originPort));
-        connect(&m_proxy, &RequestProxy::exchangesCaptured, this,
+        m_proxy.setCapture(true);
+        m_proxy.setRewriteHost(false);
+        QVERIFY(m_proxy.start(m_originPort));
+        connect(&m_proxy, &Gateway::exchangesCaptured, this,
                 [this](const QList<HttpExchange>& batch) { m_seen += batch; });
         for (int i = 0; i < 4; ++i)
             for (int byte = 0; byte < 256; ++byte)
@@ -206,11 +208,12 @@ private slots:
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const quint16 port = closed.serverPort();
         closed.close();
-        RequestProxy proxy;
+        Gateway proxy;
         QList<HttpExchange> seen;
-        connect(&proxy, &RequestProxy::exchangesCaptured, this,
+        connect(&proxy, &Gateway::exchangesCaptured, this,
                 [&seen](const QList<HttpExchange>& batch) { seen += batch; });
-        QVERIFY(proxy.start(QStringLiteral("127.0.0.1"), port));
+        proxy.setCapture(true);
+        QVERIFY(proxy.start(port));
         const QByteArray page =
             run(QStringLiteral("curl"), {"-s", "-w", "%{http_code}",
                                          QStringLiteral("http://127.0.0.1:%1/").arg(proxy.port())});
@@ -267,8 +270,9 @@ private slots:
                  headerValue(original.responseHeaders, "X-Echo"));
     }
 
-    // The client forwards to the inspector, which forwards to the server where it listens;
-    // off, as before. A server gone after the start shows up as the row's problem.
+    // The client forwards to the gateway, which forwards to the server where it listens and
+    // captures only while inspecting. A server gone after the start shows up as the row's
+    // problem.
     void tunnelThroughTheInspector_data() {
         QTest::addColumn<bool>("inspect");
         QTest::addColumn<QString>("server"); // where it listens, or "gone" once started
@@ -300,9 +304,7 @@ private slots:
         QVERIFY(tunnel.hasChild());
         leaving.close();
         TunnelRequestCapture* inspector = tunnel.inspector();
-        const QString origin = inspect
-                                   ? QStringLiteral("http://127.0.0.1:%1").arg(inspector->port())
-                                   : QStringLiteral("http://127.0.0.1:%1").arg(port);
+        const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(inspector->port());
         QTRY_VERIFY(TestSupport::processCommandLine(tunnel.childPid()).endsWith("--url " + origin));
         QVERIFY(tunnel.problem().isEmpty());
         // A request as the client would send it.
@@ -320,12 +322,13 @@ private slots:
     // More exchanges than may wait while the GUI thread is busy (here: blocked in
     // waitForFinished, so nothing is handed over meanwhile): the oldest go, the newest stay.
     void floodDropsTheOldestPending() {
-        RequestProxy proxy;
+        Gateway proxy;
         QList<QList<HttpExchange>> batches;
-        connect(&proxy, &RequestProxy::exchangesCaptured, this,
+        connect(&proxy, &Gateway::exchangesCaptured, this,
                 [&batches](const QList<HttpExchange>& batch) { batches << batch; });
-        QVERIFY(proxy.start(QStringLiteral("127.0.0.1"), m_originPort));
-        const int sent = RequestProxy::maxPending + 100;
+        proxy.setCapture(true);
+        QVERIFY(proxy.start(m_originPort));
+        const int sent = Gateway::maxPending + 100;
         QProcess curl; // one connection, requests one after the other
         curl.setStandardOutputFile(QProcess::nullDevice());
         curl.start(
@@ -335,7 +338,7 @@ private slots:
         QVERIFY(curl.waitForFinished(120000));
         const auto target = [](int n) { return "/echo?n=" + QByteArray::number(n); };
         QTRY_VERIFY(!batches.isEmpty() && batches.last().last().target == target(sent));
-        QCOMPARE(batches.first().size(), RequestProxy::maxPending);
+        QCOMPARE(batches.first().size(), Gateway::maxPending);
         QList<QByteArray> targets;
         for (const auto& batch : std::as_const(batches))
             for (const HttpExchange& exchange : batch)
