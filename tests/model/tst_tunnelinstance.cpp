@@ -1,7 +1,6 @@
 // A tunnel's life with real child processes (the stand-in client) and a real notification
 // daemon on a session bus of the test's own.
 #include "TestSupport.h"
-#include "app/TrayToolTip.h"
 #include "app/TunnelNotifications.h"
 #include "model/TunnelInstance.h"
 #include "platform/FreedesktopNotifier.h"
@@ -11,7 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,9 +24,8 @@ const QString fakeUrl = QStringLiteral("https://fare-write-waste-gadgets.tryclou
 constexpr int slow = 15000; // generous: process start-up on a loaded machine
 
 const char* const fakeVariables[] = {
-    "FAKE_CF_MODE",        "FAKE_CF_IGNORE_TERM", "FAKE_CF_EXIT_STATUS", "FAKE_CF_STDOUT_MIB",
-    "FAKE_CF_LABEL",       "FAKE_CF_FLOOD_MIB",   "FAKE_CF_PAUSE_MS",    "FAKE_CF_ON_TERM",
-    "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"};
+    "FAKE_CF_MODE",    "FAKE_CF_IGNORE_TERM", "FAKE_CF_EXIT_STATUS", "FAKE_CF_STDOUT_MIB",
+    "FAKE_CF_ON_TERM", "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"};
 
 // A real local server on 127.0.0.1 (4), on ::1 only (6), or a port nobody listens on (0).
 struct Origin {
@@ -117,74 +114,66 @@ private slots:
         QCOMPARE(notifications(1, 500).size(), 0);
     }
 
-    // What the client prints decides the state, the problem and the notifications.
-    void clientLinesTellTheTruth_data() {
+    // A child's life, start to end: the state, the command line and the notifications. Which
+    // client line means which problem is the classifier's table (tst_clientlog).
+    enum End { ByItself, Stop, Kill, Release, Limit, Outage };
+
+    void childLife_data() {
         QTest::addColumn<QByteArrayList>("env");
-        QTest::addColumn<int>("listen");      // see Origin
-        QTest::addColumn<bool>("exits");      // the client ends by itself; else we stop it
-        QTest::addColumn<bool>("active");     // registered: Active posted, no longer connecting
-        QTest::addColumn<QString>("problem"); // %1: the port
-        QTest::addColumn<int>("crash");       // the status of a crash notice, with the problem
-        QTest::addColumn<int>("limit");       // Stop After, in seconds, set once active
-        auto row = [](const char* name, QByteArrayList env, int listen, bool exits, bool active,
-                      const char* problem = "", int crash = 0, int limit = 0) {
-            QTest::newRow(name) << env << listen << exits << active << QString::fromUtf8(problem)
-                                << crash << limit;
+        QTest::addColumn<int>("listen"); // see Origin
+        QTest::addColumn<int>("end");
+        QTest::addColumn<bool>("active");       // registered: no longer connecting
+        QTest::addColumn<QStringList>("shown"); // the notifications, "%u" the URL
+        const QString active = QStringLiteral("'T' Active/%u");
+        auto row = [](const char* name, QByteArrayList env, int listen, End end, bool active,
+                      QStringList shown) {
+            QTest::newRow(name) << env << listen << int(end) << active << shown;
         };
-        const char* limited =
-            "The tunnel service is limiting new tunnels; try again in a few minutes";
-        row("registered, server on ::1 only", {}, 6, false, true);
-        row("never registers", {"FAKE_CF_MODE=edge-timeout", "FAKE_CF_INTERVAL_MS=50"}, 4, false,
-            false,
-            "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked");
-        row("edge lookup fails", {"FAKE_CF_MODE=edge-dns"}, 4, true, false,
-            "The tunnel network cannot be looked up (DNS)", 1);
-        row("no internet", {"FAKE_CF_MODE=api-failure"}, 4, true, false,
-            "No internet connection: the tunnel service cannot be reached", 1);
-        row("429", {"FAKE_CF_MODE=rate-limited"}, 4, true, false, limited, 1);
-        row("429, older client", {"FAKE_CF_MODE=rate-limited-old"}, 4, true, false, limited, 1);
-        row("500", {"FAKE_CF_MODE=service-failed"}, 4, true, false,
-            "The tunnel service failed (HTTP 500 Internal Server Error)", 1);
-        row("nothing listens, requests refused",
-            {"FAKE_CF_MODE=origin-refused", "FAKE_CF_INTERVAL_MS=50"}, 0, false, true,
-            "Nothing answers on port %1");
-        row("URL printed after Stop", {"FAKE_CF_MODE=no-url", "FAKE_CF_ON_TERM=url"}, 4, false,
-            false);
-        row("non-zero exit after Stop", {"FAKE_CF_ON_TERM=fail"}, 4, false, true);
-        row("exit 0", {"FAKE_CF_MODE=exit"}, 4, true, true);
-        row("exit 15", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=15"}, 4, true, true);
-        row("exit 3", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=3"}, 4, true, true, "", 3);
-        row("64 MiB on standard output", {"FAKE_CF_STDOUT_MIB=64"}, 4, false, true);
-        row("stopped at a 2-second limit", {}, 4, true, true, "", 0, 2);
+        row("registered, server on ::1 only", {}, 6, Stop, true, {active});
+        row("URL printed after Stop", {"FAKE_CF_MODE=no-url", "FAKE_CF_ON_TERM=url"}, 4, Stop,
+            false, {});
+        row("non-zero exit after Stop", {"FAKE_CF_ON_TERM=fail"}, 4, Stop, true, {active});
+        row("ignores SIGTERM: killed after the grace period", {"FAKE_CF_IGNORE_TERM=1"}, 4, Stop,
+            true, {active});
+        row("64 MiB on standard output", {"FAKE_CF_STDOUT_MIB=64"}, 4, Stop, true, {active});
+        row("exit 0", {"FAKE_CF_MODE=exit"}, 4, ByItself, true, {active});
+        row("exit 15", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=15"}, 4, ByItself, true,
+            {active});
+        row("exit 3", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=3"}, 4, ByItself, true,
+            {active, "'T' Stopped/Tunnel crashed (exit code: 3)"});
+        // The name at the time of the event is the one shown.
+        row("killed from outside", {}, 4, Kill, true,
+            {active, "'New <b>name</b>' Stopped/Tunnel crashed (exit code: 9)"});
+        row("instance released: silent", {}, 4, Release, true, {active});
+        row("stopped at a 2-second limit", {}, 4, Limit, true,
+            {active, "'T' Stopped/Shared for 2 seconds, as asked"});
+        row("short outage", {"FAKE_CF_MODE=lost", "FAKE_CF_OUTAGE_MS=300"}, 4, Outage, true,
+            {active});
+        row("long outage", {"FAKE_CF_MODE=lost", "FAKE_CF_OUTAGE_MS=1500"}, 4, Outage, true,
+            {active, "'T' Reconnecting/Lost its connection to the tunnel network; still trying"});
     }
 
-    void clientLinesTellTheTruth() {
+    void childLife() {
         QFETCH(QByteArrayList, env);
         QFETCH(int, listen);
-        QFETCH(bool, exits);
+        QFETCH(int, end);
         QFETCH(bool, active);
-        QFETCH(QString, problem);
-        QFETCH(int, crash);
-        QFETCH(int, limit);
+        QFETCH(QStringList, shown);
         for (const QByteArray& pair : env)
             qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
+        qputenv("FAKE_CF_INTERVAL_MS", "300"); // mode lost: the outage starts after it
         Origin origin(listen);
-        problem.replace(QStringLiteral("%1"), QString::number(origin.port));
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port), services());
-        m_notes.watch(&tunnel);
+        auto tunnel =
+            std::make_unique<TunnelInstance>(TunnelConfig::create(QStringLiteral("T"), origin.port),
+                                             services(fakeClientLocator(), 800));
+        m_notes.watch(tunnel.get());
         bool sawUrl = false;
-        connect(&tunnel, &TunnelInstance::changed, this,
-                [&] { sawUrl = sawUrl || tunnel.tunnelURL().has_value(); });
-        tunnel.start();
-        if (limit) {
-            QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Active), slow);
-            tunnel.setStopAfter(std::chrono::seconds(limit));
-        }
+        connect(tunnel.get(), &TunnelInstance::changed, this,
+                [&] { sawUrl = sawUrl || tunnel->tunnelURL().has_value(); });
+        tunnel->start();
+        const qint64 pid = tunnel->childPid();
         const bool printsUrl = env.value(0) != "FAKE_CF_MODE=no-url";
-        if (exits) {
-            waitStopped(tunnel);
-        } else {
-            const qint64 pid = tunnel.childPid();
+        if (end != ByItself) {
             const QString host =
                 listen == 6 ? QStringLiteral("[::1]") : QStringLiteral("127.0.0.1");
             QTRY_COMPARE(processCommandLine(pid),
@@ -192,72 +181,55 @@ private slots:
                                                            "/dev/null --url http://%1:%2")
                                                 .arg(host)
                                                 .arg(origin.port));
-            tunnel.start(); // already running: nothing happens
-            QCOMPARE(tunnel.childPid(), pid);
-            QTRY_COMPARE_WITH_TIMEOUT(tunnel.problem(), problem, slow);
-            QTRY_COMPARE_WITH_TIMEOUT(tunnel.state() != TunnelInstance::State::Connecting, active,
+            tunnel->start(); // already running: nothing happens
+            QCOMPARE(tunnel->childPid(), pid);
+            QTRY_COMPARE_WITH_TIMEOUT(tunnel->state() != TunnelInstance::State::Connecting, active,
                                       slow);
-            QTest::qWait(300); // what must not happen has had time to happen
-            QCOMPARE((tunnel.state() == TunnelInstance::State::Connecting), !active);
-            QCOMPARE(tunnel.tunnelURLText(), printsUrl ? fakeUrl : QString()); // even connecting
-            tunnel.stop();
-            QVERIFY(!tunnel.tunnelURL() && tunnel.isRunning()); // until the exit is handled
-            waitStopped(tunnel);
-            QVERIFY(tunnel.state() != TunnelInstance::State::Connecting && !processAlive(pid));
+            QCOMPARE(tunnel->tunnelURLText(), printsUrl ? fakeUrl : QString()); // even connecting
         }
-        QVERIFY(!tunnel.tunnelURL());
-        QCOMPARE(tunnel.problem(), problem); // kept after the end, until the next start
-        QVERIFY(tunnel.problem().isEmpty() || !tunnel.problemDetail().isEmpty());
-        if (!printsUrl)
-            QVERIFY(!sawUrl);
-        QStringList shown;
-        if (active)
-            shown << QStringLiteral("'T' Active/") + fakeUrl;
-        if (crash)
-            shown << QStringLiteral("'T' Stopped/Tunnel crashed (exit code: %1)").arg(crash) +
-                         (problem.isEmpty() ? QString() : QLatin1Char('\n') + problem);
-        if (limit)
-            shown << QStringLiteral("'T' Stopped/Shared for %1 seconds, as asked").arg(limit);
-        QVERIFY(tunnel.stopsAt().isNull());
-        QCOMPARE(bodies(shown.size() + 1, shown.isEmpty() ? 1000 : 3000), shown);
+        QElapsedTimer stopping;
+        stopping.start();
+        switch (end) {
+        case Stop:
+            tunnel->stop();
+            QVERIFY(!tunnel->tunnelURL() && tunnel->isRunning()); // until the exit is handled
+            break;
+        case Kill:
+            tunnel->setName(QStringLiteral("New <b>name</b>"));
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            break;
+        case Release:
+            tunnel.reset();
+            break;
+        case Limit:
+            tunnel->setStopAfter(std::chrono::seconds(2));
+            break;
+        case Outage:
+            QTRY_VERIFY_WITH_TIMEOUT((tunnel->state() == TunnelInstance::State::Reconnecting),
+                                     slow);
+            QVERIFY(tunnel->isRunning() && tunnel->tunnelURL());
+            QTRY_VERIFY_WITH_TIMEOUT(tunnel->state() != TunnelInstance::State::Reconnecting, slow);
+            tunnel->stop();
+            break;
+        }
+        if (tunnel) {
+            QTRY_VERIFY_WITH_TIMEOUT(!tunnel->isRunning(), TunnelInstance::killGraceMs + slow);
+            QVERIFY(tunnel->state() != TunnelInstance::State::Connecting);
+            QVERIFY(!tunnel->tunnelURL() && tunnel->problem().isEmpty() &&
+                    tunnel->stopsAt().isNull());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
+        if (env.contains("FAKE_CF_IGNORE_TERM=1"))
+            QVERIFY(stopping.elapsed() >= TunnelInstance::killGraceMs);
+        QVERIFY(printsUrl || !sawUrl);
+        shown.replaceInStrings(QStringLiteral("%u"), fakeUrl);
+        QCOMPARE(bodies(shown.size() + 1, 1000), shown);
     }
 
-    void outageIsNotifiedOnlyWhenLong_data() {
-        QTest::addColumn<QByteArray>("outageMs");
-        QTest::addColumn<bool>("notified");
-        QTest::newRow("short outage") << QByteArray("300") << false;
-        QTest::newRow("long outage") << QByteArray("1500") << true;
-    }
-
-    void outageIsNotifiedOnlyWhenLong() {
-        QFETCH(QByteArray, outageMs);
-        QFETCH(bool, notified);
-        qputenv("FAKE_CF_MODE", "lost");
-        qputenv("FAKE_CF_INTERVAL_MS", "300");
-        qputenv("FAKE_CF_OUTAGE_MS", outageMs);
-        Origin origin(4);
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port),
-                              services(fakeClientLocator(), 800));
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Reconnecting), slow);
-        QVERIFY(tunnel.isRunning() && tunnel.state() != TunnelInstance::State::Connecting &&
-                tunnel.tunnelURL());
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.state() != TunnelInstance::State::Reconnecting, slow);
-        QStringList expected{QStringLiteral("'T' Active/") + fakeUrl};
-        if (notified)
-            expected << QStringLiteral(
-                "'T' Reconnecting/Lost its connection to the tunnel network; still trying");
-        tunnel.stop();
-        waitStopped(tunnel);
-        QCOMPARE(bodies(expected.size() + 1, 1000), expected);
-    }
-
-    // The password switch while running keeps the child and its URL; a new password at every
-    // start and at every switch-on, the gateway's guard in step, none while stopping.
-    void passwordSwitchKeepsTheChild() {
+    // A new password at every start and every switch-on, the gateway's guard in step, none
+    // while stopping. (The switch keeping the child: tst_statusmenu's sharingChoices.)
+    void passwordIsNewAtEveryStartAndSwitch() {
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), services());
-        QSignalSpy saves(&tunnel, &TunnelInstance::configChanged);
         const std::shared_ptr<BasicAuthGuard> guard = tunnel.accessGuard();
         auto status = [&](const QString& password) {
             const QByteArray pair = "quillby:" + password.toUtf8();
@@ -266,28 +238,15 @@ private slots:
         tunnel.setRequirePassword(true);
         QVERIFY(tunnel.password().isEmpty());
         tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Active), slow);
         const QString first = tunnel.password();
-        const qint64 pid = tunnel.childPid();
         QCOMPARE(status(first), 200u);
-        QCOMPARE(TrayToolTip::text({&tunnel}), "Quillby\nWeb: " + fakeUrl + " (password)");
-        tunnel.setName(QStringLiteral("Shop \"x\""));
-        QCOMPARE(guard->check("", "v").headers.at(0).second,
-                 std::string("Basic realm=\"Shop \\\"x\\\"\", charset=\"UTF-8\""));
-
         tunnel.setRequirePassword(false);
-        QVERIFY(tunnel.password().isEmpty());
         QCOMPARE(guard->check("", "v").status(), 200u);
         tunnel.setRequirePassword(true);
-        QVERIFY(!tunnel.password().isEmpty() && tunnel.password() != first);
-        QCOMPARE(status(first), 401u);
-        QCOMPARE(status(tunnel.password()), 200u);
-        QCOMPARE(tunnel.childPid(), pid);
-        QCOMPARE(tunnel.tunnelURLText(), fakeUrl);
-        QCOMPARE(saves.size(), 4); // three switches and the name
-        QVERIFY(!QJsonDocument(tunnel.config().toJson()).toJson().contains(first.toUtf8()));
-
         const QString second = tunnel.password();
+        QVERIFY(!second.isEmpty() && second != first);
+        QCOMPARE(status(first), 401u);
+        QVERIFY(!QJsonDocument(tunnel.config().toJson()).toJson().contains(second.toUtf8()));
         tunnel.stop();
         QVERIFY(tunnel.password().isEmpty());
         QCOMPARE(status(second), 401u); // nobody passes while the child stops
@@ -298,46 +257,17 @@ private slots:
         waitStopped(tunnel);
     }
 
-    void childKilledFromOutsideReportsTheSignal() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Old name"), 3000), services());
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-        // The name at the time of the event is the one shown.
-        tunnel.setName(QStringLiteral("New <b>name</b>"));
-        ::kill(static_cast<pid_t>(tunnel.childPid()), SIGKILL);
-        waitStopped(tunnel);
-        const auto shown = notifications(2);
-        QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown[1].summary, QStringLiteral("'New <b>name</b>' Stopped"));
-        QCOMPARE(shown[1].body, QStringLiteral("Tunnel crashed (exit code: 9)"));
-    }
-
-    void childIgnoringTerminateIsKilledAfterTheGracePeriod() {
-        qputenv("FAKE_CF_IGNORE_TERM", "1");
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Stubborn"), 3000), services());
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-        const qint64 pid = tunnel.childPid();
-        QElapsedTimer elapsed;
-        elapsed.start();
-        tunnel.stop();
-        waitStopped(tunnel);
-        QVERIFY(elapsed.elapsed() >= TunnelInstance::killGraceMs);
-        QVERIFY(!processAlive(pid));
-        // Our own kill after a stop request is no crash: only the Active notice was shown.
-        QCOMPARE(notifications(2, 1000).size(), 1);
-    }
-
     void portChangeRestartsOnTheNewPort_data() {
         QTest::addColumn<bool>("slowExit");
-        QTest::newRow("child exits at once") << false;
-        QTest::newRow("child takes longer than the restart delay") << true;
+        QTest::addColumn<bool>("stopInTheDelay");
+        QTest::newRow("child exits at once") << false << false;
+        QTest::newRow("child takes longer than the restart delay") << true << false;
+        QTest::newRow("Stop during the restart delay wins") << false << true;
     }
 
     void portChangeRestartsOnTheNewPort() {
         QFETCH(bool, slowExit);
+        QFETCH(bool, stopInTheDelay);
         if (slowExit)
             qputenv("FAKE_CF_IGNORE_TERM", "1");
         TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Moving"), 3000), services());
@@ -350,6 +280,12 @@ private slots:
         tunnel.updatePort(4000);
         QCOMPARE(tunnel.config().port, qint64(4000));
         QVERIFY(!tunnel.tunnelURL());
+        if (stopInTheDelay) {
+            tunnel.stop();
+            QTest::qWait(TunnelInstance::restartDelayMs + 500); // no restart comes
+            QVERIFY(!tunnel.isRunning() && !tunnel.hasChild());
+            return;
+        }
 
         QTRY_VERIFY_WITH_TIMEOUT(tunnel.hasChild() && tunnel.childPid() != oldPid,
                                  TunnelInstance::killGraceMs + slow);
@@ -362,18 +298,6 @@ private slots:
         qunsetenv("FAKE_CF_IGNORE_TERM");
         ::kill(static_cast<pid_t>(tunnel.childPid()), SIGKILL);
         waitStopped(tunnel);
-    }
-
-    void stopDuringTheRestartDelayWins() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Moving"), 3000), services());
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-        tunnel.updatePort(4000);
-        tunnel.stop();
-        QTest::qWait(TunnelInstance::restartDelayMs + 500);
-        QVERIFY(!tunnel.isRunning());
-        QVERIFY(!tunnel.hasChild());
     }
 
     void launchFailureIsReportedAndCanBeRetried() {
@@ -410,20 +334,6 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].summary, QStringLiteral("'<i>x</i> & y' Active"));
         QCOMPARE(shown[0].shownBody, QStringLiteral("a <b>b</b> & c"));
-    }
-
-    void releasingARunningInstanceEndsItsChildSilently() {
-        qint64 pid = 0;
-        {
-            TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Gone"), 3000), services());
-            m_notes.watch(&tunnel);
-            tunnel.start();
-            QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-            pid = tunnel.childPid();
-            notifications(1);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
-        QCOMPARE(notifications(1, 500).size(), 0);
     }
 
     void childrenDoNotOutliveAKilledApplication() {
