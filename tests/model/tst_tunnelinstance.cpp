@@ -39,6 +39,9 @@ struct Origin {
     }
 };
 
+// How a child's life ends in the test.
+enum End { ByItself, Stop, Kill, Release, Limit, Outage };
+
 } // namespace
 
 class TestTunnelInstance : public QObject {
@@ -116,8 +119,6 @@ private slots:
 
     // A child's life, start to end: the state, the command line and the notifications. Which
     // client line means which problem is the classifier's table (tst_clientlog).
-    enum End { ByItself, Stop, Kill, Release, Limit, Outage };
-
     void childLife_data() {
         QTest::addColumn<QByteArrayList>("env");
         QTest::addColumn<int>("listen"); // see Origin
