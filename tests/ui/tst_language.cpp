@@ -141,11 +141,11 @@ private slots:
         QVERIFY(notificationDaemonRunning());
         takeNotifications();
         QuillbyApp app({settings.get(), notifier.get(), nullptr, fakeClientLocator()});
+        TunnelInstance* tunnel = app.store()->instances().front();
+        tunnel->updatePort(port.toLongLong()); // not the host's 8000: nothing listens here
         app.start();
         StatusWindow* shown = app.statusWindow();
         QVERIFY(QTest::qWaitForWindowExposed(shown));
-        TunnelInstance* tunnel = app.store()->instances().front();
-        tunnel->updatePort(port.toLongLong()); // not the host's 8000: nothing listens there
         tunnel->start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel->tunnelURL(), slow);
         shown->findChild<QAbstractButton*>(QStringLiteral("scannerToggle"))->click();
