@@ -208,7 +208,7 @@ class Desktops(Journey):
             wait_for("the window to close again", lambda: not popup())
         log("   placed by the point and on the screen at three corners")
 
-        log("5. The exported menu: Show Tunnels, then stop, then Quit")
+        log("5. The exported menu: Show Tunnels, then Quit with the tunnel running")
         path, items = item.menu()
         if set(items) != {"Show Tunnels", "Quit"}:
             raise JourneyFailure(f"the exported menu holds {sorted(items)}")
@@ -219,12 +219,6 @@ class Desktops(Journey):
 
         event("Show Tunnels")
         wait_for("the window from Show Tunnels", popup)
-        self.press("Stop")
-        wait_for("NewIcon after the stop", item.new_icon_seen)
-        wait_for("a gray cloud again", lambda: item.icon() == ("gray", False))
-        wait_for("a gray icon in the host's panel again", lambda: self.host_icon() == "gray")
-        self.press("Start")
-        self.child_on(8000)
         self.quit_cleanly(lambda: event("Quit"))
 
     # -- Wayland --------------------------------------------------------------------------------

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks of what Quillby ships besides the binary, as a distribution would see them.
 #
-# Usage: tests/e2e/packaging.sh validate|install|deb SOURCE_DIR BUILD_DIR QUILLBY VERSION
+# Usage: tests/e2e/packaging.sh validate|deb SOURCE_DIR BUILD_DIR QUILLBY VERSION
 #   validate  the desktop file, the AppStream metainfo, the icon and the man page (against the
 #             commands and options of the built binary and the generated completion)
-#   install   `cmake --install` into a temporary DESTDIR puts everything in its usual place
-#   deb       `cpack -G DEB` builds a package with declared dependencies and the right files
+#   deb       `cpack -G DEB` (the install rules, run by cpack) builds a package with declared
+#             dependencies and every file in its usual place
 set -euo pipefail
 
 mode=$1 source_dir=$2 build_dir=$3 quillby=$4 version=$5
@@ -16,10 +16,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quillby-packaging.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
 # The files every install must hold, relative to the prefix /usr.
@@ -63,17 +60,12 @@ check_tree() {
     [ -x "$root/usr/bin/$(desktop_key "$desktop" Exec | cut -d' ' -f1)" ] \
         && pass "$what: Exec= names the installed binary" || fail "$what: Exec= does not name usr/bin"
     local out
-    if out=$(appstreamcli validate-tree --no-net --strict "$root/usr" 2>&1); then
-        pass "$what: appstreamcli validate-tree accepts the installed tree"
-    else
-        fail "$what: appstreamcli validate-tree:"$'\n'"$out"
-    fi
-    if gzip -t "$root/usr/share/man/man1/quillby.1.gz" \
-        && zcat "$root/usr/share/man/man1/quillby.1.gz" | grep -q '^\.TH QUILLBY 1'; then
-        pass "$what: the man page is a compressed quillby(1)"
-    else
-        fail "$what: usr/share/man/man1/quillby.1.gz is not the man page"
-    fi
+    out=$(appstreamcli validate-tree --no-net --strict "$root/usr" 2>&1) \
+        && pass "$what: appstreamcli validate-tree accepts the installed tree" \
+        || fail "$what: appstreamcli validate-tree:"$'\n'"$out"
+    zcat "$root/usr/share/man/man1/quillby.1.gz" | grep -q '^\.TH QUILLBY 1' \
+        && pass "$what: the man page is a compressed quillby(1)" \
+        || fail "$what: usr/share/man/man1/quillby.1.gz is not the man page"
     # The completion loads in bash and offers the commands.
     local words
     words=$(bash -c 'source "$1"; COMP_WORDS=(quillby s); COMP_CWORD=1; _quillby
@@ -89,11 +81,8 @@ validate() {
     [ -z "$out" ] && pass "desktop-file-validate: no errors, warnings or hints" \
         || fail "desktop-file-validate:"$'\n'"$out"
 
-    if out=$(appstreamcli validate --no-net --strict "$pkg/$app_id.metainfo.xml" 2>&1); then
-        pass "appstreamcli validate --no-net --strict"
-    else
-        fail "appstreamcli validate:"$'\n'"$out"
-    fi
+    out=$(appstreamcli validate --no-net --strict "$pkg/$app_id.metainfo.xml" 2>&1) \
+        && pass "appstreamcli validate --no-net --strict" || fail "appstreamcli validate:"$'\n'"$out"
 
     # The component, its launchable and the icon all go by the application id.
     /usr/bin/python3 - "$pkg" "$app_id" "$version" <<'EOF' || failures=$((failures + 1))
@@ -129,11 +118,9 @@ sys.exit(1 if problems else 0)
 EOF
 
     # The man page: no groff warnings, the version of the build, every option --help lists.
-    if out=$(groff -man -ww -z -Tutf8 "$pkg/quillby.1" 2>&1) && [ -z "$out" ]; then
-        pass "groff -man -ww: the man page formats without warnings"
-    else
-        fail "groff -man -ww:"$'\n'"$out"
-    fi
+    out=$(groff -man -ww -z -Tutf8 "$pkg/quillby.1" 2>&1) && [ -z "$out" ] \
+        && pass "groff -man -ww: the man page formats without warnings" \
+        || fail "groff -man -ww:"$'\n'"$out"
     grep -q "^\.TH QUILLBY 1 .*\"Quillby $version\"" "$pkg/quillby.1" \
         && pass "the man page is for Quillby $version" || fail "the man page header is not for Quillby $version"
     local help options option
@@ -167,13 +154,6 @@ EOF
     done
     [ ${#undocumented[@]} = 0 ] && pass "the man page's synopsis has every command and its options: $(echo $commands)" \
         || fail "the man page's synopsis lacks: ${undocumented[*]}"
-}
-
-install_tree() {
-    local root=$work/root
-    DESTDIR=$root cmake --install "$build_dir" --prefix /usr >"$work/install.log" 2>&1 \
-        || { cat "$work/install.log" >&2; fail "cmake --install failed"; return; }
-    check_tree "$root" "cmake --install"
 }
 
 deb() {
@@ -225,11 +205,8 @@ deb() {
     pass "Depends is complete and satisfied here: $depends"
 
     # Files are owned by root and the binary is stripped.
-    if dpkg-deb -c "$file" | awk '$2 != "root/root" { bad = 1 } END { exit bad }'; then
-        pass "every file in the package belongs to root/root"
-    else
-        fail "files not owned by root/root"
-    fi
+    dpkg-deb -c "$file" | awk '$2 != "root/root" { bad = 1 } END { exit bad }' \
+        && pass "every file in the package belongs to root/root" || fail "files not owned by root/root"
     dpkg-deb -x "$file" "$work/root"
     file -b "$work/root/usr/bin/quillby" | grep -q ', stripped' \
         && pass "the packaged binary is stripped" || fail "the packaged binary is not stripped"
@@ -241,12 +218,8 @@ deb() {
 
 case "$mode" in
     validate) validate ;;
-    install) install_tree ;;
     deb) deb ;;
     *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 
-if [ $failures -gt 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
+[ $failures = 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }

@@ -241,10 +241,9 @@ void acceptLoop(int listener) {
 } // namespace
 
 bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publicUrl) {
-    const char* fixedPort = std::getenv("FAKE_CF_EDGE_PORT");
     const char* portFile = std::getenv("FAKE_CF_EDGE_PORT_FILE");
     const char* wanted = std::getenv("FAKE_CF_EDGE");
-    if (!(fixedPort && *fixedPort) && !(wanted && std::strcmp(wanted, "1") == 0))
+    if (!wanted || std::strcmp(wanted, "1") != 0)
         return false;
 
     // http://HOST:PORT with HOST a name, an IPv4 address or a bracketed IPv6 address.
@@ -256,12 +255,7 @@ bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publi
     publicHost = publicUrl.substr(publicUrl.find("://") + 3);
 
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(uint16_t(fixedPort && *fixedPort ? std::atoi(fixedPort) : 0));
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof address;
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, 128) != 0 ||
@@ -271,13 +265,11 @@ bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publi
         std::exit(4);
     }
     edgePort = ntohs(address.sin_port);
-    if (portFile && *portFile) {
-        const std::string partial = std::string(portFile) + ".partial";
-        if (FILE* f = std::fopen(partial.c_str(), "w")) {
-            std::fprintf(f, "%d\n", edgePort);
-            std::fclose(f);
-            std::rename(partial.c_str(), portFile);
-        }
+    const std::string partial = std::string(portFile ? portFile : "/dev/null") + ".partial";
+    if (FILE* f = portFile ? std::fopen(partial.c_str(), "w") : nullptr) {
+        std::fprintf(f, "%d\n", edgePort); // whole or not at all, for the reader polling it
+        std::fclose(f);
+        std::rename(partial.c_str(), portFile);
     }
     // The edge's threads take no signals: the main thread waits for them in sigsuspend.
     sigset_t all, previous;

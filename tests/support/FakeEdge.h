@@ -9,8 +9,7 @@
 // through as raw bytes both ways. Plain HTTP on the listening side: a browser reaches it by
 // mapping the public name to the port (Chromium's --host-resolver-rules).
 //
-//   FAKE_CF_EDGE_PORT       listen on this port
 //   FAKE_CF_EDGE=1          listen on an ephemeral port, written to FAKE_CF_EDGE_PORT_FILE
 //
-// Returns false when neither is set; exits with status 4 when the listener cannot start.
+// Returns false when it is not set; exits with status 4 when the listener cannot start.
 bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publicUrl);

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <algorithm>
 #include <csignal>
 
@@ -24,6 +25,12 @@ ClientLocator fakeClientLocator() {
 
 ClientLocator missingClientLocator() {
     return [] { return std::optional<QString>(); };
+}
+
+quint16 closedPort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
 }
 
 TempHome::TempHome()

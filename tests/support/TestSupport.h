@@ -35,6 +35,9 @@ private:
     QByteArray m_oldHome, m_oldConfig, m_oldCache;
 };
 
+// A loopback port nothing listens on: one the system handed out and the test closed again.
+quint16 closedPort();
+
 // Whether a process exists and has not finished (a zombie counts as finished).
 bool processAlive(qint64 pid);
 // Its command line, arguments separated by spaces.

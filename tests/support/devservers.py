@@ -52,17 +52,15 @@ def authority(host, port):
     return f'[{host}]:{port}' if ':' in host else f'{host}:{port}'
 
 
-def get(port, path='/', host=None, headers=None, method='GET', address='127.0.0.1', body=None):
+def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
     """One request with exactly the given Host; returns (status, headers in lower case, body)."""
     conn = http.client.HTTPConnection(address, port, timeout=60)
     try:
-        conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
+        conn.putrequest('GET', path, skip_host=True, skip_accept_encoding=True)
         conn.putheader('Host', host or authority(address, port))
         for name, value in (headers or {}).items():
             conn.putheader(name, value)
-        if body is not None:
-            conn.putheader('Content-Length', str(len(body)))
-        conn.endheaders(body)
+        conn.endheaders()
         response = conn.getresponse()
         return response.status, {k.lower(): v for k, v in response.getheaders()}, response.read()
     finally:
@@ -212,14 +210,14 @@ def har_errors(har):
 
 
 @contextlib.contextmanager
-def edge(client, port, env=None):
+def edge(client, port):
     """The stand-in client (tests/support/fake_cloudflared.cpp) for http://127.0.0.1:PORT,
     playing the edge; yields the port the edge listens on, the public name mapped to it."""
     with tempfile.TemporaryDirectory() as scratch:
         port_file = Path(scratch) / 'edge-port'
         process = subprocess.Popen(
             [client, 'tunnel', '--url', f'http://127.0.0.1:{port}'], stderr=subprocess.DEVNULL,
-            env={**os.environ, **(env or {}), 'FAKE_CF_EDGE': '1', 'FAKE_CF_EDGE_PORT_FILE': str(port_file)},
+            env={**os.environ, 'FAKE_CF_EDGE': '1', 'FAKE_CF_EDGE_PORT_FILE': str(port_file)},
             start_new_session=True)
         try:
             while not port_file.exists() and process.poll() is None:
@@ -302,7 +300,3 @@ class Browser:
     def goto(self, url):
         self.call('Page.navigate', url=url)
         self.wait_for(f'location.href == {json.dumps(url)} && document.readyState == "complete"')
-
-    def screenshot(self, path):
-        import base64
-        Path(path).write_bytes(base64.b64decode(self.call('Page.captureScreenshot')['data']))

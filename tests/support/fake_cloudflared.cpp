@@ -15,7 +15,6 @@
 //                                       then runs until signalled
 //                       api-failure     no internet: the service cannot be reached, exit 1
 //                       rate-limited    HTTP 429 from the service, exit 1
-//                       rate-limited-old  the same as an older client words it, exit 1
 //                       service-failed  HTTP 500 from the service, exit 1
 //                       edge-timeout    URL, then quic dial time-outs every interval, for ever
 //                       edge-dns        URL, then the edge lookup fails, exit 1
@@ -45,7 +44,7 @@
 //   FAKE_CF_ON_TERM     graceful: the shutdown line, then exit 0; url: the URL box and a
 //                       registration first; fail: exit 1. Unset: the signal ends it.
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
-// FAKE_CF_EDGE_PORT or FAKE_CF_EDGE: it also plays the edge in front of --url (FakeEdge.h).
+// FAKE_CF_EDGE=1: it also plays the edge in front of --url (FakeEdge.h).
 #include "FakeEdge.h"
 
 #include <algorithm>
@@ -69,15 +68,10 @@ enum class Generation { Y2022, Y2023_2, Y2023_7, Y2026 };
 Generation generation = Generation::Y2023_7;
 
 void writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+    for (ssize_t n; size > 0; data += n, size -= size_t(n)) {
+        if ((n = ::write(fd, data, size)) < 0 && errno != EINTR)
             std::_Exit(3);
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
+        n = std::max<ssize_t>(n, 0);
     }
 }
 
@@ -133,20 +127,14 @@ void urlBox() {
 }
 
 void registered() {
-    switch (generation) {
-    case Generation::Y2022:
-        writeErr(stamp() + "Connection 3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 registered connIndex=0 "
-                           "ip=198.41.200.13 location=AMS\n");
-        break;
-    case Generation::Y2023_2:
-        writeErr(stamp() + "Connection 3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 registered with "
-                           "protocol: quic connIndex=0 ip=198.41.200.13 location=AMS\n");
-        break;
-    default:
-        writeErr(stamp() + "Registered tunnel connection connIndex=0 "
-                           "connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77 event=0 "
-                           "ip=198.41.200.13 location=ams01 protocol=quic\n");
-    }
+    const std::string id = "3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b77";
+    if (generation == Generation::Y2022 || generation == Generation::Y2023_2)
+        writeErr(stamp() + "Connection " + id + " registered " +
+                 (generation == Generation::Y2022 ? "" : "with protocol: quic ") +
+                 "connIndex=0 ip=198.41.200.13 location=AMS\n");
+    else
+        writeErr(stamp() + "Registered tunnel connection connIndex=0 connection=" + id +
+                 " event=0 ip=198.41.200.13 location=ams01 protocol=quic\n");
 }
 
 // The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
@@ -307,14 +295,15 @@ struct Client {
 
 Client chosenClient() {
     const std::string wanted = env("FAKE_CF_VERSION", "2023.7");
-    if (wanted == "2022")
-        return {"2022.10.3", "2022-10-26-0940 UTC", Generation::Y2022};
-    if (wanted == "2023.2")
-        return {"2023.2.1", "2023-02-03-0931 UTC", Generation::Y2023_2};
-    if (wanted == "2023.7")
-        return {"2023.7.3", "2023-07-25-2051 UTC", Generation::Y2023_7};
-    if (wanted == "2026")
-        return {"2026.8.2", "2026-08-14T11:22 UTC", Generation::Y2026};
+    const std::pair<const char*, Client> named[] = {
+        {"2022", {"2022.10.3", "2022-10-26-0940 UTC", Generation::Y2022}},
+        {"2023.2", {"2023.2.1", "2023-02-03-0931 UTC", Generation::Y2023_2}},
+        {"2023.7", {"2023.7.3", "2023-07-25-2051 UTC", Generation::Y2023_7}},
+        {"2026", {"2026.8.2", "2026-08-14T11:22 UTC", Generation::Y2026}}};
+    for (const auto& [name, client] : named) {
+        if (wanted == name)
+            return client;
+    }
     int year = 0, month = 0;
     std::sscanf(wanted.c_str(), "%d.%d", &year, &month);
     const Generation generation = year < 2023                 ? Generation::Y2022
@@ -354,17 +343,15 @@ Args parseArgs(int argc, char** argv) {
             args.error = "Incorrect Usage: flag needs an argument: -" + name.substr(2);
             return "";
         };
-        if (name == "--no-autoupdate") {
+        if (name == "--no-autoupdate")
             args.noAutoupdate = true;
-        } else if (name == "--config") {
-            args.configSet = true;
-            args.config = value();
-        } else if (name == "--url") {
+        else if (name == "--config")
+            args.configSet = true, args.config = value();
+        else if (name == "--url")
             args.url = value();
-        } else {
+        else
             args.error = "Incorrect Usage: flag provided but not defined: -" +
                          (name.rfind("--", 0) == 0 ? name.substr(2) : name);
-        }
     }
     const size_t colon = args.url.rfind(':');
     args.port = colon == std::string::npos ? "" : args.url.substr(colon + 1);
@@ -457,20 +444,16 @@ int main(int argc, char** argv) {
     appendTo("FAKE_CF_SERVES",
              (readConfig(config) ? "ingress rules of " + config : args.url) + "\n");
 
-    const double stdoutMib = std::atof(env("FAKE_CF_STDOUT_MIB", "0"));
-    if (stdoutMib > 0) {
-        std::string block(64 * 1024, 'o');
-        block.back() = '\n';
-        for (size_t done = 0; done < stdoutMib * 1024 * 1024; done += block.size())
-            writeAll(1, block.data(), block.size());
-    }
+    std::string block(64 * 1024, 'o');
+    block.back() = '\n';
+    for (size_t done = 0; done < std::atof(env("FAKE_CF_STDOUT_MIB", "0")) * 1024 * 1024;
+         done += block.size())
+        writeAll(1, block.data(), block.size());
 
     startFakeEdgeIfAsked(args.url, url());
 
     const std::string modeKey = "FAKE_CF_MODE_" + port;
     const std::string mode = env(modeKey.c_str(), env("FAKE_CF_MODE", "url"));
-    const long pauseMs = std::atol(env("FAKE_CF_PAUSE_MS", "200"));
-    const double floodMib = std::atof(env("FAKE_CF_FLOOD_MIB", "1"));
     const long intervalMs = std::atol(env("FAKE_CF_INTERVAL_MS", "5000"));
 
     banner();
@@ -482,12 +465,8 @@ int main(int argc, char** argv) {
         writeErr("failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": "
                  "dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no such host\n");
         return 1;
-    } else if (mode == "rate-limited" || mode == "rate-limited-old") {
-        if (mode == "rate-limited")
-            quickTunnelAnswer("1015", "429 Too Many Requests");
-        else
-            writeErr("failed to unmarshal quick Tunnel: invalid character 'e' looking for "
-                     "beginning of value\n");
+    } else if (mode == "rate-limited") {
+        quickTunnelAnswer("1015", "429 Too Many Requests");
         return 1;
     } else if (mode == "service-failed") {
         quickTunnelAnswer("1101", "500 Internal Server Error");
@@ -539,14 +518,14 @@ int main(int argc, char** argv) {
         const size_t cut = line.find("trycloud");
         writeErr(boxTop());
         writeErr(line.substr(0, cut));
-        sleepMs(pauseMs);
+        sleepMs(std::atol(env("FAKE_CF_PAUSE_MS", "200")));
         writeErr(line.substr(cut));
         writeErr(boxTop());
         registered();
     } else if (mode == "no-url") {
         // Nothing more: connecting for as long as it runs.
     } else if (mode == "flood") {
-        flood(floodMib, port);
+        flood(std::atof(env("FAKE_CF_FLOOD_MIB", "1")), port);
         if (std::strcmp(env("FAKE_CF_EXIT_AFTER_FLOOD", "0"), "1") == 0)
             return 0;
     } else if (mode == "exit") {

@@ -91,9 +91,9 @@ private slots:
             {"Add tunnel", "Tunnel hinzufügen"},
             {"Running", "Läuft"},
             // Nothing listens on the tunnel's port: the problem line and its tooltip.
-            {"Nothing answers on port 8000", "Auf Port 8000 antwortet nichts"},
-            {"Nothing accepts connections on 127.0.0.1:8000 or [::1]:8000",
-             "Weder 127.0.0.1:8000 noch [::1]:8000 nimmt Verbindungen an"},
+            {"Nothing answers on port %1", "Auf Port %1 antwortet nichts"},
+            {"Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1",
+             "Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an"},
             {"Copy URL", "URL kopieren"},
             {"Open in Browser", "Im Browser öffnen"},
             {"Show QR Code", "QR-Code anzeigen"},
@@ -123,10 +123,11 @@ private slots:
         };
         // The same in both: names, numbers, the URL (the first tunnel is named "Tunnel" when it
         // is made, and a saved name is never translated later).
-        auto expected = [german, url](const QList<Text>& texts, QStringList list) {
+        const QString port = QString::number(closedPort());
+        auto expected = [german, url, port](const QList<Text>& texts, QStringList list) {
             list << url;
             for (const Text& text : texts)
-                list << (german ? text.german : text.english);
+                list << QString(german ? text.german : text.english).replace("%1", port);
             list.sort();
             list.removeDuplicates();
             return list;
@@ -140,10 +141,11 @@ private slots:
         QVERIFY(notificationDaemonRunning());
         takeNotifications();
         QuillbyApp app({settings.get(), notifier.get(), nullptr, fakeClientLocator()});
+        TunnelInstance* tunnel = app.store()->instances().front();
+        tunnel->updatePort(port.toLongLong()); // not the host's 8000: nothing listens here
         app.start();
         StatusWindow* shown = app.statusWindow();
         QVERIFY(QTest::qWaitForWindowExposed(shown));
-        TunnelInstance* tunnel = app.store()->instances().front();
         tunnel->start();
         QTRY_VERIFY_WITH_TIMEOUT(tunnel->tunnelURL(), slow);
         shown->findChild<QAbstractButton*>(QStringLiteral("scannerToggle"))->click();
@@ -151,7 +153,7 @@ private slots:
         QTRY_VERIFY(shown->view()->cloudflaredMissingAlert()->isVisible());
         const QString inWindow =
             difference(shownTexts(shown),
-                       expected(window, {"Quillby", "Tunnel", "Name", ":", "Port", "8000", "OK"}));
+                       expected(window, {"Quillby", "Tunnel", "Name", ":", "Port", port, "OK"}));
         QVERIFY2(inWindow.isEmpty(), qPrintable(inWindow));
 
         // A crash on demand; then the two notifications as the daemon shows them.
