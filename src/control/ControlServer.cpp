@@ -369,7 +369,7 @@ void ControlServer::replyWhenActive(QLocalSocket* socket, TunnelInstance* tunnel
                 fields.insert(QStringLiteral("credentialsUrl"),
                               withCredentials(*watched->tunnelURL(), watched->password()));
             reply(socket, fields);
-        } else if (!watched->isRunning()) {
+        } else if (!watched->isRunning() && !watched->isRestarting()) {
             const QString problem = watched->problem();
             fail(socket,
                  {ControlError::Code::Stopped,
@@ -396,7 +396,10 @@ void ControlServer::replyWhenActive(QLocalSocket* socket, TunnelInstance* tunnel
         settle(true);
         return;
     }
-    connect(tunnel, &TunnelInstance::changed, wait, [settle] { settle(false); });
+    // Looked at once the change is complete: a restart's launch announces changes while it is
+    // neither running nor restarting yet.
+    connect(
+        tunnel, &TunnelInstance::changed, wait, [settle] { settle(false); }, Qt::QueuedConnection);
     connect(tunnel, &QObject::destroyed, wait, [settle] { settle(false); });
     auto* timer = new QTimer(wait);
     timer->setSingleShot(true);

@@ -165,7 +165,9 @@ private slots:
         QString out, err;
         for (qsizetype i = 0; i + 1 < steps.size(); ++i)
             QCOMPARE(app.quillby(steps[i], nullptr, &err), 0);
-        QCOMPARE(app.quillby(steps.back(), &out, &err), status);
+        const int ended = app.quillby(steps.back(), &out, &err);
+        QVERIFY2(ended == status,
+                 qPrintable(QString::number(ended) + QLatin1Char(' ') + out + err));
         QVERIFY2(QRegularExpression(output, QRegularExpression::MultilineOption)
                      .match(out + err)
                      .hasMatch(),
