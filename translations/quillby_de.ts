@@ -203,6 +203,106 @@ Installieren Sie es mit: %1</translation>
         <source>start a tunnel on PORT and print its URL</source>
         <translation>einen Tunnel auf PORT starten, seine URL ausgeben</translation>
     </message>
+    <message>
+        <source>quillby: to stay within %1 MiB, %2 older requests were left out and %3 bodies cut.</source>
+        <translation>quillby: Um unter %1 MiB zu bleiben, wurden %2 ältere Anfragen ausgelassen und %3 Inhalte gekürzt.</translation>
+    </message>
+    <message>
+        <source>no response</source>
+        <translation>keine Antwort</translation>
+    </message>
+    <message>
+        <source>which request? Give its id, as quillby requests prints it.</source>
+        <translation>Welche Anfrage? Geben Sie ihre ID an, wie quillby requests sie ausgibt.</translation>
+    </message>
+    <message>
+        <source>--%1 takes on or off.</source>
+        <translation>--%1 nimmt on oder off.</translation>
+    </message>
+    <message>
+        <source>--for needs a duration such as 90s, 30m, 2h or 1h30m, or off.</source>
+        <translation>--for braucht eine Dauer wie 90s, 30m, 2h oder 1h30m, oder off.</translation>
+    </message>
+    <message>
+        <source>--json and --har do not go together.</source>
+        <translation>--json und --har gehen nicht zusammen.</translation>
+    </message>
+    <message>
+        <source>--limit needs a whole number from 1.</source>
+        <translation>--limit braucht eine ganze Zahl ab 1.</translation>
+    </message>
+    <message>
+        <source>REQUEST_ID must be a request&apos;s id, as quillby requests prints it.</source>
+        <translation>REQUEST_ID muss die ID einer Anfrage sein, wie quillby requests sie ausgibt.</translation>
+    </message>
+    <message>
+        <source>Show the local server its own host name, localhost:PORT (on or off).</source>
+        <translation>Zeigt dem lokalen Server seinen eigenen Hostnamen, localhost:PORT (on oder off).</translation>
+    </message>
+    <message>
+        <source>Record the requests through the tunnel (on or off).</source>
+        <translation>Zeichnet die Anfragen durch den Tunnel auf (on oder off).</translation>
+    </message>
+    <message>
+        <source>Ask visitors for a password, a new one at every start (on or off).</source>
+        <translation>Fragt Besucher nach einem Passwort, einem neuen bei jedem Start (on oder off).</translation>
+    </message>
+    <message>
+        <source>Stop the tunnel by itself after DURATION, such as 90s, 30m, 2h or 1h30m; off: until stopped.</source>
+        <translation>Stoppt den Tunnel von selbst nach DURATION, etwa 90s, 30m, 2h oder 1h30m; off: bis er gestoppt wird.</translation>
+    </message>
+    <message>
+        <source>Print the URL with the user name and the password in it, when the tunnel asks for a password.</source>
+        <translation>Gibt die URL mit Benutzername und Passwort darin aus, wenn der Tunnel nach einem Passwort fragt.</translation>
+    </message>
+    <message>
+        <source>Keep running: print the URL each time the tunnel becomes active, until it is removed.</source>
+        <translation>Läuft weiter: Gibt die URL jedes Mal aus, wenn der Tunnel aktiv wird, bis er entfernt wird.</translation>
+    </message>
+    <message>
+        <source>Print an HTTP Archive (HAR 1.2) document.</source>
+        <translation>Gibt ein HTTP-Archiv (HAR 1.2) aus.</translation>
+    </message>
+    <message>
+        <source>Only the newest N.</source>
+        <translation>Nur die neuesten N.</translation>
+    </message>
+    <message>
+        <source>A request&apos;s id, as quillby requests prints it.</source>
+        <translation>Die ID einer Anfrage, wie quillby requests sie ausgibt.</translation>
+    </message>
+    <message>
+        <source>Stop it by itself after DURATION, such as 90s, 30m, 2h or 1h30m.</source>
+        <translation>Stoppt ihn von selbst nach DURATION, etwa 90s, 30m, 2h oder 1h30m.</translation>
+    </message>
+    <message>
+        <source>Turn the tunnel&apos;s password on and print the URL with the user name and the password in it.</source>
+        <translation>Schaltet das Passwort des Tunnels ein und gibt die URL mit Benutzername und Passwort darin aus.</translation>
+    </message>
+    <message>
+        <source>Change a tunnel&apos;s name, port or switches, as the window does; a running tunnel keeps its URL, and the change is saved at once.</source>
+        <translation>Ändert Namen, Port oder Schalter eines Tunnels wie das Fenster; ein laufender Tunnel behält seine URL, und die Änderung wird sofort gespeichert.</translation>
+    </message>
+    <message>
+        <source>change a tunnel</source>
+        <translation>einen Tunnel ändern</translation>
+    </message>
+    <message>
+        <source>The tunnel&apos;s new name.</source>
+        <translation>Der neue Name des Tunnels.</translation>
+    </message>
+    <message>
+        <source>Print the requests recorded through a tunnel, oldest first: id, time, method, path, status, duration and sizes.</source>
+        <translation>Gibt die durch einen Tunnel aufgezeichneten Anfragen aus, älteste zuerst: ID, Zeit, Methode, Pfad, Status, Dauer und Größen.</translation>
+    </message>
+    <message>
+        <source>the requests recorded, or one sent again</source>
+        <translation>die aufgezeichneten Anfragen, oder eine erneut gesendet</translation>
+    </message>
+    <message>
+        <source>Send a recorded request to the local server again and print the new entry&apos;s status line and id.</source>
+        <translation>Sendet eine aufgezeichnete Anfrage erneut an den lokalen Server und gibt Statuszeile und ID des neuen Eintrags aus.</translation>
+    </message>
 </context>
 <context>
     <name>ControlServer</name>
@@ -256,6 +356,26 @@ Installieren Sie es mit: %1</translation>
             <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
             <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Nothing to change: give --name, --port, --rewrite-host, --inspect, --password or --for.</source>
+        <translation>Nichts zu ändern: Geben Sie --name, --port, --rewrite-host, --inspect, --password oder --for an.</translation>
+    </message>
+    <message>
+        <source>%1 is not running; a time limit needs a running tunnel.</source>
+        <translation>%1 läuft nicht; ein Zeitlimit braucht einen laufenden Tunnel.</translation>
+    </message>
+    <message>
+        <source>%1 has no request %2 in its log.</source>
+        <translation>%1 hat keine Anfrage %2 in seinem Protokoll.</translation>
+    </message>
+    <message>
+        <source>%1 does not inspect requests.</source>
+        <translation>%1 zeichnet keine Anfragen auf.</translation>
+    </message>
+    <message>
+        <source>The request sent again through %1 was not answered in time.</source>
+        <translation>Die erneut durch %1 gesendete Anfrage wurde nicht rechtzeitig beantwortet.</translation>
     </message>
 </context>
 <context>
@@ -347,6 +467,13 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Zeigt Versionsinformationen an.</translation>
+    </message>
+</context>
+<context>
     <name>QrCodePanel</name>
     <message>
         <source>QR Code</source>
@@ -390,6 +517,25 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Quit</source>
         <translation>Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>RefusalText</name>
+    <message>
+        <source>%1 refuses the tunnel&apos;s address; turn on Open as localhost</source>
+        <translation>%1 lehnt die Adresse des Tunnels ab; schalten Sie „Als localhost öffnen“ ein</translation>
+    </message>
+    <message>
+        <source>%1 refuses the tunnel&apos;s requests; allow them in its %2</source>
+        <translation>%1 lehnt die Anfragen des Tunnels ab; erlauben Sie sie in %2</translation>
+    </message>
+    <message>
+        <source>%1&apos;s host check refused a request naming the public address. Open as localhost (in the row&apos;s ⋯ menu, or: quillby set &quot;%2&quot; --rewrite-host on) makes it see localhost:%3.</source>
+        <translation>Die Host-Prüfung von %1 hat eine Anfrage mit der öffentlichen Adresse abgelehnt. „Als localhost öffnen“ (im Menü ⋯ der Zeile oder: quillby set &quot;%2&quot; --rewrite-host on) lässt es localhost:%3 sehen.</translation>
+    </message>
+    <message>
+        <source>%1&apos;s host check refused a request even as localhost:%2. Add the tunnel&apos;s address to %3 in its configuration.</source>
+        <translation>Die Host-Prüfung von %1 hat eine Anfrage sogar als localhost:%2 abgelehnt. Tragen Sie die Adresse des Tunnels in seiner Konfiguration unter %3 ein.</translation>
     </message>
 </context>
 <context>
@@ -725,6 +871,13 @@ Installieren Sie es mit: %1</translation>
         <source>%1: %2 (password)</source>
         <translation>%1: %2 (Passwort)</translation>
     </message>
+    <message numerus="yes">
+        <source>%n request(s), the last at %1</source>
+        <translation>
+            <numerusform>%n Anfrage, die letzte um %1</numerusform>
+            <numerusform>%n Anfragen, die letzte um %1</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>TunnelInstance</name>
@@ -741,20 +894,27 @@ Installieren Sie es mit: %1</translation>
         <translation>Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an</translation>
     </message>
     <message>
-        <source>Port %1 answers only on %2; restart the tunnel to reach it</source>
-        <translation>Port %1 antwortet nur auf %2; starten Sie den Tunnel neu, um ihn zu erreichen</translation>
-    </message>
-    <message>
-        <source>The tunnel forwards to %1</source>
-        <translation>Der Tunnel leitet weiter an %1</translation>
-    </message>
-    <message>
         <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
         <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
     </message>
     <message>
         <source>cloudflared %1 is too old for quick tunnels; update it to %2 or newer</source>
         <translation>cloudflared %1 ist zu alt für Quick Tunnels; aktualisieren Sie es auf %2 oder neuer</translation>
+    </message>
+    <message>
+        <source>Cannot start: the gateway cannot listen (%1)</source>
+        <translation>Start nicht möglich: Das Gateway kann nicht lauschen (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelListView</name>
+    <message>
+        <source>No tunnels configured</source>
+        <translation>Keine Tunnel eingerichtet</translation>
+    </message>
+    <message>
+        <source>Tap + to add one</source>
+        <translation>Mit + fügen Sie einen hinzu</translation>
     </message>
 </context>
 <context>
@@ -798,28 +958,6 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Shared for %1, as asked</source>
         <translation>Wie gewünscht %1 lang geteilt</translation>
-    </message>
-</context>
-<context>
-    <name>TunnelListView</name>
-    <message>
-        <source>No tunnels configured</source>
-        <translation>Keine Tunnel eingerichtet</translation>
-    </message>
-    <message>
-        <source>Tap + to add one</source>
-        <translation>Mit + fügen Sie einen hinzu</translation>
-    </message>
-</context>
-<context>
-    <name>TunnelRequestCapture</name>
-    <message>
-        <source>Requests are not inspected: the inspector cannot listen (%1)</source>
-        <translation>Anfragen werden nicht mitgeschnitten: Der Inspektor kann nicht lauschen (%1)</translation>
-    </message>
-    <message>
-        <source>port %1 out of range</source>
-        <translation>Port %1 außerhalb des gültigen Bereichs</translation>
     </message>
 </context>
 <context>
@@ -904,6 +1042,18 @@ Installieren Sie es mit: %1</translation>
         <source>Stops in %1</source>
         <translation>Stoppt in %1</translation>
     </message>
+    <message>
+        <source>Tunnel Options</source>
+        <translation>Tunneloptionen</translation>
+    </message>
+    <message>
+        <source>Open as localhost</source>
+        <translation>Als localhost öffnen</translation>
+    </message>
+    <message>
+        <source>The local server sees every request as opened at localhost, so that its host check lets the tunnel through</source>
+        <translation>Der lokale Server sieht jede Anfrage, als wäre sie unter localhost geöffnet, damit seine Host-Prüfung den Tunnel durchlässt</translation>
+    </message>
 </context>
 <context>
     <name>TunnelShareMenu</name>
@@ -961,13 +1111,6 @@ Befehle an das laufende Quillby (jeder hat --help):</translation>
     <message>
         <source>unknown</source>
         <translation>unbekannt</translation>
-    </message>
-</context>
-<context>
-    <name>QCommandLineParser</name>
-    <message>
-        <source>Displays version information.</source>
-        <translation>Zeigt Versionsinformationen an.</translation>
     </message>
 </context>
 </TS>

@@ -9,8 +9,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <csignal>
 
 namespace ControlCommand {
 namespace {
@@ -70,8 +72,64 @@ void printTunnels(QTextStream& out, const QJsonArray& tunnels, const QString& in
     }
 }
 
+// id, time, method, path, status, duration and the sizes sent and received, aligned.
+void printRequests(QTextStream& out, const QJsonArray& requests) {
+    qsizetype idWidth = 1, pathWidth = 0;
+    for (const QJsonValue& request : requests) {
+        idWidth = qMax(idWidth, QString::number(request[QLatin1String("id")].toInteger()).size());
+        pathWidth = qMax(pathWidth, request[QLatin1String("path")].toString().size());
+    }
+    pathWidth = qMin<qsizetype>(pathWidth, 40);
+    for (const QJsonValue& request : requests) {
+        const int status = request[QLatin1String("status")].toInt();
+        const QDateTime time =
+            QDateTime::fromString(request[QLatin1String("time")].toString(), Qt::ISODateWithMs);
+        const QString line =
+            QString::number(request[QLatin1String("id")].toInteger()).rightJustified(idWidth) +
+            QLatin1String("  ") + time.toLocalTime().toString(QStringLiteral("HH:mm:ss")) +
+            QLatin1String("  ") + request[QLatin1String("method")].toString().leftJustified(7) +
+            QLatin1Char(' ') + request[QLatin1String("path")].toString().leftJustified(pathWidth) +
+            QLatin1String("  ") + (status ? QString::number(status) : QStringLiteral("---")) +
+            QLatin1String("  ") +
+            (QString::number(qRound64(request[QLatin1String("durationMs")].toDouble())) +
+             QLatin1String(" ms"))
+                .rightJustified(8) +
+            QLatin1String("  ") +
+            QString::number(request[QLatin1String("requestBytes")].toInteger()).rightJustified(7) +
+            QLatin1String(" / ") +
+            QString::number(request[QLatin1String("responseBytes")].toInteger());
+        out << line << '\n';
+    }
+}
+
+// A URL line: with the credentials when they were asked for and there are some.
+QString urlOf(const QJsonObject& reply) {
+    const QString credentials = reply[QLatin1String("credentialsUrl")].toString();
+    return credentials.isEmpty() ? reply[QLatin1String("url")].toString() : credentials;
+}
+
+// url --follow: the URL of each active moment, until the tunnel is removed or Quillby quits.
+int follow(QTextStream& out, ControlClient& client) {
+    // Interrupted, the command has done what it was for; what it printed is flushed.
+    for (const int signal : {SIGINT, SIGTERM})
+        std::signal(signal, [](int) { std::_Exit(Done); });
+    while (const std::optional<QJsonObject> event = client.next()) {
+        const QString kind = (*event)[QLatin1String("event")].toString();
+        if (kind == QLatin1String("active")) {
+            out << urlOf(*event) << '\n';
+            out.flush();
+        } else if (kind == QLatin1String("removed")) {
+            return Done;
+        } else if (kind == QLatin1String("quit")) {
+            break;
+        }
+    }
+    return NotRunning;
+}
+
 // What a command prints when it succeeds.
-void printReply(QTextStream& out, Command command, const QJsonObject& reply, bool json) {
+void printReply(QTextStream& out, QTextStream& err, Command command, const QJsonObject& reply,
+                bool json) {
     switch (command) {
     case Command::List:
         if (json) {
@@ -84,8 +142,40 @@ void printReply(QTextStream& out, Command command, const QJsonObject& reply, boo
         break;
     case Command::Url:
     case Command::Share:
-        out << reply[QLatin1String("url")].toString() << '\n';
+        out << urlOf(reply) << '\n';
         break;
+    case Command::Requests: {
+        if (reply.contains(QLatin1String("har")))
+            out << QJsonDocument(reply[QLatin1String("har")].toObject())
+                       .toJson(QJsonDocument::Indented);
+        else if (json)
+            out << QJsonDocument(reply[QLatin1String("requests")].toArray())
+                       .toJson(QJsonDocument::Indented);
+        else
+            printRequests(out, reply[QLatin1String("requests")].toArray());
+        const int omitted = reply[QLatin1String("omitted")].toInt();
+        const int cut = reply[QLatin1String("bodiesCut")].toInt();
+        if (omitted > 0 || cut > 0)
+            err << tr("quillby: to stay within %1 MiB, %2 older requests were left out and %3 "
+                      "bodies cut.")
+                       .arg(ControlRequest::maxReplyBytes / (1024 * 1024))
+                       .arg(omitted)
+                       .arg(cut)
+                << '\n';
+        break;
+    }
+    case Command::Replay: {
+        const QJsonObject request = reply[QLatin1String("request")].toObject();
+        const int status = request[QLatin1String("status")].toInt();
+        out << request[QLatin1String("id")].toInteger() << "  "
+            << (status ? QStringLiteral("HTTP/1.1 %1 %2")
+                             .arg(status)
+                             .arg(request[QLatin1String("reason")].toString())
+                             .trimmed()
+                       : tr("no response"))
+            << '\n';
+        break;
+    }
     case Command::Add:
         out << reply[QLatin1String("tunnel")][QLatin1String("id")].toString() << '\n';
         break;
@@ -144,11 +234,12 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         const CommandSpec::FieldText& field = CommandSpec::textOf(parameter.field);
         const QString help = tr(parameter.help ? parameter.help : field.help);
         if (parameter.form == Form::Argument) {
-            parser.addPositionalArgument(QString::fromLatin1(field.name).toUpper(), help);
+            parser.addPositionalArgument(CommandSpec::argumentName(parameter.field), help);
             positionalFields.append(parameter.field);
         } else {
-            parser.addOption(QCommandLineOption(QLatin1String(field.name), help,
-                                                QLatin1String(field.valueName)));
+            parser.addOption(QCommandLineOption(
+                CommandSpec::optionName(parameter.field), help,
+                parameter.form == Form::Switch ? QString() : QLatin1String(field.valueName)));
         }
     }
 
@@ -172,12 +263,10 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     const QStringList positional = parser.positionalArguments().mid(1);
     auto given = [&](Field field) {
         const qsizetype index = positionalFields.indexOf(field);
-        return index >= 0 ? positional.value(index)
-                          : parser.value(QLatin1String(CommandSpec::textOf(field).name));
+        return index >= 0 ? positional.value(index) : parser.value(CommandSpec::optionName(field));
     };
     auto isSet = [&](Field field) {
-        return spec.parameter(field) &&
-               parser.isSet(QLatin1String(CommandSpec::textOf(field).name));
+        return spec.parameter(field) && parser.isSet(CommandSpec::optionName(field));
     };
     ControlRequest request(spec.command);
     request.all = isSet(Field::All);
@@ -197,6 +286,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     if (positional.size() != wanted)
         return usage(positional.size() > wanted
                          ? tr("unexpected argument '%1'.").arg(positional.value(wanted))
+                     : positional.size() == 1
+                         ? tr("which request? Give its id, as quillby requests prints it.")
                          : tr("which tunnel? Name it by its name, port or id."));
     if (spec.parameter(Field::Tunnel) && !request.all)
         request.tunnel = given(Field::Tunnel);
@@ -208,6 +299,41 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         if (!ms)
             return usage(tr("--wait needs a number of seconds."));
         request.waitMs = *ms;
+    }
+    // on|off, or a switch that turns it on.
+    for (const Field field : {Field::RewriteHost, Field::Inspect, Field::Password}) {
+        if (!isSet(field))
+            continue;
+        std::optional<bool>& value = field == Field::RewriteHost ? request.rewriteHost
+                                     : field == Field::Inspect   ? request.inspect
+                                                                 : request.password;
+        const QString text = given(field);
+        if (spec.parameter(field)->form == Form::Switch || text == QLatin1String("on"))
+            value = true;
+        else if (text == QLatin1String("off"))
+            value = false;
+        else
+            return usage(tr("--%1 takes on or off.").arg(CommandSpec::optionName(field)));
+    }
+    if (isSet(Field::For)) {
+        request.stopAfter = ShareDuration::parse(given(Field::For));
+        if (!request.stopAfter)
+            return usage(tr("--for needs a duration such as 90s, 30m, 2h or 1h30m, or off."));
+    }
+    request.credentials = isSet(Field::Credentials);
+    request.follow = isSet(Field::Follow);
+    request.har = isSet(Field::Har);
+    if (request.har && isSet(Field::Json))
+        return usage(tr("--json and --har do not go together."));
+    if (isSet(Field::Limit)) {
+        request.limit = given(Field::Limit).toLongLong();
+        if (request.limit < 1)
+            return usage(tr("--limit needs a whole number from 1."));
+    }
+    if (spec.parameter(Field::RequestId)) {
+        request.requestId = given(Field::RequestId).toLongLong();
+        if (request.requestId < 1)
+            return usage(tr("REQUEST_ID must be a request's id, as quillby requests prints it."));
     }
 
     ControlClient client(socketPath.isEmpty() ? SingleInstance().socketPath() : socketPath);
@@ -227,7 +353,9 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         printTunnels(err, (*reply)[QLatin1String("matches")].toArray(), QStringLiteral("  "));
         return statusOf(ControlError::codeNamed((*reply)[QLatin1String("error")].toString()));
     }
-    printReply(out, spec.command, *reply, isSet(Field::Json));
+    if (request.follow)
+        return follow(out, client);
+    printReply(out, err, spec.command, *reply, isSet(Field::Json));
     return Done;
 }
 

@@ -23,10 +23,11 @@ int main(int argc, char* argv[]) {
             if (parameter.field == CommandSpec::Field::None)
                 continue;
             const CommandSpec::FieldText& field = CommandSpec::textOf(parameter.field);
-            const QString option = QLatin1String("--") + QLatin1String(field.name);
-            if (parameter.form != CommandSpec::Form::Argument)
+            const QString option = QLatin1String("--") + CommandSpec::optionName(parameter.field);
+            const bool isOption = parameter.form != CommandSpec::Form::Argument;
+            if (isOption)
                 options.append(option);
-            if (parameter.form != CommandSpec::Form::Argument && field.valueName &&
+            if (isOption && parameter.form != CommandSpec::Form::Switch && field.valueName &&
                 !valueOptions.contains(option))
                 valueOptions.append(option);
             if (parameter.form == CommandSpec::Form::Argument &&

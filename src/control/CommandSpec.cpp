@@ -6,7 +6,7 @@ using Command = ControlRequest::Command;
 using Field = CommandSpec::Field;
 using Form = CommandSpec::Form;
 
-constexpr std::array<CommandSpec::FieldText, 8> fieldTexts{{
+constexpr std::array<CommandSpec::FieldText, 17> fieldTexts{{
     {Field::None, "", nullptr, ""},
     {Field::Tunnel, "tunnel", nullptr,
      QT_TRANSLATE_NOOP("ControlCommand", "A tunnel's name, port or id (or the id's first 8 or "
@@ -22,6 +22,29 @@ constexpr std::array<CommandSpec::FieldText, 8> fieldTexts{{
                        "wait).")},
     {Field::Json, "json", nullptr,
      QT_TRANSLATE_NOOP("ControlCommand", "Print one JSON document (fields: see quillby(1)).")},
+    {Field::RewriteHost, "rewriteHost", "on|off",
+     QT_TRANSLATE_NOOP("ControlCommand", "Show the local server its own host name, localhost:PORT "
+                                         "(on or off).")},
+    {Field::Inspect, "inspect", "on|off",
+     QT_TRANSLATE_NOOP("ControlCommand", "Record the requests through the tunnel (on or off).")},
+    {Field::Password, "password", "on|off",
+     QT_TRANSLATE_NOOP("ControlCommand", "Ask visitors for a password, a new one at every start "
+                                         "(on or off).")},
+    {Field::For, "for", "DURATION",
+     QT_TRANSLATE_NOOP("ControlCommand", "Stop the tunnel by itself after DURATION, such as 90s, "
+                                         "30m, 2h or 1h30m; off: until stopped.")},
+    {Field::Credentials, "credentials", nullptr,
+     QT_TRANSLATE_NOOP("ControlCommand",
+                       "Print the URL with the user name and the password in it, when the "
+                       "tunnel asks for a password.")},
+    {Field::Follow, "follow", nullptr,
+     QT_TRANSLATE_NOOP("ControlCommand", "Keep running: print the URL each time the tunnel "
+                                         "becomes active, until it is removed.")},
+    {Field::Har, "har", nullptr,
+     QT_TRANSLATE_NOOP("ControlCommand", "Print an HTTP Archive (HAR 1.2) document.")},
+    {Field::Limit, "limit", "N", QT_TRANSLATE_NOOP("ControlCommand", "Only the newest N.")},
+    {Field::RequestId, "requestId", nullptr,
+     QT_TRANSLATE_NOOP("ControlCommand", "A request's id, as quillby requests prints it.")},
 }};
 
 constexpr bool inFieldOrder() {
@@ -33,19 +56,22 @@ constexpr bool inFieldOrder() {
 }
 static_assert(inFieldOrder(), "fieldTexts is indexed by Field");
 
-constexpr std::array<CommandSpec, 8> commands{{
+constexpr std::array<CommandSpec, 11> commands{{
     {Command::Show, "show", nullptr, nullptr, {}},
     {Command::List,
      "list",
      QT_TRANSLATE_NOOP("ControlCommand",
                        "Print every tunnel: id, port, state, name, URL and problem."),
      QT_TRANSLATE_NOOP("ControlCommand", "every tunnel and its state"),
-     {{{Field::Json, Form::Option}}}},
+     {{{Field::Json, Form::Switch}}}},
     {Command::Start,
      "start",
      QT_TRANSLATE_NOOP("ControlCommand", "Start a tunnel."),
      QT_TRANSLATE_NOOP("ControlCommand", "start or stop tunnels"),
-     {{{Field::Tunnel, Form::Argument}}}},
+     {{{Field::Tunnel, Form::Argument},
+       {Field::For, Form::Option,
+        QT_TRANSLATE_NOOP("ControlCommand",
+                          "Stop it by itself after DURATION, such as 90s, 30m, 2h or 1h30m.")}}}},
     {Command::Stop,
      "stop",
      QT_TRANSLATE_NOOP("ControlCommand", "Stop a tunnel, or every tunnel."),
@@ -56,14 +82,17 @@ constexpr std::array<CommandSpec, 8> commands{{
      QT_TRANSLATE_NOOP("ControlCommand", "Print the public URL of an active tunnel; with --wait, "
                                          "wait for it to become active."),
      QT_TRANSLATE_NOOP("ControlCommand", "the public URL of an active tunnel"),
-     {{{Field::Tunnel, Form::Argument}, {Field::Wait, Form::Option}}}},
+     {{{Field::Tunnel, Form::Argument},
+       {Field::Wait, Form::Option},
+       {Field::Credentials, Form::Switch},
+       {Field::Follow, Form::Switch}}}},
     {Command::Add,
      "add",
      QT_TRANSLATE_NOOP("ControlCommand", "Add a tunnel for a local port; it is saved at once."),
      nullptr,
      {{{Field::Port, Form::RequiredOption},
        {Field::Name, Form::Option},
-       {Field::Start, Form::Option}}}},
+       {Field::Start, Form::Switch}}}},
     {Command::Remove,
      "remove",
      QT_TRANSLATE_NOOP("ControlCommand", "Remove a tunnel, stopping it first."),
@@ -77,8 +106,42 @@ constexpr std::array<CommandSpec, 8> commands{{
      {{{Field::Port, Form::Argument},
        {Field::Wait, Form::Option,
         QT_TRANSLATE_NOOP("ControlCommand",
-                          "Wait up to SECONDS for the tunnel to become active (default 60).")}}},
+                          "Wait up to SECONDS for the tunnel to become active (default 60).")},
+       {Field::For, Form::Option},
+       {Field::Password, Form::Switch,
+        QT_TRANSLATE_NOOP("ControlCommand", "Turn the tunnel's password on and print the URL "
+                                            "with the user name and the password in it.")}}},
      60000},
+    {Command::Set,
+     "set",
+     QT_TRANSLATE_NOOP("ControlCommand", "Change a tunnel's name, port or switches, as the window "
+                                         "does; a running tunnel keeps its URL, and the change "
+                                         "is saved at once."),
+     QT_TRANSLATE_NOOP("ControlCommand", "change a tunnel"),
+     {{{Field::Tunnel, Form::Argument},
+       {Field::Name, Form::Option, QT_TRANSLATE_NOOP("ControlCommand", "The tunnel's new name.")},
+       {Field::Port, Form::Option},
+       {Field::RewriteHost, Form::Option},
+       {Field::Inspect, Form::Option},
+       {Field::Password, Form::Option},
+       {Field::For, Form::Option}}}},
+    {Command::Requests,
+     "requests",
+     QT_TRANSLATE_NOOP("ControlCommand", "Print the requests recorded through a tunnel, oldest "
+                                         "first: id, time, method, path, status, duration and "
+                                         "sizes."),
+     QT_TRANSLATE_NOOP("ControlCommand", "the requests recorded, or one sent again"),
+     {{{Field::Tunnel, Form::Argument},
+       {Field::Json, Form::Switch},
+       {Field::Har, Form::Switch},
+       {Field::Limit, Form::Option}}}},
+    {Command::Replay,
+     "replay",
+     QT_TRANSLATE_NOOP("ControlCommand", "Send a recorded request to the local server again and "
+                                         "print the new entry's status line and id."),
+     QT_TRANSLATE_NOOP("ControlCommand", "the requests recorded, or one sent again"),
+     {{{Field::Tunnel, Form::Argument}, {Field::RequestId, Form::Argument}}},
+     30000},
 }};
 
 } // namespace
@@ -107,17 +170,31 @@ const CommandSpec::Parameter* CommandSpec::parameter(Field field) const {
     return nullptr;
 }
 
+QString CommandSpec::optionName(Field field) {
+    QString name;
+    for (const char* c = textOf(field).name; *c; ++c) {
+        if (*c >= 'A' && *c <= 'Z')
+            name += QLatin1Char('-');
+        name += QLatin1Char(char(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c));
+    }
+    return name;
+}
+
+QString CommandSpec::argumentName(Field field) {
+    return optionName(field).replace(QLatin1Char('-'), QLatin1Char('_')).toUpper();
+}
+
 QString CommandSpec::synopsis() const {
     QString text = QLatin1String(name);
     for (const Parameter& parameter : parameters) {
         if (parameter.field == Field::None)
             continue;
         const FieldText& field = textOf(parameter.field);
-        QString option = QLatin1String("--") + QLatin1String(field.name);
-        if (field.valueName)
+        QString option = QLatin1String("--") + optionName(parameter.field);
+        if (field.valueName && parameter.form != Form::Switch)
             option += QLatin1Char(' ') + QLatin1String(field.valueName);
         if (parameter.form == Form::Argument)
-            text += QLatin1Char(' ') + QString::fromLatin1(field.name).toUpper();
+            text += QLatin1Char(' ') + argumentName(parameter.field);
         else if (parameter.form == Form::RequiredOption)
             text += QLatin1Char(' ') + option;
         else if (parameter.field == Field::All)

@@ -19,16 +19,26 @@ struct CommandSpec {
     // an option of the same name.
     enum class Field : quint8 {
         None,
-        Tunnel, // "tunnel": a name, port or id; the argument TUNNEL
-        All,    // "all": every tunnel instead of the one; --all, shown as TUNNEL|--all
-        Port,   // "port": 1 to 65535; the argument PORT or --port N
-        Name,   // "name": text; --name NAME
-        Start,  // "start": true or false; --start
-        Wait,   // "wait": seconds, a decimal number; --wait SECONDS
-        Json,   // the command line's --json; never sent
+        Tunnel,      // "tunnel": a name, port or id; the argument TUNNEL
+        All,         // "all": every tunnel instead of the one; --all, shown as TUNNEL|--all
+        Port,        // "port": 1 to 65535; the argument PORT or --port N
+        Name,        // "name": text; --name NAME
+        Start,       // "start": true or false; --start
+        Wait,        // "wait": seconds, a decimal number; --wait SECONDS
+        Json,        // the command line's --json; never sent
+        RewriteHost, // "rewriteHost": true or false; --rewrite-host on|off
+        Inspect,     // "inspect": true or false; --inspect on|off
+        Password,    // "password": true or false; --password on|off, or the switch --password
+        For,         // "for": whole seconds, or null for no limit; --for DURATION|off
+        Credentials, // "credentials": true; --credentials
+        Follow,      // "follow": true; --follow
+        Har,         // "har": true; --har
+        Limit,       // "limit": a whole number from 1; --limit N
+        RequestId,   // "requestId": a whole number from 1; the argument REQUEST_ID
     };
-    // How the command line takes a field. A request must carry it unless it is an Option.
-    enum class Form : quint8 { Argument, Option, RequiredOption };
+    // How the command line takes a field. A request must carry it unless it is an Option or
+    // a Switch (an option without a value: true when given).
+    enum class Form : quint8 { Argument, Option, RequiredOption, Switch };
 
     struct Parameter {
         Field field = Field::None;
@@ -39,7 +49,7 @@ struct CommandSpec {
     // What the command line shows of a field.
     struct FieldText {
         Field field;
-        const char* name;      // the JSON key, the option's name; upper case, the argument's
+        const char* name; // the JSON key; as words with '-', the option; with '_', the argument
         const char* valueName; // an option's value, such as SECONDS; nullptr for a switch
         const char* help;      // in context "ControlCommand"
     };
@@ -52,7 +62,7 @@ struct CommandSpec {
     // Its line in `quillby --help`, in context "ControlCommand". Neighbours with the same
     // line (or none) share it.
     const char* overview;
-    std::array<Parameter, 4> parameters;
+    std::array<Parameter, 7> parameters;
     // How long it waits for the tunnel to become active when --wait is not given.
     qint64 defaultWaitMs = 0;
 
@@ -60,6 +70,9 @@ struct CommandSpec {
     static std::span<const CommandSpec> all();
     static const CommandSpec* find(QStringView name);
     static const FieldText& textOf(Field field);
+    // The option's name ("rewrite-host" for rewriteHost) and the argument's ("REQUEST_ID").
+    static QString optionName(Field field);
+    static QString argumentName(Field field);
 
     // How this command takes the field; nullptr when it takes none.
     const Parameter* parameter(Field field) const;

@@ -7,22 +7,34 @@
 ControlClient::ControlClient(QString socketPath)
     : m_socketPath(std::move(socketPath)) {}
 
+ControlClient::~ControlClient() = default;
+
 std::optional<QJsonObject> ControlClient::send(const ControlRequest& request, int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
-    QLocalSocket socket;
-    socket.connectToServer(m_socketPath);
+    m_socket = std::make_unique<QLocalSocket>();
+    m_socket->connectToServer(m_socketPath);
     // No socket file, or one left by an instance that is gone: nobody listens.
-    if (!socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+    if (!m_socket->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
         m_failure = Failure::NotRunning;
         return std::nullopt;
     }
-    socket.write(request.encode());
+    m_socket->write(request.encode());
+    return readLine(int(qMax<qint64>(1, deadline.remainingTime())));
+}
+
+std::optional<QJsonObject> ControlClient::next() {
+    return m_socket ? readLine(-1) : std::nullopt;
+}
+
+std::optional<QJsonObject> ControlClient::readLine(int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
     QByteArray line;
     while (!line.endsWith('\n') && line.size() <= ControlRequest::maxReplyBytes) {
-        if (socket.bytesAvailable() == 0 &&
-            !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+        if (m_socket->bytesAvailable() == 0 &&
+            !m_socket->waitForReadyRead(
+                deadline.isForever() ? -1 : int(qMax<qint64>(1, deadline.remainingTime()))))
             break;
-        line += socket.readLine(ControlRequest::maxReplyBytes + 2 - line.size());
+        line += m_socket->readLine(ControlRequest::maxReplyBytes + 2 - line.size());
     }
     if (!line.endsWith('\n')) {
         m_failure = Failure::NoReply;

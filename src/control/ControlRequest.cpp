@@ -64,6 +64,47 @@ std::optional<ControlError> readField(ControlRequest& request, Field field,
         request.waitMs = *ms;
         break;
     }
+    case Field::RewriteHost:
+    case Field::Inspect:
+    case Field::Password: {
+        if (!value.isBool())
+            return invalid(QStringLiteral("\"%1\" must be true or false")
+                               .arg(QLatin1String(CommandSpec::textOf(field).name)));
+        auto& member = field == Field::RewriteHost ? request.rewriteHost
+                       : field == Field::Inspect   ? request.inspect
+                                                   : request.password;
+        member = value.toBool();
+        break;
+    }
+    case Field::For: {
+        const auto seconds = wholeNumber(value, 1, double(ShareDuration::longest.count()));
+        if (!value.isNull() && !seconds)
+            return invalid(QStringLiteral("\"for\" must be null or from 1 to %1 seconds")
+                               .arg(ShareDuration::longest.count()));
+        request.stopAfter =
+            seconds ? ShareDuration::Limit(std::chrono::seconds(*seconds)) : ShareDuration::Limit();
+        break;
+    }
+    case Field::Credentials:
+    case Field::Follow:
+    case Field::Har:
+        if (!value.isBool())
+            return invalid(QStringLiteral("\"%1\" must be true or false")
+                               .arg(QLatin1String(CommandSpec::textOf(field).name)));
+        (field == Field::Credentials ? request.credentials
+         : field == Field::Follow    ? request.follow
+                                     : request.har) = value.toBool();
+        break;
+    case Field::Limit:
+    case Field::RequestId: {
+        // Ids count up from 1 as doubles do exactly.
+        const auto number = wholeNumber(value, 1, 9007199254740992.0);
+        if (!number)
+            return invalid(QStringLiteral("\"%1\" must be a whole number from 1")
+                               .arg(QLatin1String(CommandSpec::textOf(field).name)));
+        (field == Field::Limit ? request.limit : request.requestId) = *number;
+        break;
+    }
     case Field::None:
     case Field::Json:
         break;
@@ -119,7 +160,9 @@ ControlRequest::Parsed ControlRequest::parse(QByteArrayView line) {
             continue;
         const bool given =
             object.contains(QLatin1String(CommandSpec::textOf(parameter.field).name));
-        if (given || parameter.form != CommandSpec::Form::Option) {
+        const bool optional = parameter.form == CommandSpec::Form::Option ||
+                              parameter.form == CommandSpec::Form::Switch;
+        if (given || !optional) {
             if (const auto error = readField(request, parameter.field, object))
                 return *error;
         }
@@ -142,5 +185,23 @@ QByteArray ControlRequest::encode() const {
         object.insert(QStringLiteral("start"), true);
     if (waitMs != 0)
         object.insert(QStringLiteral("wait"), double(waitMs) / 1000);
+    const std::pair<const char*, std::optional<bool>> switches[] = {
+        {"rewriteHost", rewriteHost},
+        {"inspect", inspect},
+        {"password", password},
+        {"credentials", credentials ? std::optional(true) : std::nullopt},
+        {"follow", follow ? std::optional(true) : std::nullopt},
+        {"har", har ? std::optional(true) : std::nullopt}};
+    for (const auto& [key, value] : switches) {
+        if (value)
+            object.insert(QLatin1String(key), *value);
+    }
+    if (stopAfter)
+        object.insert(QStringLiteral("for"), *stopAfter ? QJsonValue(qint64((*stopAfter)->count()))
+                                                        : QJsonValue(QJsonValue::Null));
+    if (limit != 0)
+        object.insert(QStringLiteral("limit"), limit);
+    if (requestId != 0)
+        object.insert(QStringLiteral("requestId"), requestId);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

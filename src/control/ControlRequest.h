@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/ControlError.h"
+#include "model/ShareDuration.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -16,7 +17,7 @@
 class ControlRequest {
 public:
     // show: the hand-over of a second launch; the others are the command line's.
-    enum class Command { Show, List, Start, Stop, Url, Add, Remove, Share };
+    enum class Command { Show, List, Start, Stop, Url, Add, Remove, Share, Set, Requests, Replay };
 
     static constexpr int version = 1;
     // Bound of one request line, line break excluded.
@@ -55,6 +56,20 @@ public:
     bool startNow = false;
     // url, share: how long to wait for the tunnel to become active.
     qint64 waitMs = 0;
+    // set: the switches to change; share: password on.
+    std::optional<bool> rewriteHost;
+    std::optional<bool> inspect;
+    std::optional<bool> password;
+    // set, start, share: the time limit to set (a limit, or none for "until stopped").
+    std::optional<ShareDuration::Limit> stopAfter;
+    // url: the URL with the credentials in it; keep the connection and send each new URL.
+    bool credentials = false;
+    bool follow = false;
+    // requests: the HAR document instead of a summary; the newest so many (0: all).
+    bool har = false;
+    qint64 limit = 0;
+    // replay: the request's id in the tunnel's log.
+    qint64 requestId = 0;
 
     friend bool operator==(const ControlRequest&, const ControlRequest&) = default;
 

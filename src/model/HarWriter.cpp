@@ -133,10 +133,7 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
     };
 }
 
-QByteArray document(const QList<HttpExchange>& exchanges, const QString& baseUrl) {
-    QJsonArray entries;
-    for (const HttpExchange& exchange : exchanges)
-        entries.append(entry(exchange, baseUrl));
+QJsonObject archive(const QJsonArray& entries) {
     const QJsonObject log{
         {QStringLiteral("version"), QStringLiteral("1.2")},
         {QStringLiteral("creator"),
@@ -144,7 +141,14 @@ QByteArray document(const QList<HttpExchange>& exchanges, const QString& baseUrl
                      {QStringLiteral("version"), QCoreApplication::applicationVersion()}}},
         {QStringLiteral("entries"), entries},
     };
-    return QJsonDocument(QJsonObject{{QStringLiteral("log"), log}}).toJson(QJsonDocument::Indented);
+    return QJsonObject{{QStringLiteral("log"), log}};
+}
+
+QByteArray document(const QList<HttpExchange>& exchanges, const QString& baseUrl) {
+    QJsonArray entries;
+    for (const HttpExchange& exchange : exchanges)
+        entries.append(entry(exchange, baseUrl));
+    return QJsonDocument(archive(entries)).toJson(QJsonDocument::Indented);
 }
 
 } // namespace HarWriter

@@ -3,6 +3,7 @@
 #include "proxy/HttpExchange.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 
@@ -13,6 +14,8 @@
 namespace HarWriter {
 
 QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl);
+// The whole archive, {"log": {...}}, around entries made by entry()
+QJsonObject archive(const QJsonArray& entries);
 // exchanges in the order given; HAR readers expect oldest first
 QByteArray document(const QList<HttpExchange>& exchanges, const QString& baseUrl);
 

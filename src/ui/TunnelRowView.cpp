@@ -218,8 +218,16 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
         if (m_onDelete)
             m_onDelete();
     });
-    if (m_instance)
+    if (m_instance) {
         connect(m_instance, &TunnelInstance::changed, this, &TunnelRowView::refresh);
+        // A name or port set elsewhere (the command line) shows at once, unless typed here now.
+        connect(m_instance, &TunnelInstance::configChanged, this, [this] {
+            if (!m_nameField->hasFocus())
+                m_nameField->setText(m_instance->config().name);
+            if (!m_portField->hasFocus())
+                m_portField->setText(QString::number(m_instance->config().port));
+        });
+    }
 
     PaletteTint::text(m_colon, Theme::Tone::Tertiary);
     PaletteTint::text(m_connectingLabel, Theme::Tone::Secondary);

@@ -51,6 +51,25 @@ private slots:
             "invalid-argument");
         row("wait negative", R"({"v":1,"cmd":"url","tunnel":"x","wait":-1})", "invalid-argument");
         row("too large", QByteArray(ControlRequest::maxLineBytes + 1, ' '), "too-large");
+        row("set, every field",
+            R"({"v":1,"cmd":"set","tunnel":"x","name":"n","port":80,"rewriteHost":false,)"
+            R"("inspect":true,"password":true,"for":5400,"colour":"red"})",
+            R"({"cmd":"set","for":5400,"inspect":true,"name":"n","password":true,"port":80,)"
+            R"("rewriteHost":false,"tunnel":"x","v":1})");
+        row("set, no limit", R"({"v":1,"cmd":"set","tunnel":"x","for":null})",
+            R"({"cmd":"set","for":null,"tunnel":"x","v":1})");
+        row("set, limit of zero", R"({"v":1,"cmd":"set","tunnel":"x","for":0})",
+            "invalid-argument");
+        row("set, limit over a week", R"({"v":1,"cmd":"set","tunnel":"x","for":604801})",
+            "invalid-argument");
+        row("set, switch as text", R"({"v":1,"cmd":"set","tunnel":"x","inspect":"on"})",
+            "invalid-argument");
+        row("url, follow with credentials",
+            R"({"v":1,"cmd":"url","tunnel":"x","follow":true,"credentials":true})",
+            R"({"cmd":"url","credentials":true,"follow":true,"tunnel":"x","v":1})");
+        row("requests, har, limit", R"({"v":1,"cmd":"requests","tunnel":"x","har":true,"limit":5})",
+            R"({"cmd":"requests","har":true,"limit":5,"tunnel":"x","v":1})");
+        row("replay without request", R"({"v":1,"cmd":"replay","tunnel":"x"})", "invalid-argument");
     }
 
     void parse() {
@@ -99,10 +118,20 @@ private slots:
             "Options:\n"
             "  -h, --help        Print this help and exit.\n"
             "  --wait <SECONDS>  Wait up to SECONDS for the tunnel to become active (default\n"
-            "                    60).\n\n"
-            "Arguments:\n"
-            "  share             The command.\n"
-            "  PORT              The local port, 1 to 65535.\n");
+            "                    60).\n");
+        row("set a --name b --port 80 --rewrite-host on --inspect off --password on --for 1h30m", 3,
+            notRunning);
+        row("set a --for off", 3, notRunning);
+        row("set a --inspect yes", 2, "quillby set: --inspect takes on or off.");
+        row("set a --for 0s", 2, "quillby set: --for needs a duration");
+        row("set a --colour red", 2, "quillby set: Unknown option 'colour'.");
+        row("start a --for 90s", 3, notRunning);
+        row("share 80 --password --for 2h", 3, notRunning);
+        row("url a --follow --credentials", 3, notRunning);
+        row("requests a --json --har", 2, "quillby requests: --json and --har do not go together.");
+        row("requests a --limit 0", 2, "quillby requests: --limit needs a whole number from 1.");
+        row("replay a", 2, "quillby replay: which request?");
+        row("replay a 12", 3, notRunning);
     }
 
     void commandLine() {

@@ -70,7 +70,7 @@ check_tree() {
     local words
     words=$(bash -c 'source "$1"; COMP_WORDS=(quillby s); COMP_CWORD=1; _quillby
         echo "${COMPREPLY[*]}"' _ "$root/usr/share/bash-completion/completions/quillby")
-    [ "$words" = "start stop share" ] && pass "$what: the bash completion offers the commands" \
+    [ "$words" = "start stop share set" ] && pass "$what: the bash completion offers the commands" \
         || fail "$what: the bash completion offered '$words'"
 }
 

@@ -97,9 +97,7 @@ private slots:
             {"Copy URL", "URL kopieren"},
             {"Open in Browser", "Im Browser öffnen"},
             {"Show QR Code", "QR-Code anzeigen"},
-            {"Inspect Requests", "Anfragen untersuchen"},
-            {"See every request that comes through the tunnel",
-             "Jede Anfrage sehen, die durch den Tunnel kommt"},
+            {"Tunnel Options", "Tunneloptionen"},
             {"Stop", "Stoppen"},
             {"Delete tunnel", "Tunnel löschen"},
             {"Scan Local Ports", "Lokale Ports durchsuchen"},
@@ -151,9 +149,9 @@ private slots:
         shown->findChild<QAbstractButton*>(QStringLiteral("scannerToggle"))->click();
         shown->view()->showCloudflaredMissing();
         QTRY_VERIFY(shown->view()->cloudflaredMissingAlert()->isVisible());
-        const QString inWindow =
-            difference(shownTexts(shown),
-                       expected(window, {"Quillby", "Tunnel", "Name", ":", "Port", port, "OK"}));
+        const QString inWindow = difference(
+            shownTexts(shown),
+            expected(window, {"Quillby", "Tunnel", "Name", ":", "Port", port, "OK", "\u22ef"}));
         QVERIFY2(inWindow.isEmpty(), qPrintable(inWindow));
 
         // A crash on demand; then the two notifications as the daemon shows them.
