@@ -142,7 +142,6 @@ private slots:
         row("no internet", {"FAKE_CF_MODE=api-failure"}, 4, true, false,
             "No internet connection: the tunnel service cannot be reached", 1);
         row("429", {"FAKE_CF_MODE=rate-limited"}, 4, true, false, limited, 1);
-        row("429, older client", {"FAKE_CF_MODE=rate-limited-old"}, 4, true, false, limited, 1);
         row("500", {"FAKE_CF_MODE=service-failed"}, 4, true, false,
             "The tunnel service failed (HTTP 500 Internal Server Error)", 1);
         row("nothing listens, requests refused",
