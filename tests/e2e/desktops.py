@@ -185,7 +185,7 @@ class Desktops(Journey):
         log("3. A running tunnel: NewIcon, a green filled cloud in the pixmaps and the host")
         item.new_icon_seen()
         self.press("Start")
-        self.child_on(8000)
+        self.child()
         wait_for("NewIcon", item.new_icon_seen)
         wait_for("a green filled cloud in the pixmaps", lambda: item.icon() == ("green", True))
         wait_for("a green icon in the host's panel", lambda: self.host_icon() == "green")
@@ -245,7 +245,7 @@ class Desktops(Journey):
 
         log("2. A tunnel runs; Quit ends it with Quillby")
         self.press("Start")
-        self.child_on(8000)
+        self.child()
         wait_for("the URL in the window", lambda: self.showing("Copy URL"))
         self.screenshot("wayland-running")
         self.quit_cleanly(lambda: self.press("Quit"))

@@ -39,7 +39,7 @@ FOCUSABLE, SHOWING = 11, 25
 # is a "label" named by its text.
 ROLES = dict.fromkeys(["Add tunnel", "Start", "Stop", "Copy URL", "Open in Browser", "Show QR Code",
                        "Delete tunnel", "Show requests", "Scan Local Ports", "Quit"], "push button")
-ROLES.update({"Name": "text", "Port": "text", "Inspect Requests": "check box",
+ROLES.update({"Name": "text", "Port": "text", "Tunnel Options": "button menu",
               "Launch at Login": "check box"})
 
 class JourneyFailure(Exception):
@@ -429,9 +429,9 @@ class Journey:
     def showing(self, name):
         return self.a11y.find(self.app.pid, name)
 
-    def child_on(self, port):
-        return wait_for(f"the client for port {port}",
-                        lambda: [pid for pid, p in self.children.alive() if p == port])[0]
+    def child(self):
+        # It forwards to the tunnel's gateway, so its own --url names no port of ours.
+        return wait_for("the client", lambda: [pid for pid, _ in self.children.alive()])[0]
 
     def click_icon(self):
         icon = wait_for("the tray icon", tray_icon)
@@ -518,7 +518,7 @@ class Journey:
         log("   named for a screen reader, the status dot is an image that says its state")
         self.open_window()
         self.press("Start")
-        self.child_on(8000)
+        self.child()
         wait_for("a green tray icon", lambda: icon_colour() == "green")
         notes.wait("'Tunnel' Active", URL)
         self.press("Copy URL")
@@ -547,7 +547,7 @@ class Journey:
         wait_for("the first quillby to show its window", popup)
         self.screenshot("second-launch-shows-window")
         self.press("Start")
-        self.child_on(8000)
+        self.child()
         self.quit_cleanly(lambda: self.press("Quit"))
 
     def inspect_requests(self, port):
@@ -556,7 +556,9 @@ class Journey:
         server = http.server.ThreadingHTTPServer(("127.0.0.1", port), WebhookHandler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         try:
-            self.press("Inspect Requests", "check box")
+            # The switch sits in the row's options menu; the command line sets the same.
+            subprocess.run([self.quillby_path, "set", "Tunnel", "--inspect", "on"], env=self.env,
+                           check=True, stdout=subprocess.DEVNULL)
             wait_for('"inspect": true in the settings file',
                      lambda: (saved_tunnels(self.config_home) or [{}])[0].get("inspect") is True)
             self.press("Start")
@@ -588,7 +590,8 @@ class Journey:
                 self.open_window()
             self.press("Stop")
             wait_for("the client to stop", lambda: not self.children.alive())
-            self.press("Inspect Requests", "check box")
+            subprocess.run([self.quillby_path, "set", "Tunnel", "--inspect", "off"], env=self.env,
+                           check=True, stdout=subprocess.DEVNULL)
         finally:
             server.shutdown()
             server.server_close()
