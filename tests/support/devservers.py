@@ -267,9 +267,14 @@ class Browser:
         return self
 
     def __exit__(self, *exc):
-        _stop(self.process)
+        import websockets
+        # Said goodbye before the browser goes; one that went first has closed it already.
         if hasattr(self, 'socket'):
-            self.loop.run_until_complete(self.socket.close())
+            try:
+                self.loop.run_until_complete(self.socket.close())
+            except websockets.exceptions.ConnectionClosed:
+                pass
+        _stop(self.process)
         self.loop.close()
         shutil.rmtree(self.profile, ignore_errors=True)
 
