@@ -238,4 +238,4 @@ private slots:
 };
 
 QTEST_MAIN(InspectorTest)
-#include "tst_inspector.moc"
+#include "tst_requestexport.moc"
