@@ -10,41 +10,36 @@ QString tr(const char* text) {
     return QCoreApplication::translate("RefusalText", text);
 }
 
-QString serverName(HostCheck check) {
+// Each dev server with its own setting that lists the hosts it accepts.
+struct Server {
+    const char* name;
+    const char* setting;
+};
+
+Server serverOf(HostCheck check) {
     switch (check) {
     case HostCheck::Vite:
-        return QStringLiteral("Vite");
+        return {"Vite", "server.allowedHosts"};
     case HostCheck::Webpack:
-        return QStringLiteral("webpack-dev-server");
+        return {"webpack-dev-server", "devServer.allowedHosts"};
     case HostCheck::Django:
-        return QStringLiteral("Django");
+        return {"Django", "ALLOWED_HOSTS"};
     case HostCheck::Rails:
-        return QStringLiteral("Rails");
+        return {"Rails", "config.hosts"};
     case HostCheck::Next:
-        return QStringLiteral("Next.js");
+        return {"Next.js", "allowedDevOrigins"};
     case HostCheck::None:
         break;
     }
-    return {};
+    return {"", ""};
 }
 
-// The dev server's own setting that lists the hosts it accepts.
+QString serverName(HostCheck check) {
+    return QString::fromLatin1(serverOf(check).name);
+}
+
 QString setting(HostCheck check) {
-    switch (check) {
-    case HostCheck::Vite:
-        return QStringLiteral("server.allowedHosts");
-    case HostCheck::Webpack:
-        return QStringLiteral("devServer.allowedHosts");
-    case HostCheck::Django:
-        return QStringLiteral("ALLOWED_HOSTS");
-    case HostCheck::Rails:
-        return QStringLiteral("config.hosts");
-    case HostCheck::Next:
-        return QStringLiteral("allowedDevOrigins");
-    case HostCheck::None:
-        break;
-    }
-    return {};
+    return QString::fromLatin1(serverOf(check).setting);
 }
 
 } // namespace
