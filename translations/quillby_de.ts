@@ -148,6 +148,10 @@ Installieren Sie es mit: %1</translation>
         <translation>Startet ihn sofort.</translation>
     </message>
     <message>
+        <source>[options]</source>
+        <translation>[Optionen]</translation>
+    </message>
+    <message>
         <source>The command.</source>
         <translation>Der Befehl.</translation>
     </message>

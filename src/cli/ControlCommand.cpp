@@ -225,8 +225,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   tr("Print this help and exit."));
     parser.addOption(help);
-    parser.addPositionalArgument(commandName, tr("The command."),
-                                 commandName + QLatin1String(" [options]"));
+    const QString syntax = commandName + QLatin1Char(' ') + tr("[options]");
+    parser.addPositionalArgument(commandName, tr("The command."), syntax);
     QList<Field> positionalFields;
     for (const CommandSpec::Parameter& parameter : spec.parameters) {
         if (parameter.field == Field::None)
@@ -251,10 +251,12 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
-        // The usage line names the program as it was called; people call it quillby.
+        // Qt's usage line names the program by its path and adds its own (translated) options
+        // mark before the command; people call it quillby. Qt's word for "Usage:" is kept.
         QString text = parser.helpText();
-        const qsizetype command = text.indexOf(QLatin1String(" [options] ")) + 11;
-        text.replace(0, command, QStringLiteral("Usage: quillby "));
+        const qsizetype command = text.indexOf(QLatin1Char(' ') + syntax);
+        text.replace(0, command + 1,
+                     text.left(text.indexOf(QLatin1Char(':')) + 1) + QLatin1String(" quillby "));
         out << text;
         return Done;
     }
