@@ -57,28 +57,43 @@ private slots:
         m_home.reset();
     }
 
-    // The first launch makes one tunnel, on the port of before the list where there is one.
-    void firstLaunchAndLegacyMigration_data() {
+    // A launch without a readable list makes one tunnel, on the port of before the list where
+    // there is one; an unreadable list is kept aside, and the next launch leaves it alone.
+    void firstLaunch_data() {
+        QTest::addColumn<QVariant>("stored"); // "tunnelConfigs" before the launch
         QTest::addColumn<QVariant>("legacy"); // "tunnelPort" before the launch
         QTest::addColumn<qint64>("port");     // of the one tunnel made
-        QTest::newRow("nothing saved") << QVariant() << qint64(8000);
-        QTest::newRow("legacy port migrated once") << QVariant(3000) << qint64(3000);
-        QTest::newRow("legacy zero, kept") << QVariant(0) << qint64(8000);
-        QTest::newRow("legacy negative, kept") << QVariant(-5) << qint64(8000);
+        const QVariant none;
+        QTest::newRow("nothing saved") << none << none << qint64(8000);
+        QTest::newRow("legacy port migrated once") << none << QVariant(3000) << qint64(3000);
+        QTest::newRow("legacy zero, kept") << none << QVariant(0) << qint64(8000);
+        QTest::newRow("legacy negative, kept") << none << QVariant(-5) << qint64(8000);
+        QTest::newRow("record without port")
+            << QVariant(
+                   QByteArray("[{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\",\"name\":\"a\"}]"))
+            << QVariant(4000) << qint64(4000);
+        QTest::newRow("not json") << QVariant(QByteArray("{{{")) << none << qint64(8000);
+        QTest::newRow("a number") << QVariant(42) << QVariant(4000) << qint64(4000);
     }
-    void firstLaunchAndLegacyMigration() {
+    void firstLaunch() {
+        QFETCH(QVariant, stored);
         QFETCH(QVariant, legacy);
         QFETCH(qint64, port);
+        if (stored.isValid())
+            save(SettingsKeys::tunnelConfigs, stored);
         if (legacy.isValid())
             save(SettingsKeys::legacyTunnelPort, legacy);
-        auto tunnels = openStore();
-        QCOMPARE(configsOf(*tunnels).size(), 1);
-        const TunnelConfig config = configsOf(*tunnels).front();
-        QCOMPARE(config.name, QStringLiteral("Tunnel"));
-        QCOMPARE(config.port, port);
-        QCOMPARE(savedList(), QList<TunnelConfig>{config});
-        QCOMPARE(saved(SettingsKeys::legacyTunnelPort).isValid(),
-                 legacy.isValid() && legacy.toLongLong() != port);
+        for (int launch = 0; launch < 2; ++launch) {
+            auto tunnels = openStore();
+            QCOMPARE(configsOf(*tunnels).size(), 1);
+            const TunnelConfig config = configsOf(*tunnels).front();
+            QVERIFY(config.name == QStringLiteral("Tunnel") && config.port == port);
+            tunnels.reset();
+            QCOMPARE(savedList(), QList<TunnelConfig>{config});
+            QCOMPARE(saved(SettingsKeys::legacyTunnelPort).isValid(),
+                     legacy.isValid() && legacy.toLongLong() != port);
+            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(), stored.toString());
+        }
     }
 
     void emptySavedListStaysEmpty() {
@@ -91,28 +106,6 @@ private slots:
         QVERIFY(tunnels->instances().empty());
         QVERIFY(file.seek(0));
         QCOMPARE(file.readAll(), before); // nothing written, "tunnelPort" ignored
-    }
-
-    void unreadableListIsKeptAsideNeverLost_data() {
-        QTest::addColumn<QVariant>("stored");
-        QTest::newRow("record without port") << QVariant(
-            QByteArray("[{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\",\"name\":\"a\"}]"));
-        QTest::newRow("not json") << QVariant(QByteArray("{{{"));
-        QTest::newRow("a number") << QVariant(42);
-    }
-    void unreadableListIsKeptAsideNeverLost() {
-        QFETCH(QVariant, stored);
-        save(SettingsKeys::tunnelConfigs, stored);
-        save(SettingsKeys::legacyTunnelPort, 4000);
-        // The next launch reads the good list and leaves the backup alone.
-        for (int launch = 0; launch < 2; ++launch) {
-            auto tunnels = openStore();
-            QCOMPARE(configsOf(*tunnels).size(), 1);
-            QCOMPARE(configsOf(*tunnels).front().port, qint64(4000));
-            tunnels.reset();
-            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(), stored.toString());
-            QCOMPARE(savedList().size(), 1);
-        }
     }
 
     void listSurvivesARestartInOrderAllStopped() {
