@@ -132,7 +132,6 @@ private slots:
         QTest::newRow("port with a plus") << "+3003" << L{2};
         QTest::newRow("port shared") << "3000" << L{0, 3};
         QTest::newRow("name of digits, no such port") << "8080" << L{4};
-        QTest::newRow("whole id") << "32BA5DAB-D870-4733-9D3A-CA496A3895C4" << L{0};
         QTest::newRow("whole id, braces, lower case")
             << "{32ba5dab-d870-4733-9d3a-ca496a3895c4}" << L{0};
         QTest::newRow("whole id wins over an earlier name")
