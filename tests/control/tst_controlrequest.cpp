@@ -30,8 +30,6 @@ private slots:
         row("stop all", R"({"v":1,"cmd":"stop","all":true})", R"({"all":true,"cmd":"stop","v":1})");
         row("stop all and a tunnel", R"({"v":1,"cmd":"stop","all":true,"tunnel":"x"})",
             "invalid-argument");
-        row("stop, all not a bool", R"({"v":1,"cmd":"stop","all":"yes","tunnel":"x"})",
-            "invalid-argument");
         row("stop all false, a tunnel", R"({"v":1,"cmd":"stop","all":false,"tunnel":"x"})",
             R"({"cmd":"stop","tunnel":"x","v":1})");
         row("add, whole port as a float", R"({"v":1,"cmd":"add","port":80.0,"start":true})",
@@ -39,8 +37,6 @@ private slots:
         row("add, fractional port", R"({"v":1,"cmd":"add","port":80.5})", "invalid-argument");
         row("add, port out of range", R"({"v":1,"cmd":"add","port":65536})", "invalid-argument");
         row("add, name not text", R"({"v":1,"cmd":"add","port":80,"name":null})",
-            "invalid-argument");
-        row("add, start not a bool", R"({"v":1,"cmd":"add","port":80,"start":1})",
             "invalid-argument");
         row("share without port", R"({"v":1,"cmd":"share","wait":1})", "invalid-argument");
         row("wait rounded to ms", R"({"v":1,"cmd":"url","tunnel":"x","wait":0.0006})",
@@ -98,17 +94,14 @@ private slots:
         row("start", 2, "quillby start: which tunnel? Name it by its name, port or id.");
         row("stop --all", 3, notRunning);
         row("stop --all x", 2, "quillby stop: unexpected argument 'x'.");
-        row("stop a b", 2, "quillby stop: unexpected argument 'b'.");
         row("url a --wait 0.5", 3, notRunning);
         row("url a --wait 86401", 2, "quillby url: --wait needs a number of seconds.");
-        row("url a --wait x", 2, "quillby url: --wait needs a number of seconds.");
         row("url a --wait", 2, "quillby url: Missing value after '--wait'.");
         row("url a --all", 2, "quillby url: Unknown option 'all'.");
         row("add", 2, "quillby add: --port needs a port from 1 to 65535.");
         row("add --port 80 --name x --start", 3, notRunning);
         row("add --port 80 x", 2, "quillby add: unexpected argument 'x'.");
         row("share", 2, "quillby share: PORT must be a port from 1 to 65535.");
-        row("share 0", 2, "quillby share: PORT must be a port from 1 to 65535.");
         row("share 1 2", 2, "quillby share: unexpected argument '2'.");
         row("share 1 --wait 2", 3, notRunning);
         row("share --help", 0,

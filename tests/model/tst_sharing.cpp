@@ -19,7 +19,18 @@ QByteArray basic(const QByteArray& pair) {
 std::string text(const QByteArray& bytes) {
     return bytes.toStdString();
 }
+struct Visit {
+    QByteArray auth;
+    int status;
+    int priors = 0;
+    QByteArray prior = {}; // null: a wrong password
+    int spacing = 0, later = 0, crowd = 0;
+    std::string visitor = "a";
+    std::string password = "abcd-efgh"; // empty: nobody passes; "off": guard off
+};
 } // namespace
+
+Q_DECLARE_METATYPE(Visit)
 
 class TestSharing : public QObject {
     Q_OBJECT
@@ -47,82 +58,63 @@ private slots:
         QCOMPARE(used.size(), alphabet.size() + 1); // every symbol, and the dash
     }
 
+    // Visitor "a" sends `prior` `priors` times, `spacing` seconds apart; the clock moves on
+    // `later` seconds; `crowd` other visitors fail once each; then `visitor` sends `auth`.
     void guardAnswers_data() {
-        QTest::addColumn<QString>("password");   // empty: nobody passes; "off": guard off
-        QTest::addColumn<QByteArray>("prior");   // sent by visitor a before, `priors` times
-        QTest::addColumn<int>("priors");         // ... `spacing` seconds apart
-        QTest::addColumn<int>("spacing");        // then the clock moves on `later` seconds
-        QTest::addColumn<int>("later");          // and `crowd` other visitors fail once each
-        QTest::addColumn<int>("crowd");          //
-        QTest::addColumn<QByteArray>("visitor"); // before this request:
-        QTest::addColumn<QByteArray>("authorization");
-        QTest::addColumn<int>("status");
-        const QByteArray pw = "abcd-efgh";
-        const QByteArray right = basic("quillby:" + pw), wrong = basic("quillby:nope");
-        auto row = [&](const char* name, const QByteArray& auth, int status, int priors = 0,
-                       QByteArray prior = {}, int spacing = 0, int later = 0, int crowd = 0,
-                       const char* visitor = "a", QString password = QStringLiteral("abcd-efgh")) {
-            QTest::newRow(name) << password << (prior.isNull() ? wrong : prior) << priors << spacing
-                                << later << crowd << QByteArray(visitor) << auth << status;
-        };
-        row("no credentials", "", 401);
-        row("wrong password", wrong, 401);
-        row("right", right, 200);
-        row("scheme in lower case, two spaces", "basic  " + right.mid(6), 200);
-        row("user name wrong", basic("quillbz:" + pw), 401);
-        row("malformed base64", "Basic a$b=", 401);
-        row("no colon", basic("quillby" + pw), 401);
-        row("another scheme", "Bearer " + right.mid(6), 401);
-        row("right with more after a colon", basic("quillby:" + pw + ":x"), 401);
-        row("password with a colon", basic("quillby:pa:ss"), 200, 0, {}, 0, 0, 0, "a", "pa:ss");
-        row("nobody passes without a password", basic("quillby:"), 401, 0, {}, 0, 0, 0, "a", "");
-        row("guard off", "Basic x", 200, 0, {}, 0, 0, 0, "a", "off");
-        row("9 failures", right, 200, 9);
-        row("10th failure still 401", wrong, 401, 9);
-        row("11th: 429", wrong, 429, 10);
-        row("11th with the right password: 429", right, 429, 10);
-        row("11th of malformed ones: 429", right, 429, 10, "Basic %%");
-        row("visitor b unaffected", right, 200, 10, {}, 0, 0, 0, "b");
-        row("59 s later still 429", right, 429, 10, {}, 0, 59);
-        row("a minute later allowed again", right, 200, 10, {}, 0, 60);
-        row("10 failures over 63 s", right, 200, 10, {}, 7);
-        row("requests without credentials never count", right, 200, 30, "");
-        row("another scheme never counts", right, 200, 30, "Bearer t");
-        row("4095 others fail: still locked", right, 429, 10, {}, 0, 0, 4095);
-        row("4096 others fail: oldest forgotten", right, 200, 10, {}, 0, 0, 4096);
+        QTest::addColumn<Visit>("v");
+        const QByteArray right = basic("quillby:abcd-efgh"), wrong = basic("quillby:nope");
+        auto row = [](const char* name, Visit v) { QTest::newRow(name) << v; };
+        row("no credentials", {"", 401});
+        row("wrong password", {wrong, 401});
+        row("right", {right, 200});
+        row("scheme in lower case, two spaces", {"basic  " + right.mid(6), 200});
+        row("user name wrong", {basic("quillbz:abcd-efgh"), 401});
+        row("malformed base64", {"Basic a$b=", 401});
+        row("no colon", {basic("quillbyabcd-efgh"), 401});
+        row("another scheme", {"Bearer " + right.mid(6), 401});
+        row("right with more after a colon", {basic("quillby:abcd-efgh:x"), 401});
+        row("password with a colon", {basic("quillby:pa:ss"), 200, 0, {}, 0, 0, 0, "a", "pa:ss"});
+        row("nobody passes without a password", {basic("quillby:"), 401, 0, {}, 0, 0, 0, "a", ""});
+        row("guard off", {"Basic x", 200, 0, {}, 0, 0, 0, "a", "off"});
+        row("9 failures", {right, 200, 9});
+        row("10th failure still 401", {wrong, 401, 9});
+        row("11th: 429", {wrong, 429, 10});
+        row("11th with the right password: 429", {right, 429, 10});
+        row("11th of malformed ones: 429", {right, 429, 10, "Basic %%"});
+        row("visitor b unaffected", {right, 200, 10, {}, 0, 0, 0, "b"});
+        row("59 s later still 429", {right, 429, 10, {}, 0, 59});
+        row("a minute later allowed again", {right, 200, 10, {}, 0, 60});
+        row("10 failures over 63 s", {right, 200, 10, {}, 7});
+        row("requests without credentials never count", {right, 200, 30, ""});
+        row("another scheme never counts", {right, 200, 30, "Bearer t"});
+        row("4095 others fail: still locked", {right, 429, 10, {}, 0, 0, 4095});
+        row("4096 others fail: oldest forgotten", {right, 200, 10, {}, 0, 0, 4096});
     }
     void guardAnswers() {
-        QFETCH(QString, password);
-        QFETCH(QByteArray, prior);
-        QFETCH(int, priors);
-        QFETCH(int, spacing);
-        QFETCH(int, later);
-        QFETCH(int, crowd);
-        QFETCH(QByteArray, visitor);
-        QFETCH(QByteArray, authorization);
-        QFETCH(int, status);
+        QFETCH(Visit, v);
         steady_clock::time_point now{hours(1000)};
         Guard guard([&now] { return now; });
         guard.setRealm("Web");
-        if (password != QStringLiteral("off"))
-            guard.requireCredentials("quillby", password.toStdString());
-        for (int i = 0; i < priors; ++i, now += seconds(spacing))
+        if (v.password != "off")
+            guard.requireCredentials("quillby", v.password);
+        const QByteArray prior = v.prior.isNull() ? basic("quillby:nope") : v.prior;
+        for (int i = 0; i < v.priors; ++i, now += seconds(v.spacing))
             QVERIFY(guard.check(text(prior), "a").status() != 200);
-        now += seconds(later);
-        for (int i = 0; i < crowd; ++i)
+        now += seconds(v.later);
+        for (int i = 0; i < v.crowd; ++i)
             guard.check("Basic eDp5", "c" + std::to_string(i));
-        const Guard::Decision decision = guard.check(text(authorization), text(visitor));
-        QCOMPARE(decision.status(), unsigned(status));
-        QCOMPARE(decision.removeAuthorization, status == 200 && password != QStringLiteral("off"));
+        const Guard::Decision decision = guard.check(text(v.auth), v.visitor);
+        QCOMPARE(decision.status(), unsigned(v.status));
+        QCOMPARE(decision.removeAuthorization, v.status == 200 && v.password != "off");
         std::map<std::string, std::string> headers(decision.headers.begin(),
                                                    decision.headers.end());
-        if (status == 401)
+        if (v.status == 401)
             QCOMPARE(headers["WWW-Authenticate"],
                      std::string("Basic realm=\"Web\", charset=\"UTF-8\""));
-        if (status == 429)
-            QCOMPARE(headers["Retry-After"], std::to_string(60 - later));
-        QCOMPARE(decision.body.empty(), status == 200);
-        QVERIFY(status == 200 || headers["Content-Type"] == "text/html; charset=utf-8");
+        if (v.status == 429)
+            QCOMPARE(headers["Retry-After"], std::to_string(60 - v.later));
+        QCOMPARE(decision.body.empty(), v.status == 200);
+        QVERIFY(v.status == 200 || headers["Content-Type"] == "text/html; charset=utf-8");
     }
 
     void guardReadsAndStripsBeastFields_data() {
@@ -153,7 +145,6 @@ private slots:
         auto row = [](const char* tag, QByteArray name, QByteArray quoted) {
             QTest::newRow(tag) << name << quoted;
         };
-        row("plain", "Web", "\"Web\"");
         row("quote", "say \"hi\"", "\"say \\\"hi\\\"\"");
         row("backslash", "a\\b", "\"a\\\\b\"");
         row("line break dropped", "a\r\nSet-Cookie: x", "\"aSet-Cookie: x\"");
@@ -198,12 +189,10 @@ private slots:
         auto row = [](qint64 seconds, const char* words, const char* remaining) {
             QTest::newRow(words) << seconds << QString(words) << QString(remaining);
         };
-        row(2, "2 seconds", "2 s");
         row(1, "1 second", "1 s");
         row(60, "1 minute", "1 min");
         row(90, "90 seconds", "2 min");
         row(125, "2 minutes 5 seconds", "3 min");
-        row(900, "15 minutes", "15 min");
         row(3600, "1 hour", "1 h");
         row(5400, "1 hour 30 minutes", "1 h 30 min");
         row(14400, "4 hours", "4 h");

@@ -1,5 +1,7 @@
 // A tunnel's life with real child processes (the stand-in client) and a real notification
-// daemon on a session bus of the test's own.
+// daemon on a session bus of the test's own. Which problem each client line means is
+// tst_clientlog's; a killed application's children and Quit's wait for stubborn ones are
+// tst_faults'. Here: what the instance makes of a running child.
 #include "TestSupport.h"
 #include "app/TrayToolTip.h"
 #include "app/TunnelNotifications.h"
@@ -7,8 +9,6 @@
 #include "platform/FreedesktopNotifier.h"
 #include "proxy/BasicAuthGuard.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -16,19 +16,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-#include <cstdio>
 
 using namespace TestSupport;
+using State = TunnelInstance::State;
 
 namespace {
 
 const QString fakeUrl = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
 constexpr int slow = 15000; // generous: process start-up on a loaded machine
-
-const char* const fakeVariables[] = {
-    "FAKE_CF_MODE",        "FAKE_CF_IGNORE_TERM", "FAKE_CF_EXIT_STATUS", "FAKE_CF_STDOUT_MIB",
-    "FAKE_CF_LABEL",       "FAKE_CF_FLOOD_MIB",   "FAKE_CF_PAUSE_MS",    "FAKE_CF_ON_TERM",
-    "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"};
 
 // A real local server on 127.0.0.1 (4), on ::1 only (6), or a port nobody listens on (0).
 struct Origin {
@@ -42,309 +37,229 @@ struct Origin {
     }
 };
 
+// How the stand-in client behaves (its FAKE_CF_ variables) and what must come of it.
+struct Run {
+    QByteArrayList env;
+    int listen = 4;       // see Origin
+    bool exits;           // the client ends by itself; else we stop it
+    bool active;          // registered: Active posted, no longer connecting
+    QString problem = {}; // %1: the port
+    int crash = 0;        // the status of a crash notice, with the problem
+    int limit = 0;        // Stop After, in seconds, set once active
+    int outage = 0;       // every connection lost once: 1 shorter than the notice time, 2 longer
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class TestTunnelInstance : public QObject {
     Q_OBJECT
 
     FreedesktopNotifier m_notifier;
     TunnelNotifications m_notes{&m_notifier};
-    QList<ShownNotification> m_seen;
 
-    TunnelInstance::Services services(ClientLocator locator = fakeClientLocator(),
-                                      int outageNoticeMs = 30000) {
-        return {std::move(locator), outageNoticeMs};
-    }
-
-    QStringList bodies(int atLeast, int waitMs = 5000) {
+    // "summary/body" of everything the daemon shows within waitMs, or once there are atLeast.
+    static QStringList shown(int atLeast, int waitMs = 5000) {
+        QList<ShownNotification> seen;
+        QElapsedTimer timer;
+        for (timer.start(); seen.size() < atLeast && timer.elapsed() < waitMs; QTest::qWait(50))
+            seen += takeNotifications();
         QStringList result;
-        for (const auto& n : notifications(atLeast, waitMs))
-            result << n.summary + QLatin1Char('/') + n.body;
+        for (const auto& n : seen)
+            result << n.summary + QLatin1Char('/') + n.shownBody;
         return result;
     }
 
-    // Everything the daemon has shown since the last call.
-    QList<ShownNotification> notifications(int atLeast, int waitMs = 5000) {
-        QElapsedTimer timer;
-        timer.start();
-        do {
-            m_seen += takeNotifications();
-            if (m_seen.size() >= atLeast)
-                break;
-            QTest::qWait(50);
-        } while (timer.elapsed() < waitMs);
-        return std::exchange(m_seen, {});
+    // A watched tunnel on port, with the stand-in client unless told otherwise.
+    std::unique_ptr<TunnelInstance> tunnel(const char* name, qint64 port = 3000,
+                                           ClientLocator client = fakeClientLocator()) {
+        // Outages are told after 800 ms, so that the test can wait one out.
+        auto t = std::make_unique<TunnelInstance>(TunnelConfig::create(name, port),
+                                                  TunnelInstance::Services{client, 800});
+        m_notes.watch(t.get());
+        return t;
     }
 
-    static void waitStopped(TunnelInstance& tunnel) {
-        QTRY_VERIFY_WITH_TIMEOUT(!tunnel.isRunning(), slow);
+    static void stop(TunnelInstance& t) {
+        t.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!t.isRunning(), TunnelInstance::killGraceMs + slow);
     }
 
 private slots:
     void initTestCase() {
         QVERIFY2(notificationDaemonRunning(),
                  "run inside scripts/desktop-session.sh --notifications");
-        QTRY_VERIFY(TestSupport::notificationDaemonRunning());
     }
 
     void init() {
-        for (const char* name : fakeVariables)
-            qunsetenv(name);
+        for (const QString& name : QProcessEnvironment::systemEnvironment().keys())
+            if (name.startsWith(QLatin1String("FAKE_CF_")))
+                qunsetenv(name.toLatin1());
         takeNotifications();
-        m_seen.clear();
     }
 
-    void startWithoutLaunching_data() {
-        QTest::addColumn<bool>("clientFound");
-        QTest::addColumn<qint64>("port");
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("client missing: silent") << false << qint64(3000) << QString();
-        QTest::newRow("port 70000 from a saved list")
-            << true << qint64(70000)
-            << QStringLiteral("Port 70000 is outside 1 to 65535; enter another to start");
-    }
-
-    void startWithoutLaunching() {
-        QFETCH(bool, clientFound);
-        QFETCH(qint64, port);
-        QFETCH(QString, problem);
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), port),
-                              services(clientFound ? fakeClientLocator() : missingClientLocator()));
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QVERIFY(!tunnel.isRunning() && !tunnel.hasChild());
-        QCOMPARE(tunnel.problem(), problem);
-        QCOMPARE(notifications(1, 500).size(), 0);
+    // No client: silent (the window says so); a port out of range from a saved list: a problem.
+    void notLaunched() {
+        auto missing = tunnel("Web", 3000, missingClientLocator()), outside = tunnel("Web", 70000);
+        missing->start();
+        outside->start();
+        QVERIFY(!missing->hasChild() && !outside->hasChild() && !outside->isRunning());
+        QCOMPARE(missing->problem(), QString());
+        QCOMPARE(outside->problem(),
+                 QStringLiteral("Port 70000 is outside 1 to 65535; enter another to start"));
+        QCOMPARE(shown(1, 500), QStringList());
     }
 
     // What the client prints decides the state, the problem and the notifications.
     void clientLinesTellTheTruth_data() {
-        QTest::addColumn<QByteArrayList>("env");
-        QTest::addColumn<int>("listen");      // see Origin
-        QTest::addColumn<bool>("exits");      // the client ends by itself; else we stop it
-        QTest::addColumn<bool>("active");     // registered: Active posted, no longer connecting
-        QTest::addColumn<QString>("problem"); // %1: the port
-        QTest::addColumn<int>("crash");       // the status of a crash notice, with the problem
-        QTest::addColumn<int>("limit");       // Stop After, in seconds, set once active
-        auto row = [](const char* name, QByteArrayList env, int listen, bool exits, bool active,
-                      const char* problem = "", int crash = 0, int limit = 0) {
-            QTest::newRow(name) << env << listen << exits << active << QString::fromUtf8(problem)
-                                << crash << limit;
-        };
-        const char* limited =
-            "The tunnel service is limiting new tunnels; try again in a few minutes";
-        row("registered, server on ::1 only", {}, 6, false, true);
-        row("never registers", {"FAKE_CF_MODE=edge-timeout", "FAKE_CF_INTERVAL_MS=50"}, 4, false,
-            false,
-            "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked");
-        row("edge lookup fails", {"FAKE_CF_MODE=edge-dns"}, 4, true, false,
-            "The tunnel network cannot be looked up (DNS)", 1);
-        row("no internet", {"FAKE_CF_MODE=api-failure"}, 4, true, false,
-            "No internet connection: the tunnel service cannot be reached", 1);
-        row("429", {"FAKE_CF_MODE=rate-limited"}, 4, true, false, limited, 1);
-        row("500", {"FAKE_CF_MODE=service-failed"}, 4, true, false,
-            "The tunnel service failed (HTTP 500 Internal Server Error)", 1);
-        row("nothing listens, requests refused",
-            {"FAKE_CF_MODE=origin-refused", "FAKE_CF_INTERVAL_MS=50"}, 0, false, true,
-            "Nothing answers on port %1");
-        row("URL printed after Stop", {"FAKE_CF_MODE=no-url", "FAKE_CF_ON_TERM=url"}, 4, false,
-            false);
-        row("non-zero exit after Stop", {"FAKE_CF_ON_TERM=fail"}, 4, false, true);
-        row("exit 0", {"FAKE_CF_MODE=exit"}, 4, true, true);
-        row("exit 15", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=15"}, 4, true, true);
-        row("exit 3", {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=3"}, 4, true, true, "", 3);
-        row("64 MiB on standard output", {"FAKE_CF_STDOUT_MIB=64"}, 4, false, true);
-        row("stopped at a 2-second limit", {}, 4, true, true, "", 0, 2);
+        QTest::addColumn<Run>("run");
+        const char* unreachable =
+            "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked";
+        const char* offline = "No internet connection: the tunnel service cannot be reached";
+        QTest::newRow("registered, server on ::1 only") << Run{{}, 6, false, true};
+        QTest::newRow("never registers") << Run{
+            {"FAKE_CF_MODE=edge-timeout", "FAKE_CF_INTERVAL_MS=50"}, 4, false, false, unreachable};
+        QTest::newRow("no internet")
+            << Run{{"FAKE_CF_MODE=api-failure"}, 4, true, false, offline, 1};
+        QTest::newRow("nothing listens, requests refused")
+            << Run{{"FAKE_CF_MODE=origin-refused", "FAKE_CF_INTERVAL_MS=50"},
+                   0,
+                   false,
+                   true,
+                   "Nothing answers on port %1"};
+        QTest::newRow("URL printed after Stop")
+            << Run{{"FAKE_CF_MODE=no-url", "FAKE_CF_ON_TERM=url"}, 4, false, false};
+        QTest::newRow("non-zero exit after Stop") << Run{{"FAKE_CF_ON_TERM=fail"}, 4, false, true};
+        // Our own kill after the grace period is no crash.
+        QTest::newRow("ignores Stop") << Run{{"FAKE_CF_IGNORE_TERM=1"}, 4, false, true};
+        QTest::newRow("exit 0") << Run{{"FAKE_CF_MODE=exit"}, 4, true, true};
+        QTest::newRow("exit 15") << Run{
+            {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=15"}, 4, true, true};
+        QTest::newRow("exit 3") << Run{
+            {"FAKE_CF_MODE=exit", "FAKE_CF_EXIT_STATUS=3"}, 4, true, true, {}, 3};
+        QTest::newRow("64 MiB on standard output")
+            << Run{{"FAKE_CF_STDOUT_MIB=64"}, 4, false, true};
+        QTest::newRow("stopped at a 2-second limit") << Run{{}, 4, true, true, {}, 0, 2};
+        const QByteArray lost = "FAKE_CF_MODE=lost", every = "FAKE_CF_INTERVAL_MS=300";
+        QTest::newRow("short outage")
+            << Run{{lost, every, "FAKE_CF_OUTAGE_MS=300"}, 4, false, true, {}, 0, 0, 1};
+        QTest::newRow("long outage")
+            << Run{{lost, every, "FAKE_CF_OUTAGE_MS=1500"}, 4, false, true, {}, 0, 0, 2};
     }
-
     void clientLinesTellTheTruth() {
-        QFETCH(QByteArrayList, env);
-        QFETCH(int, listen);
-        QFETCH(bool, exits);
-        QFETCH(bool, active);
-        QFETCH(QString, problem);
-        QFETCH(int, crash);
-        QFETCH(int, limit);
-        for (const QByteArray& pair : env)
+        QFETCH(Run, run);
+        for (const QByteArray& pair : run.env)
             qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
-        Origin origin(listen);
-        problem.replace(QStringLiteral("%1"), QString::number(origin.port));
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port), services());
-        m_notes.watch(&tunnel);
+        Origin origin(run.listen);
+        run.problem.replace(QStringLiteral("%1"), QString::number(origin.port));
+        auto t = tunnel("T", origin.port);
         bool sawUrl = false;
-        connect(&tunnel, &TunnelInstance::changed, this,
-                [&] { sawUrl = sawUrl || tunnel.tunnelURL().has_value(); });
-        tunnel.start();
-        if (limit) {
-            QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Active), slow);
-            tunnel.setStopAfter(std::chrono::seconds(limit));
+        connect(t.get(), &TunnelInstance::changed, this, [&] { sawUrl |= bool(t->tunnelURL()); });
+        t->start();
+        if (run.limit) {
+            QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Active, slow);
+            t->setStopAfter(std::chrono::seconds(run.limit));
         }
-        const bool printsUrl = env.value(0) != "FAKE_CF_MODE=no-url";
-        if (exits) {
-            waitStopped(tunnel);
+        const bool printsUrl = run.env.value(0) != "FAKE_CF_MODE=no-url";
+        if (run.exits) {
+            QTRY_VERIFY_WITH_TIMEOUT(!t->isRunning(), slow);
         } else {
-            const qint64 pid = tunnel.childPid();
+            const qint64 pid = t->childPid();
             // Always the gateway, wherever the server listens.
             QTRY_COMPARE(processCommandLine(pid),
                          fakeClientPath() + QStringLiteral(" tunnel --no-autoupdate --config "
                                                            "/dev/null --url http://127.0.0.1:%1")
-                                                .arg(tunnel.inspector()->port()));
-            tunnel.start(); // already running: nothing happens
-            QCOMPARE(tunnel.childPid(), pid);
-            QTRY_COMPARE_WITH_TIMEOUT(tunnel.problem(), problem, slow);
-            QTRY_COMPARE_WITH_TIMEOUT(tunnel.state() != TunnelInstance::State::Connecting, active,
-                                      slow);
+                                                .arg(t->inspector()->port()));
+            t->start(); // already running: nothing happens
+            QCOMPARE(t->childPid(), pid);
+            QTRY_COMPARE_WITH_TIMEOUT(t->problem(), run.problem, slow);
+            QTRY_COMPARE_WITH_TIMEOUT(t->state() != State::Connecting, run.active, slow);
+            if (run.outage) { // reconnecting keeps the URL
+                QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Reconnecting, slow);
+                QVERIFY(t->tunnelURL());
+                QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Active, slow);
+            }
             QTest::qWait(300); // what must not happen has had time to happen
-            QCOMPARE((tunnel.state() == TunnelInstance::State::Connecting), !active);
-            QCOMPARE(tunnel.tunnelURLText(), printsUrl ? fakeUrl : QString()); // even connecting
-            tunnel.stop();
-            QVERIFY(!tunnel.tunnelURL() && tunnel.isRunning()); // until the exit is handled
-            waitStopped(tunnel);
-            QVERIFY(tunnel.state() != TunnelInstance::State::Connecting && !processAlive(pid));
+            QCOMPARE(t->state() == State::Connecting, !run.active);
+            QCOMPARE(t->tunnelURLText(), printsUrl ? fakeUrl : QString()); // even connecting
+            t->stop();
+            QVERIFY(!t->tunnelURL() && t->isRunning()); // until the exit is handled
+            stop(*t);
+            QVERIFY(!processAlive(pid));
         }
-        QVERIFY(!tunnel.tunnelURL());
-        QCOMPARE(tunnel.problem(), problem); // kept after the end, until the next start
-        QVERIFY(tunnel.problem().isEmpty() || !tunnel.problemDetail().isEmpty());
-        if (!printsUrl)
-            QVERIFY(!sawUrl);
-        QStringList shown;
-        if (active)
-            shown << QStringLiteral("'T' Active/") + fakeUrl;
-        if (crash)
-            shown << QStringLiteral("'T' Stopped/Tunnel crashed (exit code: %1)").arg(crash) +
-                         (problem.isEmpty() ? QString() : QLatin1Char('\n') + problem);
-        if (limit)
-            shown << QStringLiteral("'T' Stopped/Shared for %1 seconds, as asked").arg(limit);
-        QVERIFY(tunnel.stopsAt().isNull());
-        QCOMPARE(bodies(shown.size() + 1, shown.isEmpty() ? 1000 : 3000), shown);
-    }
-
-    void outageIsNotifiedOnlyWhenLong_data() {
-        QTest::addColumn<QByteArray>("outageMs");
-        QTest::addColumn<bool>("notified");
-        QTest::newRow("short outage") << QByteArray("300") << false;
-        QTest::newRow("long outage") << QByteArray("1500") << true;
-    }
-
-    void outageIsNotifiedOnlyWhenLong() {
-        QFETCH(QByteArray, outageMs);
-        QFETCH(bool, notified);
-        qputenv("FAKE_CF_MODE", "lost");
-        qputenv("FAKE_CF_INTERVAL_MS", "300");
-        qputenv("FAKE_CF_OUTAGE_MS", outageMs);
-        Origin origin(4);
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), origin.port),
-                              services(fakeClientLocator(), 800));
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Reconnecting), slow);
-        QVERIFY(tunnel.isRunning() && tunnel.state() != TunnelInstance::State::Connecting &&
-                tunnel.tunnelURL());
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.state() != TunnelInstance::State::Reconnecting, slow);
-        QStringList expected{QStringLiteral("'T' Active/") + fakeUrl};
-        if (notified)
+        QVERIFY(!t->tunnelURL() && t->stopsAt().isNull());
+        QCOMPARE(t->problem(), run.problem); // kept after the end, until the next start
+        QVERIFY(run.problem.isEmpty() || !t->problemDetail().isEmpty());
+        QVERIFY(printsUrl || !sawUrl);
+        QStringList expected;
+        if (run.active)
+            expected << QStringLiteral("'T' Active/") + fakeUrl;
+        if (run.outage == 2)
             expected << QStringLiteral(
                 "'T' Reconnecting/Lost its connection to the tunnel network; still trying");
-        tunnel.stop();
-        waitStopped(tunnel);
-        QCOMPARE(bodies(expected.size() + 1, 1000), expected);
+        if (run.crash)
+            expected
+                << QStringLiteral("'T' Stopped/Tunnel crashed (exit code: %1)").arg(run.crash) +
+                       (run.problem.isEmpty() ? QString() : QLatin1Char('\n') + run.problem);
+        if (run.limit)
+            expected
+                << QStringLiteral("'T' Stopped/Shared for %1 seconds, as asked").arg(run.limit);
+        QCOMPARE(shown(expected.size() + 1, expected.isEmpty() ? 1000 : 3000), expected);
     }
 
-    // The password switch while running keeps the child and its URL; a new password at every
+    // The switch keeps the child (tst_statusmenu shows that); a new password at every
     // start and at every switch-on, the gateway's guard in step, none while stopping.
-    void passwordSwitchKeepsTheChild() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Web"), 3000), services());
-        QSignalSpy saves(&tunnel, &TunnelInstance::configChanged);
-        const std::shared_ptr<BasicAuthGuard> guard = tunnel.accessGuard();
+    void passwordFollowsTheSwitch() {
+        auto t = tunnel("Web");
+        QSignalSpy saves(t.get(), &TunnelInstance::configChanged);
+        const std::shared_ptr<BasicAuthGuard> guard = t->accessGuard();
         auto status = [&](const QString& password) {
             const QByteArray pair = "quillby:" + password.toUtf8();
             return guard->check("Basic " + pair.toBase64().toStdString(), "v").status();
         };
-        tunnel.setRequirePassword(true);
-        QVERIFY(tunnel.password().isEmpty());
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT((tunnel.state() == TunnelInstance::State::Active), slow);
-        const QString first = tunnel.password();
-        const qint64 pid = tunnel.childPid();
+        t->setRequirePassword(true);
+        QVERIFY(t->password().isEmpty());
+        t->start();
+        QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Active, slow);
+        const QString first = t->password();
+        const qint64 pid = t->childPid();
         QCOMPARE(status(first), 200u);
-        QCOMPARE(TrayToolTip::text({&tunnel}), "Quillby\nWeb: " + fakeUrl + " (password)");
-        tunnel.setName(QStringLiteral("Shop \"x\""));
+        QCOMPARE(TrayToolTip::text({t.get()}), "Quillby\nWeb: " + fakeUrl + " (password)");
+        t->setName(QStringLiteral("Shop \"x\""));
         QCOMPARE(guard->check("", "v").headers.at(0).second,
                  std::string("Basic realm=\"Shop \\\"x\\\"\", charset=\"UTF-8\""));
-
-        tunnel.setRequirePassword(false);
-        QVERIFY(tunnel.password().isEmpty());
+        t->setRequirePassword(false);
+        QVERIFY(t->password().isEmpty());
         QCOMPARE(guard->check("", "v").status(), 200u);
-        tunnel.setRequirePassword(true);
-        QVERIFY(!tunnel.password().isEmpty() && tunnel.password() != first);
+        t->setRequirePassword(true);
+        QVERIFY(!t->password().isEmpty() && t->password() != first);
         QCOMPARE(status(first), 401u);
-        QCOMPARE(status(tunnel.password()), 200u);
-        QCOMPARE(tunnel.childPid(), pid);
-        QCOMPARE(tunnel.tunnelURLText(), fakeUrl);
+        QCOMPARE(status(t->password()), 200u);
+        QVERIFY(!QJsonDocument(t->config().toJson()).toJson().contains(first.toUtf8()));
+        QCOMPARE(t->childPid(), pid);
         QCOMPARE(saves.size(), 4); // three switches and the name
-        QVERIFY(!QJsonDocument(tunnel.config().toJson()).toJson().contains(first.toUtf8()));
 
-        const QString second = tunnel.password();
-        tunnel.stop();
-        QVERIFY(tunnel.password().isEmpty());
+        const QString second = t->password();
+        t->stop();
+        QVERIFY(t->password().isEmpty());
         QCOMPARE(status(second), 401u); // nobody passes while the child stops
-        waitStopped(tunnel);
-        tunnel.start();
-        QVERIFY(!tunnel.password().isEmpty() && tunnel.password() != second);
-        tunnel.stop();
-        waitStopped(tunnel);
+        stop(*t);
+        t->start();
+        QVERIFY(!t->password().isEmpty() && t->password() != second);
+        stop(*t);
     }
 
     void childKilledFromOutsideReportsTheSignal() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Old name"), 3000), services());
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-        // The name at the time of the event is the one shown.
-        tunnel.setName(QStringLiteral("New <b>name</b>"));
-        ::kill(static_cast<pid_t>(tunnel.childPid()), SIGKILL);
-        waitStopped(tunnel);
-        const auto shown = notifications(2);
-        QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown[1].summary, QStringLiteral("'New <b>name</b>' Stopped"));
-        QCOMPARE(shown[1].body, QStringLiteral("Tunnel crashed (exit code: 9)"));
-    }
-
-    void childIgnoringTerminateIsKilledAfterTheGracePeriod() {
-        qputenv("FAKE_CF_IGNORE_TERM", "1");
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Stubborn"), 3000), services());
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-        const qint64 pid = tunnel.childPid();
-        QElapsedTimer elapsed;
-        elapsed.start();
-        tunnel.stop();
-        waitStopped(tunnel);
-        QVERIFY(elapsed.elapsed() >= TunnelInstance::killGraceMs);
-        QVERIFY(!processAlive(pid));
-        // Our own kill after a stop request is no crash: only the Active notice was shown.
-        QCOMPARE(notifications(2, 1000).size(), 1);
-    }
-
-    // The gateway turns to the new port: one launch of the child, the same URL.
-    void portChangeKeepsTheChildAndItsURL() {
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Moving"), 3000), services());
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-        const qint64 pid = tunnel.childPid();
-        const QString url = *tunnel.tunnelURL();
-        tunnel.updatePort(4000);
-        tunnel.setInspect(true);
-        tunnel.setRewriteHost(false);
-        QCOMPARE(tunnel.config().port, qint64(4000));
-        QTest::qWait(300); // what must not happen has had time to happen
-        QCOMPARE(tunnel.childPid(), pid);
-        QCOMPARE(tunnel.tunnelURL(), std::optional<QString>(url));
-        QCOMPARE(tunnel.state(), TunnelInstance::State::Active);
-        tunnel.stop();
-        waitStopped(tunnel);
+        auto t = tunnel("Old name");
+        t->start();
+        QTRY_VERIFY_WITH_TIMEOUT(t->tunnelURL(), slow);
+        // The name at the time of the event is the one shown, as typed.
+        t->setName(QStringLiteral("New <b>name</b>"));
+        ::kill(static_cast<pid_t>(t->childPid()), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!t->isRunning(), slow);
+        QCOMPARE(shown(2).value(1),
+                 QStringLiteral("'New <b>name</b>' Stopped/Tunnel crashed (exit code: 9)"));
     }
 
     void launchFailureIsReportedAndCanBeRetried() {
@@ -353,80 +268,38 @@ private slots:
         QFile file(client);
         QVERIFY(file.open(QIODevice::WriteOnly)); // not executable: exec fails
         file.close();
-        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Broken"), 3000),
-                              services([client] { return std::optional<QString>(client); }));
-        m_notes.watch(&tunnel);
-        tunnel.start();
-        QVERIFY(!tunnel.isRunning() && tunnel.state() != TunnelInstance::State::Connecting &&
-                !tunnel.hasChild());
-        const auto shown = notifications(1);
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].summary, QStringLiteral("'Broken' Error"));
-        QVERIFY(shown[0].body.startsWith(QStringLiteral("Failed to start: ")));
-
+        auto t = tunnel("Broken", 3000, [client] { return std::optional<QString>(client); });
+        t->start();
+        QVERIFY(!t->isRunning() && !t->hasChild());
+        const QStringList notes = shown(1);
+        QCOMPARE(notes.size(), 1);
+        QVERIFY2(notes[0].startsWith(QStringLiteral("'Broken' Error/Failed to start: ")),
+                 qPrintable(notes[0]));
         QFile::remove(client);
         QVERIFY(QFile::copy(fakeClientPath(), client));
-        tunnel.start();
-        QVERIFY(tunnel.isRunning());
-        tunnel.stop();
-        waitStopped(tunnel);
+        t->start();
+        QVERIFY(t->isRunning());
+        stop(*t);
     }
 
     void markupInTheBodyIsShownAsTyped() {
         FreedesktopNotifier notifier;
-        QTRY_VERIFY(TestSupport::notificationDaemonRunning());
         QTest::qWait(200); // let the capabilities arrive
         notifier.notify(QStringLiteral("'<i>x</i> & y' Active"), QStringLiteral("a <b>b</b> & c"));
-        const auto shown = notifications(1);
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].summary, QStringLiteral("'<i>x</i> & y' Active"));
-        QCOMPARE(shown[0].shownBody, QStringLiteral("a <b>b</b> & c"));
+        QCOMPARE(shown(1), QStringList{QStringLiteral("'<i>x</i> & y' Active/a <b>b</b> & c")});
     }
 
     void releasingARunningInstanceEndsItsChildSilently() {
-        qint64 pid = 0;
-        {
-            TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Gone"), 3000), services());
-            m_notes.watch(&tunnel);
-            tunnel.start();
-            QTRY_VERIFY_WITH_TIMEOUT(tunnel.tunnelURL(), slow);
-            pid = tunnel.childPid();
-            notifications(1);
-        }
+        auto t = tunnel("Gone");
+        t->start();
+        QTRY_VERIFY_WITH_TIMEOUT(t->tunnelURL(), slow);
+        const qint64 pid = t->childPid();
+        shown(1);
+        t.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
-        QCOMPARE(notifications(1, 500).size(), 0);
-    }
-
-    void childrenDoNotOutliveAKilledApplication() {
-        // A separate process owns a running tunnel and is then killed outright.
-        QProcess owner;
-        owner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--own-a-tunnel")});
-        QVERIFY(owner.waitForReadyRead(slow));
-        const qint64 childPid = owner.readLine().trimmed().toLongLong();
-        QVERIFY(processAlive(childPid));
-        ::kill(static_cast<pid_t>(owner.processId()), SIGKILL);
-        QVERIFY(owner.waitForFinished(slow));
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(childPid), 2000);
+        QCOMPARE(shown(1, 500), QStringList());
     }
 };
 
-// `--own-a-tunnel`: start one tunnel, print its child's pid, run until killed.
-static int ownATunnel(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("Owned"), 3000),
-                          {fakeClientLocator()});
-    tunnel.start();
-    std::printf("%lld\n", static_cast<long long>(tunnel.childPid()));
-    std::fflush(stdout);
-    return app.exec();
-}
-
-int main(int argc, char** argv) {
-    if (argc > 1 && qstrcmp(argv[1], "--own-a-tunnel") == 0)
-        return ownATunnel(argc, argv);
-    QCoreApplication app(argc, argv);
-    TestTunnelInstance test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestTunnelInstance)
 #include "tst_tunnelinstance.moc"

@@ -4,6 +4,7 @@
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -13,12 +14,6 @@ using namespace TestSupport;
 namespace {
 
 constexpr int slow = 15000;
-
-QList<TunnelConfig> savedList(const QString& path) {
-    QSettings settings(path, QSettings::IniFormat);
-    return decodeTunnelConfigs(settings.value(SettingsKeys::tunnelConfigs).toByteArray())
-        .value_or(QList<TunnelConfig>{});
-}
 
 QList<TunnelConfig> configsOf(const TunnelStore& store) {
     QList<TunnelConfig> configs;
@@ -40,15 +35,20 @@ class TestTunnelStore : public QObject {
         return std::make_unique<TunnelStore>(m_settings.get(),
                                              TunnelInstance::Services{fakeClientLocator()});
     }
-
-    void store(const char* key, const QVariant& value) {
-        QSettings settings(m_home->settingsPath(), QSettings::IniFormat);
-        settings.setValue(QLatin1String(key), value);
+    // The settings file as another reader sees it.
+    QVariant saved(QAnyStringView key) const {
+        return QSettings(m_home->settingsPath(), QSettings::IniFormat).value(key);
+    }
+    void save(QAnyStringView key, const QVariant& value) {
+        QSettings(m_home->settingsPath(), QSettings::IniFormat).setValue(key, value);
+    }
+    QList<TunnelConfig> savedList() const {
+        return decodeTunnelConfigs(saved(SettingsKeys::tunnelConfigs).toByteArray())
+            .value_or(QList<TunnelConfig>{});
     }
 
 private slots:
     void init() {
-        qunsetenv("FAKE_CF_MODE");
         qunsetenv("FAKE_CF_IGNORE_TERM");
         m_home = std::make_unique<TempHome>();
     }
@@ -57,73 +57,55 @@ private slots:
         m_home.reset();
     }
 
-    void firstLaunchAndLegacyMigration_data() {
+    // A launch without a readable list makes one tunnel, on the port of before the list where
+    // there is one; an unreadable list is kept aside, and the next launch leaves it alone.
+    void firstLaunch_data() {
+        QTest::addColumn<QVariant>("stored"); // "tunnelConfigs" before the launch
         QTest::addColumn<QVariant>("legacy"); // "tunnelPort" before the launch
         QTest::addColumn<qint64>("port");     // of the one tunnel made
-        QTest::addColumn<bool>("legacyKept");
-        QTest::newRow("nothing saved") << QVariant() << qint64(8000) << false;
-        QTest::newRow("legacy port migrated once") << QVariant(3000) << qint64(3000) << false;
-        QTest::newRow("legacy zero") << QVariant(0) << qint64(8000) << true;
-        QTest::newRow("legacy negative") << QVariant(-5) << qint64(8000) << true;
+        const QVariant none;
+        QTest::newRow("nothing saved") << none << none << qint64(8000);
+        QTest::newRow("legacy port migrated once") << none << QVariant(3000) << qint64(3000);
+        QTest::newRow("legacy zero, kept") << none << QVariant(0) << qint64(8000);
+        QTest::newRow("legacy negative, kept") << none << QVariant(-5) << qint64(8000);
+        QTest::newRow("record without port")
+            << QVariant(
+                   QByteArray("[{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\",\"name\":\"a\"}]"))
+            << QVariant(4000) << qint64(4000);
+        QTest::newRow("not json") << QVariant(QByteArray("{{{")) << none << qint64(8000);
+        QTest::newRow("a number") << QVariant(42) << QVariant(4000) << qint64(4000);
     }
-    void firstLaunchAndLegacyMigration() {
+    void firstLaunch() {
+        QFETCH(QVariant, stored);
         QFETCH(QVariant, legacy);
         QFETCH(qint64, port);
-        QFETCH(bool, legacyKept);
+        if (stored.isValid())
+            save(SettingsKeys::tunnelConfigs, stored);
         if (legacy.isValid())
-            store("tunnelPort", legacy);
-        auto tunnels = openStore();
-        QCOMPARE(tunnels->instances().size(), size_t(1));
-        const TunnelConfig config = tunnels->instances().front()->config();
-        QCOMPARE(config.name, QStringLiteral("Tunnel"));
-        QCOMPARE(config.port, port);
-        QCOMPARE(savedList(m_home->settingsPath()), QList<TunnelConfig>{config});
-        QSettings after(m_home->settingsPath(), QSettings::IniFormat);
-        QCOMPARE(after.contains(QStringLiteral("tunnelPort")), legacyKept);
+            save(SettingsKeys::legacyTunnelPort, legacy);
+        for (int launch = 0; launch < 2; ++launch) {
+            auto tunnels = openStore();
+            QCOMPARE(configsOf(*tunnels).size(), 1);
+            const TunnelConfig config = configsOf(*tunnels).front();
+            QVERIFY(config.name == QStringLiteral("Tunnel") && config.port == port);
+            tunnels.reset();
+            QCOMPARE(savedList(), QList<TunnelConfig>{config});
+            QCOMPARE(saved(SettingsKeys::legacyTunnelPort).isValid(),
+                     legacy.isValid() && legacy.toLongLong() != port);
+            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(), stored.toString());
+        }
     }
 
     void emptySavedListStaysEmpty() {
-        store("tunnelConfigs", QByteArray("[]"));
-        store("tunnelPort", 3000);
-        const QByteArray before = [this] {
-            QFile f(m_home->settingsPath());
-            f.open(QIODevice::ReadOnly);
-            return f.readAll();
-        }();
+        save(SettingsKeys::tunnelConfigs, QByteArray("[]"));
+        save(SettingsKeys::legacyTunnelPort, 3000);
+        QFile file(m_home->settingsPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
         auto tunnels = openStore();
         QVERIFY(tunnels->instances().empty());
-        QFile f(m_home->settingsPath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before); // nothing written, "tunnelPort" ignored
-    }
-
-    void unreadableListIsKeptAsideNeverLost_data() {
-        QTest::addColumn<QVariant>("stored");
-        QTest::newRow("record without port") << QVariant(
-            QByteArray("[{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\",\"name\":\"a\"}]"));
-        QTest::newRow("not json") << QVariant(QByteArray("{{{"));
-        QTest::newRow("a number") << QVariant(42);
-    }
-    void unreadableListIsKeptAsideNeverLost() {
-        QFETCH(QVariant, stored);
-        store("tunnelConfigs", stored);
-        store("tunnelPort", 4000);
-        {
-            auto tunnels = openStore();
-            QCOMPARE(tunnels->instances().size(), size_t(1));
-            QCOMPARE(tunnels->instances().front()->config().port, qint64(4000));
-        }
-        QSettings after(m_home->settingsPath(), QSettings::IniFormat);
-        QCOMPARE(after.value(SettingsKeys::tunnelConfigsUnreadable).toString(), stored.toString());
-        QCOMPARE(savedList(m_home->settingsPath()).size(), 1);
-
-        // The next launch reads the good list and leaves the backup alone.
-        auto again = openStore();
-        QCOMPARE(again->instances().front()->config().port, qint64(4000));
-        QCOMPARE(QSettings(m_home->settingsPath(), QSettings::IniFormat)
-                     .value(SettingsKeys::tunnelConfigsUnreadable)
-                     .toString(),
-                 stored.toString());
+        QVERIFY(file.seek(0));
+        QCOMPARE(file.readAll(), before); // nothing written, "tunnelPort" ignored
     }
 
     void listSurvivesARestartInOrderAllStopped() {
@@ -139,56 +121,42 @@ private slots:
         }
         auto again = openStore();
         QCOMPARE(configsOf(*again), before);
-        for (const TunnelInstance* instance : again->instances())
-            QVERIFY(!instance->isRunning());
+        QVERIFY(!again->hasRunningTunnel());
     }
 
-    void removingARunningTunnelStopsItAndForgetsIt() {
-        auto tunnels = openStore();
-        tunnels->addTunnel(QStringLiteral("Second"), 3000);
-        TunnelInstance* first = tunnels->instances().front();
-        const QUuid keep = tunnels->instances().back()->id();
-        first->start();
-        QTRY_VERIFY_WITH_TIMEOUT(first->tunnelURL(), slow);
-        const qint64 pid = first->childPid();
-
-        tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
-        QCOMPARE(tunnels->instances().size(), size_t(2));
-
-        tunnels->removeTunnel(first->id());
-        QCOMPARE(tunnels->instances().size(), size_t(1));
-        QCOMPARE(tunnels->instances().front()->id(), keep);
-        QCOMPARE(savedList(m_home->settingsPath()).size(), 1);
-        QCOMPARE(savedList(m_home->settingsPath()).front().id, keep);
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
-    }
-
-    void instanceChangesReachTheStoreLaterOnTheEventLoop() {
+    // Changes reach the store later on the event loop and are saved; a removed instance is
+    // stopped and no longer speaks for the store.
+    void changesAndRemoval() {
         auto tunnels = openStore();
         tunnels->addTunnel(QStringLiteral("Added"), 3000);
         TunnelInstance* added = tunnels->instances().back();
         QSignalSpy storeChanges(tunnels.get(), &TunnelStore::changed);
-
         added->setName(QStringLiteral("Renamed"));
         QCOMPARE(storeChanges.size(), 0); // queued, not delivered from inside the change
         QTRY_COMPARE(storeChanges.size(), 1);
+        QTRY_COMPARE(savedList().back().name, QStringLiteral("Renamed"));
 
         added->start();
-        QTRY_VERIFY(tunnels->hasRunningTunnel());
-        QCOMPARE(tunnels->activeCount(), 1);
-        QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting
         QTRY_VERIFY_WITH_TIMEOUT(added->tunnelURL(), slow);
+        QCOMPARE(tunnels->activeCount(), 1);
+        QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting, active
+        const qint64 pid = added->childPid();
 
-        // A removed instance no longer speaks for the store.
+        tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
+        QCOMPARE(tunnels->instances().size(), size_t(2));
+        const QUuid kept = tunnels->instances().front()->id();
         tunnels->removeTunnel(added->id());
+        QCOMPARE(savedList().size(), 1);
+        QCOMPARE(savedList().front().id, kept);
         QCoreApplication::processEvents();
         storeChanges.clear();
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
         QVERIFY(!tunnels->hasRunningTunnel());
         QCOMPARE(tunnels->activeCount(), 0);
         QCOMPARE(storeChanges.size(), 0);
     }
 
+    // Children that ignore the request to end are killed after the grace period, not before.
     void stopAllReportsWhenEveryChildIsGone() {
         qputenv("FAKE_CF_IGNORE_TERM", "1");
         auto tunnels = openStore();
@@ -202,14 +170,15 @@ private slots:
         // One tunnel already removed but still stopping counts too.
         tunnels->removeTunnel(tunnels->instances().back()->id());
         QSignalSpy allStopped(tunnels.get(), &TunnelStore::allStopped);
+        QElapsedTimer elapsed;
+        elapsed.start();
         tunnels->stopAll();
-        QCOMPARE(allStopped.size(), 0);
-        QVERIFY(tunnels->hasLiveChildren());
+        QVERIFY(allStopped.isEmpty() && tunnels->hasLiveChildren());
         QVERIFY(allStopped.wait(TunnelInstance::killGraceMs + slow));
+        QVERIFY(elapsed.elapsed() >= TunnelInstance::killGraceMs);
         for (qint64 pid : pids)
             QVERIFY(!processAlive(pid));
         QVERIFY(!tunnels->hasLiveChildren());
-
         tunnels->stopAll(); // nothing left: reported at once
         QCOMPARE(allStopped.size(), 2);
     }

@@ -1,28 +1,44 @@
-// The persisted record, the saved-list format and the port text rule.
+// Values and look-ups, in process: the saved record and list, the port text, which tunnels a
+// text names, the public URL in the client's output, finding the client and its install command.
+#include "TestSupport.h"
+#include "model/CloudflaredLocator.h"
 #include "model/PortText.h"
 #include "model/TunnelConfig.h"
+#include "model/TunnelLookup.h"
+#include "model/TunnelUrlScanner.h"
+#include "platform/OsReleaseInstallCommand.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QTest>
+
+namespace {
+
+const QString url = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
+
+// A place for cloudflared under root: "first", "second", "path1", "path2", or "home" for
+// ~/.local/bin.
+QString pathOf(const QString& root, const QString& place) {
+    return root + (place == u"home" ? QStringLiteral("/.local/bin") : u'/' + place) +
+           QStringLiteral("/cloudflared");
+}
+
+} // namespace
 
 class TestValues : public QObject {
     Q_OBJECT
 
 private slots:
     void recordRoundTripsThroughJson() {
-        for (qint64 port : {qint64(8080), std::numeric_limits<qint64>::min(),
-                            std::numeric_limits<qint64>::max()}) {
+        for (qint64 port :
+             {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}) {
             const TunnelConfig record = TunnelConfig::create(QString(), port);
             QCOMPARE(decodeTunnelConfigs(encodeTunnelConfigs({record})).value(), QList{record});
         }
         const TunnelConfig config = TunnelConfig::create(QStringLiteral("Wéb ✓"), 8080);
         QCOMPARE(TunnelConfig::fromJson(config.toJson()).value(), config);
-
         const QString idText = config.toJson().value(QStringLiteral("id")).toString();
-        QCOMPARE(idText.size(), 36);
-        QCOMPARE(idText, idText.toUpper());
-        QVERIFY(!idText.startsWith(QLatin1Char('{')));
-
+        QVERIFY(idText.size() == 36 && idText == idText.toUpper()); // no braces, upper case
         // "é" precomposed and decomposed are the same name.
         TunnelConfig precomposed = config, decomposed = config;
         precomposed.name = QString::fromUtf8("caf\xc3\xa9");
@@ -33,43 +49,34 @@ private slots:
     void decodingRequiresEveryKeyWithItsType_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
-        const QByteArray id = "\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\"";
-        QTest::newRow("complete") << "{" + id + ",\"name\":\"a\",\"port\":1}" << true;
-        QTest::newRow("keys in another order, extra key")
-            << "{\"port\":1,\"extra\":[1],\"name\":\"a\"," + id + "}" << true;
-        QTest::newRow("lower-case id")
-            << QByteArray(
-                   "{\"id\":\"5b4e2e1c-6a43-4f77-9d0b-3c2f7a9e8d11\",\"name\":\"a\",\"port\":1}")
-            << true;
-        QTest::newRow("no id") << QByteArray("{\"name\":\"a\",\"port\":1}") << false;
-        QTest::newRow("no name") << "{" + id + ",\"port\":1}" << false;
-        QTest::newRow("no port") << "{" + id + ",\"name\":\"a\"}" << false;
-        QTest::newRow("port as text") << "{" + id + ",\"name\":\"a\",\"port\":\"1\"}" << false;
-        QTest::newRow("name as number") << "{" + id + ",\"name\":1,\"port\":1}" << false;
-        QTest::newRow("fractional port") << "{" + id + ",\"name\":\"a\",\"port\":1.5}" << false;
-        QTest::newRow("port beyond 64 bits")
-            << "{" + id + ",\"name\":\"a\",\"port\":9223372036854775808}" << false;
-        QTest::newRow("braced id")
-            << QByteArray(
-                   "{\"id\":\"{5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11}\",\"name\":\"a\",\"port\":1}")
-            << false;
-        QTest::newRow("not a uuid")
-            << QByteArray(
-                   "{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8DZZ\",\"name\":\"a\",\"port\":1}")
-            << false;
-        QTest::newRow("null port") << "{" + id + ",\"name\":\"a\",\"port\":null}" << false;
-        QTest::newRow("inspect as text, read as off")
-            << "{" + id + ",\"name\":\"a\",\"port\":1,\"inspect\":\"yes\"}" << true;
+        auto row = [](const char* name, const char* fields, bool decodes) {
+            QTest::newRow(name) << QByteArray(fields).replace(
+                                       "ID", "\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\"")
+                                << decodes;
+        };
+        row("complete", R"({ID,"name":"a","port":1})", true);
+        row("keys in another order, extra key", R"({"port":1,"extra":[1],"name":"a",ID})", true);
+        row("lower-case id", R"({"id":"5b4e2e1c-6a43-4f77-9d0b-3c2f7a9e8d11","name":"a","port":1})",
+            true);
+        row("inspect as text, read as off", R"({ID,"name":"a","port":1,"inspect":"yes"})", true);
+        row("no id", R"({"name":"a","port":1})", false);
+        row("no name", R"({ID,"port":1})", false);
+        row("no port", R"({ID,"name":"a"})", false);
+        row("port as text", R"({ID,"name":"a","port":"1"})", false);
+        row("name as number", R"({ID,"name":1,"port":1})", false);
+        row("fractional port", R"({ID,"name":"a","port":1.5})", false);
+        row("port beyond 64 bits", R"({ID,"name":"a","port":9223372036854775808})", false);
+        row("null port", R"({ID,"name":"a","port":null})", false);
+        row("braced id", R"({"id":"{5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11}","name":"a","port":1})",
+            false);
+        row("not a uuid", R"({"id":"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8DZZ","name":"a","port":1})",
+            false);
     }
-
     void decodingRequiresEveryKeyWithItsType() {
         QFETCH(QByteArray, json);
         QFETCH(bool, decodes);
-        const auto config = TunnelConfig::fromJson(QJsonDocument::fromJson(json).object());
-        QCOMPARE(bool(config), decodes);
-        // One bad record spoils the whole list.
-        const auto list = decodeTunnelConfigs("[" + json + "]");
-        QCOMPARE(bool(list), decodes);
+        QCOMPARE(bool(TunnelConfig::fromJson(QJsonDocument::fromJson(json).object())), decodes);
+        QCOMPARE(bool(decodeTunnelConfigs("[" + json + "]")), decodes); // one bad spoils the list
     }
 
     void listIsCompactAndKeepsOrder() {
@@ -80,48 +87,230 @@ private slots:
         configs[1].rewriteHost = false; // saved only where off
         const QByteArray saved = encodeTunnelConfigs(configs);
         QVERIFY(!saved.contains('\n') && !saved.contains(": "));
-        QCOMPARE(saved.count("\"inspect\":true"), 1);
-        QCOMPARE(saved.count("\"password\""), 1);
-        QCOMPARE(saved.count("\"rewriteHost\":false"), 1);
-        QVERIFY(!saved.contains("\"rewriteHost\":true"));
-        QCOMPARE(*decodeTunnelConfigs(saved), configs);
+        QVERIFY(saved.count("\"inspect\"") == 1 && saved.count("\"password\"") == 1 &&
+                saved.count("\"rewriteHost\"") == 1);
         const auto decoded = *decodeTunnelConfigs(saved);
+        QCOMPARE(decoded, configs); // ids, names and ports, in order
         QVERIFY(!decoded.at(0).inspect && decoded.at(1).inspect);
         QVERIFY(decoded.at(0).password && !decoded.at(1).password);
         QVERIFY(decoded.at(0).rewriteHost && !decoded.at(1).rewriteHost);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
-        QVERIFY(!decodeTunnelConfigs("{}"));
-        QVERIFY(!decodeTunnelConfigs("not json"));
+        QVERIFY(!decodeTunnelConfigs("{}") && !decodeTunnelConfigs("not json"));
     }
 
     void portText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("port"); // 0: rejected
-        QTest::newRow("plain") << "3000" << qint64(3000);
-        QTest::newRow("plus sign") << "+8080" << qint64(8080);
-        QTest::newRow("leading zero") << "08080" << qint64(8080);
-        QTest::newRow("lowest") << "1" << qint64(1);
-        QTest::newRow("highest") << "65535" << qint64(65535);
-        QTest::newRow("zero") << "0" << qint64(0);
-        QTest::newRow("negative") << "-1" << qint64(0);
-        QTest::newRow("above range") << "65536" << qint64(0);
-        QTest::newRow("space before") << " 8080" << qint64(0);
-        QTest::newRow("space after") << "8080 " << qint64(0);
-        QTest::newRow("letter") << "80a" << qint64(0);
-        QTest::newRow("lone plus") << "+" << qint64(0);
-        QTest::newRow("two signs") << "+-80" << qint64(0);
-        QTest::newRow("empty") << "" << qint64(0);
-        QTest::newRow("25 digits") << "1234567890123456789012345" << qint64(0);
-        QTest::newRow("arabic-indic digits") << QString::fromUtf8("\xd9\xa8\xd9\xa0") << qint64(0);
-        QTest::newRow("fullwidth digits")
-            << QString::fromUtf8("\xef\xbc\x98\xef\xbc\x90") << qint64(0);
+        auto row = [](const char* text, qint64 port) {
+            QTest::newRow(text) << QString(text) << port;
+        };
+        row("3000", 3000);
+        row("+8080", 8080);
+        row("08080", 8080);
+        row("1", 1);
+        row("65535", 65535);
+        for (const char* rejected : {"0", "-1", "65536", " 8080", "8080 ", "80a", "+", "+-80", "",
+                                     "1234567890123456789012345", "\xd9\xa8\xd9\xa0" /* ٨٠ */,
+                                     "\xef\xbc\x98\xef\xbc\x90" /* fullwidth 80 */})
+            row(rejected, 0);
     }
-
     void portText() {
         QFETCH(QString, text);
-        QFETCH(qint64, port);
-        const auto parsed = parsePortText(text);
-        QCOMPARE(parsed.value_or(0), port);
+        QTEST(parsePortText(text).value_or(0), "port");
+    }
+
+    // Which tunnels a name, a port or an id stands for, and in which precedence.
+    void lookUp_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<qsizetype>>("expected");
+        using L = QList<qsizetype>;
+        QTest::newRow("name") << "web" << L{0};
+        QTest::newRow("name, spaces and tabs around") << " \tweb " << L{0};
+        QTest::newRow("name is case-sensitive") << "Web" << L{};
+        QTest::newRow("name shared") << "dup" << L{1, 2};
+        QTest::newRow("port") << "3003" << L{2};
+        QTest::newRow("port with a plus") << "+3003" << L{2};
+        QTest::newRow("port shared") << "3000" << L{0, 3};
+        QTest::newRow("name of digits, no such port") << "8080" << L{4};
+        QTest::newRow("whole id, braces, lower case")
+            << "{32ba5dab-d870-4733-9d3a-ca496a3895c4}" << L{0};
+        QTest::newRow("whole id wins over an earlier name")
+            << "D00DFEED-0000-4000-8000-000000000004" << L{4};
+        QTest::newRow("id prefix of 8, lower case") << "d00dfeed" << L{4};
+        QTest::newRow("id prefix with a hyphen") << "9F3A0C11-1" << L{2};
+        QTest::newRow("id prefix shared") << "9F3A0C11" << L{1, 2};
+        QTest::newRow("7 digits are no id") << "32BA5DA" << L{};
+        QTest::newRow("not hex") << "32BA5DAX" << L{};
+        QTest::newRow("empty") << "" << L{};
+    }
+    void lookUp() {
+        QFETCH(QString, text);
+        // The ids are fixed so that prefixes can be written down; the fourth is named after the
+        // fifth's whole id.
+        auto tunnel = [](const char* id, const char* name, qint64 port) {
+            return TunnelConfig{QUuid::fromString(QLatin1String(id)), QString::fromUtf8(name),
+                                port};
+        };
+        const QList<TunnelConfig> tunnels{
+            tunnel("32BA5DAB-D870-4733-9D3A-CA496A3895C4", "web", 3000),
+            tunnel("9F3A0C11-0000-4000-8000-000000000001", "dup", 3002),
+            tunnel("9F3A0C11-1111-4000-8000-000000000002", "dup", 3003),
+            tunnel("5E0F77A1-0000-4000-8000-000000000003", "D00DFEED-0000-4000-8000-000000000004",
+                   3000),
+            tunnel("D00DFEED-0000-4000-8000-000000000004", "8080", 4000)};
+        QTEST(lookUpTunnels(tunnels, text), "expected");
+    }
+
+    // The public URL in the client's standard error, found once, at every split point.
+    void urlScanner_data() {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("expected");
+        const QByteArray u = url.toLatin1();
+        QTest::newRow("in the box") << "2026-01-01T00:00:00Z INF Requesting new quick Tunnel on "
+                                       "trycloudflare.com...\n2026-01-01T00:00:01Z INF |  " +
+                                           u + "                         |\nINF more\n"
+                                    << url;
+        QTest::newRow("after UTF-8") << "INF caf\xc3\xa9 " + u + "\n" << url;
+        QTest::newRow("the service's API host")
+            << QByteArray("failed to request quick Tunnel: Post "
+                          "\"https://api.trycloudflare.com/tunnel\": dial tcp: no such host\n")
+            << QString();
+        QTest::newRow("API host before a URL") << "Post https://api.trycloudflare.com " + u << url;
+        QTest::newRow("API in capitals")
+            << QByteArray("https://API.trycloudflare.com") << QString();
+        QTest::newRow("api-7 is a name")
+            << QByteArray("https://api-7.trycloudflare.com") << "https://api-7.trycloudflare.com";
+        for (const char* lookAlike :
+             {"http://plain.trycloudflare.com", "https://a_b.trycloudflare.com",
+              "https://x.trycloudflareXcom"})
+            QTest::newRow(lookAlike) << QByteArray(lookAlike) << QString();
+        QTest::newRow("first of a line")
+            << QByteArray("https://one.trycloudflare.com https://two.trycloudflare.com\n")
+            << "https://one.trycloudflare.com";
+        QTest::newRow("invalid UTF-8 spoils its own line")
+            << "bad \xff\xfe " + u + "\ngood https://b.trycloudflare.com\n"
+            << "https://b.trycloudflare.com";
+    }
+    void urlScanner() {
+        QFETCH(QByteArray, output);
+        QFETCH(QString, expected);
+        for (qsizetype cut = 0; cut <= output.size(); ++cut) {
+            TunnelUrlScanner scanner;
+            QStringList found;
+            for (auto chunk :
+                 {QByteArrayView(output).first(cut), QByteArrayView(output).sliced(cut)})
+                if (auto u = scanner.feed(chunk))
+                    found << *u;
+            if (auto u = scanner.finish()) // the last line may lack its break
+                found << *u;
+            QCOMPARE(found, expected.isEmpty() ? QStringList() : QStringList{expected});
+            QCOMPARE(scanner.pendingSize(), 0);
+        }
+    }
+
+    void urlScannerBoundsItsPendingLine() {
+        TunnelUrlScanner scanner;
+        for (int i = 0; i < 1024; ++i) { // 4 MiB without a line break
+            scanner.feed(QByteArray(4096, 'x'));
+            QVERIFY(scanner.pendingSize() <= TunnelUrlScanner::maxPendingLine);
+        }
+        // An over-long line is still scanned before it is dropped, and the next line is read.
+        TunnelUrlScanner second;
+        const QByteArray longLine = QByteArray(TunnelUrlScanner::maxPendingLine - 10, 'y') + " " +
+                                    url.toLatin1() + " " + QByteArray(100, 'z');
+        std::optional<QString> found;
+        for (qsizetype at = 0; at < longLine.size(); at += 1000)
+            found = found ? found
+                          : second.feed(QByteArrayView(longLine).sliced(at).first(
+                                std::min<qsizetype>(1000, longLine.size() - at)));
+        QCOMPARE(found.value_or(QString()), url);
+        second.feed("\n");
+        QCOMPARE(second.feed("x https://next.trycloudflare.com\n").value_or(QString()),
+                 QStringLiteral("https://next.trycloudflare.com"));
+    }
+
+    // The fixed candidates first, then PATH; each entry puts cloudflared there as an
+    // executable (+), a file without execute permission (-) or a directory (/).
+    void locatorFindsTheFirstExecutable_data() {
+        QTest::addColumn<QStringList>("layout");
+        QTest::addColumn<QString>("expected"); // the place found, empty for nothing
+        QTest::newRow("first candidate wins")
+            << QStringList{"first+", "second+", "path1+"} << "first";
+        QTest::newRow("non-executable candidate skipped")
+            << QStringList{"first-", "second+"} << "second";
+        QTest::newRow("PATH in its order") << QStringList{"path1+", "path2+"} << "path1";
+        QTest::newRow("a directory is not the client")
+            << QStringList{"first/", "path1/", "path2+"} << "path2";
+        QTest::newRow("non-executable on PATH skipped")
+            << QStringList{"path1-", "path2+"} << "path2";
+        QTest::newRow("nowhere") << QStringList{"second-", "path1/"} << "";
+        // The default candidates: ~/.local/bin comes before PATH.
+        QTest::newRow("default: home before PATH") << QStringList{"home+", "path1+"} << "home";
+    }
+    void locatorFindsTheFirstExecutable() {
+        QFETCH(QStringList, layout);
+        QFETCH(QString, expected);
+        TestSupport::TempHome home;
+        const QString root = home.path();
+        for (const QString& entry : layout) {
+            const QString path = pathOf(root, entry.chopped(1));
+            QDir().mkpath(entry.endsWith(u'/') ? path : QFileInfo(path).path());
+            QFile file(path);
+            QVERIFY(entry.endsWith(u'/') || (file.open(QIODevice::WriteOnly) && file.write("#!")));
+            if (entry.endsWith(u'+'))
+                file.setPermissions(file.permissions() | QFile::ExeOwner);
+        }
+        const bool byDefault = layout.first().startsWith(QStringLiteral("home"));
+        for (const QString& fixed : CloudflaredLocator::defaultCandidates())
+            if (byDefault && !fixed.startsWith(root) && QFileInfo::exists(fixed))
+                QSKIP("this machine has cloudflared in a fixed place");
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(root + "/path1:" + root + "/path2"));
+        const CloudflaredLocator locator =
+            byDefault ? CloudflaredLocator()
+                      : CloudflaredLocator({pathOf(root, "first"), pathOf(root, "second")});
+        const std::optional<QString> found = locator.find();
+        qputenv("PATH", oldPath);
+        QCOMPARE(found.value_or(QString()),
+                 expected.isEmpty() ? QString() : pathOf(root, expected));
+        if (found) { // asked afresh every time
+            QFile::remove(*found);
+            QVERIFY(locator.find() != found);
+        }
+    }
+
+    // From real os-release files of the common distributions and the client's processors.
+    void installCommandFitsTheSystem() {
+        const QString release = QStringLiteral(
+            "curl -LO https://github.com/cloudflare/cloudflared/releases/latest/download/"
+            "cloudflared-linux-%1 && sudo %2 cloudflared-linux-%1");
+        struct Case {
+            const char *osRelease, *arch; // osRelease empty: no file at all
+            QString expected;
+        };
+        const Case cases[] = {
+            {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n", "x86_64",
+             release.arg("amd64.deb", "dpkg -i")},
+            {"ID=raspbian\nID_LIKE=debian\n", "arm", release.arg("armhf.deb", "dpkg -i")},
+            {"# Mint\nID='linuxmint'\nID_LIKE='ubuntu debian'\n", "i386",
+             release.arg("386.deb", "dpkg -i")},
+            {"ID=\"rocky\"\nID_LIKE=\"rhel centos fedora\"\n", "arm64",
+             release.arg("aarch64.rpm", "rpm -i")},
+            {"ID=manjaro\nID_LIKE=arch\n", "arm64", QStringLiteral("sudo pacman -S cloudflared")},
+            {"ID=debian\n", "riscv64", clientDownloadPage()},
+            {"ID=other\nPRETTY_NAME=\"ID_LIKE=debian\"\n", "x86_64", clientDownloadPage()},
+            {"", "x86_64", clientDownloadPage()},
+        };
+        for (const Case& c : cases) {
+            QTemporaryDir dir;
+            // The first path is missing, as /etc/os-release is on some systems: the second is read.
+            QFile file(dir.filePath(QStringLiteral("os-release")));
+            QVERIFY(!*c.osRelease || (file.open(QIODevice::WriteOnly) && file.write(c.osRelease)));
+            file.close();
+            QCOMPARE(OsReleaseInstallCommand({dir.filePath("missing"), file.fileName()}, c.arch)
+                         .command(),
+                     c.expected);
+        }
     }
 };
 

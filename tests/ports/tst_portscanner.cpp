@@ -53,19 +53,6 @@ public:
                onLoopback(::connect, open(family), family, number) == 0 &&
                ::poll(&queued, 1, 2000) == 1;
     }
-    // Takes the queued connections of a family; -1 if any of them carried a byte.
-    int emptyConnections(int family) {
-        int count = 0;
-        for (pollfd queued{held(family), POLLIN, 0};
-             ::poll(&queued, 1, 0) == 1 && queued.revents == POLLIN; ++count) {
-            pollfd closed{keep(::accept4(held(family), nullptr, nullptr, SOCK_CLOEXEC)), POLLIN, 0};
-            char byte;
-            if (::poll(&closed, 1, 2000) != 1 || ::read(closed.fd, &byte, 1) != 0)
-                return -1;
-        }
-        return count;
-    }
-
     qint64 number = 0;
 
 private:
@@ -96,31 +83,6 @@ class PortScannerTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void probesEachLoopbackAddress_data() {
-        QTest::addColumn<bool>("onIPv4");
-        QTest::addColumn<bool>("onIPv6");
-        QTest::newRow("127.0.0.1 only") << true << false;
-        QTest::newRow("::1 only") << false << true;
-        QTest::newRow("both") << true << true;
-        QTest::newRow("refused") << false << false;
-    }
-
-    void probesEachLoopbackAddress() {
-        QFETCH(bool, onIPv4);
-        QFETCH(bool, onIPv6);
-        TestPort port;
-        QVERIFY(port.number && (!onIPv4 || port.listen(AF_INET)) &&
-                (!onIPv6 || port.listen(AF_INET6)));
-
-        QCOMPARE(probeIPv4(port.number, probeTimeoutMs), onIPv4);
-        QCOMPARE(probeIPv6(port.number, probeTimeoutMs), onIPv6);
-        QCOMPARE(scanPortsBlocking({port.number}).size(), qsizetype(onIPv4 || onIPv6));
-        // Each call above connects once to a listening address and closes without a byte sent;
-        // the scan tries ::1 only when 127.0.0.1 is closed.
-        QCOMPARE(port.emptyConnections(AF_INET), onIPv4 ? 2 : 0);
-        QCOMPARE(port.emptyConnections(AF_INET6), onIPv6 ? (onIPv4 ? 1 : 2) : 0);
-    }
-
     // How long a scan of pending ports takes (one time-out per family) is in bench/port_scan.
     void scanIsSortedAndUniqueEvenUnderSignals() {
         // As many ports that stay pending as the app probes; open ones on either address or both,
