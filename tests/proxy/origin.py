@@ -5,7 +5,6 @@
 #   /bytes?mib=N  answers N MiB of a fixed pattern (Content-Length)
 #   /chunked?n=N  answers N chunks, "chunk 0\n" ... (chunked)
 #   /events       server-sent events: "one", then "two" once /release was asked for
-#   /ws           WebSocket: echoes every text frame
 #   HEAD          answers Content-Length: 1234 and no body
 import base64, hashlib, json, threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -44,8 +43,6 @@ class Handler(BaseHTTPRequestHandler):
     def handle_any(self):
         url = urlparse(self.path)
         query = parse_qs(url.query)
-        if url.path == "/ws":
-            return self.websocket()
         data = self.body()
         if url.path == "/echo":
             seen = {"method": self.command, "path": self.path, "headers": self.headers.items()}
@@ -79,23 +76,6 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_HEAD(self):
         self.head(200, ("Content-Length", "1234"))
-
-    def websocket(self):
-        key = self.headers["Sec-WebSocket-Key"] + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"
-        accept = base64.b64encode(hashlib.sha1(key.encode()).digest()).decode()
-        self.head(101, ("Upgrade", "websocket"), ("Connection", "Upgrade"),
-                  ("Sec-WebSocket-Accept", accept))
-        self.wfile.flush()
-        while len(head := self.rfile.read(2)) == 2 and head[0] & 0x0F != 8:  # until a close
-            size = head[1] & 0x7F
-            if size == 126:
-                size = int.from_bytes(self.rfile.read(2), "big")
-            mask = self.rfile.read(4)
-            payload = bytes(b ^ mask[i % 4] for i, b in enumerate(self.rfile.read(size)))
-            self.wfile.write(bytes([0x81, len(payload)]) + payload)  # short text frames only
-            self.wfile.flush()
-        self.wfile.write(b"\x88\x00")
-        self.close_connection = True
 
 
 server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)

@@ -128,6 +128,7 @@ private slots:
         QFETCH(bool, connecting);
         QFETCH(bool, url);
         QFETCH(QString, line);
+        const auto dot = Theme::Named(named);
         for (const QByteArray& pair : env)
             qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
         TunnelRowView* row = rows().front();
@@ -136,12 +137,11 @@ private slots:
         if (!env.isEmpty())
             click(child("startStopButton", row));
         QTRY_VERIFY_WITH_TIMEOUT(
-            child<StatusDot>("statusDot", row)->color() ==
-                    Theme::named(Theme::Named(named), row->palette()) &&
+            child<StatusDot>("statusDot", row)->color() == Theme::named(dot, row->palette()) &&
                 child("urlLine", row)->isVisible() == url &&
                 (line.isEmpty() || problem->text() == line || connectingText->text() == line),
             slow);
-        checkState(row, Theme::Named(named), connecting, url);
+        checkState(row, dot, connecting, url);
         if (url) { // on one line, middle-elided and selectable
             auto* label = child<ElidedLabel>("urlLabel", row);
             QCOMPARE(label->fullText(), "https://fare-write-waste-gadgets.trycloudflare.com");
@@ -356,9 +356,9 @@ private slots:
         QVERIFY(!box->isChecked() && !m_f->loginItem.isEnabled());
     }
 
-    // Scans only on request, with a spinner and refresh disabled meanwhile, a second request
-    // ignored; the open ports in ascending order, "+ Tunnel" on each; a rescan keeps the old rows
-    // working until its result replaces them.
+    // Scans only on request, refresh disabled meanwhile and a second request ignored; the open
+    // ports in ascending order, "+ Tunnel" on each; a rescan keeps the old rows until its result
+    // replaces them.
     void scannerPanelAndSection() {
         QTcpServer low, high;
         QVERIFY(low.listen(QHostAddress::LocalHost) && high.listen(QHostAddress::LocalHost));
@@ -379,7 +379,6 @@ private slots:
         QSignalSpy finished(panel, &PortScannerView::scanFinished);
         click(refresh);
         QVERIFY(panel->isScanning() && !refresh->isEnabled() && hint->isVisible());
-        QTRY_VERIFY(child("scanSpinner", panel)->isVisible());
         panel->startScan();
         QVERIFY(finished.wait(slow));
         QCOMPARE(finished.size(), 1);
@@ -400,8 +399,6 @@ private slots:
         high.close();
         click(refresh);
         QCOMPARE(shown(panel, "portRow").size(), 2);
-        click(add(1));
-        QCOMPARE(m_f->store.instances().back()->config().port, ports.second);
         QVERIFY(finished.wait(slow));
         QVERIFY(shown(panel, "portRow").isEmpty() && hint->isVisible());
         QCOMPARE(hint->text(), "No open ports found");
