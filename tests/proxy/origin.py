@@ -4,6 +4,7 @@
 #   /sha          answers the hex SHA-256 of the request body
 #   /bytes?mib=N  answers N MiB of a fixed pattern (Content-Length)
 #   /chunked?n=N  answers N chunks, "chunk 0\n" ... (chunked)
+#   /peer         answers the port the request's connection came from (bench/proxy: shows reuse)
 #   /events       server-sent events: "one", then "two" once /release was asked for
 #   HEAD          answers Content-Length: 1234 and no body
 import base64, hashlib, json, threading
@@ -50,6 +51,8 @@ class Handler(BaseHTTPRequestHandler):
             self.answer(data, 200, ("X-Echo", echo), ("Content-Type", "application/octet-stream"))
         elif url.path == "/sha":
             self.answer(hashlib.sha256(data).hexdigest().encode())
+        elif url.path == "/peer":
+            self.answer(str(self.client_address[1]).encode())
         elif url.path == "/bytes":
             self.head(200, ("Content-Length", str(int(query["mib"][0]) << 20)))
             for _ in range(int(query["mib"][0])):
