@@ -83,16 +83,21 @@ class ProxyTest : public QObject {
             qFatal("cannot write %s", qPrintable(file.fileName()));
         return file.fileName();
     }
-    // One request exactly as written, through the proxy; its capture.
+    // One request exactly as written, through the proxy; its capture. Captures that were still
+    // on their way go.
     HttpExchange send(const QByteArray& request) {
-        m_seen.clear();
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_proxy.port());
-        socket.waitForConnected(5000);
         socket.write(request);
+        const auto found = [this, target = request.split(' ').at(1)] {
+            return std::find_if(m_seen.cbegin(), m_seen.cend(),
+                                [&target](const HttpExchange& e) { return e.target == target; });
+        };
         // The answer is read as the event loop turns, until the capture comes out.
-        return QTest::qWaitFor([this] { return !m_seen.isEmpty(); }, 10000) ? m_seen.takeFirst()
-                                                                            : HttpExchange();
+        QTest::qWaitFor([&] { return found() != m_seen.cend(); }, 10000);
+        const HttpExchange captured = found() != m_seen.cend() ? *found() : HttpExchange();
+        m_seen.clear();
+        return captured;
     }
 
 private slots:

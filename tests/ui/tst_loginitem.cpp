@@ -45,7 +45,7 @@ private slots:
         QVERIFY(!item.isEnabled() && item.setEnabled(false) && item.setEnabled(true));
         QVERIFY(item.isEnabled());
         QFile file(XdgAutostartLoginItem::entryPath());
-        QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Append));
+        QVERIFY(file.open(QIODevice::ReadWrite)); // read to its end, then appended to
         const QString text = QString::fromUtf8(file.readAll());
         QVERIFY2(text.contains("\nExec=" + exec + "\n"), qPrintable(text));
         // Written by renaming a finished file: no temporary is left beside it.
