@@ -18,11 +18,13 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void setIdentity() {
-    QCoreApplication::setOrganizationName(QStringLiteral("Quillby"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quillby"));
+    QCoreApplication::setOrganizationName(u"Quillby"_s);
+    QCoreApplication::setApplicationName(u"Quillby"_s);
 }
 
 int runApp(int argc, char* argv[], bool startAll) {
@@ -47,7 +49,7 @@ int runSaves(int argc, char* argv[]) {
     std::puts("saving");
     std::fflush(stdout);
     for (unsigned round = 0;; ++round) {
-        const QString prefix = round % 2 ? QStringLiteral("new ") : QStringLiteral("old ");
+        const QString prefix = round % 2 ? u"new "_s : u"old "_s;
         int n = 0;
         // All renamed, then one save: the list on disk is always all old or all new.
         for (TunnelInstance* tunnel : store.instances()) {

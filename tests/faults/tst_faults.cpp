@@ -9,7 +9,6 @@
 #include "model/SettingsKeys.h"
 #include "model/TunnelInstance.h"
 
-#include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -27,36 +26,22 @@ int countAlive(const QList<qint64>& pids) {
     return int(std::count_if(pids.begin(), pids.end(), &processAlive));
 }
 
-// A process of the test's own, which never outlives it.
-struct OwnedProcess : QProcess {
-    ~OwnedProcess() override {
-        kill();
-        waitForFinished(5000);
-    }
-};
-
-// What the application reads at start, in a home of its own.
-struct AppHome {
-    TempHome home;
-    QString runtimeDir = home.path() + QStringLiteral("/runtime");
-    QString settingsDir = home.configHome() + QStringLiteral("/Quillby");
-    QString settingsPath = settingsDir + QStringLiteral("/Quillby.conf");
+// What the application reads at start, in a home of its own (HOME and XDG_CONFIG_HOME point
+// into it), with the stand-in client first on PATH.
+struct AppHome : TempHome {
+    QString settingsDir = configHome() + "/Quillby";
+    QString settingsPath = settingsDir + "/Quillby.conf";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 
     AppHome() {
         QDir().mkpath(settingsDir);
-        QDir().mkdir(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    // HOME and XDG_CONFIG_HOME already point into the home while it lives.
-    QProcessEnvironment environment() const {
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PATH"), QFileInfo(fakeClientPath()).path() + QLatin1Char(':') +
-                                               env.value(QStringLiteral("PATH")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        return env;
+        QDir().mkdir(path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert("PATH", QFileInfo(fakeClientPath()).path() + ':' + env.value("PATH"));
+        env.insert("XDG_RUNTIME_DIR", path() + "/run");
+        env.remove("QT_QPA_PLATFORM");
     }
     // Saves a list of `count` tunnels, as a run before this one did, and returns it.
-    QList<TunnelConfig> save(int count, const QString& prefix = QStringLiteral("Tunnel ")) const {
+    QList<TunnelConfig> save(int count, const QString& prefix = "Tunnel ") const {
         QList<TunnelConfig> list;
         for (int i = 0; i < count; ++i)
             list.append(TunnelConfig::create(prefix + QString::number(i), 20000 + i));
@@ -72,20 +57,25 @@ struct AppHome {
     }
 };
 
-// One run of fault_driver (by default the app, starting every tunnel) with its output parsed.
-struct Driver : OwnedProcess {
-    explicit Driver(const QProcessEnvironment& env, const char* mode = "app --start-all") {
+// One run of fault_driver (by default the app, starting every tunnel) with its output parsed;
+// it never outlives the test.
+struct Driver : QProcess {
+    QList<qint64> children; // one per tunnel it built and started
+
+    explicit Driver(const QProcessEnvironment& env, const QString& mode = "app --start-all") {
         setProcessEnvironment(env);
         setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList command = QString::fromLatin1(mode).split(QLatin1Char(' '));
-        command.prepend(QStringLiteral(QUILLBY_FAULT_DRIVER));
+        QStringList command = (QUILLBY_FAULT_DRIVER " " + mode).split(' ');
         // Never with root's capabilities, as on a desktop: file permissions bite.
         if (::geteuid() == 0)
-            command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-all"),
-                                  QStringLiteral("--inh-caps=-all"), QStringLiteral("--")} +
-                      command;
+            command =
+                QStringList{"setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"} + command;
         setProgram(command.takeFirst());
         setArguments(command);
+    }
+    ~Driver() override {
+        kill();
+        waitForFinished(5000);
     }
     // Starts it and reads up to the line `until`; generous, as sanitizer builds start slowly.
     bool run(const QByteArray& until = "ready") {
@@ -109,36 +99,6 @@ struct Driver : OwnedProcess {
         return waitForExit() && exitStatus() == NormalExit && exitCode() == 0 &&
                countAlive(children) == 0;
     }
-
-    QList<qint64> children; // one per tunnel it built and started
-};
-
-// A session bus of our own with no activatable services: a notification server exists on it
-// only while the test runs one.
-struct PrivateBus {
-    PrivateBus() {
-        QFile config(dir.filePath(QStringLiteral("bus.conf")));
-        if (config.open(QIODevice::WriteOnly))
-            config.write("<busconfig><listen>unix:dir=" + QFile::encodeName(dir.path()) +
-                         R"(</listen>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/>
-<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>)");
-        config.close();
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                      QStringLiteral("--config-file=") + config.fileName()});
-        daemon.waitForReadyRead(10000);
-        address = QString::fromUtf8(daemon.readLine().trimmed());
-    }
-    bool hasNotificationServer() const {
-        const auto bus = QDBusConnection::connectToBus(address, address);
-        return bus.isConnected() && bus.interface()->isServiceRegistered(
-                                        QStringLiteral("org.freedesktop.Notifications"));
-    }
-
-    QTemporaryDir dir;
-    QString address;
-    OwnedProcess daemon, dunst;
 };
 
 } // namespace
@@ -152,16 +112,17 @@ private slots:
         QTest::newRow("SIGKILL") << SIGKILL;
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
     }
     void appEndsWhileTunnelsRun() {
         QFETCH(int, signalNumber);
         AppHome home;
         const QList<TunnelConfig> saved = home.save(10);
-        auto env = home.environment();
         // On a signal Quillby can handle, the children ignore SIGTERM: Quit must wait out the
         // grace period and kill them.
+        QProcessEnvironment env = home.env;
         if (signalNumber != SIGKILL)
-            env.insert(QStringLiteral("FAKE_CF_IGNORE_TERM"), QStringLiteral("1"));
+            env.insert("FAKE_CF_IGNORE_TERM", "1");
         Driver app(env);
         QVERIFY(app.run());
         QCOMPARE(countAlive(app.children), 10);
@@ -176,28 +137,27 @@ private slots:
                                             app.exitCode() == 0 && grace.hasExpired()));
         QCOMPARE(home.load(), saved); // nothing wrong saved
         // A killed instance leaves its lock behind: the next launch takes over.
-        Driver next(home.environment(), "app");
+        Driver next(home.env, "app");
         QVERIFY(next.run() && next.quit());
     }
 
     void killedInTheMiddleOfSaving() {
         AppHome home;
-        const QList<TunnelConfig> old = home.save(5, QStringLiteral("old "));
+        const QList<TunnelConfig> old = home.save(5, "old ");
         QList<TunnelConfig> fresh = old;
         for (TunnelConfig& config : fresh)
-            config.name.replace(QStringLiteral("old "), QStringLiteral("new "));
-
+            config.name.replace("old ", "new ");
         int sawOld = 0, sawNew = 0;
         for (int round = 0; round < 200; ++round) {
-            Driver saver(home.environment(), "saves");
+            Driver saver(home.env, "saves");
             QVERIFY(saver.run("saving"));
             QTest::qSleep(QRandomGenerator::global()->bounded(30));
             saver.signal(SIGKILL);
             QVERIFY(saver.waitForExit());
             // A kill between creating and filling QSettings' lock file leaves it empty, and the
             // next save would wait QLockFile's stale time (30 s) for it: cleared so every round
-            // saves.
-            QFile::remove(home.settingsPath + QStringLiteral(".lock"));
+            // saves (the app's own start is checked below).
+            QFile::remove(home.settingsPath + ".lock");
             const QList<TunnelConfig> loaded = home.load();
             QVERIFY2(loaded == old || loaded == fresh, qPrintable(QString::number(round)));
             (loaded == old ? sawOld : sawNew)++;
@@ -207,14 +167,13 @@ private slots:
     }
 
     void abandonedSaveLockDoesNotStallTheNextStart() {
-        // What a kill between creating and filling QSettings' lock leaves behind.
         AppHome home;
-        QFile lock(home.settingsPath + QStringLiteral(".lock"));
+        QFile lock(home.settingsPath + ".lock");
         QVERIFY(lock.open(QIODevice::WriteOnly));
         lock.close();
         QElapsedTimer elapsed;
         elapsed.start();
-        Driver app(home.environment(), "app");
+        Driver app(home.env, "app");
         QVERIFY(app.run());
         // The default tunnel is saved at once, not after QLockFile's 30 s stale time.
         QVERIFY(elapsed.elapsed() < 15000);
@@ -226,40 +185,40 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("fileMode"); // of the settings file
         QTest::addColumn<int>("tunnels");  // built at start; the default one when nothing was read
-        QTest::newRow("garbage value") << QStringLiteral("garbage") << 0644 << 1;
-        QTest::newRow("directory in its place") << QStringLiteral("directory") << 0755 << 1;
-        QTest::newRow("unreadable file") << QStringLiteral("unreadable") << 0 << 1;
-        QTest::newRow("read-only folder") << QStringLiteral("read-only") << 0444 << 3;
+        QTest::newRow("garbage value") << "garbage" << 0644 << 1;
+        QTest::newRow("directory in its place") << "directory" << 0755 << 1;
+        QTest::newRow("unreadable file") << "unreadable" << 0 << 1;
+        QTest::newRow("read-only folder") << "read-only" << 0444 << 3;
     }
     void unusableSettings() {
         QFETCH(QString, fault);
         QFETCH(int, fileMode);
         QFETCH(int, tunnels);
-        const bool garbage = fault == QLatin1String("garbage");
         AppHome home;
         home.save(3);
         QFile file(home.settingsPath);
-        if (garbage && file.open(QIODevice::WriteOnly))
+        if (fault == "garbage" && file.open(QIODevice::WriteOnly))
             file.write("[General]\ntunnelConfigs=[{\"id\": not json\n\x01\xff\xfe junk\n");
-        else if (fault == QLatin1String("directory"))
+        else if (fault == "directory")
             QVERIFY(file.remove() && QDir().mkpath(home.settingsPath));
         file.close();
         const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         file.close();
         ::chmod(QFile::encodeName(home.settingsPath).constData(), fileMode);
-        if (fault == QLatin1String("read-only"))
+        if (fault == "read-only")
             ::chmod(QFile::encodeName(home.settingsDir).constData(), 0555);
 
-        Driver app(home.environment());
+        Driver app(home.env);
         QVERIFY(app.run());
         QCOMPARE(app.children.size(), tunnels);
         QVERIFY(app.quit()); // after running on for the quit delay
 
         // What it could not use is still there for a later, working start: the file untouched,
         // or a value it could not decode kept beside the default list that replaced it.
-        QCOMPARE(QFileInfo(home.settingsPath).isDir(), fault == QLatin1String("directory"));
+        QCOMPARE(QFileInfo(home.settingsPath).isDir(), fault == "directory");
         const QByteArray after = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        QVERIFY(garbage ? after.contains("not json") && home.load().size() == 1 : after == before);
+        QVERIFY(fault == "garbage" ? after.contains("not json") && home.load().size() == 1
+                                   : after == before);
     }
 
     void notificationServerMissingOrGone_data() {
@@ -272,19 +231,20 @@ private slots:
         AppHome home;
         home.save(3);
         PrivateBus bus;
-        QVERIFY(!bus.address.isEmpty());
-        auto env = home.environment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
-        bus.dunst.setProcessEnvironment(env);
+        QProcessEnvironment env = home.env;
+        env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+        QProcess dunst;
+        dunst.setProcessEnvironment(env);
         if (serverAtStart)
-            bus.dunst.start(QStringLiteral("dunst"), {});
+            dunst.start("dunst", {});
         QTRY_COMPARE_WITH_TIMEOUT(bus.hasNotificationServer(), serverAtStart, 10000);
         Driver app(env);
         QVERIFY(app.run());
         QCOMPARE(app.children.size(), 3);
         QTest::qWait(1000); // the "Active" notifications go out
 
-        bus.dunst.kill();
+        dunst.kill();
+        dunst.waitForFinished();
         QTRY_VERIFY(!bus.hasNotificationServer());
         // A crash posts to a name nobody owns (any more).
         ::kill(static_cast<pid_t>(app.children[0]), SIGUSR1);

@@ -8,12 +8,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 for ts in "$source_dir"/translations/quillby_*.ts; do
-    copy="$work/$(basename "$ts")"
-    cp "$ts" "$copy"
+    copy=$work/$(basename "$ts") && cp "$ts" "$copy"
     "$lupdate" -silent -no-obsolete -locations none "$source_dir/src" -ts "$copy"
-    missing=$(grep -c 'type="unfinished"' "$copy" || true)
-    if [ "$missing" -gt 0 ]; then
-        echo "$(basename "$ts"): $missing text(s) without a translation:" >&2
+    if grep -q 'type="unfinished"' "$copy"; then
+        echo "$(basename "$ts"): texts without a translation:" >&2
         grep -B3 'type="unfinished"' "$copy" | sed -n 's|.*<source>\(.*\)</source>.*|    \1|p' >&2
         status=1
     fi

@@ -44,15 +44,10 @@ TempHome::TempHome()
 }
 
 TempHome::~TempHome() {
-    auto restore = [](const char* name, const QByteArray& value) {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    };
-    restore("HOME", m_oldHome);
-    restore("XDG_CONFIG_HOME", m_oldConfig);
-    restore("XDG_CACHE_HOME", m_oldCache);
+    for (const auto& [name, value] : {std::pair{"HOME", m_oldHome},
+                                      {"XDG_CONFIG_HOME", m_oldConfig},
+                                      {"XDG_CACHE_HOME", m_oldCache}})
+        value.isNull() ? qunsetenv(name) : qputenv(name, value);
 }
 
 QString TempHome::configHome() const {
@@ -89,10 +84,39 @@ QString processCommandLine(qint64 pid) {
     return QString::fromLocal8Bit(raw);
 }
 
-bool notificationDaemonRunning() {
-    auto bus = QDBusConnection::sessionBus();
+namespace {
+bool hasNotificationServer(const QDBusConnection& bus) {
     return bus.isConnected() &&
            bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications"));
+}
+} // namespace
+
+bool notificationDaemonRunning() {
+    return hasNotificationServer(QDBusConnection::sessionBus());
+}
+
+PrivateBus::PrivateBus() {
+    QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
+    if (config.open(QIODevice::WriteOnly))
+        config.write("<busconfig><listen>unix:dir=" + QFile::encodeName(m_dir.path()) +
+                     "</listen><policy context=\"default\"><allow send_destination=\"*\" "
+                     "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                     "</policy></busconfig>");
+    config.close();
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
+                    QStringLiteral("--config-file=") + config.fileName()});
+    m_daemon.waitForReadyRead(10000);
+    m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+}
+
+PrivateBus::~PrivateBus() {
+    m_daemon.kill();
+    m_daemon.waitForFinished();
+}
+
+bool PrivateBus::hasNotificationServer() const {
+    return TestSupport::hasNotificationServer(QDBusConnection::connectToBus(m_address, m_address));
 }
 
 QList<ShownNotification> takeNotifications() {
@@ -104,27 +128,19 @@ QList<ShownNotification> takeNotifications() {
     history.start(QStringLiteral("dunstctl"), {QStringLiteral("history")});
     if (!history.waitForFinished(5000))
         return result;
-    const QJsonArray entries = QJsonDocument::fromJson(history.readAllStandardOutput())
-                                   .object()
-                                   .value(QStringLiteral("data"))
-                                   .toArray()
-                                   .at(0)
-                                   .toArray();
+    const QJsonArray entries =
+        QJsonDocument::fromJson(history.readAllStandardOutput())["data"][0].toArray();
     // The daemon keeps its history; only notifications newer than the last call count.
     static qint64 lastSeenId = 0;
     qint64 newest = lastSeenId;
     for (const QJsonValue& entry : entries) {
         const QJsonObject object = entry.toObject();
-        const qint64 id =
-            object.value(QStringLiteral("id")).toObject().value(QStringLiteral("data")).toInteger();
+        const qint64 id = object[QLatin1String("id")][QLatin1String("data")].toInteger();
         if (id <= lastSeenId)
             continue;
         newest = std::max(newest, id);
         auto field = [&object](const char* name) {
-            return object.value(QLatin1String(name))
-                .toObject()
-                .value(QStringLiteral("data"))
-                .toString();
+            return object[QLatin1String(name)][QLatin1String("data")].toString();
         };
         // dunst formats "<b>summary</b>\nbody" and reads the result as markup.
         const QString message = field("message");

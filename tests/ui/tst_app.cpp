@@ -1,6 +1,6 @@
-// The application shell: popup placement, Quit (button or SIGTERM, SIGINT, SIGHUP) stopping
-// every child, the window shown without a tray, and one instance per user with the real binary
-// (taking Qt's own options, and answering a command).
+// The application shell: popup placement, Quit stopping every child, the tray's tooltip, the
+// window shown without a tray, and one instance per user with the real binary (taking Qt's own
+// options, and answering a command).
 // Children that ignore the terminate signal and a killed instance's lock are in tst_faults.
 #include "TestSupport.h"
 #include "app/PopupPlacement.h"
@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <csignal>
 #include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
 
 using namespace TestSupport;
 
@@ -49,28 +51,18 @@ private slots:
         QCOMPARE(placePopup(anchor, QSize(2000, 2000), available), available.topLeft());
     }
 
-    void quitStopsEveryChild_data() {
-        QTest::addColumn<int>("signalNumber"); // 0: the Quit button
-        QTest::newRow("Quit button") << 0;
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
-    }
+    // The signals, through the application's own session, are in tst_faults.
     void quitStopsEveryChild() {
-        QFETCH(int, signalNumber);
         TempHome home;
         auto settings = home.settings();
-        SignalWatcher watcher;
         QuillbyApp app({settings.get(), nullptr, nullptr, fakeClientLocator()});
-        connect(&watcher, &SignalWatcher::received, &app, &QuillbyApp::quit);
         QSignalSpy finished(&app, &QuillbyApp::finished);
         app.start();
 
         // No tray here: the window is an ordinary one that says why.
         QVERIFY(!app.hasTray());
         QCOMPARE(app.statusWindow()->mode(), StatusWindow::Mode::Window);
-        QVERIFY(
-            app.statusWindow()->findChild<QLabel*>(QStringLiteral("noTrayNotice"))->isVisible());
+        QVERIFY(app.statusWindow()->findChild<QLabel*>(u"noTrayNotice"_s)->isVisible());
 
         auto button = [&](const char* name) {
             return app.statusWindow()->findChild<QToolButton*>(QLatin1String(name));
@@ -80,10 +72,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tunnel->tunnelURL(), slow);
         const qint64 pid = tunnel->childPid();
 
-        if (signalNumber)
-            ::raise(signalNumber);
-        else
-            QTest::mouseClick(button("quitButton"), Qt::LeftButton);
+        QTest::mouseClick(button("quitButton"), Qt::LeftButton);
         app.quit(); // a second Quit changes nothing
         QVERIFY(finished.wait(slow));
         QVERIFY(!processAlive(pid));
@@ -110,7 +99,7 @@ private slots:
         QuillbyApp app({settings.get(), nullptr, nullptr, fakeClientLocator()});
         // The first-launch tunnel stays stopped and is not named.
         for (int i = 0; i < labels.size(); ++i) {
-            app.store()->addTunnel(QStringLiteral("T%1").arg(i + 1), 3000 + i);
+            app.store()->addTunnel(u"T%1"_s.arg(i + 1), 3000 + i);
             qputenv("FAKE_CF_LABEL", labels[i].toUtf8());
             TunnelInstance* tunnel = app.store()->instances().back();
             tunnel->start();
@@ -124,31 +113,28 @@ private slots:
     void oneInstancePerUser() {
         TempHome home;
         QTemporaryDir runtime;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QProcess first, second;
-        first.setProcessEnvironment(env);
+        QProcess first, second, list;
+        for (QProcess* process : {&first, &second, &list}) {
+            process->setProgram(QUILLBY_BINARY);
+            process->setEnvironment(QProcess::systemEnvironment()
+                                    << "XDG_RUNTIME_DIR=" + runtime.path()
+                                    << "QT_QPA_PLATFORM=offscreen");
+        }
         // Qt's own options, as a session manager restoring the app passes them.
-        const QStringList qtOptions{"-session", "10abc", "-reverse", "-style", "Fusion"};
-        first.start(QStringLiteral(QUILLBY_BINARY), qtOptions);
-        const QString socket = runtime.path() + QStringLiteral("/quillby.socket");
+        first.setArguments({"-session", "10abc", "-reverse", "-style", "Fusion"});
+        first.start();
+        const QString socket = runtime.path() + "/quillby.socket";
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), slow);
         struct stat info = {}; // only this user may connect
         QCOMPARE(::stat(QFile::encodeName(socket).constData(), &info), 0);
         QCOMPARE(info.st_mode & 077, 0u);
-
-        second.setProcessEnvironment(env);
-        second.start(QStringLiteral(QUILLBY_BINARY), QStringList{"-platform", "offscreen"});
-        QVERIFY(second.waitForFinished(slow));
-        QCOMPARE(second.exitCode(), 0);
+        second.setArguments({"-platform", "offscreen"});
+        list.setArguments({"list"}); // the commands reach the same socket
+        for (QProcess* process : {&second, &list}) {
+            process->start();
+            QVERIFY(process->waitForFinished(slow) && process->exitCode() == 0);
+        }
         QCOMPARE(first.state(), QProcess::Running);
-        // The commands reach the same socket.
-        QProcess list;
-        list.setProcessEnvironment(env);
-        list.start(QStringLiteral(QUILLBY_BINARY), {QStringLiteral("list")});
-        QVERIFY(list.waitForFinished(slow));
-        QCOMPARE(list.exitCode(), 0);
         QVERIFY(list.readAllStandardOutput().contains("8000  stopped     Tunnel"));
         first.terminate();
         QVERIFY(first.waitForFinished(slow));

@@ -13,6 +13,8 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace TestSupport;
 
 namespace {
@@ -23,16 +25,13 @@ constexpr int slow = 15000;
 bool looksLike(const QIcon& icon, Theme::Named named, bool filled) {
     const QImage image = icon.pixmap(48, 48).toImage().convertToFormat(QImage::Format_ARGB32);
     QColor color(0, 0, 0, 0);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixelColor(x, y).alpha() > color.alpha())
-                color = image.pixelColor(x, y);
-        }
-    }
+    for (int i = 0; i < 48 * 48; ++i)
+        if (image.pixelColor(i % 48, i / 48).alpha() > color.alpha())
+            color = image.pixelColor(i % 48, i / 48);
     const QColor want = Theme::named(named, QPalette(Qt::white));
-    return (image.pixelColor(image.width() / 2, image.height() * 2 / 3).alpha() > 200) == filled &&
-           qAbs(color.red() - want.red()) < 8 && qAbs(color.green() - want.green()) < 8 &&
-           qAbs(color.blue() - want.blue()) < 8;
+    return (image.pixelColor(24, 32).alpha() > 200) == filled &&
+           std::max({qAbs(color.red() - want.red()), qAbs(color.green() - want.green()),
+                     qAbs(color.blue() - want.blue())}) < 8;
 }
 
 } // namespace
@@ -53,10 +52,9 @@ private slots:
         QVERIFY(looksLike(app.trayIcon()->icon(), Theme::Named::Gray, false));
 
         const QRect icon = app.trayIcon()->geometry();
-        const QStringList click{QStringLiteral("mousemove"), QString::number(icon.center().x()),
-                                QString::number(icon.center().y()), QStringLiteral("click"),
-                                QStringLiteral("1")};
-        QProcess::execute(QStringLiteral("xdotool"), click);
+        const QStringList click{"mousemove", QString::number(icon.center().x()),
+                                QString::number(icon.center().y()), "click", "1"};
+        QProcess::execute("xdotool", click);
         QTRY_VERIFY_WITH_TIMEOUT(app.statusWindow()->isVisible(), slow);
         QCOMPARE(app.statusWindow()->mode(), StatusWindow::Mode::Popup);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -67,12 +65,11 @@ private slots:
 
         // Escape closes it; the next click opens it again and the one after closes it.
         QTRY_VERIFY_WITH_TIMEOUT(app.statusWindow()->isActiveWindow(), slow);
-        QProcess::execute(QStringLiteral("xdotool"),
-                          {QStringLiteral("key"), QStringLiteral("Escape")});
+        QProcess::execute("xdotool", {"key", "Escape"});
         QTRY_VERIFY_WITH_TIMEOUT(!app.statusWindow()->isVisible(), slow);
         for (bool visible : {true, false}) {
             QTest::qWait(400);
-            QProcess::execute(QStringLiteral("xdotool"), click);
+            QProcess::execute("xdotool", click);
             QTRY_COMPARE_WITH_TIMEOUT(app.statusWindow()->isVisible(), visible, slow);
         }
 
