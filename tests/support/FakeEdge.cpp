@@ -26,8 +26,8 @@ int edgePort = 0;
 std::atomic<unsigned long> rays{0x7e1f3a9c2b5d4000};
 
 std::string lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return text;
 }
 
@@ -81,10 +81,8 @@ int connectOrigin() {
     int fd = -1;
     for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, 0);
-        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            ::close(fd);
-            fd = -1;
-        }
+        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0)
+            fd = (::close(fd), -1);
     }
     freeaddrinfo(found);
     return fd;
@@ -175,16 +173,10 @@ void copyRaw(int from, int to) {
     }
 }
 
+// The visitor's and the origin's connection, closed when both directions are done.
 struct Sockets {
-    explicit Sockets(int fd)
-        : visitor(fd) {}
-    Sockets(const Sockets&) = delete;
     int visitor, origin = -1;
-    ~Sockets() {
-        ::close(visitor);
-        if (origin >= 0)
-            ::close(origin);
-    }
+    ~Sockets() { ::close(visitor), origin >= 0 && ::close(origin); }
 };
 
 // One visitor connection: requests go rewritten to one origin connection, answers come back
@@ -225,7 +217,8 @@ void acceptLoop(int listener) {
         const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
         char address[INET_ADDRSTRLEN] = "";
         if (fd >= 0 && inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address))
-            std::thread(serve, std::make_shared<Sockets>(fd), std::string(address)).detach();
+            std::thread(serve, std::shared_ptr<Sockets>(new Sockets{fd}), std::string(address))
+                .detach();
     }
 }
 
@@ -233,8 +226,7 @@ void acceptLoop(int listener) {
 
 bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publicUrl) {
     const char* portFile = std::getenv("FAKE_CF_EDGE_PORT_FILE");
-    const char* wanted = std::getenv("FAKE_CF_EDGE");
-    if (!wanted || std::strcmp(wanted, "1") != 0)
+    if (!std::getenv("FAKE_CF_EDGE") || std::strcmp(std::getenv("FAKE_CF_EDGE"), "1") != 0)
         return false;
 
     // http://HOST:PORT with HOST a name, an IPv4 address or a bracketed IPv6 address.

@@ -379,10 +379,8 @@ bool readConfig(const std::string& path) {
 }
 
 void appendTo(const char* variable, const std::string& line) {
-    if (FILE* f = std::getenv(variable) ? std::fopen(std::getenv(variable), "a") : nullptr) {
-        std::fputs(line.c_str(), f);
-        std::fclose(f);
-    }
+    if (const char* path = std::getenv(variable))
+        std::ofstream(path, std::ios::app) << line << std::flush;
 }
 
 } // namespace
@@ -418,8 +416,7 @@ int main(int argc, char** argv) {
     appendTo("FAKE_CF_SERVES",
              (readConfig(config) ? "ingress rules of " + config : args.url) + "\n");
 
-    std::string block(64 * 1024, 'o');
-    block.back() = '\n';
+    const std::string block = std::string(64 * 1024 - 1, 'o') + "\n";
     for (size_t done = 0; done < std::atof(env("FAKE_CF_STDOUT_MIB", "0")) * 1048576;
          done += block.size())
         writeAll(1, block.data(), block.size());
