@@ -4,9 +4,10 @@ the edge in front of the gateway (FAKE_CF_EDGE), real dev servers (Vite, Next.js
 and headless Chromium. Run inside scripts/desktop-session.sh --tray --notifications. One tunnel,
 "Dev", is pointed at each server in turn while it runs: its one child and its URL last through
 every change. Screenshots go to --artifacts; the row's options menu and refusal line also to
-docs/screenshots.
+$QUILLBY_SCREENSHOTS when set.
 """
 import argparse
+import contextlib
 import http.server
 import json
 import os
@@ -27,13 +28,15 @@ from journey import (SKIP, Accessibility, Journey, JourneyFailure, Notifications
 LABEL = 'quill-gateway-over-loopback'
 NAME = LABEL + '.trycloudflare.com'
 PUBLIC = 'https://' + NAME
-DOCS = HERE.parent.parent / 'docs' / 'screenshots'
+DOCS = os.environ.get('QUILLBY_SCREENSHOTS')  # set to docs/screenshots to renew the README's
 VITE_REFUSAL = 'Vite refuses the tunnel\'s address; turn on Open as localhost'
+MESSAGE = "document.getElementById('message').textContent"  # on the pages of Vite and Next.js
 
 
 class Echo(http.server.BaseHTTPRequestHandler):
     """A tiny origin answering every request with the headers it got, in order."""
     protocol_version = 'HTTP/1.1'
+    log_message = lambda *args: None
 
     def do_GET(self):
         body = json.dumps(self.headers.items()).encode()
@@ -42,14 +45,10 @@ class Echo(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def log_message(self, *args):
-        pass
-
 
 def echo(address, port=0):
-    server_class = type('Server', (http.server.ThreadingHTTPServer,), {
-        'address_family': socket.AF_INET6 if ':' in address else socket.AF_INET})
-    server = server_class((address, port), Echo)
+    server = type('Server', (http.server.ThreadingHTTPServer,), {'address_family': socket.AF_INET6 if ':' in address
+                                                                 else socket.AF_INET})((address, port), Echo)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -64,7 +63,7 @@ def expect(what, got, wanted):
 class Gateway(Journey):
     def __init__(self, args):
         super().__init__(args)
-        self.contexts = []
+        self.stack = contextlib.ExitStack()
         self.env.update(FAKE_CF_LABEL=LABEL, FAKE_CF_EDGE='1',
                         FAKE_CF_EDGE_PORT_FILE=os.path.join(self.home, 'edge-port'))
 
@@ -100,30 +99,15 @@ class Gateway(Journey):
         """Every change so far kept the first launch of the client and its URL."""
         expect('launches of the client; the URL', (len(self.children.all()), self.q('url', 'Dev')), (1, PUBLIC))
 
-    def shoot(self, name, docs=None):
-        """A screenshot of Quillby's windows on screen (the tray icon left out)."""
-        shown = [g for g in quillby_windows() if g['viewable'] and g['w'] > 64]
-        x, y = min(g['x'] for g in shown), min(g['y'] for g in shown)
-        w = max(g['x'] + g['w'] for g in shown) - x
-        h = max(g['y'] + g['h'] for g in shown) - y
-        self.shot_index += 1
-        path = os.path.join(self.artifacts, f'{self.shot_index:02d}-{name}.png')
-        run('import', '-window', 'root', '-crop', f'{w}x{h}+{x}+{y}', '+repage', path)
-        if docs:
-            DOCS.mkdir(parents=True, exist_ok=True)
-            run('cp', path, str(DOCS / docs))
-        log(f'   screenshot {os.path.basename(path)}')
-
     def run(self):
-        vite = self.enter(devservers.vite())
-        next_dev = self.enter(devservers.next_dev())
-        django = self.enter(devservers.django())
+        vite, next_dev, django = (self.stack.enter_context(start()) for start in
+                                  (devservers.vite, devservers.next_dev, devservers.django))
         self.origin = echo('127.0.0.1')
         self.app = self.start_quillby('gateway')
         wait_for('the control socket', lambda: self.q('list', check=False))
         self.q('set', 'Tunnel', '--name', 'Dev', '--port', vite.port)
         expect('quillby share VITE_PORT', self.q('share', vite.port), PUBLIC)
-        self.browser = self.enter(devservers.Browser({NAME: self.edge()}))
+        self.browser = self.stack.enter_context(devservers.Browser({NAME: self.edge()}))
         self.vite(vite)
         self.next(next_dev)
         self.django(django)
@@ -134,25 +118,23 @@ class Gateway(Journey):
         self.unable_to_bind()
         self.time_limits(django)
 
-    def enter(self, context):
-        self.contexts.append(context)
-        return context.__enter__()
-
     def vite(self, vite):
         log('1. Vite through Quillby: the page, the live-reload socket, a file edit over it')
         path = vite.live_reload_path()
         expect('the live-reload socket through the edge',
                devservers.upgrade(self.edge(), path, NAME, PUBLIC, 'vite-hmr')[0], 101)
-        message = "document.getElementById('message').textContent"
         self.browser.goto(f'http://{NAME}/')
-        self.browser.wait_for(f"{message} == 'hello from vite'")
-        (vite.root / 'main.js').write_text((vite.root / 'main.js').read_text().replace('hello from vite', 'edited'))
-        self.browser.wait_for(f"{message} == 'edited'")
-        expect('the page in Chromium after a file edit', self.browser.evaluate(message), 'edited')
+        self.edit(vite, 'hello from vite', 'edited')
+
+    def edit(self, vite, old, new):
+        """A file edit reaches the page in Chromium over the live-reload socket."""
+        self.browser.wait_for(f"{MESSAGE} == '{old}'")
+        (vite.root / 'main.js').write_text((vite.root / 'main.js').read_text().replace(old, new))
+        self.browser.wait_for(f"{MESSAGE} == '{new}'")
+        expect(f'the page after an edit to {new!r}', self.browser.evaluate(MESSAGE), new)
 
     def next(self, next_dev):
-        log('2. Next.js: its /_next/ scripts and live-reload socket pass only with the rewrite;')
-        log('   the page hydrates')
+        log('2. Next.js: a /_next/ script and the live-reload socket pass with the rewrite only; hydrated')
         # Next.js drops a refused socket unanswered, and the gateway says 502 for it.
         for rewrite, chunk, hmr in (('off', 403, 502), ('on', 200, 101)):
             self.repoint(next_dev.port, rewrite_host=rewrite)
@@ -162,7 +144,7 @@ class Gateway(Journey):
                    (self.get(script, {'Origin': PUBLIC})[0],
                     devservers.upgrade(self.edge(), '/_next/hmr?id=q', NAME, PUBLIC)[0]), (chunk, hmr))
         self.browser.goto(f'http://{NAME}/')
-        self.browser.wait_for("document.getElementById('message').textContent == 'hydrated'")
+        self.browser.wait_for(f"{MESSAGE} == 'hydrated'")
         self.one_child()
 
     def django(self, django):
@@ -175,8 +157,7 @@ class Gateway(Journey):
         expect('the redirect', (status, headers.get('location')), (302, PUBLIC + '/done'))
 
     def refusal(self, vite):
-        log('4. Switch off: the request reaches the server as sent; Vite refuses and the row says')
-        log('   why; switched on from the command line, it passes and the line goes')
+        log('4. Rewrite off: the request as sent; Vite refuses, the row says why; on: passes, line gone')
         self.repoint(self.origin.server_port, rewrite_host='off')
         gateway = int(cmdline(self.children.all()[0][0])[-1].decode().rsplit(':', 1)[1])
         sent = [['Host', NAME], ['Origin', PUBLIC], ['Referer', PUBLIC + '/a'],
@@ -188,7 +169,7 @@ class Gateway(Journey):
         expect('the refusal line', wait_for('the line', lambda: self.tunnel()['problem']), VITE_REFUSAL)
         self.open_window()
         wait_for('the line in the row', lambda: self.showing(VITE_REFUSAL))
-        self.shoot('row-refusal', 'row-refusal.png')
+        self.screenshot('row-refusal', DOCS and os.path.join(DOCS, 'row-refusal.png'), cropped=True)
         self.options_menu()
         self.q('set', 'Dev', '--rewrite-host', 'on')
         expect('Vite through the edge', self.get()[0], 200)
@@ -200,7 +181,7 @@ class Gateway(Journey):
         shown = len([g for g in quillby_windows() if g['viewable']])
         run('xdotool', 'mousemove', str(x + w // 2), str(y + h // 2), 'click', '1')
         wait_for('the menu', lambda: len([g for g in quillby_windows() if g['viewable']]) > shown)
-        self.shoot('row-options-menu', 'row-options-menu.png')
+        self.screenshot('row-options-menu', DOCS and os.path.join(DOCS, 'row-options-menu.png'), cropped=True)
         key('Escape')
 
     def moving(self):
@@ -214,8 +195,7 @@ class Gateway(Journey):
         self.one_child()
 
     def password(self, vite):
-        log('6. A password: 401 with the realm, the right one passes and is not handed on, the')
-        log("   11th failure is 429; Chromium's own basic auth reaches the page and its socket")
+        log("6. A password: 401, the right one passes unseen, the 11th failure 429; Chromium's basic auth")
         self.q('set', 'Dev', '--password', 'on')
         credentials = self.q('url', 'Dev', '--credentials')
         user_password = re.match(r'https://([^@]+)@', credentials).group(1)
@@ -227,11 +207,7 @@ class Gateway(Journey):
         expect('right ones; Authorization at the server', (status, 'Authorization' in body), (200, False))
         self.repoint(vite.port)
         self.browser.goto(f'http://{user_password}@{NAME}/', f'http://{NAME}/')
-        message = "document.getElementById('message').textContent"
-        self.browser.wait_for(f"{message} == 'edited'")
-        (vite.root / 'main.js').write_text((vite.root / 'main.js').read_text().replace("'edited'", "'protected'"))
-        self.browser.wait_for(f"{message} == 'protected'")
-        expect('the protected page after an edit over its socket', self.browser.evaluate(message), 'protected')
+        self.edit(vite, 'edited', 'protected')
         statuses = [self.curl(PUBLIC, '-u', 'quillby:wrong')[0] for _ in range(10)]
         expect('failures 2 to 11', statuses, [401] * 9 + [429])
         self.q('set', 'Dev', '--password', 'off')
@@ -239,11 +215,10 @@ class Gateway(Journey):
         self.one_child()
 
     def inspector(self, vite):
-        log("7. The inspector: the live-reload socket's messages under its 101; the HAR passes")
-        log("   har-validator and Chromium's DevTools import")
+        log("7. Inspection: the socket's messages under its 101; the HAR to har-validator and DevTools")
         self.q('set', 'Dev', '--inspect', 'on')
         self.browser.goto(f'http://{NAME}/')
-        self.browser.wait_for("document.getElementById('message').textContent == 'protected'")
+        self.browser.wait_for(f"{MESSAGE} == 'protected'")
         token = vite.live_reload_path().split('=')[1]
         self.browser.evaluate(f"""new Promise(done => {{
             const s = new WebSocket('ws://{NAME}/?token={token}', 'vite-hmr');
@@ -290,7 +265,7 @@ class Gateway(Journey):
         line = wait_for('the reason in the row', lambda: [
             n.name for n in self.a11y.showing(self.app.pid) if 'gateway cannot listen' in n.name])
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={limits[0]}:{limits[1]}')
-        self.shoot('gateway-cannot-listen')
+        self.screenshot('gateway-cannot-listen', cropped=True)
         expect('the row; launches of the client', (line[0], len(self.children.all())),
                ('Cannot start: the gateway cannot listen (Too many open files)', launches))
         expect('quillby list', self.tunnel()['state'], 'stopped')
@@ -306,8 +281,7 @@ class Gateway(Journey):
                    lambda b: 'as asked' in b and 'crash' not in b)
 
     def cleanup(self):
-        for context in reversed(self.contexts):
-            context.__exit__(None, None, None)
+        self.stack.close()
         super().cleanup()
 
 

@@ -34,20 +34,13 @@ def node():
     return str(private) if private.exists() else shutil.which('node')
 
 
-def free_port(host='127.0.0.1'):
-    with socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET) as s:
-        s.bind((host, 0))
-        return s.getsockname()[1]
-
-
 def authority(host, port):
     return f'[{host}]:{port}' if ':' in host else f'{host}:{port}'
 
 
 def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
     """One request with exactly the given Host; returns (status, headers in lower case, body)."""
-    conn = http.client.HTTPConnection(address, port, timeout=60)
-    try:
+    with contextlib.closing(http.client.HTTPConnection(address, port, timeout=60)) as conn:
         conn.putrequest('GET', path, skip_host=True, skip_accept_encoding=True)
         conn.putheader('Host', host or authority(address, port))
         for name, value in (headers or {}).items():
@@ -55,8 +48,6 @@ def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
         conn.endheaders()
         response = conn.getresponse()
         return response.status, {k.lower(): v for k, v in response.getheaders()}, response.read()
-    finally:
-        conn.close()
 
 
 def upgrade(port, path, host, origin=None, protocol=None, address='127.0.0.1'):
@@ -68,10 +59,7 @@ def upgrade(port, path, host, origin=None, protocol=None, address='127.0.0.1'):
     with socket.create_connection((address, port), timeout=60) as s:
         s.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
         answer = b''
-        while b'\r\n\r\n' not in answer:
-            chunk = s.recv(4096)
-            if not chunk:
-                break
+        while b'\r\n\r\n' not in answer and (chunk := s.recv(4096)):
             answer += chunk
     status = re.match(rb'HTTP/1\.[01] (\d{3})', answer)
     return int(status.group(1)) if status else 0, answer
@@ -82,10 +70,7 @@ class Server:
         self.kind, self.root, self.host, self.port, self.process = kind, root, host, port, process
 
     def live_reload_path(self):
-        """The live-reload socket's path: Vite's carries the token its client script holds,
-        Next.js's is fixed."""
-        if self.kind == 'next':
-            return '/_next/hmr?id=quillby'
+        """Vite's live-reload socket's path, with the token its client script holds."""
         script = get(self.port, '/@vite/client', address=self.host)[2].decode()
         return '/?token=' + re.search(r'const wsToken = "([^"]+)"', script).group(1)
 
@@ -111,7 +96,8 @@ def _serve(kind, app, command, host):
         if app:
             shutil.copytree(app, root, dirs_exist_ok=True)
         for _ in range(3):
-            port = free_port(host)
+            with socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET) as s:
+                port = s.bind((host, 0)) or s.getsockname()[1]
             with open(root / 'server.log', 'wb') as log:
                 process = subprocess.Popen(command(root, port), cwd=root, stdout=log,
                                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
@@ -137,15 +123,14 @@ def _serve(kind, app, command, host):
 
 
 def vite(host='127.0.0.1'):
-    vite_js = DEVSERVERS / 'node_modules/vite/bin/vite.js'
     return _serve('vite', DEVSERVERS / 'vite', lambda root, port: [
-        node(), str(vite_js), '--port', str(port), '--strictPort', '--host', host], host)
+        node(), str(DEVSERVERS / 'node_modules/vite/bin/vite.js'), '--port', str(port), '--strictPort',
+        '--host', host], host)
 
 
 def next_dev(host='127.0.0.1'):
-    next_js = DEVSERVERS / 'node_modules/next/dist/bin/next'
     return _serve('next', DEVSERVERS / 'next', lambda root, port: [
-        node(), str(next_js), 'dev', '-p', str(port), '-H', host], host)
+        node(), str(DEVSERVERS / 'node_modules/next/dist/bin/next'), 'dev', '-p', str(port), '-H', host], host)
 
 
 DJANGO_APP = '''\
