@@ -25,9 +25,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from journey import (SKIP, Accessibility, Journey,  # noqa: E402
-                     JourneyFailure, classify, gvariant, grab, log, parse_arguments, popup, run,
-                     run_reported, wait_for)
+from journey import (SKIP, Accessibility, Journey, JourneyFailure, classify, gvariant,  # noqa: E402
+                     grab, log, parse_arguments, popup, run, run_reported, wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -46,50 +45,35 @@ def prop(dest, path, interface, name):
     return bus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name)
 
 
-def pid_of(name):
-    return gvariant(bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                        "org.freedesktop.DBus.GetConnectionUnixProcessID", name))
-
-
 class Item:
     """Quillby's StatusNotifierItem, read the way a host reads it."""
 
-    def __init__(self, app_pid):
+    def __init__(self, app_pid, processes):
         def registered():
-            entries = gvariant(prop(*WATCHER, WATCHER[0], "RegisteredStatusNotifierItems"))
-            for entry in entries:
-                # "service" or "service/path", depending on the watcher.
-                service, _, path = entry.partition("/")
-                if pid_of(service) == app_pid:
-                    return service, "/" + path if path else "/StatusNotifierItem"
-            return None
+            for entry in gvariant(prop(*WATCHER, WATCHER[0], "RegisteredStatusNotifierItems")):
+                service, _, path = entry.partition("/")  # "service" or "service/path"
+                if gvariant(bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus.GetConnectionUnixProcessID", service)) == app_pid:
+                    return service, "/" + (path or "StatusNotifierItem")
 
         self.service, self.path = wait_for("the item registered with the watcher", registered)
         self.monitor = subprocess.Popen(
             ["gdbus", "monitor", "--session", "--dest", self.service, "--object-path",
              self.path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         os.set_blocking(self.monitor.stdout.fileno(), False)
+        processes.append(self.monitor)  # ended with the others
         self.signals = ""
-
-    def close(self):
-        self.monitor.terminate()
-        self.monitor.wait()
 
     def get(self, name):
         return prop(self.service, self.path, ITEM, name)
 
     def icon(self):
         """'green' or 'gray' and whether the cloud is filled, from the largest pixmap."""
-        text = self.get("IconPixmap")
-        best = None
-        for m in re.finditer(r"\((\d+), (\d+), \[([^\]]*)\]\)", text):
-            w, h = int(m.group(1)), int(m.group(2))
-            if not best or w > best[0]:
-                best = (w, h, bytes(int(b, 16) for b in re.findall(r"0x([0-9a-f]{2})",
-                                                                   m.group(3))))
-        if not best:
+        pixmaps = re.findall(r"\((\d+), (\d+), \[([^\]]*)\]\)", self.get("IconPixmap"))
+        if not pixmaps:
             return None
-        w, h, data = best
+        w, h, data = max(pixmaps, key=lambda p: int(p[0]))
+        w, h, data = int(w), int(h), bytes(int(b, 16) for b in re.findall(r"0x([0-9a-f]{2})", data))
         # ARGB32 in network byte order.
         pixels = [(data[i + 1], data[i + 2], data[i + 3], data[i]) for i in range(0, len(data), 4)]
         filled = pixels[(h * 2 // 3) * w + w // 2][3] > 200
@@ -100,10 +84,8 @@ class Item:
             self.signals += self.monitor.stdout.read() or ""
         except (TypeError, BlockingIOError):
             pass
-        if "NewIcon" in self.signals:
-            self.signals = ""
-            return True
-        return False
+        seen, self.signals = "NewIcon" in self.signals, ""
+        return seen
 
     def call(self, method, *args):
         return bus(self.service, self.path, f"{ITEM}.{method}", *args)
@@ -112,12 +94,8 @@ class Item:
         """The exported menu's items as {label: id}."""
         path = gvariant(self.get("Menu"))
         layout = bus(self.service, path, "com.canonical.dbusmenu.GetLayout", "0", "int32 -1", "@as []")
-        items = {}
-        for m in re.finditer(r"\((\d+), \{([^{}]*)\}", layout):
-            label = re.search(r"'label': <'([^']*)'>", m.group(2))
-            if label:
-                items[label.group(1)] = int(m.group(1))
-        return path, items
+        return path, {label: int(id) for id, label in
+                      re.findall(r"\((\d+), \{[^{}]*'label': <'([^']*)'>[^{}]*\}", layout)}
 
 
 class Desktops(Journey):
@@ -150,25 +128,17 @@ class Desktops(Journey):
         x, y, w, h = HOST_ICON
         return classify(grab(x, y, w, h))
 
-    def next_to(self, window, x, y, margin=40):
-        inside = (window["x"] >= 0 and window["y"] >= 0 and
-                  window["x"] + window["w"] <= SCREEN[0] and window["y"] + window["h"] <= SCREEN[1])
-        near = (window["x"] - margin <= x <= window["x"] + window["w"] + margin and
-                window["y"] - margin <= y <= window["y"] + window["h"] + margin)
-        return inside and near
+    def next_to(self, g, x, y, margin=40):
+        """On the screen and within margin of the point."""
+        return (0 <= g["x"] <= g["x"] + g["w"] <= SCREEN[0] and 0 <= g["y"] <= g["y"] + g["h"] <= SCREEN[1]
+                and g["x"] - margin <= x <= g["x"] + g["w"] + margin
+                and g["y"] - margin <= y <= g["y"] + g["h"] + margin)
 
     def check_sni(self):
         self.app = self.start_quillby("sni")
-        item = Item(self.app.pid)
-        try:
-            self.sni(item)
-        finally:
-            item.close()
-
-    def sni(self, item):
+        item = Item(self.app.pid, self.processes)
         log("1. The item is registered and gray; the host shows it")
-        name = gvariant(item.get("IconName"))
-        if name:
+        if name := gvariant(item.get("IconName")):
             raise JourneyFailure(f"the item names theme icon {name!r}: hosts would show that")
         wait_for("a gray outlined cloud in the item's pixmaps", lambda: item.icon() == ("gray", False))
         wait_for("a gray icon in the host's panel", lambda: self.host_icon() == "gray")
@@ -224,21 +194,17 @@ class Desktops(Journey):
     # -- Wayland --------------------------------------------------------------------------------
 
     def check_wayland(self):
-        tray = self.has_watcher() and "true" in prop(*WATCHER, WATCHER[0],
-                                                      "IsStatusNotifierHostRegistered")
+        tray = "true" in bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus.NameHasOwner", WATCHER[0]) and \
+            "true" in prop(*WATCHER, WATCHER[0], "IsStatusNotifierHostRegistered")
         self.app = self.start_quillby("wayland")
-        notice = "No system tray was found"
         if tray:
             log("1. With a StatusNotifierItem host: Activate opens the window, placed by weston")
-            item = Item(self.app.pid)
-            try:
-                item.call("Activate", "1000", "10")
-            finally:
-                item.close()
+            Item(self.app.pid, self.processes).call("Activate", "1000", "10")
         else:
             log("1. No tray: an ordinary window that says why")
         wait_for("the window on the accessibility bus", lambda: self.showing("Tunnels"))
-        said = any(n.name.startswith(notice) for n in self.a11y.showing(self.app.pid))
+        said = any(n.name.startswith("No system tray was found") for n in self.a11y.showing(self.app.pid))
         if said == tray:
             raise JourneyFailure(f"the no-tray notice is {'shown' if said else 'missing'}")
         self.screenshot("wayland-window")
@@ -250,24 +216,14 @@ class Desktops(Journey):
         self.screenshot("wayland-running")
         self.quit_cleanly(lambda: self.press("Quit"))
 
-    def has_watcher(self):
-        return "true" in bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus.NameHasOwner", WATCHER[0])
 
-
-def main():
+if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--check", required=True, choices=["sni", "wayland"])
-    args = parse_arguments(parser)
-    if args is None:
-        return SKIP
+    if (args := parse_arguments(parser)) is None:
+        sys.exit(SKIP)
 
     def check(desktops):
         desktops.a11y = Accessibility()
         getattr(desktops, f"check_{args.check}")()
-
-    return run_reported(lambda: Desktops(args), args.artifacts, check)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_reported(lambda: Desktops(args), args.artifacts, check))

@@ -1,17 +1,15 @@
 #!/usr/bin/python3
 """The whole user journey against the built quillby, on a real desktop session.
 
-Run inside scripts/desktop-session.sh --tray --notifications (Xvfb, session bus, trayer,
-dunst). Controls are found and pressed through the accessibility bus (AT-SPI, with gdbus), as
-a screen reader does. Outcomes are read from the real places: the settings file, /proc, dunst's history, the X
-clipboard, the pixels of the tray icon and the accessibility bus (every focusable control
-has a name and a fitting role). A screenshot of every step goes to --artifacts.
-
-Uses only the Python standard library and the command-line tools of the test dependencies.
+Run inside scripts/desktop-session.sh --tray --notifications (Xvfb, session bus, trayer, dunst).
+Controls are found and pressed through the accessibility bus (AT-SPI, with gdbus), as a screen
+reader does. Outcomes are read from the real places: the settings file, /proc, dunst's history,
+the X clipboard, the tray icon's pixels and the accessibility bus (every focusable control has a
+name and a fitting role). A screenshot of every step goes to --artifacts. Standard library only.
 """
-
 import argparse
 import ast
+import contextlib
 import ctypes
 import http.server
 import json
@@ -32,21 +30,18 @@ FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflar
 URL_LABEL = "quill-journey-over-loopback"
 URL = f"https://{URL_LABEL}.trycloudflare.com"
 SKIP = 77
-
-# AT-SPI state bits.
-FOCUSABLE, SHOWING = 11, 25
-# The role each focusable control must have, by its accessible name. Selectable text (the URL)
+FOCUSABLE, SHOWING = 11, 25  # AT-SPI state bits
+# The role each focusable control must have, by its accessible name; selectable text (the URL)
 # is a "label" named by its text.
 ROLES = dict.fromkeys(["Add tunnel", "Start", "Stop", "Copy URL", "Open in Browser", "Show QR Code",
                        "Delete tunnel", "Show requests", "Scan Local Ports", "Quit"], "push button")
 ROLES.update({"Name": "text", "Port": "text", "Tunnel Options": "button menu",
               "Launch at Login": "check box"})
+STARTED = time.monotonic()
+
 
 class JourneyFailure(Exception):
     pass
-
-
-STARTED = time.monotonic()
 
 
 def log(text):
@@ -60,109 +55,72 @@ def run(*args, check=True, timeout=20, **kwargs):
     return result.stdout
 
 
-def wait_for(what, predicate, timeout=15.0, interval=0.1):
+def wait_for(what, predicate, timeout=15.0):
     """Polls until predicate() answers something true, and returns that."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
+    while not (value := predicate()):
         if time.monotonic() > deadline:
             raise JourneyFailure(f"timed out after {timeout:.0f} s waiting for: {what}")
-        time.sleep(interval)
-
-
-# ---------------------------------------------------------------------------------------------
-# Accessibility bus
+        time.sleep(0.1)
+    return value
 
 
 def gvariant(text):
     """The single value of a gdbus reply such as ('x',) or (<'x'>,)."""
-    text = text.strip()
-    if text.startswith("(<") and text.endswith(">,)"):
-        text = "(" + text[2:-3] + ",)"
-    text = re.sub(r"(?:\bobjectpath|\buint32|\bint32|@\S+) ", "", text)
-    return ast.literal_eval(text)[0]
+    text = re.sub(r"^\(<(.*)>,\)$", r"(\1,)", text.strip())
+    return ast.literal_eval(re.sub(r"(?:\bobjectpath|\buint32|\bint32|@\S+) ", "", text))[0]
 
 
 class Node:
+    """One accessible object: call(), its name, role, states, children and parent."""
+
     def __init__(self, bus, dest, path):
         self.bus, self.dest, self.path = bus, dest, path
 
     def call(self, method, *args):
         return self.bus.call(self.dest, self.path, method, *args)
 
-    def prop(self, name):
-        return gvariant(self.call("org.freedesktop.DBus.Properties.Get",
-                                  "org.a11y.atspi.Accessible", name))
+    def get(self, method, *args):
+        return gvariant(self.call("org.a11y.atspi.Accessible." + method, *args))
 
-    @property
-    def name(self):
-        return self.prop("Name")
-
-    @property
-    def role(self):
-        return gvariant(self.call("org.a11y.atspi.Accessible.GetRoleName"))
-
-    def states(self):
-        low, high = gvariant(self.call("org.a11y.atspi.Accessible.GetState"))
-        return low | (high << 32)
+    name = property(lambda self: gvariant(self.call(
+        "org.freedesktop.DBus.Properties.Get", "org.a11y.atspi.Accessible", "Name")))
+    role = property(lambda self: self.get("GetRoleName"))
 
     def has(self, state):
-        return bool(self.states() & (1 << state))
+        low, high = self.get("GetState")
+        return bool((low | high << 32) & (1 << state))
 
     def children(self):
-        reply = self.call("org.a11y.atspi.Accessible.GetChildren")
-        return [Node(self.bus, d, p) for d, p in gvariant(reply)]
-
-    def parent(self):
-        dest, path = self.prop("Parent")
-        return Node(self.bus, dest, path)
-
-    def describe(self):
-        return f"{self.role} {self.name!r}"
+        return [Node(self.bus, d, p) for d, p in self.get("GetChildren")]
 
 
 class Accessibility:
-    """Reads the application's widgets from the AT-SPI bus."""
+    """Reads the application's widgets from the AT-SPI bus, turned on as a screen reader does."""
 
     def __init__(self):
-        # Turned on the way a screen reader does it; Qt reads this when it starts.
-        run("gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-            "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Set",
-            "org.a11y.Status", "IsEnabled", "<true>")
-        self.address = gvariant(run("gdbus", "call", "--session", "--dest", "org.a11y.Bus",
-                                    "--object-path", "/org/a11y/bus", "--method",
-                                    "org.a11y.Bus.GetAddress"))
+        bus = ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
+               "/org/a11y/bus", "--method"]
+        run(*bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
+        self.address = gvariant(run(*bus, "org.a11y.Bus.GetAddress"))
 
-    def call(self, dest, path, method, *args):
+    def call(self, dest, path, method, *args, check=True):
         return run("gdbus", "call", "--address", self.address, "--dest", dest, "--object-path",
-                   path, "--method", method, *args)
-
-    def application(self, pid):
-        registry = Node(self, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
-        for app in registry.children():
-            owner = gvariant(run("gdbus", "call", "--address", self.address, "--dest",
-                                 "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
-                                 "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID",
-                                 app.dest, check=False) or "(0,)")
-            if owner == pid:
-                return app
-        return None
+                   path, "--method", method, *args, check=check)
 
     def showing(self, pid):
         """Every node on screen, depth first, in the order of the widget tree."""
-        app = self.application(pid)
-        if not app:
-            return []
-        found, stack = [], list(reversed(app.children()))
+        registry = Node(self, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+        apps = [a for a in registry.children() if gvariant(self.call(
+            "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False) or "(0,)") == pid]
+        found, stack = [], list(reversed(apps[0].children())) if apps else []
         while stack:
             node = stack.pop()
             try:
-                if not node.has(SHOWING):
-                    continue
-                found.append(node)
-                stack.extend(reversed(node.children()))
+                if node.has(SHOWING):
+                    found.append(node)
+                    stack.extend(reversed(node.children()))
             except JourneyFailure:
                 continue  # gone while we looked
         return found
@@ -170,163 +128,99 @@ class Accessibility:
     def find(self, pid, name, role=None):
         for node in self.showing(pid):
             try:
-                if node.name == name and (role is None or node.role == role):
+                if node.name == name and role in (None, node.role):
                     return node
             except JourneyFailure:
                 continue
         return None
-
-# ---------------------------------------------------------------------------------------------
-# The desktop: X, the tray, the clipboard, notifications
 
 
 def key(*keys):
     run("xdotool", "key", "--clearmodifiers", *keys)
 
 
-def window_geometry(window):
-    info = run("xwininfo", "-id", str(window), check=False)
-    values = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height|Map State):\s*(\S+)",
-                             info, re.M))
-    if len(values) < 5:
-        return None
-    return {"x": int(values["Absolute upper-left X"]), "y": int(values["Absolute upper-left Y"]),
-            "w": int(values["Width"]), "h": int(values["Height"]),
-            "viewable": values["Map State"] == "IsViewable"}
-
-
 def quillby_windows():
-    out = run("xdotool", "search", "--classname", "^quillby$", check=False)
+    """Quillby's X windows as {x, y, w, h, viewable}."""
     windows = []
-    for window in out.split():
-        geometry = window_geometry(window)
-        if geometry:
-            windows.append(geometry)
+    for window in run("xdotool", "search", "--classname", "^quillby$", check=False).split():
+        v = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height|Map State):\s*(\S+)",
+                            run("xwininfo", "-id", window, check=False), re.M))
+        if len(v) == 5:
+            windows.append({"x": int(v["Absolute upper-left X"]), "y": int(v["Absolute upper-left Y"]),
+                            "w": int(v["Width"]), "h": int(v["Height"]),
+                            "viewable": v["Map State"] == "IsViewable"})
     return windows
 
 
 def tray_icon():
     """The icon's window inside the tray host: small, on screen, in the panel at the top."""
-    for g in quillby_windows():
-        if g["viewable"] and g["w"] <= 64 and g["h"] <= 64 and g["x"] >= 0 and g["y"] < 40:
-            return g
-    return None
+    return next((g for g in quillby_windows() if g["viewable"] and g["w"] <= 64 and g["h"] <= 64
+                 and g["x"] >= 0 and g["y"] < 40), None)
 
 
 def popup():
-    for g in quillby_windows():
-        if g["viewable"] and g["w"] > 200 and g["h"] > 100:
-            return g
-    return None
+    return next((g for g in quillby_windows() if g["viewable"] and g["w"] > 200 and g["h"] > 100), None)
 
 
 def grab(x, y, w, h):
     """The screen's pixels in a rectangle, as (r, g, b) tuples."""
-    data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage",
-                           "-depth", "8", "ppm:-"], capture_output=True, timeout=20).stdout
-    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
-    if not header:
-        raise JourneyFailure("screenshot failed")
-    pixels = data[header.end():]
+    pixels = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage",
+                             "-depth", "8", "rgb:-"], capture_output=True, timeout=20).stdout
     return [tuple(pixels[i:i + 3]) for i in range(0, len(pixels) - 2, 3)]
 
 
 def classify(pixels):
-    """'green', 'gray' or None for (r, g, b) or (r, g, b, a) pixels; the transparent ones
-    do not count."""
+    """'green', 'gray' or None for (r, g, b) or (r, g, b, a) pixels; transparent ones do not count."""
     green = gray = 0
-    for pixel in pixels:
-        r, g, b = pixel[:3]
-        if len(pixel) > 3 and pixel[3] < 128:
+    for r, g, b, *alpha in pixels:
+        if alpha and alpha[0] < 128:
             continue
-        if g - max(r, b) > 40:
-            green += 1
-        elif max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190:
-            gray += 1
-    if green >= 12:
-        return "green"
-    if gray >= 12 and green == 0:
-        return "gray"
-    return None
+        green += g - max(r, b) > 40
+        gray += g - max(r, b) <= 40 and max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190
+    return "green" if green >= 12 else "gray" if gray >= 12 and not green else None
 
 
 def icon_colour():
-    """'green', 'gray' or None, from the pixels of the tray icon."""
     g = tray_icon()
     return classify(grab(g["x"], g["y"], g["w"], g["h"])) if g else None
-
-
-def clipboard():
-    result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
-                            text=True, timeout=10)
-    return result.stdout if result.returncode == 0 else None
 
 
 class Notifications:
     """What dunst has shown, read back from its history."""
 
     def __init__(self):
-        self.seen = set(n["id"] for n in self.history())
+        self.seen = {n["id"] for n in self.history()}
 
     @staticmethod
     def history():
         run("dunstctl", "close-all")
-        data = json.loads(run("dunstctl", "history"))
-        return [{k: v["data"] for k, v in entry.items()} for entry in data["data"][0]]
+        entries = json.loads(run("dunstctl", "history"))["data"][0]
+        return [{k: v["data"] for k, v in entry.items()} for entry in entries]
 
     def wait(self, summary, body, timeout=15):
         def arrived():
-            for n in self.history():
-                if n["id"] not in self.seen and n["summary"] == summary and body in n["body"]:
-                    self.seen.add(n["id"])
-                    return n
-            return None
-
+            return next((n for n in self.history() if n["id"] not in self.seen and
+                         n["summary"] == summary and body in n["body"]), None)
         n = wait_for(f"notification {summary!r} with {body!r}", arrived, timeout)
+        self.seen.add(n["id"])
         if n.get("appname") != "Quillby":
             raise JourneyFailure(f"notification from {n.get('appname')!r}, not Quillby")
         return n
 
-# ---------------------------------------------------------------------------------------------
-# The application and its children
-
 
 def saved_tunnels(config_home):
     """The tunnel list in the settings file, or None while there is none."""
-    path = os.path.join(config_home, "Quillby", "Quillby.conf")
     try:
-        with open(path, encoding="utf-8") as f:
-            text = f.read()
-    except FileNotFoundError:
+        with open(os.path.join(config_home, "Quillby", "Quillby.conf"), encoding="utf-8") as f:
+            match = re.search(r'^tunnelConfigs="?(?:@ByteArray\()?(.*?)\)?"?$', f.read(), re.M)
+        return json.loads(match.group(1).replace('\\"', '"').replace("\\\\", "\\"))
+    except (FileNotFoundError, AttributeError, json.JSONDecodeError):
         return None
-    match = re.search(r"^tunnelConfigs=(.*)$", text, re.M)
-    if not match:
-        return None
-    value = match.group(1).strip()
-    if value.startswith('"') and value.endswith('"'):
-        value = value[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-    value = value.removeprefix("@ByteArray(").removesuffix(")")
-    try:
-        return json.loads(value)
-    except json.JSONDecodeError:
-        return None
-
-
-def process_alive(pid):
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            state = f.read().rsplit(")", 1)[1].split()[0]
-        return state not in ("Z", "X")
-    except (FileNotFoundError, ProcessLookupError, IndexError):
-        return False
 
 
 def cmdline(pid):
-    try:
-        with open(f"/proc/{pid}/cmdline", "rb") as f:
-            return f.read().split(b"\0")[:-1]
-    except FileNotFoundError:
-        return None
+    with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/cmdline", "rb") as f:
+        return f.read().split(b"\0")[:-1]
 
 
 class Children:
@@ -336,88 +230,75 @@ class Children:
         self.pidfile = pidfile
 
     def all(self):
-        try:
-            with open(self.pidfile) as f:
-                return [(int(p), int(port)) for p, port in (l.split() for l in f if l.strip())]
-        except FileNotFoundError:
-            return []
+        with contextlib.suppress(FileNotFoundError), open(self.pidfile) as f:
+            return [(int(p), int(port)) for p, port in (l.split() for l in f if l.strip())]
+        return []
 
     def alive(self):
-        return [(pid, port) for pid, port in self.all() if process_alive(pid)]
+        def running(pid):
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    return f.read().rsplit(")", 1)[1].split()[0] not in "ZX"
+            except (FileNotFoundError, IndexError):
+                return False
+        return [(pid, port) for pid, port in self.all() if running(pid)]
 
     def kill_all(self):
         for pid, _ in self.alive():
-            command = cmdline(pid) or []
-            if command and command[0].endswith(b"cloudflared"):
+            if (cmdline(pid) or [b""])[0].endswith(b"cloudflared"):
                 os.kill(pid, signal.SIGKILL)
-
-
-def die_with_parent():
-    # Nothing started here outlives this script, even when it is killed outright.
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 class WebhookHandler(http.server.BaseHTTPRequestHandler):
     """A local server receiving webhooks: keeps each body, answers "received"."""
-    protocol_version = "HTTP/1.1"
-    bodies = []
+    protocol_version, bodies, log_message = "HTTP/1.1", [], lambda *args: None
 
     def do_POST(self):
         WebhookHandler.bodies.append(self.rfile.read(int(self.headers["Content-Length"])))
         self.send_response(200)
-        self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", "8")
         self.end_headers()
         self.wfile.write(b"received")
 
-    def log_message(self, *args):
-        pass
-
 
 class Journey:
     def __init__(self, args):
-        self.quillby_path = args.quillby
-        self.artifacts = args.artifacts
-        self.shot_index = 0
-        self.processes = []
+        self.quillby_path, self.artifacts = args.quillby, args.artifacts
+        self.shot_index, self.processes, self.a11y, self.app = 0, [], None, None
         # Inside the session's folder, which the session script removes whatever happens.
-        self.home = tempfile.mkdtemp(prefix="quillby-journey.",
-                                     dir=os.environ.get("XDG_RUNTIME_DIR"))
+        self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
         self.config_home = os.path.join(self.home, ".config")
-        self.env = dict(os.environ)
-        self.env.update({
-            "HOME": self.home,
-            "XDG_CONFIG_HOME": self.config_home,
-            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
-            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
-            "PATH": args.client_dir + os.pathsep + os.environ.get("PATH", ""),
-            "FAKE_CF_LABEL": URL_LABEL,
-            "FAKE_CF_PIDFILE": os.path.join(self.home, "children"),
-        })
-        self.env.pop("QT_QPA_PLATFORM", None)
+        self.env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
+        self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.config_home,
+                        XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+                        XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+                        PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
+                        FAKE_CF_LABEL=URL_LABEL, FAKE_CF_PIDFILE=os.path.join(self.home, "children"))
         self.children = Children(self.env["FAKE_CF_PIDFILE"])
-        self.a11y = None
-        self.app = None
 
-    # -- plumbing -------------------------------------------------------------------------------
-
-    def screenshot(self, name):
+    def screenshot(self, name, copy=None, cropped=False):
+        """The screen, or only Quillby's windows on it (cropped or copied elsewhere too)."""
         self.shot_index += 1
-        # Notifications already read would cover the tray's corner.
-        run("dunstctl", "close-all", check=False)
+        run("dunstctl", "close-all", check=False)  # read notifications would cover the tray
         time.sleep(0.3)  # let a layout that just changed reach the screen
         path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
-        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
+        crop = []
+        if copy or cropped:
+            shown = [g for g in quillby_windows() if g["viewable"] and g["w"] > 64]  # no tray icon
+            x, y = min(g["x"] for g in shown), min(g["y"] for g in shown)
+            w, h = max(g["x"] + g["w"] for g in shown) - x, max(g["y"] + g["h"] for g in shown) - y
+            crop = ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
+        subprocess.run(["import", "-window", "root", *crop, path], capture_output=True, timeout=20)
+        if copy:
+            shutil.copy(path, copy)
         log(f"   screenshot {os.path.basename(path)}")
-        return path
 
     def start_quillby(self, tag):
-        out = open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w")
-        process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home,
-                                   stdout=out, stderr=subprocess.STDOUT,
-                                   preexec_fn=die_with_parent)
-        out.close()
+        with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
+            # Nothing started here outlives this script, even when it is killed outright.
+            process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home, stdout=out,
+                                       stderr=subprocess.STDOUT, preexec_fn=lambda: ctypes.CDLL(
+                                           None).prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
         self.processes.append(process)
         return process
 
@@ -430,7 +311,6 @@ class Journey:
         return self.a11y.find(self.app.pid, name)
 
     def child(self):
-        # It forwards to the tunnel's gateway, so its own --url names no port of ours.
         return wait_for("the client", lambda: [pid for pid, _ in self.children.alive()])[0]
 
     def click_icon(self):
@@ -442,22 +322,13 @@ class Journey:
     def open_window(self):
         self.click_icon()
         wait_for("the status window", popup)
-        wait_for("the window's controls on the accessibility bus",
-                 lambda: self.showing("Tunnels"), timeout=10)
-
-    def wait_exit(self, process, timeout=10):
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise JourneyFailure(f"quillby (pid {process.pid}) did not exit in {timeout} s")
+        wait_for("the window's controls on the accessibility bus", lambda: self.showing("Tunnels"))
 
     def quit_cleanly(self, how):
         how()
-        status = self.wait_exit(self.app)
-        if status != 0:
+        if (status := self.app.wait(10)) != 0:
             raise JourneyFailure(f"quit ended quillby with status {status}")
-        wait_for("every client to end with the application", lambda: not self.children.alive(),
-                 timeout=3)
+        wait_for("every client to end with the application", lambda: not self.children.alive(), 3)
         log("   quit with status 0, no client left")
 
     def audit(self, where, wanted):
@@ -471,10 +342,9 @@ class Journey:
                 name, role = node.name, node.role
             except JourneyFailure:
                 continue
-            fits = ROLES.get(name)
-            if not name.strip() or role not in (fits, "label"):
-                raise JourneyFailure(f"{where}: the focusable {role} {name!r} in "
-                                     f"{node.parent().describe()} is not a {fits or 'named control'}")
+            if not name.strip() or role not in (ROLES.get(name), "label"):
+                raise JourneyFailure(f"{where}: the focusable {role} {name!r} ({node.path}) is not "
+                                     f"a {ROLES.get(name, 'named control')}")
             checked.append(name)
         log(f"   {where}: {len(checked)} focusable controls: {', '.join(checked)}")
         if not set(wanted) <= set(checked):
@@ -482,24 +352,22 @@ class Journey:
 
     def cleanup(self):
         for process in self.processes:
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
         self.children.kill_all()
         shutil.rmtree(self.home, ignore_errors=True)
 
-    # -- the journey ----------------------------------------------------------------------------
     # Only what needs the built binary on a whole desktop. Covered closer to their code: the QR
     # code and the URL's other hand-overs (tst_share), a port change (tst_tunnelinstance,
     # tst_statusmenu), crashes and the client's problems (tst_tunnelinstance, tst_statusmenu,
     # tst_language), renaming, adding, deleting and the scanner (tst_statusmenu, tst_portscanner),
     # the list kept and all stopped after a restart (tst_tunnelstore), the missing-client alert
-    # (tst_statusmenu, tst_language), Quit and signals (tst_app, tst_faults), the inspector's 502
-    # page (tst_proxy).
+    # (tst_statusmenu, tst_language), Quit and signals (tst_app, tst_faults), the gateway with
+    # real dev servers (gateway.py).
 
     def run(self):
         self.a11y = Accessibility()
@@ -514,15 +382,14 @@ class Journey:
         wait_for("a gray tray icon", lambda: icon_colour() == "gray")
         self.screenshot("first-start-gray-icon")
 
-        log("2. Open the window from the icon, start the tunnel, copy its URL; every control is")
-        log("   named for a screen reader, the status dot is an image that says its state")
+        log("2. From the icon: start, copy the URL; every control named, the status dot an image")
         self.open_window()
         self.press("Start")
         self.child()
         wait_for("a green tray icon", lambda: icon_colour() == "green")
         notes.wait("'Tunnel' Active", URL)
         self.press("Copy URL")
-        wait_for("the URL on the clipboard", lambda: clipboard() == URL)
+        wait_for("the URL on the clipboard", lambda: run("xclip", "-o", "-selection", "clipboard", check=False) == URL)
         dot = wait_for("the status dot saying Running", lambda: self.showing("Running"))
         if dot.role not in ("image", "graphic"):
             raise JourneyFailure(f"the status dot is a {dot.role}, not an image")
@@ -535,14 +402,11 @@ class Journey:
 
         self.inspect_requests(8000)
 
-        log("4. A second launch hands over to the running one and exits 0; Quit with a tunnel")
-        log("   running ends every client")
+        log("4. A second launch hands over and exits 0; Quit with a tunnel running ends every client")
         if popup():
             self.click_icon()
             wait_for("the window to close", lambda: not popup())
-        second = self.start_quillby("handover")
-        status = self.wait_exit(second)
-        if status != 0:
+        if (status := self.start_quillby("handover").wait(10)) != 0:
             raise JourneyFailure(f"the second quillby exited with status {status}")
         wait_for("the first quillby to show its window", popup)
         self.screenshot("second-launch-shows-window")
@@ -550,39 +414,39 @@ class Journey:
         self.child()
         self.quit_cleanly(lambda: self.press("Quit"))
 
+    def set_inspect(self, value):
+        # The switch sits in the row's options menu; the command line sets the same.
+        subprocess.run([self.quillby_path, "set", "Tunnel", "--inspect", value], env=self.env,
+                       check=True, stdout=subprocess.DEVNULL)
+
     def inspect_requests(self, port):
         log("3. Inspect Requests: a webhook through the inspector, seen and replayed")
         # Port 8000 is the first tunnel's: tst_language, which needs it free, is kept apart.
         server = http.server.ThreadingHTTPServer(("127.0.0.1", port), WebhookHandler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         try:
-            # The switch sits in the row's options menu; the command line sets the same.
-            subprocess.run([self.quillby_path, "set", "Tunnel", "--inspect", "on"], env=self.env,
-                           check=True, stdout=subprocess.DEVNULL)
+            self.set_inspect("on")
             wait_for('"inspect": true in the settings file',
                      lambda: (saved_tunnels(self.config_home) or [{}])[0].get("inspect") is True)
             self.press("Start")
-            child = wait_for("the client", lambda: self.children.alive())[0][0]
-            origin = cmdline(child)[-1].decode()
-            proxy = int(re.fullmatch(r"http://127\.0\.0\.1:(\d+)", origin).group(1))
-            if proxy == port:
+            origin = cmdline(self.child())[-1].decode()
+            gateway = int(re.fullmatch(r"http://127\.0\.0\.1:(\d+)", origin).group(1))
+            if gateway == port:
                 raise JourneyFailure(f"the client forwards to the server directly: {origin}")
             # As the client would: the public host name in Host, the request as it came.
             body = json.dumps({"event": "payment.succeeded", "amount": 4200}).encode()
             request = urllib.request.Request(
-                f"http://127.0.0.1:{proxy}/webhooks/payments?attempt=1", data=body,
+                f"http://127.0.0.1:{gateway}/webhooks/payments?attempt=1", data=body,
                 headers={"Host": f"{URL_LABEL}.trycloudflare.com",
                          "Content-Type": "application/json", "Stripe-Signature": "t=1,v1=5257a8"})
-            answer = urllib.request.urlopen(request, timeout=10).read()
-            if answer != b"received":
+            if (answer := urllib.request.urlopen(request, timeout=10).read()) != b"received":
                 raise JourneyFailure(f"the server answered {answer!r} through the inspector")
             self.press("Show requests")
-            wait_for("the request in the inspector",
-                     lambda: self.showing("/webhooks/payments?attempt=1"))
+            wait_for("the request in the inspector", lambda: self.showing("/webhooks/payments?attempt=1"))
             self.screenshot("inspector-request")
             key("ctrl+r")
             wait_for("the replayed request", lambda: self.showing("POST (replay)"))
-            if len(WebhookHandler.bodies) != 2 or WebhookHandler.bodies[1] != body:
+            if WebhookHandler.bodies != [body, body]:
                 raise JourneyFailure(f"the server got {WebhookHandler.bodies}, not the body twice")
             key("Escape")
             wait_for("the inspector to close", lambda: not self.showing("Requests, newest first"))
@@ -590,8 +454,7 @@ class Journey:
                 self.open_window()
             self.press("Stop")
             wait_for("the client to stop", lambda: not self.children.alive())
-            subprocess.run([self.quillby_path, "set", "Tunnel", "--inspect", "off"], env=self.env,
-                           check=True, stdout=subprocess.DEVNULL)
+            self.set_inspect("off")
         finally:
             server.shutdown()
             server.server_close()
@@ -621,29 +484,18 @@ def run_reported(make_runner, artifacts, step):
 def parse_arguments(parser):
     """The options every check takes, as absolute paths; None when a client installed at a
     fixed path would be run instead of the stand-in (the check is then skipped)."""
-    parser.add_argument("--quillby", required=True)
-    parser.add_argument("--client-dir", required=True)
-    parser.add_argument("--artifacts", required=True)
+    for option in ("--quillby", "--client-dir", "--artifacts"):
+        parser.add_argument(option, required=True, type=os.path.abspath)
     args = parser.parse_args()
-    args.quillby, args.client_dir, args.artifacts = (
-        os.path.abspath(p) for p in (args.quillby, args.client_dir, args.artifacts))
-    for path in FIXED_CLIENT_PATHS:
-        if os.path.exists(path):
-            log(f"SKIP: {path} exists and would be run instead of the stand-in client")
-            return None
+    if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
+        sys.exit("no session bus: run this inside scripts/desktop-session.sh")
+    if found := [p for p in FIXED_CLIENT_PATHS if os.path.exists(p)]:
+        log(f"SKIP: {found[0]} exists and would be run instead of the stand-in client")
+        return None
     return args
 
 
-def main():
-    args = parse_arguments(argparse.ArgumentParser(description=__doc__))
-    if args is None:
-        return SKIP
-    for var in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS"):
-        if not os.environ.get(var):
-            log(f"{var} is not set: run this inside scripts/desktop-session.sh")
-            return 2
-
-    return run_reported(lambda: Journey(args), args.artifacts, Journey.run)
-
 if __name__ == "__main__":
-    sys.exit(main())
+    arguments = parse_arguments(argparse.ArgumentParser(description=__doc__))
+    sys.exit(run_reported(lambda: Journey(arguments), arguments.artifacts, Journey.run)
+             if arguments else SKIP)

@@ -1,5 +1,6 @@
 #include "FakeEdge.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -25,8 +26,8 @@ int edgePort = 0;
 std::atomic<unsigned long> rays{0x7e1f3a9c2b5d4000};
 
 std::string lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return text;
 }
 
@@ -42,34 +43,32 @@ bool sendAll(int fd, const std::string& data) {
     return true;
 }
 
-// Buffered reads from the visitor's side.
+ssize_t receive(int fd, char* chunk, size_t size) {
+    ssize_t n;
+    while ((n = ::recv(fd, chunk, size, 0)) < 0 && errno == EINTR) {
+    }
+    return n;
+}
+
+// Buffered reads from the visitor's side: up to and with `end`, or `size` bytes.
 struct Reader {
     int fd;
     std::string buffer;
     bool fill() {
         char chunk[16384];
-        ssize_t n;
-        while ((n = ::recv(fd, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
-        }
-        if (n > 0)
-            buffer.append(chunk, size_t(n));
+        const ssize_t n = receive(fd, chunk, sizeof chunk);
+        buffer.append(chunk, size_t(std::max<ssize_t>(n, 0)));
         return n > 0;
     }
-    bool until(const char* end, std::string& out) {
+    bool take(std::string& out, const char* end, size_t size = 0) {
         size_t at;
-        while ((at = buffer.find(end)) == std::string::npos)
-            if (buffer.size() > 65536 || !fill())
+        while ((at = end                     ? buffer.find(end)
+                     : size <= buffer.size() ? size
+                                             : std::string::npos) == std::string::npos)
+            if ((end && buffer.size() > 65536) || !fill())
                 return false;
-        out = buffer.substr(0, at + std::strlen(end));
+        out = buffer.substr(0, at + (end ? std::strlen(end) : 0));
         buffer.erase(0, out.size());
-        return true;
-    }
-    bool take(size_t size, std::string& out) {
-        while (buffer.size() < size)
-            if (!fill())
-                return false;
-        out = buffer.substr(0, size);
-        buffer.erase(0, size);
         return true;
     }
 };
@@ -82,10 +81,8 @@ int connectOrigin() {
     int fd = -1;
     for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, 0);
-        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            ::close(fd);
-            fd = -1;
-        }
+        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0)
+            fd = (::close(fd), -1);
     }
     freeaddrinfo(found);
     return fd;
@@ -110,7 +107,7 @@ std::string asSeenOnPublicUrl(const std::string& value) {
 // Returns false when the visitor's side is done; sets `upgrade` for a WebSocket handshake.
 bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& upgrade) {
     std::string head;
-    if (!in.until("\r\n\r\n", head))
+    if (!in.take(head, "\r\n\r\n"))
         return false;
     std::string out = head.substr(0, head.find("\r\n") + 2) + "Host: " + publicHost + "\r\n";
     long long length = 0;
@@ -133,10 +130,10 @@ bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& up
         if (name == "upgrade")
             upgrade = lower(value) == "websocket";
         // Set anew below: the edge and the client replace these, hop-by-hop ones end here.
-        if (name == "host" || name == "connection" || name == "keep-alive" || name == "upgrade" ||
-            name == "proxy-connection" || name == "te" || name == "x-forwarded-for" ||
-            name == "x-forwarded-proto" || name == "cdn-loop" || name.rfind("cf-", 0) == 0 ||
-            name == "sec-websocket-version")
+        if (name.rfind("cf-", 0) == 0 ||
+            std::string(" host connection keep-alive upgrade proxy-connection te x-forwarded-for "
+                        "x-forwarded-proto cdn-loop sec-websocket-version ")
+                    .find(" " + name + " ") != std::string::npos)
             continue;
         if (name == "origin" || name == "referer")
             value = asSeenOnPublicUrl(value);
@@ -156,40 +153,30 @@ bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& up
     // The body as it came: Content-Length bytes, or chunks up to the last one and its trailer.
     std::string piece;
     if (!chunked)
-        return (length == 0 || in.take(size_t(length), piece)) && sendAll(origin, piece);
+        return in.take(piece, nullptr, size_t(length)) && sendAll(origin, piece);
     for (;;) {
-        if (!in.until("\r\n", piece) || !sendAll(origin, piece))
+        if (!in.take(piece, "\r\n") || !sendAll(origin, piece))
             return false;
         const size_t size = std::strtoul(piece.c_str(), nullptr, 16);
         if (size == 0)
-            return in.until("\r\n", piece) && sendAll(origin, piece) &&
-                   (piece == "\r\n" || (in.until("\r\n\r\n", piece) && sendAll(origin, piece)));
-        if (!in.take(size + 2, piece) || !sendAll(origin, piece))
+            return in.take(piece, "\r\n") && sendAll(origin, piece) &&
+                   (piece == "\r\n" || (in.take(piece, "\r\n\r\n") && sendAll(origin, piece)));
+        if (!in.take(piece, nullptr, size + 2) || !sendAll(origin, piece))
             return false;
     }
 }
 
 void copyRaw(int from, int to) {
     char chunk[16384];
-    for (;;) {
-        const ssize_t n = ::recv(from, chunk, sizeof chunk, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || !sendAll(to, std::string(chunk, size_t(n))))
-            break;
+    for (ssize_t n; (n = receive(from, chunk, sizeof chunk)) > 0 &&
+                    sendAll(to, std::string(chunk, size_t(n)));) {
     }
 }
 
+// The visitor's and the origin's connection, closed when both directions are done.
 struct Sockets {
-    explicit Sockets(int fd)
-        : visitor(fd) {}
-    Sockets(const Sockets&) = delete;
     int visitor, origin = -1;
-    ~Sockets() {
-        ::close(visitor);
-        if (origin >= 0)
-            ::close(origin);
-    }
+    ~Sockets() { ::close(visitor), origin >= 0 && ::close(origin); }
 };
 
 // One visitor connection: requests go rewritten to one origin connection, answers come back
@@ -225,16 +212,13 @@ void serve(std::shared_ptr<Sockets> s, std::string visitor) {
 
 void acceptLoop(int listener) {
     for (;;) {
-        sockaddr_storage peer{};
+        sockaddr_in peer{}; // the listener's own family
         socklen_t size = sizeof peer;
         const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        char address[INET6_ADDRSTRLEN] = "127.0.0.1";
-        if (peer.ss_family == AF_INET)
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&peer)->sin_addr, address,
-                      sizeof address);
-        std::thread(serve, std::make_shared<Sockets>(fd), std::string(address)).detach();
+        char address[INET_ADDRSTRLEN] = "";
+        if (fd >= 0 && inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address))
+            std::thread(serve, std::shared_ptr<Sockets>(new Sockets{fd}), std::string(address))
+                .detach();
     }
 }
 
@@ -242,8 +226,7 @@ void acceptLoop(int listener) {
 
 bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publicUrl) {
     const char* portFile = std::getenv("FAKE_CF_EDGE_PORT_FILE");
-    const char* wanted = std::getenv("FAKE_CF_EDGE");
-    if (!wanted || std::strcmp(wanted, "1") != 0)
+    if (!std::getenv("FAKE_CF_EDGE") || std::strcmp(std::getenv("FAKE_CF_EDGE"), "1") != 0)
         return false;
 
     // http://HOST:PORT with HOST a name, an IPv4 address or a bracketed IPv6 address.

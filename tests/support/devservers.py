@@ -1,19 +1,11 @@
-"""Real dev servers and a real browser for the tests, each started on an ephemeral loopback port.
-
-    with devservers.vite() as server:          # also next_dev() and django(); host='::1'
-        status, headers, body = devservers.get(server.port, '/', host='x.trycloudflare.com')
-        devservers.upgrade(server.port, server.live_reload_path(), host=..., origin=...)
-    with devservers.edge(stand_in_client, port) as edge_port:  # the client playing the edge
-        with devservers.Browser({'fare-write-waste-gadgets.trycloudflare.com': edge_port}) as b:
-            b.goto('http://fare-write-waste-gadgets.trycloudflare.com/')
-            b.wait_for("document.getElementById('message').textContent == 'hello from vite'")
-    devservers.har_errors(har_dict)              # the npm package har-validator's verdict
-
+"""Real dev servers and a real browser for the tests, each on an ephemeral loopback port:
+vite(), next_dev() and django() (context managers yielding a Server; host='::1' too), get() and
+upgrade() for requests with exactly the given Host, Browser (headless Chromium over DevTools,
+host names mapped to local ports) and har_errors() (the npm package har-validator's verdict).
 Each server runs on a copy of its app (a test may edit server.root), in its own process group,
 with no telemetry and no update check. The Node dev servers come from tests/devservers
 (scripts/install-deps.sh installs them); Django from Debian's python3-django, whose
-/usr/bin/python3 must run this module. Standard library only, plus python3-websockets for the
-browser's DevTools connection.
+/usr/bin/python3 must run this module, with python3-websockets for the DevTools connection.
 """
 import asyncio
 import contextlib
@@ -42,20 +34,13 @@ def node():
     return str(private) if private.exists() else shutil.which('node')
 
 
-def free_port(host='127.0.0.1'):
-    with socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET) as s:
-        s.bind((host, 0))
-        return s.getsockname()[1]
-
-
 def authority(host, port):
     return f'[{host}]:{port}' if ':' in host else f'{host}:{port}'
 
 
 def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
     """One request with exactly the given Host; returns (status, headers in lower case, body)."""
-    conn = http.client.HTTPConnection(address, port, timeout=60)
-    try:
+    with contextlib.closing(http.client.HTTPConnection(address, port, timeout=60)) as conn:
         conn.putrequest('GET', path, skip_host=True, skip_accept_encoding=True)
         conn.putheader('Host', host or authority(address, port))
         for name, value in (headers or {}).items():
@@ -63,8 +48,6 @@ def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
         conn.endheaders()
         response = conn.getresponse()
         return response.status, {k.lower(): v for k, v in response.getheaders()}, response.read()
-    finally:
-        conn.close()
 
 
 def upgrade(port, path, host, origin=None, protocol=None, address='127.0.0.1'):
@@ -76,10 +59,7 @@ def upgrade(port, path, host, origin=None, protocol=None, address='127.0.0.1'):
     with socket.create_connection((address, port), timeout=60) as s:
         s.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
         answer = b''
-        while b'\r\n\r\n' not in answer:
-            chunk = s.recv(4096)
-            if not chunk:
-                break
+        while b'\r\n\r\n' not in answer and (chunk := s.recv(4096)):
             answer += chunk
     status = re.match(rb'HTTP/1\.[01] (\d{3})', answer)
     return int(status.group(1)) if status else 0, answer
@@ -89,23 +69,10 @@ class Server:
     def __init__(self, kind, root, host, port, process):
         self.kind, self.root, self.host, self.port, self.process = kind, root, host, port, process
 
-    @property
-    def url(self):
-        return f'http://{authority(self.host, self.port)}'
-
-    @property
-    def local_host(self):
-        """The Host a browser on this machine sends, which every dev server accepts."""
-        return f'localhost:{self.port}'
-
     def live_reload_path(self):
-        """The live-reload socket's path: Vite's carries the token its client script holds."""
-        if self.kind == 'vite':
-            script = get(self.port, '/@vite/client', address=self.host)[2].decode()
-            return '/?token=' + re.search(r'const wsToken = "([^"]+)"', script).group(1)
-        if self.kind == 'next':
-            return '/_next/hmr?id=quillby'
-        raise ValueError('Django has no live reload')
+        """Vite's live-reload socket's path, with the token its client script holds."""
+        script = get(self.port, '/@vite/client', address=self.host)[2].decode()
+        return '/?token=' + re.search(r'const wsToken = "([^"]+)"', script).group(1)
 
 
 def _stop(process):
@@ -116,14 +83,6 @@ def _stop(process):
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
         process.wait()
-
-
-def _answers(host, port):
-    try:
-        get(port, '/', address=host)
-        return True
-    except OSError:
-        return False
 
 
 @contextlib.contextmanager
@@ -137,17 +96,22 @@ def _serve(kind, app, command, host):
         if app:
             shutil.copytree(app, root, dirs_exist_ok=True)
         for _ in range(3):
-            port = free_port(host)
+            with socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET) as s:
+                port = s.bind((host, 0)) or s.getsockname()[1]
             with open(root / 'server.log', 'wb') as log:
                 process = subprocess.Popen(command(root, port), cwd=root, stdout=log,
                                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                            env={**os.environ, **QUIET}, start_new_session=True)
             try:
                 deadline = time.monotonic() + STARTUP_LIMIT
-                while process.poll() is None and not _answers(host, port):
-                    if time.monotonic() > deadline:
-                        raise RuntimeError(f'{kind} did not answer:\n' + (root / 'server.log').read_text())
-                    time.sleep(0.2)
+                while process.poll() is None:
+                    try:
+                        get(port, '/', address=host)
+                        break
+                    except OSError:
+                        if time.monotonic() > deadline:
+                            raise RuntimeError(f'{kind} did not answer:\n' + (root / 'server.log').read_text())
+                        time.sleep(0.2)
                 if process.poll() is None:
                     yield Server(kind, root, host, port, process)
                     return
@@ -159,15 +123,14 @@ def _serve(kind, app, command, host):
 
 
 def vite(host='127.0.0.1'):
-    vite_js = DEVSERVERS / 'node_modules/vite/bin/vite.js'
     return _serve('vite', DEVSERVERS / 'vite', lambda root, port: [
-        node(), str(vite_js), '--port', str(port), '--strictPort', '--host', host], host)
+        node(), str(DEVSERVERS / 'node_modules/vite/bin/vite.js'), '--port', str(port), '--strictPort',
+        '--host', host], host)
 
 
 def next_dev(host='127.0.0.1'):
-    next_js = DEVSERVERS / 'node_modules/next/dist/bin/next'
     return _serve('next', DEVSERVERS / 'next', lambda root, port: [
-        node(), str(next_js), 'dev', '-p', str(port), '-H', host], host)
+        node(), str(DEVSERVERS / 'node_modules/next/dist/bin/next'), 'dev', '-p', str(port), '-H', host], host)
 
 
 DJANGO_APP = '''\
@@ -209,24 +172,6 @@ def har_errors(har):
                                      capture_output=True, text=True, check=True).stdout)
 
 
-@contextlib.contextmanager
-def edge(client, port):
-    """The stand-in client (tests/support/fake_cloudflared.cpp) for http://127.0.0.1:PORT,
-    playing the edge; yields the port the edge listens on, the public name mapped to it."""
-    with tempfile.TemporaryDirectory() as scratch:
-        port_file = Path(scratch) / 'edge-port'
-        process = subprocess.Popen(
-            [client, 'tunnel', '--url', f'http://127.0.0.1:{port}'], stderr=subprocess.DEVNULL,
-            env={**os.environ, 'FAKE_CF_EDGE': '1', 'FAKE_CF_EDGE_PORT_FILE': str(port_file)},
-            start_new_session=True)
-        try:
-            while not port_file.exists() and process.poll() is None:
-                time.sleep(0.05)
-            yield int(port_file.read_text())
-        finally:
-            _stop(process)
-
-
 class Browser:
     """Headless Chromium driven over the DevTools protocol. `names` maps host names to local
     ports; every other name fails to resolve, so the browser reaches nothing else."""
@@ -234,46 +179,37 @@ class Browser:
     def __init__(self, names=None):
         rules = [f'MAP {name} 127.0.0.1:{port}' for name, port in (names or {}).items()]
         self.rules = ', '.join(rules + ['MAP * ~NOTFOUND', 'EXCLUDE localhost', 'EXCLUDE 127.0.0.1'])
-        self.loop = asyncio.new_event_loop()
-        self.next_id = 0
+        self.loop, self.next_id, self.socket = asyncio.new_event_loop(), 0, None
 
     def __enter__(self):
-        self.profile = tempfile.mkdtemp(prefix='quillby-chromium-')
+        import websockets  # Debian's python3-websockets
+        self.profile = Path(tempfile.mkdtemp(prefix='quillby-chromium-'))
         self.process = subprocess.Popen(
             ['chromium', '--headless=new', '--no-sandbox', '--remote-debugging-port=0',
-             '--user-data-dir=' + self.profile, '--host-resolver-rules=' + self.rules,
+             f'--user-data-dir={self.profile}', '--host-resolver-rules=' + self.rules,
              '--disable-features=HttpsUpgrades', '--no-first-run', '--disable-sync',
              '--disable-background-networking', '--disable-component-update', 'about:blank'],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         try:
-            return self._connect(Path(self.profile) / 'DevToolsActivePort')
+            active, deadline = self.profile / 'DevToolsActivePort', time.monotonic() + 30
+            while len(active.read_text().split() if active.exists() else []) < 2:
+                if time.monotonic() > deadline or self.process.poll() is not None:
+                    raise RuntimeError('Chromium did not start')
+                time.sleep(0.1)
+            targets = json.loads(get(int(active.read_text().split()[0]), '/json/list')[2])
+            page = next(t for t in targets if t['type'] == 'page')
+            async def connect():  # websockets 10 takes the loop it runs in
+                return await websockets.connect(page['webSocketDebuggerUrl'], max_size=None)
+            self.socket = self.loop.run_until_complete(connect())
+            return self
         except BaseException:
             self.__exit__()
             raise
 
-    def _connect(self, active):
-        import websockets  # Debian's python3-websockets
-        deadline = time.monotonic() + 30
-        while len(active.read_text().split() if active.exists() else []) < 2:
-            if time.monotonic() > deadline or self.process.poll() is not None:
-                raise RuntimeError('Chromium did not start')
-            time.sleep(0.1)
-        port = active.read_text().split()[0]
-        targets = json.loads(get(int(port), '/json/list')[2])
-        page = next(t for t in targets if t['type'] == 'page')
-        async def connect():  # websockets 10 takes the loop it runs in
-            return await websockets.connect(page['webSocketDebuggerUrl'], max_size=None)
-        self.socket = self.loop.run_until_complete(connect())
-        return self
-
     def __exit__(self, *exc):
-        import websockets
         # Said goodbye before the browser goes; one that went first has closed it already.
-        if hasattr(self, 'socket'):
-            try:
-                self.loop.run_until_complete(self.socket.close())
-            except websockets.exceptions.ConnectionClosed:
-                pass
+        with contextlib.suppress(Exception):
+            self.socket and self.loop.run_until_complete(self.socket.close())
         _stop(self.process)
         self.loop.close()
         shutil.rmtree(self.profile, ignore_errors=True)
@@ -282,16 +218,16 @@ class Browser:
         async def exchange():
             self.next_id += 1
             await self.socket.send(json.dumps({'id': self.next_id, 'method': method, 'params': params}))
-            while True:
-                message = json.loads(await self.socket.recv())
-                if message.get('id') == self.next_id:
-                    if 'error' in message:
-                        raise RuntimeError(f'{method}: {message["error"]}')
-                    return message['result']
+            while (message := json.loads(await self.socket.recv())).get('id') != self.next_id:
+                pass
+            if 'error' in message:
+                raise RuntimeError(f'{method}: {message["error"]}')
+            return message['result']
         return self.loop.run_until_complete(exchange())
 
     def evaluate(self, expression):
-        result = self.call('Runtime.evaluate', expression=expression, returnByValue=True)
+        """The expression's value in the page; a promise is waited for."""
+        result = self.call('Runtime.evaluate', expression=expression, returnByValue=True, awaitPromise=True)
         return result['result'].get('value')
 
     def wait_for(self, expression, limit=60):
@@ -302,6 +238,7 @@ class Browser:
                 raise AssertionError(f'never true: {expression}\n{self.evaluate("document.documentElement.outerHTML")}')
             time.sleep(0.1)
 
-    def goto(self, url):
+    def goto(self, url, landing=None):
+        """Navigates and waits for the page (at `landing`, where the address changes) to load."""
         self.call('Page.navigate', url=url)
-        self.wait_for(f'location.href == {json.dumps(url)} && document.readyState == "complete"')
+        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete"')

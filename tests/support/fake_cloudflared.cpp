@@ -54,7 +54,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <unistd.h>
 
@@ -84,6 +84,10 @@ const char* env(const char* name, const char* fallback) {
     return value && *value ? value : fallback;
 }
 
+bool envIs(const char* name, const char* value) {
+    return std::strcmp(env(name, ""), value) == 0;
+}
+
 void sleepMs(long ms) {
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested && !termRequested) {
@@ -99,30 +103,46 @@ std::string url() {
            ".trycloudflare.com";
 }
 
-std::string boxLine(const std::string& inner) {
+// A line of a box the client draws: "|  TEXT", padded, "|".
+std::string boxLine(const std::string& inner, size_t width = 94) {
     std::string line = "|  " + inner;
-    line.resize(94, ' ');
+    line.resize(std::max(width, line.size()), ' ');
     return stamp() + line + "|\n";
 }
 
-void banner() {
-    writeErr("2026-01-01T00:00:00Z INF Thank you for trying Cloudflare Tunnel. Doing so, without a "
-             "Cloudflare account, is a quick way to experiment and try it out.\n");
-    writeErr("2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n");
+std::string boxBorder(size_t width = 92) {
+    return stamp() + "+" + std::string(width, '-') + "+\n";
 }
 
-void prechecks();
-
-std::string boxTop() {
-    return stamp() + "+" + std::string(92, '-') + "+\n";
+// The connectivity pre-checks of 2026, logged while the tunnel comes up: a box with a centred
+// title, as the client draws it, then the same as fields.
+void prechecks() {
+    if (generation != Generation::Y2026)
+        return;
+    const std::string rows[] = {
+        "COMPONENT         TARGET                     STATUS  DETAILS",
+        "DNS Resolution    region1.v2.argotunnel.com  PASS    DNS Resolved successfully",
+        "UDP Connectivity  Port 7844 (QUIC)           PASS    QUIC connection successful", "",
+        "SUMMARY: Environment is healthy. cloudflared will use 'quic' as primary protocol."};
+    const std::string title = "CONNECTIVITY PRE-CHECKS";
+    const size_t width = rows[4].size(); // the longest
+    const std::string border = boxBorder(width + 4);
+    std::string box =
+        border + boxLine(std::string((width - title.size()) / 2, ' ') + title, width + 5) + border;
+    for (const std::string& row : rows)
+        box += boxLine(row, width + 5);
+    writeErr(box + border + stamp() +
+             "precheck component=\"DNS Resolution\" details=\"DNS Resolved successfully\" "
+             "run_id=0b6f4c1e status=pass target=region1.v2.argotunnel.com\n" +
+             stamp() +
+             "precheck complete hard_fail=false run_id=0b6f4c1e suggested_protocol=quic\n");
 }
 
 void urlBox() {
-    writeErr(boxTop());
-    writeErr(boxLine("Your quick Tunnel has been created! Visit it at (it may take some time to be "
-                     "reachable):"));
-    writeErr(boxLine(url()));
-    writeErr(boxTop());
+    writeErr(boxBorder() +
+             boxLine("Your quick Tunnel has been created! Visit it at (it may take some time to "
+                     "be reachable):") +
+             boxLine(url()) + boxBorder());
     prechecks();
 }
 
@@ -137,33 +157,33 @@ void registered() {
                  " event=0 ip=198.41.200.13 location=ams01 protocol=quic\n");
 }
 
+// One attempt to reach the tunnel network, timed out.
+void edgeTimeout() {
+    const std::string timeout =
+        "failed to dial to edge with quic: timeout: no recent network activity";
+    if (generation != Generation::Y2026)
+        return writeErr(stamp("ERR") + "Failed to create new quic connection error=\"" + timeout +
+                        "\" connIndex=0 event=0 ip=198.41.192.77\n");
+    writeErr(stamp("ERR") + "Failed to dial a quic connection error=\"" + timeout +
+             "\" connIndex=0 event=0 ip=198.41.192.77\n" + stamp("ERR") +
+             "Connection terminated error=\"" + timeout + "\" connIndex=0\n" + stamp() +
+             "Retrying connection in up to 2s connIndex=0 event=0 ip=198.41.192.77\n");
+}
+
 // The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
 // line: unregistering a dead connection fails before it would log.
 void lostConnection() {
+    const std::string where = "connIndex=0 event=0 ip=198.41.200.13\n";
+    writeErr((generation == Generation::Y2026
+                  ? stamp("ERR") +
+                        "failed to serve tunnel connection error=\"timeout: no recent "
+                        "network activity\" " +
+                        where
+                  : stamp() + "Unregistered tunnel connection " + where) +
+             stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" " +
+             where + stamp() + "Retrying connection in up to 1s " + where);
     if (generation == Generation::Y2026)
-        writeErr(stamp("ERR") + "failed to serve tunnel connection error=\"timeout: no recent "
-                                "network activity\" connIndex=0 event=0 ip=198.41.200.13\n");
-    else
-        writeErr(stamp() + "Unregistered tunnel connection connIndex=0 event=0 ip=198.41.200.13\n");
-    writeErr(stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" "
-                            "connIndex=0 event=0 ip=198.41.200.13\n");
-    writeErr(stamp() + "Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.200.13\n");
-}
-
-// One attempt to reach the tunnel network, timed out.
-void edgeTimeout() {
-    if (generation != Generation::Y2026) {
-        writeErr(stamp("ERR") + "Failed to create new quic connection error=\"failed to dial to "
-                                "edge with quic: timeout: no recent network activity\" "
-                                "connIndex=0 event=0 ip=198.41.192.77\n");
-        return;
-    }
-    writeErr(stamp("ERR") + "Failed to dial a quic connection error=\"failed to dial to edge "
-                            "with quic: timeout: no recent network activity\" connIndex=0 "
-                            "event=0 ip=198.41.192.77\n");
-    writeErr(stamp("ERR") + "Connection terminated error=\"failed to dial to edge with quic: "
-                            "timeout: no recent network activity\" connIndex=0\n");
-    writeErr(stamp() + "Retrying connection in up to 2s connIndex=0 event=0 ip=198.41.192.77\n");
+        edgeTimeout(); // the first attempt to come back
 }
 
 // The pair every request prints while nothing answers on the local port.
@@ -180,56 +200,31 @@ std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0
            "/ event=0 ip=198.41.200.13 type=http\n";
 }
 
-// The connectivity pre-checks of 2026, logged while the tunnel comes up: a box with a title,
-// as the client draws it, then the same as fields.
-void prechecks() {
-    if (generation != Generation::Y2026)
-        return;
-    const std::string title = "CONNECTIVITY PRE-CHECKS";
-    const char* const rows[] = {
-        "COMPONENT         TARGET                     STATUS  DETAILS",
-        "DNS Resolution    region1.v2.argotunnel.com  PASS    DNS Resolved successfully",
-        "UDP Connectivity  Port 7844 (QUIC)           PASS    QUIC connection successful", "",
-        "SUMMARY: Environment is healthy. cloudflared will use 'quic' as primary protocol."};
-    size_t width = title.size();
-    for (const char* row : rows)
-        width = std::max(width, std::strlen(row));
-    const std::string border = stamp() + "+" + std::string(width + 4, '-') + "+\n";
-    auto line = [&](const std::string& text) {
-        return stamp() + "|  " + text + std::string(width - text.size(), ' ') + "  |\n";
-    };
-    const size_t left = (width - title.size()) / 2;
-    writeErr(border +
-             line(std::string(left, ' ') + title + std::string(width - title.size() - left, ' ')) +
-             border);
-    for (const char* row : rows)
-        writeErr(line(row));
-    writeErr(border);
-    writeErr(stamp() + "precheck component=\"DNS Resolution\" details=\"DNS Resolved "
-                       "successfully\" run_id=0b6f4c1e status=pass "
-                       "target=region1.v2.argotunnel.com\n");
-    writeErr(stamp() +
-             "precheck complete hard_fail=false run_id=0b6f4c1e suggested_protocol=quic\n");
-}
-
 // The client's own upkeep: never a problem of the tunnel.
 void upkeep() {
-    writeErr(stamp("ERR") + "update check failed error=\"Get \\\"https://update.argotunnel.com?"
-                            "arch=amd64&clientVersion=2023.7.3&os=linux\\\": dial tcp: lookup "
-                            "update.argotunnel.com on 127.0.0.53:53: no such host\"\n");
-    writeErr(stamp("WRN") + "Unable to lookup protocol percentage.\n");
+    writeErr(stamp("ERR") +
+             "update check failed error=\"Get \\\"https://update.argotunnel.com?"
+             "arch=amd64&clientVersion=2023.7.3&os=linux\\\": dial tcp: lookup "
+             "update.argotunnel.com on 127.0.0.53:53: no such host\"\n" +
+             stamp("WRN") + "Unable to lookup protocol percentage.\n");
 }
 
-void quickTunnelAnswer(const char* code, const char* status) {
-    writeErr(stamp("ERR") + "Error unmarshaling QuickTunnel response: error code: " + code +
-             " error=\"invalid character 'e' looking for beginning of value\" status_code=\"" +
-             status + "\"\n");
-    writeErr("failed to unmarshal quick Tunnel: invalid character 'e' looking for beginning of "
-             "value\n");
+int fail(const std::string& text) {
+    writeErr(text);
+    return 1;
 }
 
-void flood(double mib, const std::string& port) {
-    const size_t total = static_cast<size_t>(mib * 1024 * 1024);
+int quickTunnelAnswer(const char* code, const char* status) {
+    return fail(stamp("ERR") + "Error unmarshaling QuickTunnel response: error code: " + code +
+                " error=\"invalid character 'e' looking for beginning of value\" status_code=\"" +
+                status +
+                "\"\nfailed to unmarshal quick Tunnel: invalid character 'e' looking for "
+                "beginning of value\n");
+}
+
+// FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
+void flood(const std::string& port) {
+    const size_t total = static_cast<size_t>(std::atof(env("FAKE_CF_FLOOD_MIB", "1")) * 1048576);
     std::string block;
     unsigned long n = 0;
     bool urlDone = false;
@@ -241,7 +236,7 @@ void flood(double mib, const std::string& port) {
         }
         block.clear();
         while (block.size() < 64 * 1024 && written < total)
-            block += originRefused(port, n++); // a busy tunnel whose server is down
+            block += originRefused(port, n++);
         writeAll(2, block.data(), block.size());
     }
 }
@@ -252,24 +247,20 @@ void answerSignals() {
         std::_Exit(1);
     }
     if (termRequested) {
-        const std::string onTerm = env("FAKE_CF_ON_TERM", "");
         writeErr(stamp() + "Initiating graceful shutdown due to signal terminated ...\n");
-        if (onTerm == "url") {
+        if (envIs("FAKE_CF_ON_TERM", "url")) {
             urlBox();
             registered();
         }
-        std::_Exit(onTerm == "fail" ? 1 : 0);
+        std::_Exit(envIs("FAKE_CF_ON_TERM", "fail") ? 1 : 0);
     }
 }
 
-// Runs until signalled, calling `tick` after every interval.
-template <typename Tick> [[noreturn]] void runUntilSignalled(long intervalMs, Tick tick) {
-    for (;;) {
-        answerSignals();
-        sleepMs(intervalMs);
-        answerSignals();
-        tick();
-    }
+// Sleeps one interval; a signal that came meanwhile is answered.
+void pause(long ms) {
+    answerSignals();
+    sleepMs(ms);
+    answerSignals();
 }
 
 [[noreturn]] void runUntilSignalled() {
@@ -288,8 +279,7 @@ template <typename Tick> [[noreturn]] void runUntilSignalled(long intervalMs, Ti
 
 // The client a version stands for: what --version prints and whose lines it writes.
 struct Client {
-    std::string version;
-    std::string built;
+    std::string version, built;
     Generation generation;
 };
 
@@ -306,31 +296,25 @@ Client chosenClient() {
     }
     int year = 0, month = 0;
     std::sscanf(wanted.c_str(), "%d.%d", &year, &month);
-    const Generation generation = year < 2023                 ? Generation::Y2022
-                                  : year == 2023 && month < 4 ? Generation::Y2023_2
-                                  : year < 2024 || (year == 2024 && month < 10)
-                                      ? Generation::Y2023_7
-                                      : Generation::Y2026;
-    return {wanted, std::to_string(year) + "-01-01-0000 UTC", generation};
+    const int at = year * 100 + month;
+    return {wanted, std::to_string(year) + "-01-01-0000 UTC",
+            at < 202300   ? Generation::Y2022
+            : at < 202304 ? Generation::Y2023_2
+            : at < 202410 ? Generation::Y2023_7
+                          : Generation::Y2026};
 }
 
 // `tunnel` and its flags, as the real client takes them: --name value or --name=value.
 struct Args {
-    bool noAutoupdate = false;
-    bool configSet = false;
-    std::string config;
-    std::string url;
-    std::string port;
-    std::string error;
+    bool noAutoupdate = false, configSet = false;
+    std::string config, url, port, error;
 };
 
 Args parseArgs(int argc, char** argv) {
     Args args;
-    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0) {
+    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0)
         args.error = "stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
                      "--url http://127.0.0.1:PORT`";
-        return args;
-    }
     for (int i = 2; i < argc && args.error.empty(); ++i) {
         const std::string arg = argv[i];
         const size_t equals = arg.find('=');
@@ -363,52 +347,40 @@ Args parseArgs(int argc, char** argv) {
 // The configuration file the real client reads: the one --config names, or else the first
 // config.yml or config.yaml in its search folders.
 std::string configPath(const Args& args) {
-    if (args.configSet)
-        return args.config;
     const std::string home = env("HOME", "");
     for (const std::string& folder :
          {home + "/.cloudflared", home + "/.cloudflare-warp", home + "/cloudflare-warp",
           std::string("/etc/cloudflared"), std::string("/usr/local/etc/cloudflared")}) {
         for (const char* name : {"/config.yml", "/config.yaml"}) {
-            if (std::ifstream(folder + name))
+            if (!args.configSet && std::ifstream(folder + name))
                 return folder + name;
         }
     }
-    return "";
+    return args.config;
 }
 
 // Reads the configuration as the real client does; answers whether its ingress rules take
 // the place of --url. Exits as the real client does when a named file cannot be read.
 bool readConfig(const std::string& path) {
-    if (path.empty())
-        return false;
     std::ifstream file(path);
-    if (!file) {
+    if (!path.empty() && !file) {
         writeErr("open " + path + ": no such file or directory\n");
         std::exit(1);
     }
-    bool empty = true;
-    bool ingress = false;
-    std::string line;
-    while (std::getline(file, line)) {
+    bool empty = true, ingress = false;
+    for (std::string line; std::getline(file, line);) {
         const size_t text = line.find_first_not_of(" \t\r");
-        if (text != std::string::npos && line[text] != '#')
-            empty = false;
-        if (line.rfind("ingress:", 0) == 0)
-            ingress = true;
+        empty = empty && (text == std::string::npos || line[text] == '#');
+        ingress = ingress || line.rfind("ingress:", 0) == 0;
     }
-    if (empty)
+    if (!path.empty() && empty)
         writeErr(stamp("ERR") + "Configuration file " + path + " was empty\n");
     return ingress;
 }
 
 void appendTo(const char* variable, const std::string& line) {
-    if (const char* path = std::getenv(variable)) {
-        if (FILE* f = std::fopen(path, "a")) {
-            std::fputs(line.c_str(), f);
-            std::fclose(f);
-        }
-    }
+    if (const char* path = std::getenv(variable))
+        std::ofstream(path, std::ios::app) << line << std::flush;
 }
 
 } // namespace
@@ -431,7 +403,7 @@ int main(int argc, char** argv) {
     struct sigaction usr1 {};
     usr1.sa_handler = [](int) { crashRequested = 1; };
     sigaction(SIGUSR1, &usr1, nullptr);
-    if (std::strcmp(env("FAKE_CF_IGNORE_TERM", "0"), "1") == 0) {
+    if (envIs("FAKE_CF_IGNORE_TERM", "1")) {
         std::signal(SIGTERM, SIG_IGN);
     } else if (*env("FAKE_CF_ON_TERM", "")) {
         struct sigaction term {};
@@ -444,9 +416,8 @@ int main(int argc, char** argv) {
     appendTo("FAKE_CF_SERVES",
              (readConfig(config) ? "ingress rules of " + config : args.url) + "\n");
 
-    std::string block(64 * 1024, 'o');
-    block.back() = '\n';
-    for (size_t done = 0; done < std::atof(env("FAKE_CF_STDOUT_MIB", "0")) * 1024 * 1024;
+    const std::string block = std::string(64 * 1024 - 1, 'o') + "\n";
+    for (size_t done = 0; done < std::atof(env("FAKE_CF_STDOUT_MIB", "0")) * 1048576;
          done += block.size())
         writeAll(1, block.data(), block.size());
 
@@ -455,86 +426,83 @@ int main(int argc, char** argv) {
     const std::string modeKey = "FAKE_CF_MODE_" + port;
     const std::string mode = env(modeKey.c_str(), env("FAKE_CF_MODE", "url"));
     const long intervalMs = std::atol(env("FAKE_CF_INTERVAL_MS", "5000"));
-
-    banner();
-    if (mode == "url") {
-        urlBox();
-        upkeep();
-        registered();
-    } else if (mode == "api-failure") {
-        writeErr("failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": "
-                 "dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no such host\n");
-        return 1;
-    } else if (mode == "rate-limited") {
-        quickTunnelAnswer("1015", "429 Too Many Requests");
-        return 1;
-    } else if (mode == "service-failed") {
-        quickTunnelAnswer("1101", "500 Internal Server Error");
-        return 1;
-    } else if (mode == "edge-timeout") {
-        urlBox();
-        upkeep();
-        runUntilSignalled(intervalMs, edgeTimeout);
-    } else if (mode == "edge-dns") {
-        urlBox();
-        writeErr(stamp("ERR") + "edge discovery: error looking up Cloudflare edge IPs: the DNS "
-                                "query failed error=\"lookup _v2-origintunneld._tcp.argotunnel.com "
-                                "on 127.0.0.53:53: no such host\" event=0\n");
-        writeErr(stamp("ERR") + "Please try the following things to diagnose this issue\n");
-        writeErr(stamp("ERR") + "1. ensure that argotunnel.com is returning \"origintunneld\" "
-                                "service records.\n");
-        writeErr("Could not lookup srv records on _v2-origintunneld._tcp.argotunnel.com: lookup "
-                 "_v2-origintunneld._tcp.argotunnel.com on 127.0.0.53:53: no such host\n");
-        return 1;
-    } else if (mode == "origin-refused") {
-        urlBox();
-        registered();
-        runUntilSignalled(intervalMs, [&port] { writeErr(originRefused(port)); });
-    } else if (mode == "lost") {
-        urlBox();
-        registered();
-        sleepMs(intervalMs);
-        answerSignals();
-        lostConnection();
-        if (generation == Generation::Y2026)
-            edgeTimeout(); // the first attempt to come back
-        sleepMs(std::atol(env("FAKE_CF_OUTAGE_MS", "1000")));
-        answerSignals();
-        registered();
-    } else if (mode == "autoupdate") {
-        urlBox();
-        if (!args.noAutoupdate) {
-            // Installed by download, its output no terminal: it replaces itself and ends. (The
-            // real client first waits a day; here the interval stands for it.)
-            sleepMs(intervalMs);
-            answerSignals();
-            writeErr(stamp() + "cloudflared has been updated version=2026.9.0\n");
-            writeErr("cloudflared has been updated to version 2026.9.0\n");
-            return 11;
+    // Each mode writes its lines after the banner, then answers an exit status, or -1 to run
+    // until signalled.
+    constexpr int runOn = -1;
+    auto every = [&](auto tick) -> int {
+        for (;;) {
+            pause(intervalMs);
+            tick();
         }
-        registered();
-    } else if (mode == "split") {
-        const std::string line = boxLine(url());
-        const size_t cut = line.find("trycloud");
-        writeErr(boxTop());
-        writeErr(line.substr(0, cut));
-        sleepMs(std::atol(env("FAKE_CF_PAUSE_MS", "200")));
-        writeErr(line.substr(cut));
-        writeErr(boxTop());
-        registered();
-    } else if (mode == "no-url") {
-        // Nothing more: connecting for as long as it runs.
-    } else if (mode == "flood") {
-        flood(std::atof(env("FAKE_CF_FLOOD_MIB", "1")), port);
-        if (std::strcmp(env("FAKE_CF_EXIT_AFTER_FLOOD", "0"), "1") == 0)
-            return 0;
-    } else if (mode == "exit") {
-        urlBox();
-        registered();
-        return std::atoi(env("FAKE_CF_EXIT_STATUS", "0"));
-    } else {
-        writeErr("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n");
-        return 2;
+    };
+    const std::pair<const char*, std::function<int()>> modes[] = {
+        {"url", [] { return urlBox(), upkeep(), registered(), runOn; }},
+        {"api-failure",
+         [] {
+             return fail("failed to request quick Tunnel: Post \"https://api.trycloudflare.com/"
+                         "tunnel\": dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no "
+                         "such host\n");
+         }},
+        {"rate-limited", [] { return quickTunnelAnswer("1015", "429 Too Many Requests"); }},
+        {"service-failed", [] { return quickTunnelAnswer("1101", "500 Internal Server Error"); }},
+        {"edge-timeout", [&] { return urlBox(), upkeep(), every(edgeTimeout); }},
+        {"edge-dns",
+         [] {
+             const std::string lookup = "lookup _v2-origintunneld._tcp.argotunnel.com on "
+                                        "127.0.0.53:53: no such host";
+             urlBox();
+             return fail(stamp("ERR") +
+                         "edge discovery: error looking up Cloudflare edge IPs: "
+                         "the DNS query failed error=\"" +
+                         lookup + "\" event=0\n" + stamp("ERR") +
+                         "Please try the following things to diagnose this issue\n" + stamp("ERR") +
+                         "1. ensure that argotunnel.com is returning \"origintunneld\" service "
+                         "records.\nCould not lookup srv records on _v2-origintunneld._tcp."
+                         "argotunnel.com: " +
+                         lookup + "\n");
+         }},
+        {"origin-refused",
+         [&] { return urlBox(), registered(), every([&] { writeErr(originRefused(port)); }); }},
+        {"lost",
+         [&] {
+             urlBox(), registered(), pause(intervalMs), lostConnection();
+             return pause(std::atol(env("FAKE_CF_OUTAGE_MS", "1000"))), registered(), runOn;
+         }},
+        // Installed by download, its output no terminal: it replaces itself and ends. (The real
+        // client first waits a day; here the interval stands for it.)
+        {"autoupdate",
+         [&] {
+             urlBox();
+             if (args.noAutoupdate)
+                 return registered(), runOn;
+             pause(intervalMs);
+             writeErr(stamp() + "cloudflared has been updated version=2026.9.0\n"
+                                "cloudflared has been updated to version 2026.9.0\n");
+             return 11;
+         }},
+        {"split",
+         [] {
+             const std::string line = boxLine(url());
+             const size_t cut = line.find("trycloud");
+             writeErr(boxBorder() + line.substr(0, cut));
+             sleepMs(std::atol(env("FAKE_CF_PAUSE_MS", "200")));
+             writeErr(line.substr(cut) + boxBorder());
+             return registered(), runOn;
+         }},
+        {"no-url", [] { return runOn; }}, // connecting for as long as it runs
+        {"flood", [&] { return flood(port), envIs("FAKE_CF_EXIT_AFTER_FLOOD", "1") ? 0 : runOn; }},
+        {"exit", [] { return urlBox(), registered(), std::atoi(env("FAKE_CF_EXIT_STATUS", "0")); }},
+    };
+    writeErr("2026-01-01T00:00:00Z INF Thank you for trying Cloudflare Tunnel. Doing so, without a "
+             "Cloudflare account, is a quick way to experiment and try it out.\n"
+             "2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n");
+    for (const auto& [name, steps] : modes) {
+        if (mode == name) {
+            if (const int status = steps(); status != runOn)
+                return status;
+            runUntilSignalled();
+        }
     }
-    runUntilSignalled();
+    writeErr("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n");
+    return 2;
 }
