@@ -164,9 +164,10 @@ void WebSocketFrameReader::keep(const char* data, std::size_t size) {
     WebSocketMessage& message = isControl(m_opcode) ? m_control : m_message;
     const qsizetype from = message.payload.size();
     message.payload.append(data, qsizetype(size));
+    char* kept = message.payload.data() + from;
     if (m_masked)
         for (std::size_t i = 0; i < size; ++i)
-            message.payload[from + qsizetype(i)] ^= char(m_mask[(m_offset + i) % 4]);
+            kept[i] = char(kept[i] ^ m_mask[(m_offset + i) % 4]);
 }
 
 void WebSocketFrameReader::inflate(const unsigned char* data, std::size_t size) {
