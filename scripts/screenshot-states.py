@@ -7,8 +7,10 @@ client, for the README. Run inside a desktop session:
 
 Three windows: "connecting" (connecting with the URL known, reconnecting, nothing listening),
 "service" (no internet, rate limited, service failed) and "network" (active, lookup failed, a
-port that is no port).
+port that is no port). And the inspector with a live-reload socket's messages
+("requests-websocket", needs Debian's python3-websockets; `--only websocket` takes just it).
 """
+import asyncio
 import argparse
 import json
 import os
@@ -16,6 +18,7 @@ import socket
 import subprocess
 import sys
 import time
+import threading
 import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -77,17 +80,95 @@ def scene(args, name, tunnels):
             s.close()
 
 
+def websocket_scene(args):
+    """A dev server's live-reload socket through the inspector, its messages listed."""
+    import websockets  # Debian's python3-websockets
+
+    port = 8121
+
+    async def dev_server(socket, *_):
+        await socket.send(json.dumps({"type": "connected"}))
+        async for message in socket:
+            if isinstance(message, bytes):
+                await socket.send(bytes([0x89, 0x50, 0x4e, 0x47]) + message)
+            else:
+                await socket.send(json.dumps({"type": "update", "updates": [
+                    {"type": "js-update", "path": "/src/App.tsx", "timestamp": 1765085441203}]}))
+
+    loop = asyncio.new_event_loop()
+    started = threading.Event()
+
+    def serve():
+        asyncio.set_event_loop(loop)
+        loop.run_until_complete(websockets.serve(dev_server, "127.0.0.1", port))
+        started.set()
+        loop.run_forever()
+
+    threading.Thread(target=serve, daemon=True).start()
+    started.wait(10)
+    j = journey.Journey(argparse.Namespace(quillby=args.quillby, client_dir=args.client_dir,
+                                           artifacts=args.out))
+    write_settings(j.config_home, [("Vite app", port)])
+    try:
+        j.a11y = journey.Accessibility()
+        j.app = j.start_quillby("websocket")
+        j.open_window()
+        subprocess.run([args.quillby, "set", "Vite app", "--inspect", "on"], env=j.env, check=True,
+                       stdout=subprocess.DEVNULL)
+        j.press("Start")
+        child = journey.wait_for("the client", lambda: j.children.alive())[0][0]
+        proxy = journey.cmdline(child)[-1].decode().rsplit(":", 1)[1]
+
+        async def visitor():
+            socket = await websockets.connect(
+                f"ws://127.0.0.1:{proxy}/?token=lPQMaVI2", ping_interval=None,
+                extra_headers={"Host": f"{journey.URL_LABEL}.trycloudflare.com"})
+            await socket.recv()
+            await socket.send(json.dumps({"type": "custom", "event": "vite:invalidate",
+                                          "data": {"path": "/src/App.tsx"}}))
+            await socket.recv()
+            await socket.send(bytes(range(16)))
+            await socket.recv()
+            await (await socket.ping(b"keep-alive"))
+            return socket
+
+        socket = asyncio.run_coroutine_threadsafe(visitor(), loop).result(10)
+        j.press("Show requests")
+        journey.wait_for("the inspector", lambda: j.showing("Requests, newest first"))
+        journey.key("alt+m")
+        time.sleep(0.5)
+        window = journey.wait_for("the inspector's window", lambda: [
+            g for g in journey.quillby_windows() if g["viewable"] and g["w"] >= 700])[0]
+        # The server's "update", third in the list, shown in full below it.
+        journey.run("xdotool", "mousemove", str(window["x"] + 400), str(window["y"] + 312),
+                    "click", "1")
+        time.sleep(1)
+        path = os.path.join(args.out, "requests-websocket.png")
+        subprocess.run(["import", "-window", "root", "-crop",
+                        f"{window['w']}x{window['h']}+{window['x']}+{window['y']}", "+repage",
+                        path], check=True, timeout=20)
+        print("wrote", path)
+        asyncio.run_coroutine_threadsafe(socket.close(), loop).result(10)
+    finally:
+        j.cleanup()
+        loop.call_soon_threadsafe(loop.stop)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("build")
     parser.add_argument("out")
+    parser.add_argument("--only", help="one scene: connecting, service, network or websocket")
     args = parser.parse_args()
     args.quillby = os.path.abspath(os.path.join(args.build, "src", "app", "quillby"))
     args.client_dir = os.path.abspath(os.path.join(args.build, "tests", "support", "bin"))
     args.out = os.path.abspath(args.out)
     os.makedirs(args.out, exist_ok=True)
     for name, tunnels in SCENES.items():
-        scene(args, name, tunnels)
+        if args.only in (None, name):
+            scene(args, name, tunnels)
+    if args.only in (None, "websocket"):
+        websocket_scene(args)
 
 
 if __name__ == "__main__":

@@ -429,6 +429,53 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>MessageListModel</name>
+    <message>
+        <source>Compressed, and it does not inflate</source>
+        <translation>Komprimiert, lässt sich aber nicht entpacken</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Close %1 %2</source>
+        <translation>Schließen %1 %2</translation>
+    </message>
+    <message>
+        <source>Ping</source>
+        <translation>Ping</translation>
+    </message>
+    <message>
+        <source>Pong</source>
+        <translation>Pong</translation>
+    </message>
+    <message>
+        <source>Binary: %1</source>
+        <translation>Binär: %1</translation>
+    </message>
+    <message>
+        <source>To the local server</source>
+        <translation>Zum lokalen Server</translation>
+    </message>
+    <message>
+        <source>To the visitor</source>
+        <translation>Zum Besucher</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Data</source>
+        <translation>Daten</translation>
+    </message>
+</context>
+<context>
     <name>PortScannerSection</name>
     <message>
         <source>Scan Local Ports</source>
@@ -752,6 +799,30 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Copied</source>
         <translation>Kopiert</translation>
+    </message>
+    <message>
+        <source>WebSocket messages, oldest first</source>
+        <translation>WebSocket-Nachrichten, älteste zuerst</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Nachricht</translation>
+    </message>
+    <message>
+        <source>&amp;Messages</source>
+        <translation>&amp;Nachrichten</translation>
+    </message>
+    <message>
+        <source>&amp;Messages (%1)</source>
+        <translation>&amp;Nachrichten (%1)</translation>
+    </message>
+    <message>
+        <source>Select a message to see it in full.</source>
+        <translation>Wählen Sie eine Nachricht, um sie ganz zu sehen.</translation>
+    </message>
+    <message>
+        <source>No messages yet. They appear here as they pass.</source>
+        <translation>Noch keine Nachrichten. Sie erscheinen hier, sobald sie durchkommen.</translation>
     </message>
 </context>
 <context>

@@ -46,18 +46,44 @@ QString withCredentials(const QString& url, const QString& password) {
            QLatin1Char('@') + url.mid(host);
 }
 
+// An upgraded entry's WebSocket messages, oldest first; text frames as text, others as base64.
+QJsonArray messagesOf(const HttpExchange& exchange) {
+    QJsonArray list;
+    for (const WebSocketMessage& message : exchange.messages) {
+        QJsonObject item{{QStringLiteral("direction"), message.toServer
+                                                           ? QStringLiteral("toServer")
+                                                           : QStringLiteral("toClient")},
+                         {QStringLiteral("time"), message.time.toUTC().toString(Qt::ISODateWithMs)},
+                         {QStringLiteral("opcode"), message.opcode},
+                         {QStringLiteral("size"), message.size}};
+        if (message.isText())
+            item.insert(QStringLiteral("text"), message.text());
+        else
+            item.insert(QStringLiteral("base64"), QString::fromLatin1(message.payload.toBase64()));
+        if (message.unreadable)
+            item.insert(QStringLiteral("unreadable"), true);
+        list.append(item);
+    }
+    return list;
+}
+
 // One line of `quillby requests`.
 QJsonObject summaryOf(const HttpExchange& exchange) {
-    return {{QStringLiteral("id"), qint64(exchange.id)},
-            {QStringLiteral("time"), exchange.time.toUTC().toString(Qt::ISODateWithMs)},
-            {QStringLiteral("method"), QString::fromUtf8(exchange.method)},
-            {QStringLiteral("path"), QString::fromUtf8(exchange.target)},
-            {QStringLiteral("status"), exchange.status},
-            {QStringLiteral("reason"), QString::fromUtf8(exchange.reason)},
-            {QStringLiteral("durationMs"), double(exchange.durationUs) / 1000},
-            {QStringLiteral("requestBytes"), exchange.requestBodySize},
-            {QStringLiteral("responseBytes"), exchange.responseBodySize},
-            {QStringLiteral("replayed"), exchange.replayed}};
+    QJsonObject summary{{QStringLiteral("id"), qint64(exchange.id)},
+                        {QStringLiteral("time"), exchange.time.toUTC().toString(Qt::ISODateWithMs)},
+                        {QStringLiteral("method"), QString::fromUtf8(exchange.method)},
+                        {QStringLiteral("path"), QString::fromUtf8(exchange.target)},
+                        {QStringLiteral("status"), exchange.status},
+                        {QStringLiteral("reason"), QString::fromUtf8(exchange.reason)},
+                        {QStringLiteral("durationMs"), double(exchange.durationUs) / 1000},
+                        {QStringLiteral("requestBytes"), exchange.requestBodySize},
+                        {QStringLiteral("responseBytes"), exchange.responseBodySize},
+                        {QStringLiteral("replayed"), exchange.replayed}};
+    if (!exchange.messages.isEmpty())
+        summary.insert(QStringLiteral("messages"), messagesOf(exchange));
+    if (exchange.messagesDropped > 0)
+        summary.insert(QStringLiteral("messagesDropped"), exchange.messagesDropped);
+    return summary;
 }
 
 QString idText(const TunnelInstance& tunnel) {
@@ -501,10 +527,14 @@ void ControlServer::listRequests(QLocalSocket* socket, TunnelInstance* tunnel,
         };
         QJsonObject item = itemOf();
         qint64 size = QJsonDocument(item).toJson(QJsonDocument::Compact).size();
-        if (used + size > budget && request.har &&
-            !(exchange.requestBody.isEmpty() && exchange.responseBody.isEmpty())) {
+        const bool payloads =
+            !exchange.messages.isEmpty() ||
+            (request.har && !(exchange.requestBody.isEmpty() && exchange.responseBody.isEmpty()));
+        if (used + size > budget && payloads) {
             exchange.requestBody.clear();
             exchange.responseBody.clear();
+            for (WebSocketMessage& message : exchange.messages)
+                message.payload.clear();
             item = itemOf();
             size = QJsonDocument(item).toJson(QJsonDocument::Compact).size();
             ++bodiesCut;

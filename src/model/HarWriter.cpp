@@ -53,6 +53,22 @@ double ms(qint64 us) {
     return double(us) / 1000.0;
 }
 
+// As Chromium's DevTools write them: "send" from the page (the visitor), seconds since the
+// epoch; text frames as text, others as base64.
+QJsonArray webSocketMessages(const HttpExchange& exchange) {
+    QJsonArray list;
+    for (const WebSocketMessage& message : exchange.messages)
+        list.append(QJsonObject{
+            {QStringLiteral("type"),
+             message.toServer ? QStringLiteral("send") : QStringLiteral("receive")},
+            {QStringLiteral("time"), double(message.time.toMSecsSinceEpoch()) / 1000.0},
+            {QStringLiteral("opcode"), message.opcode},
+            {QStringLiteral("data"),
+             message.isText() ? message.text() : QString::fromLatin1(message.payload.toBase64())},
+        });
+    return list;
+}
+
 } // namespace
 
 namespace HarWriter {
@@ -123,7 +139,7 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
         {QStringLiteral("wait"), ms(wait)},
         {QStringLiteral("receive"), ms(qMax<qint64>(0, exchange.durationUs - wait))},
     };
-    return QJsonObject{
+    QJsonObject entry{
         {QStringLiteral("startedDateTime"), exchange.time.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("time"), ms(exchange.durationUs)},
         {QStringLiteral("request"), request},
@@ -131,6 +147,9 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
         {QStringLiteral("cache"), QJsonObject()},
         {QStringLiteral("timings"), timings},
     };
+    if (!exchange.messages.isEmpty())
+        entry.insert(QStringLiteral("_webSocketMessages"), webSocketMessages(exchange));
+    return entry;
 }
 
 QJsonObject archive(const QJsonArray& entries) {

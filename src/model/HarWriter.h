@@ -10,7 +10,8 @@
 // Captured exchanges as an HTTP Archive (HAR 1.2), the format browsers' developer tools and
 // HTTP tools import. URLs are the paths on baseUrl (the tunnel's public URL). Bodies that are
 // not UTF-8 text go as base64 (content's "encoding"; "_encoding" in postData, which has no
-// such field); bodies cut when captured say so in "_truncated" and a comment.
+// such field); bodies cut when captured say so in "_truncated" and a comment. An upgraded
+// entry's WebSocket messages go in "_webSocketMessages", as Chromium's DevTools export them.
 namespace HarWriter {
 
 QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl);

@@ -17,20 +17,54 @@ void RequestLog::append(const QList<HttpExchange>& batch) {
         }
         endInsertRows();
     }
+    trim();
+    if (m_dropped != droppedBefore)
+        emit droppedCountChanged(m_dropped);
+}
+
+void RequestLog::appendMessages(const QList<WebSocketMessage>& batch) {
+    QList<quint64> touched;
+    quint64 id = 0;
+    int row = -1;
+    for (const WebSocketMessage& message : batch) {
+        if (message.exchangeId != id) {
+            id = message.exchangeId;
+            row = rowOf(id);
+            if (row >= 0 && !touched.contains(id))
+                touched.append(id);
+        }
+        if (row < 0)
+            continue;
+        HttpExchange& entry = m_entries[std::size_t(row)];
+        entry.messages.append(message);
+        m_heldBytes += message.heldBytes();
+        if (entry.messages.size() > HttpExchange::maxMessages) {
+            m_heldBytes -= entry.messages.first().heldBytes();
+            entry.messages.removeFirst();
+            ++entry.messagesDropped;
+        }
+    }
+    if (trim())
+        emit droppedCountChanged(m_dropped);
+    for (quint64 entry : touched)
+        if (rowOf(entry) >= 0)
+            emit messagesAppended(entry);
+}
+
+bool RequestLog::trim() {
     // The newest entry stays even when it alone is over the budget.
     std::size_t keep = m_entries.size();
     qint64 held = m_heldBytes;
     while (keep > 1 && (keep > std::size_t(capacity) || held > byteBudget))
         held -= m_entries[--keep].heldBytes();
-    if (keep < m_entries.size()) {
-        beginRemoveRows({}, int(keep), int(m_entries.size()) - 1);
-        m_dropped += qint64(m_entries.size() - keep);
-        m_entries.resize(keep);
-        m_heldBytes = held;
-        endRemoveRows();
-    }
-    if (m_dropped != droppedBefore)
-        emit droppedCountChanged(m_dropped);
+    if (keep == m_entries.size())
+        return false;
+    beginRemoveRows({}, int(keep), int(m_entries.size()) - 1);
+    m_dropped += qint64(m_entries.size() - keep);
+    m_entries.resize(keep);
+    m_heldBytes = held;
+    endRemoveRows();
+    return true;
 }
 
 void RequestLog::clear() {

@@ -7,7 +7,8 @@
 
 // The requests seen through one tunnel's inspecting proxy, newest first, the last `capacity`
 // of them and at most byteBudget together (bodies are cut at HttpExchange::bodyCaptureLimit
-// when captured); the oldest leave first. Kept in memory only.
+// when captured); the oldest leave first. An upgraded entry keeps its WebSocket messages,
+// counted in the same bytes. Kept in memory only.
 class RequestLog : public QAbstractTableModel {
     Q_OBJECT
 
@@ -21,6 +22,8 @@ public:
 
     // A batch as the proxy hands it over, oldest first.
     void append(const QList<HttpExchange>& batch);
+    // WebSocket messages, oldest first, to the entries they belong to (those gone are left out).
+    void appendMessages(const QList<WebSocketMessage>& batch);
     void clear();
     const HttpExchange& exchangeAt(int row) const { return m_entries.at(std::size_t(row)); }
     // The row of the exchange with this id, or -1 once it has left the log.
@@ -38,8 +41,13 @@ public:
 
 signals:
     void droppedCountChanged(qint64 dropped);
+    // The entry of this id got messages.
+    void messagesAppended(quint64 exchangeId);
 
 private:
+    // Drops the oldest entries beyond the bounds; true if any went.
+    bool trim();
+
     std::deque<HttpExchange> m_entries; // newest first
     qint64 m_heldBytes = 0;
     qint64 m_dropped = 0;

@@ -3,6 +3,7 @@
 TunnelRequestCapture::TunnelRequestCapture(QObject* parent)
     : QObject(parent) {
     connect(&m_gateway, &Gateway::exchangesCaptured, this, &TunnelRequestCapture::take);
+    connect(&m_gateway, &Gateway::messagesCaptured, &m_log, &RequestLog::appendMessages);
     connect(&m_gateway, &Gateway::statusChanged, this, &TunnelRequestCapture::takeStatus);
 }
 

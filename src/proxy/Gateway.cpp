@@ -3,7 +3,8 @@
 Gateway::Gateway(QObject* parent)
     : QObject(parent)
     , m_server([this](HttpExchange exchange) { enqueue(std::move(exchange)); },
-               [this](GatewayStatus status) { enqueueStatus(status); }) {
+               [this](GatewayStatus status) { enqueueStatus(status); },
+               [this](WebSocketMessage message) { enqueueMessage(std::move(message)); }) {
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &Gateway::flush);
 }
@@ -60,6 +61,15 @@ void Gateway::enqueueStatus(GatewayStatus status) {
     postFlush();
 }
 
+// On the gateway's thread.
+void Gateway::enqueueMessage(WebSocketMessage message) {
+    std::lock_guard lock(m_mutex);
+    m_pendingMessages.append(std::move(message));
+    if (m_pendingMessages.size() > maxPendingMessages)
+        m_pendingMessages.removeFirst();
+    postFlush();
+}
+
 void Gateway::postFlush() {
     if (m_flushPosted)
         return;
@@ -75,10 +85,12 @@ void Gateway::scheduleFlush() {
 void Gateway::flush() {
     m_flushTimer.stop();
     QList<HttpExchange> batch;
+    QList<WebSocketMessage> messages;
     std::optional<GatewayStatus> status;
     {
         std::lock_guard lock(m_mutex);
         batch.swap(m_pending);
+        messages.swap(m_pendingMessages);
         m_pendingBytes = 0;
         status.swap(m_pendingStatus);
         m_flushPosted = false;
@@ -86,6 +98,8 @@ void Gateway::flush() {
     m_sinceFlush.start();
     if (!batch.isEmpty())
         emit exchangesCaptured(batch);
+    if (!messages.isEmpty())
+        emit messagesCaptured(messages);
     if (status && *status != m_status) {
         m_status = *status;
         emit statusChanged();

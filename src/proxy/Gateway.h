@@ -11,9 +11,9 @@
 
 // The gateway of one tunnel as the GUI thread sees it: the proxy every request through the
 // tunnel passes, its live options, its counts, and what it found out about the dev server.
-// Exchanges (captured only while capture is on) and status changes arrive from the gateway's
-// thread in batches, at most one batch per batchIntervalMs, so that a flood of requests never
-// floods the event loop.
+// Exchanges and WebSocket messages (captured only while capture is on) and status changes arrive
+// from the gateway's thread in batches, at most one batch per batchIntervalMs, so that a flood of
+// requests never floods the event loop.
 class Gateway : public QObject {
     Q_OBJECT
 
@@ -22,6 +22,8 @@ public:
     // Exchanges waiting for the GUI thread beyond this are dropped, oldest first.
     static constexpr qsizetype maxPending = 500;
     static constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
+    // WebSocket messages waiting beyond this are dropped, oldest first (about 9 MiB at most).
+    static constexpr qsizetype maxPendingMessages = 2000;
 
     explicit Gateway(QObject* parent = nullptr);
     ~Gateway() override;
@@ -48,11 +50,14 @@ public:
 signals:
     // Oldest first.
     void exchangesCaptured(const QList<HttpExchange>& batch);
+    // Oldest first; after the batch of exchanges that holds their entry.
+    void messagesCaptured(const QList<WebSocketMessage>& batch);
     void statusChanged();
 
 private:
     void enqueue(HttpExchange exchange);
     void enqueueStatus(GatewayStatus status);
+    void enqueueMessage(WebSocketMessage message);
     void postFlush();
     void scheduleFlush();
     void flush();
@@ -60,6 +65,7 @@ private:
     std::mutex m_mutex;
     QList<HttpExchange> m_pending;
     qint64 m_pendingBytes = 0;
+    QList<WebSocketMessage> m_pendingMessages;
     std::optional<GatewayStatus> m_pendingStatus;
     bool m_flushPosted = false;
     QTimer m_flushTimer;

@@ -3,6 +3,7 @@
 #include "proxy/BasicAuthGuard.h"
 #include "proxy/HostCheck.h"
 #include "proxy/HttpExchange.h"
+#include "proxy/WebSocketMessage.h"
 
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
@@ -37,6 +38,8 @@ struct GatewayState {
     // Asked per request whether the visitor may pass; set before the start, then only read.
     std::shared_ptr<BasicAuthGuard> guard;
     std::function<void(HttpExchange)> onExchange;
+    // The messages of upgraded connections whose 101 was captured; its exchange came first.
+    std::function<void(WebSocketMessage)> onMessage;
     std::function<void(GatewayStatus)> onStatus;
     quint64 nextId = 1;
     bool ipv6First = false; // the address that answered last: ::1 rather than 127.0.0.1
@@ -60,5 +63,9 @@ struct GatewayState {
     void exchange(HttpExchange exchange) {
         if (!stopped && onExchange)
             onExchange(std::move(exchange));
+    }
+    void message(WebSocketMessage message) {
+        if (!stopped && onMessage)
+            onMessage(std::move(message));
     }
 };

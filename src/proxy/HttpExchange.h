@@ -1,5 +1,7 @@
 #pragma once
 
+#include "proxy/WebSocketMessage.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -33,6 +35,12 @@ struct HttpExchange {
     bool replayed = false;      // sent again from the inspector, not through the tunnel
     bool edited = false;        // replayed after the user changed it
 
+    // After a 101 to WebSocket: the connection's messages, oldest first, the newest
+    // maxMessages of them; messagesDropped older ones left to make room.
+    static constexpr qsizetype maxMessages = 1000;
+    QList<WebSocketMessage> messages;
+    qint64 messagesDropped = 0;
+
     // What keeping this capture costs in memory, roughly: the bytes held and the overhead of
     // each piece, so that many small entries count as well as a few large ones.
     qint64 heldBytes() const {
@@ -42,6 +50,8 @@ struct HttpExchange {
         for (const Headers* headers : {&requestHeaders, &responseHeaders})
             for (const auto& [name, value] : *headers)
                 bytes += name.capacity() + value.capacity() + 2 * pieceOverhead;
+        for (const WebSocketMessage& message : messages)
+            bytes += message.heldBytes();
         return bytes;
     }
 

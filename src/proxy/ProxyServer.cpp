@@ -27,9 +27,11 @@ void accept(const std::shared_ptr<GatewayState>& state) {
 
 } // namespace
 
-ProxyServer::ProxyServer(ExchangeHandler onExchange, StatusHandler onStatus)
+ProxyServer::ProxyServer(ExchangeHandler onExchange, StatusHandler onStatus,
+                         MessageHandler onMessage)
     : m_onExchange(std::move(onExchange))
-    , m_onStatus(std::move(onStatus)) {}
+    , m_onStatus(std::move(onStatus))
+    , m_onMessage(std::move(onMessage)) {}
 
 ProxyServer::~ProxyServer() {
     stop();
@@ -41,6 +43,7 @@ bool ProxyServer::start(quint16 originPort, QString* error) {
     auto state = std::make_shared<GatewayState>();
     state->onExchange = m_onExchange;
     state->onStatus = m_onStatus;
+    state->onMessage = m_onMessage;
     state->capture = m_capture;
     state->guard = m_guard;
     state->rewriteHost = m_rewriteHost;

@@ -13,15 +13,18 @@
 //
 // Forwarding keeps the request as received unless Host rewriting is on (HostRewrite); bodies
 // are streamed in both directions and never held whole, keep-alive, chunked transfer,
-// 100-continue, and Upgrade passed through as raw bytes after 101. A request that does not
+// 100-continue, and Upgrade passed through as raw bytes after 101 (a captured WebSocket's
+// messages read from them on the way, see WebSocketFrameReader). A request that does not
 // parse gets 400 and never reaches the dev server; a refused dev server gets a 502 page.
 // Exchanges are captured only while capture is on; the counts are kept always.
 class ProxyServer {
 public:
     using ExchangeHandler = std::function<void(HttpExchange)>;
     using StatusHandler = std::function<void(GatewayStatus)>;
+    using MessageHandler = std::function<void(WebSocketMessage)>;
 
-    explicit ProxyServer(ExchangeHandler onExchange, StatusHandler onStatus = nullptr);
+    explicit ProxyServer(ExchangeHandler onExchange, StatusHandler onStatus = nullptr,
+                         MessageHandler onMessage = nullptr);
     ~ProxyServer();
     ProxyServer(const ProxyServer&) = delete;
     ProxyServer& operator=(const ProxyServer&) = delete;
@@ -52,6 +55,7 @@ public:
 private:
     ExchangeHandler m_onExchange;
     StatusHandler m_onStatus;
+    MessageHandler m_onMessage;
     std::shared_ptr<GatewayState> m_state;
     std::shared_ptr<BasicAuthGuard> m_guard;
     quint16 m_port = 0;

@@ -401,6 +401,15 @@ void ProxySession::answerLocally(unsigned status, std::string_view reason, std::
 
 void ProxySession::startTunnel() {
     reportAnswer(101);
+    const auto& response = m_response->get();
+    if (m_exchangeOpen && beast::iequals(response[http::field::upgrade], "websocket")) {
+        // The entry goes out first, so that its messages find it.
+        m_upgradedId = m_exchange.id;
+        const auto extensions = response[http::field::sec_websocket_extensions];
+        const std::string_view agreed(extensions.data(), extensions.size());
+        m_toServerFrames.emplace(WebSocketFrameReader::negotiated(agreed, true));
+        m_toClientFrames.emplace(WebSocketFrameReader::negotiated(agreed, false));
+    }
     emitExchange();
     m_pumpsLeft = 2;
     // Bytes read past either header already belong to the new protocol.
@@ -414,6 +423,8 @@ void ProxySession::startTunnel() {
                               early.consume(early.size());
                               self->pump(from, to, buffer);
                           });
+        const auto bytes = early.data();
+        self->tap(&from == &self->m_client, static_cast<const char*>(bytes.data()), bytes.size());
     };
     forward(m_originBuffer, m_origin, m_client);
     forward(m_clientBuffer, m_client, m_origin);
@@ -437,7 +448,29 @@ void ProxySession::pump(tcp::socket& from, tcp::socket& to,
                                   return self->fail();
                               self->pump(from, to, buffer);
                           });
+        // Read while the write is under way: the bytes leave as they came, when they came.
+        self->tap(&from == &self->m_client, buffer->data(), size);
     });
+}
+
+void ProxySession::tap(bool toServer, const char* data, std::size_t size) {
+    auto& reader = toServer ? m_toServerFrames : m_toClientFrames;
+    if (!reader || size == 0)
+        return;
+    // Switched off, or lost track of the frames: this connection is read no further.
+    if (!m_state->capture.load(std::memory_order_relaxed) || reader->lost())
+        return reader.reset();
+    QList<WebSocketMessage> done;
+    reader->feed(data, size, done);
+    if (done.isEmpty())
+        return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (WebSocketMessage& message : done) {
+        message.exchangeId = m_upgradedId;
+        message.time = now;
+        message.toServer = toServer;
+        m_state->message(std::move(message));
+    }
 }
 
 void ProxySession::finish(bool keepAlive) {

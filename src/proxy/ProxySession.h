@@ -3,6 +3,7 @@
 #include "proxy/GatewayState.h"
 #include "proxy/HttpExchange.h"
 #include "proxy/RefusalScanner.h"
+#include "proxy/WebSocketFrameReader.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -59,6 +60,8 @@ private:
                        const std::vector<std::pair<std::string, std::string>>& fields = {});
     void startTunnel();
     void pump(tcp::socket& from, tcp::socket& to, std::shared_ptr<std::vector<char>> buffer);
+    // Hands bytes that passed after a captured 101 to WebSocket to that direction's reader.
+    void tap(bool toServer, const char* data, std::size_t size);
     void finish(bool keepAlive);
     void drain();
     void fail();
@@ -101,4 +104,8 @@ private:
     bool m_retried = false;
     bool m_bodySent = false; // some of the request's body went to the dev server
     int m_pumpsLeft = 0;
+    // After a captured 101 to WebSocket: the upgraded entry, a reader per direction.
+    quint64 m_upgradedId = 0;
+    std::optional<WebSocketFrameReader> m_toServerFrames;
+    std::optional<WebSocketFrameReader> m_toClientFrames;
 };

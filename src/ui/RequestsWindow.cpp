@@ -3,6 +3,7 @@
 #include "model/CurlCommand.h"
 #include "model/ExchangeText.h"
 #include "model/HarWriter.h"
+#include "model/MessageListModel.h"
 #include "model/RequestLog.h"
 #include "ui/PaletteTint.h"
 #include "ui/RequestEditorDialog.h"
@@ -128,6 +129,45 @@ RequestsWindow::RequestsWindow(RequestLog* log, std::function<void(const HttpExc
     m_responseText = detailView(QStringLiteral("responseText"), tr("Response"), m_tabs);
     m_tabs->addTab(m_requestText, tr("&Request"));
     m_tabs->addTab(m_responseText, tr("Re&sponse"));
+    // An upgraded entry's WebSocket messages, the selected one in full below them.
+    m_messages = new MessageListModel(log, this);
+    m_messageTable = new QTableView(this);
+    m_messageTable->setObjectName(QStringLiteral("messageTable"));
+    m_messageTable->setAccessibleName(tr("WebSocket messages, oldest first"));
+    m_messageTable->setModel(m_messages);
+    m_messageTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_messageTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_messageTable->setShowGrid(false);
+    m_messageTable->setWordWrap(false);
+    m_messageTable->verticalHeader()->hide();
+    m_messageTable->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 6);
+    m_messageTable->horizontalHeader()->setHighlightSections(false);
+    m_messageTable->horizontalHeader()->setSectionResizeMode(MessageListModel::DataColumn,
+                                                             QHeaderView::Stretch);
+    for (int column : {MessageListModel::DirectionColumn, MessageListModel::TimeColumn,
+                       MessageListModel::SizeColumn})
+        m_messageTable->horizontalHeader()->setSectionResizeMode(column,
+                                                                 QHeaderView::ResizeToContents);
+    m_messageText = detailView(QStringLiteral("messageText"), tr("Message"), this);
+    auto* messageSplitter = new QSplitter(Qt::Vertical, this);
+    messageSplitter->addWidget(m_messageTable);
+    messageSplitter->addWidget(m_messageText);
+    messageSplitter->setStretchFactor(0, 2);
+    messageSplitter->setStretchFactor(1, 1);
+    m_messagesPage = messageSplitter;
+    m_tabs->addTab(m_messagesPage, tr("&Messages"));
+    m_tabs->setTabVisible(2, false);
+    connect(m_messageTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &RequestsWindow::showSelectedMessage);
+    connect(m_messages, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first) {
+                // While the newest was in view, the view follows the newest.
+                const QRect before = m_messageTable->visualRect(m_messages->index(first - 1, 0));
+                if (first == 0 || m_messageTable->viewport()->rect().intersects(before))
+                    m_messageTable->scrollToBottom();
+                const int row = m_log ? m_log->rowOf(m_messages->exchangeId()) : -1;
+                showMessages(row >= 0 ? &m_log->exchangeAt(row) : nullptr);
+            });
     m_timingLabel = new QLabel(this);
     m_timingLabel->setObjectName(QStringLiteral("timingLabel"));
     PaletteTint::text(m_timingLabel, Theme::Tone::Secondary);
@@ -308,12 +348,46 @@ void RequestsWindow::showSelected() {
         m_requestText->clear();
         m_responseText->clear();
         m_timingLabel->clear();
+        showMessages(nullptr);
         return;
     }
     const HttpExchange& exchange = m_log->exchangeAt(row);
     m_requestText->setPlainText(ExchangeText::request(exchange));
     m_responseText->setPlainText(ExchangeText::response(exchange));
     m_timingLabel->setText(ExchangeText::timing(exchange));
+    showMessages(&exchange);
+}
+
+void RequestsWindow::showMessages(const HttpExchange* exchange) {
+    const bool upgraded = exchange && (exchange->status == 101 || !exchange->messages.isEmpty());
+    m_messages->setExchange(upgraded ? exchange->id : 0);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_messagesPage), upgraded);
+    if (!upgraded)
+        return m_messageText->clear();
+    const qint64 count = exchange->messages.size() + exchange->messagesDropped;
+    m_tabs->setTabText(m_tabs->indexOf(m_messagesPage),
+                       tr("&Messages (%1)").arg(QLocale().toString(count)));
+    if (!m_messageTable->selectionModel()->hasSelection())
+        showSelectedMessage();
+}
+
+void RequestsWindow::showSelectedMessage() {
+    const QModelIndex current = m_messageTable->selectionModel()->currentIndex();
+    const WebSocketMessage* message = m_messages->messageAt(current.isValid() ? current.row() : -1);
+    if (!message) {
+        m_messageText->setPlainText(m_messages->rowCount()
+                                        ? tr("Select a message to see it in full.")
+                                        : tr("No messages yet. They appear here as they pass."));
+        return;
+    }
+    if (message->unreadable) {
+        m_messageText->setPlainText(MessageListModel::summary(*message));
+        return;
+    }
+    // Text as text (JSON pretty-printed), anything else as binary.
+    m_messageText->setPlainText(ExchangeText::body(
+        message->payload, message->isText() ? "text/plain" : "application/octet-stream",
+        message->size));
 }
 
 void RequestsWindow::replaySelected() {

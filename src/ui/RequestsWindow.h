@@ -9,6 +9,7 @@
 class QAction;
 class QLabel;
 class QLineEdit;
+class MessageListModel;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
@@ -19,7 +20,8 @@ class RequestFilterProxy;
 class RequestLog;
 
 // The requests one tunnel's inspecting proxy has seen, newest first, narrowed by a filter;
-// the selected one's request and response below, with Replay (send it to the local server
+// the selected one's request and response below (and an upgraded one's WebSocket messages,
+// live), with Replay (send it to the local server
 // again), Edit and Replay, Copy as curl, Save as HAR and Clear. baseUrl gives the address
 // the requests came to (the tunnel's public URL), for curl commands and HAR files.
 class RequestsWindow : public QWidget {
@@ -35,6 +37,8 @@ public:
 
 private:
     void showSelected();
+    void showMessages(const HttpExchange* exchange);
+    void showSelectedMessage();
     void replaySelected();
     void editSelected();
     void copySelectedAsCurl();
@@ -59,6 +63,10 @@ private:
     QPlainTextEdit* m_requestText;
     QPlainTextEdit* m_responseText;
     QLabel* m_timingLabel;
+    MessageListModel* m_messages;
+    QWidget* m_messagesPage;
+    QTableView* m_messageTable;
+    QPlainTextEdit* m_messageText;
     QPushButton* m_replayButton;
     QPushButton* m_editButton;
     QPushButton* m_curlButton;
