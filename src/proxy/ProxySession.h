@@ -33,7 +33,8 @@ public:
     static constexpr std::uint32_t headerLimit = 64 * 1024;
     static constexpr std::size_t chunkSize = 64 * 1024;
 
-    ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state);
+    // On gateway loop `loop`, where the client socket runs.
+    ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state, std::size_t loop);
     ~ProxySession();
     void start() { readRequestHeader(); }
     // Ends both connections; pending handlers finish with errors.
@@ -79,6 +80,7 @@ private:
     tcp::socket m_client;
     tcp::socket m_origin;
     std::shared_ptr<GatewayState> m_state;
+    std::size_t m_loop;
     boost::beast::flat_buffer m_clientBuffer;
     boost::beast::flat_buffer m_originBuffer;
     std::vector<char> m_chunk;
