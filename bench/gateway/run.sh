@@ -8,7 +8,8 @@
 # The origin is nginx serving a 13-byte static file (its own process, one worker). The reverse
 # proxy is Debian's nginx-light with one worker, upstream keep-alive, proxy_buffering off and
 # HTTP/1.1 to the origin. All on ephemeral loopback ports, as the current user.
-# Usage: bench/gateway/run.sh [seconds, default 10] [rounds, default 3] [build]
+# BASELINE=path/to/an/older/bench_gateway adds that build's gateway, off and on, to each round.
+# Usage: [BASELINE=...] bench/gateway/run.sh [seconds, default 10] [rounds, default 3] [build]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-10}
@@ -20,8 +21,8 @@ harness=$build/bench/gateway/bench_gateway
 
 work=$(mktemp -d)
 pids=()
+fifos=() # the harnesses' standard inputs: closing them ends the harnesses
 cleanup() {
-    exec 3>&- || true
     [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true
     wait
     rm -rf "$work"
@@ -66,13 +67,23 @@ start_nginx proxy "$nginx" "location / { proxy_pass http://origin; proxy_http_ve
     "upstream origin { server 127.0.0.1:$origin; keepalive 64; }"
 nginx_worker=$(cat "/proc/${pids[-1]}/task/${pids[-1]}/children" | awk '{ print $1 }')
 
-mkfifo "$work/in"
-"$harness" serve "$origin" <"$work/in" >"$work/ports" &
-pids+=($!)
-gateway_pid=$!
-exec 3>"$work/in"
-until [ -s "$work/ports" ]; do sleep 0.1; done
-read -r _ off _ on <"$work/ports"
+# Starts a harness; sets $off and $on to its ports and $harness_pid.
+start_harness() { # BINARY FIFO
+    mkfifo "$2"
+    "$1" serve "$origin" <"$2" >"$2.ports" &
+    pids+=($!)
+    harness_pid=$!
+    exec {fd}>"$2"
+    fifos+=("$fd")
+    until [ -s "$2.ports" ]; do sleep 0.1; done
+    read -r _ off _ on <"$2.ports"
+}
+if [ -n "${BASELINE:-}" ]; then
+    start_harness "$BASELINE" "$work/base"
+    base_pid=$harness_pid base_off=$off base_on=$on
+fi
+start_harness "$harness" "$work/in"
+gateway_pid=$harness_pid
 rss() { awk '/^VmRSS/ { print $2 }' "/proc/$gateway_pid/status"; }
 
 # "<requests/s> <p99 in ms> <CPU µs per request of process PID, or 0>" of one wrk run
@@ -96,6 +107,10 @@ for ((i = 0; i < rounds; i++)); do
     echo "nginx $(measure "$nginx" "$nginx_worker")"
     echo "off $(measure "$off" "$gateway_pid")"
     echo "on $(measure "$on" "$gateway_pid")"
+    if [ -n "${BASELINE:-}" ]; then
+        echo "base_off $(measure "$base_off" "$base_pid")"
+        echo "base_on $(measure "$base_on" "$base_pid")"
+    fi
     [ "$i" -ne 0 ] || echo "rss_after_first $(rss)"
 done | tee "$work/runs"
 echo "load after: $(uptime)"
@@ -108,23 +123,26 @@ function median(list, n,   i, j, t) {
 $1 == "rss_after_first" { first = $2; next }
 { n[$1]++; rps[$1, n[$1]] = $2; p99[$1, n[$1]] = $3; cpu[$1, n[$1]] = $4 }
 END {
-    split("direct nginx off on", names)
+    names_n = split("direct nginx off on base_off base_on", names)
     label["direct"] = "direct"; label["nginx"] = "nginx"
     label["off"] = "gateway, inspection off"; label["on"] = "gateway, inspection on"
-    for (k = 1; k <= 4; k++) {
+    label["base_off"] = "baseline, inspection off"; label["base_on"] = "baseline, inspection on"
+    for (k = 1; k <= names_n; k++) {
         name = names[k]
+        if (!n[name]) continue
         for (i = 1; i <= n[name]; i++) { r[i] = rps[name, i]; l[i] = p99[name, i]; c[i] = cpu[name, i] }
         R[name] = median(r, n[name]); L[name] = median(l, n[name]); C[name] = median(c, n[name])
         printf "%-24s %8.0f requests/s, p99 %7.3f ms", label[name], R[name], L[name]
         if (name != "direct") printf ", %5.1f us CPU a request", C[name]
         printf " (medians of %d)\n", n[name]
     }
-    for (k = 2; k <= 4; k++) {
+    for (k = 2; k <= names_n; k++) {
         name = names[k]
+        if (!n[name]) continue
         printf "%-24s %.2fx direct, added p99 %.3f ms", label[name], R[name] / R["direct"], L[name] - L["direct"]
         if (name != "nginx")
             printf "; %.2fx nginx (target >= %s), added p99 %+.3f ms against nginx%s",
-                R[name] / R["nginx"], name == "off" ? "1.0x" : "0.8x", L[name] - L["nginx"],
+                R[name] / R["nginx"], name ~ /off/ ? "1.0x" : "0.8x", L[name] - L["nginx"],
                 " (target <= 0)"
         printf "\n"
     }
@@ -132,7 +150,7 @@ END {
         start, first, end
 }' "$work/runs"
 
-exec 3>&-
+for fd in "${fifos[@]}"; do exec {fd}>&-; done
 echo "== idle gateways (target: <= 2048 KiB a tunnel, no wake-up)"
 for n in 1 10 50; do
     "$harness" idle "$n" "${IDLE_SECONDS:-30}" "$origin" | tr '\n' ' '
