@@ -9,10 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <unordered_set>
-#include <vector>
 
 class ProxySession;
 
@@ -24,9 +22,8 @@ struct GatewayStatus {
     friend bool operator==(const GatewayStatus&, const GatewayStatus&) = default;
 };
 
-// What every connection of one gateway shares. Its connections run on all of the gateway
-// loops (GatewayLoop): the atomics and the status are read and changed from any thread; the
-// acceptor belongs to the first loop, and each loop's set of sessions to that loop.
+// What every connection of one gateway shares. The atomics are switched and read from any
+// thread; the rest belongs to the I/O thread.
 struct GatewayState {
     // Options, read once per request (or per new connection to the dev server).
     std::atomic<bool> capture{false};
@@ -41,29 +38,19 @@ struct GatewayState {
     std::shared_ptr<BasicAuthGuard> guard;
     std::function<void(HttpExchange)> onExchange;
     std::function<void(GatewayStatus)> onStatus;
-    std::atomic<quint64> nextId{1};
-    std::atomic<bool> ipv6First{false}; // the address that answered last: ::1, not 127.0.0.1
-    std::atomic<bool> stopped{false};   // nothing more is told; sessions close
+    quint64 nextId = 1;
+    bool ipv6First = false; // the address that answered last: ::1 rather than 127.0.0.1
+    bool stopped = false;   // nothing more is told; sessions close
+    GatewayStatus status;
     std::optional<boost::asio::ip::tcp::acceptor> acceptor;
-    std::size_t nextLoop = 0; // where the next accepted connection runs
-    std::vector<std::unordered_set<ProxySession*>> sessions; // by loop
+    std::unordered_set<ProxySession*> sessions;
 
     static boost::asio::ip::tcp::endpoint endpoint(bool ipv6, std::uint16_t port) {
         return {ipv6 ? boost::asio::ip::address(boost::asio::ip::address_v6::loopback())
                      : boost::asio::ip::address(boost::asio::ip::address_v4::loopback()),
                 port};
     }
-    HostCheck refusal() {
-        std::lock_guard lock(statusMutex);
-        return status.refusal;
-    }
-    void forgetRefusal() {
-        std::lock_guard lock(statusMutex);
-        status.refusal = HostCheck::None;
-    }
-    // Told under the lock, so that the last told is the last set.
     void report(GatewayStatus next) {
-        std::lock_guard lock(statusMutex);
         if (next == status || stopped)
             return;
         status = next;
@@ -74,8 +61,4 @@ struct GatewayState {
         if (!stopped && onExchange)
             onExchange(std::move(exchange));
     }
-
-private:
-    std::mutex statusMutex;
-    GatewayStatus status;
 };

@@ -5,34 +5,24 @@
 #include "proxy/ReplayClient.h"
 
 #include <boost/asio/post.hpp>
-#include <latch>
+#include <future>
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
 namespace {
 
-// On the first loop; each connection goes to the next loop in turn and stays there.
 void accept(const std::shared_ptr<GatewayState>& state) {
-    const std::size_t loop = state->nextLoop;
-    state->nextLoop = (loop + 1) % GatewayLoop::count();
-    state->acceptor->async_accept(
-        GatewayLoop::context(loop),
-        [state, loop](boost::system::error_code ec, tcp::socket socket) {
-            if (state->stopped || ec == asio::error::operation_aborted)
-                return;
-            if (!ec) {
-                boost::system::error_code ignored;
-                socket.set_option(tcp::no_delay(true), ignored);
-                asio::post(GatewayLoop::context(loop), [state, loop,
-                                                        socket = std::move(socket)]() mutable {
-                    // stop() may have closed this loop's sessions meanwhile.
-                    if (!state->stopped)
-                        std::make_shared<ProxySession>(std::move(socket), state, loop)->start();
-                });
-            }
-            accept(state);
-        });
+    state->acceptor->async_accept([state](boost::system::error_code ec, tcp::socket socket) {
+        if (state->stopped || ec == asio::error::operation_aborted)
+            return;
+        if (!ec) {
+            boost::system::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+            std::make_shared<ProxySession>(std::move(socket), state)->start();
+        }
+        accept(state);
+    });
 }
 
 } // namespace
@@ -55,7 +45,6 @@ bool ProxyServer::start(quint16 originPort, QString* error) {
     state->guard = m_guard;
     state->rewriteHost = m_rewriteHost;
     state->port = originPort;
-    state->sessions.resize(GatewayLoop::count());
     state->acceptor.emplace(GatewayLoop::context());
     boost::system::error_code ec;
     const tcp::endpoint local(asio::ip::address_v4::loopback(), 0);
@@ -81,19 +70,15 @@ void ProxyServer::stop() {
         return;
     m_requests = requests();
     m_lastRequestMs = lastRequestMs();
-    // Once every loop has closed its sessions, no handler tells anything any more.
-    m_state->stopped = true;
-    std::latch closed(std::ptrdiff_t(GatewayLoop::count()));
-    for (std::size_t loop = 0; loop < GatewayLoop::count(); ++loop) {
-        asio::post(GatewayLoop::context(loop), [state = m_state, loop, &closed] {
-            if (loop == 0)
-                state->acceptor.reset();
-            for (ProxySession* session : state->sessions[loop])
-                session->close();
-            closed.count_down();
-        });
-    }
-    closed.wait();
+    std::promise<void> done;
+    asio::post(GatewayLoop::context(), [state = m_state, &done] {
+        state->stopped = true;
+        state->acceptor.reset();
+        for (ProxySession* session : state->sessions)
+            session->close();
+        done.set_value();
+    });
+    done.get_future().wait();
     m_state.reset();
     m_port = 0;
 }
@@ -118,7 +103,8 @@ void ProxyServer::setRewriteHost(bool on) {
 
 void ProxyServer::forgetRefusal() {
     if (m_state)
-        m_state->forgetRefusal();
+        asio::post(GatewayLoop::context(),
+                   [state = m_state] { state->status.refusal = HostCheck::None; });
 }
 
 quint64 ProxyServer::requests() const {

@@ -44,19 +44,17 @@ QByteArray bytesOf(beast::string_view text) {
 
 } // namespace
 
-ProxySession::ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state,
-                           std::size_t loop)
+ProxySession::ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state)
     : m_client(std::move(client))
     , m_origin(m_client.get_executor())
     , m_state(std::move(state))
-    , m_loop(loop)
     , m_chunk(chunkSize)
     , m_linger(m_client.get_executor()) {
-    m_state->sessions[m_loop].insert(this);
+    m_state->sessions.insert(this);
 }
 
 ProxySession::~ProxySession() {
-    m_state->sessions[m_loop].erase(this);
+    m_state->sessions.erase(this);
 }
 
 void ProxySession::close() {
@@ -158,7 +156,7 @@ void ProxySession::connectTo(bool ipv6, bool last) {
         if (ec) {
             const std::string port = std::to_string(self->m_port);
             self->m_exchange.originRefused = true;
-            self->m_state->report({false, self->m_state->refusal()});
+            self->m_state->report({false, self->m_state->status.refusal});
             self->answerLocally(502, "Bad Gateway",
                                 "<!DOCTYPE html>\n<title>502 Bad Gateway</title>\n"
                                 "<h1>Nothing listens on port " +
@@ -490,7 +488,7 @@ void ProxySession::fail() {
 
 // A refusal stays told until a request of the kind that check looks at passes.
 void ProxySession::reportAnswer(unsigned status) {
-    GatewayStatus next{true, m_state->refusal()};
+    GatewayStatus next{true, m_state->status.refusal};
     if (m_scanner.result() != HostCheck::None)
         next.refusal = m_scanner.result();
     else if (status < 400 && (next.refusal != HostCheck::Next || m_nextTarget))

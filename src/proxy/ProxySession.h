@@ -33,8 +33,7 @@ public:
     static constexpr std::uint32_t headerLimit = 64 * 1024;
     static constexpr std::size_t chunkSize = 64 * 1024;
 
-    // On gateway loop `loop`, where the client socket runs.
-    ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state, std::size_t loop);
+    ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state);
     ~ProxySession();
     void start() { readRequestHeader(); }
     // Ends both connections; pending handlers finish with errors.
@@ -80,7 +79,6 @@ private:
     tcp::socket m_client;
     tcp::socket m_origin;
     std::shared_ptr<GatewayState> m_state;
-    std::size_t m_loop;
     boost::beast::flat_buffer m_clientBuffer;
     boost::beast::flat_buffer m_originBuffer;
     std::vector<char> m_chunk;
