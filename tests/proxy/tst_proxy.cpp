@@ -142,7 +142,7 @@ private slots:
     }
 
     // 50 MiB each way, checked by hash; only the captures' first part is kept (the proxy's
-    // memory while relaying is measured in bench/proxy).
+    // memory while relaying is measured in bench/gateway).
     void largeBodies() {
         const QString bigPath = m_dir.filePath(QStringLiteral("big"));
         QFile big(bigPath);
