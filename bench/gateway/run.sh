@@ -1,38 +1,43 @@
 #!/usr/bin/env bash
-# Quillby's proxy against nginx as a reverse proxy, in one run: wrk (2 threads, 50 connections,
-# SECONDS s a run) to the same origin directly, through nginx and through Quillby's proxy,
-# alternating, ROUNDS rounds; medians of requests/s and p99 latency, and the ratios.
+# The tunnels' gateway against nginx as a reverse proxy, in one run: wrk (2 threads, 50
+# connections, SECONDS s a run) to the same origin directly, through nginx, and through the
+# gateway with inspection off and on (bench_gateway: the Gateway class the app runs),
+# alternating, ROUNDS rounds; medians of requests/s, p99 latency and CPU time per request of
+# the proxy's process, and the ratios. Then the gateway's resident memory per idle tunnel
+# (N = 1, 10, 50) and the wake-ups of its threads while idle (IDLE_SECONDS, default 30).
 # The origin is nginx serving a 13-byte static file (its own process, one worker). The reverse
 # proxy is Debian's nginx-light with one worker, upstream keep-alive, proxy_buffering off and
-# HTTP/1.1 to the origin. Quillby's side is bench/proxy's harness (the inspecting proxy with its
-# request log) pointed at the same origin: start_quillby below is the one place to change
-# for another of Quillby's proxies. All on ephemeral loopback ports, as the current user.
-# Usage: bench/gateway/run.sh [seconds, default 10] [rounds, default 3] [build]
+# HTTP/1.1 to the origin. All on ephemeral loopback ports, as the current user.
+# BASELINE=path/to/an/older/bench_gateway adds that build's gateway, off and on, to each round.
+# Usage: [BASELINE=...] bench/gateway/run.sh [seconds, default 10] [rounds, default 3] [build]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-10}
 rounds=${2:-3}
 build=${3:-build/default}
 source bench/build.sh
-bench_build "$build" bench_proxy
+bench_build "$build" bench_gateway
+harness=$build/bench/gateway/bench_gateway
 
 work=$(mktemp -d)
 pids=()
+fifos=() # the harnesses' standard inputs: closing them ends the harnesses
 cleanup() {
-    exec 3>&- || true
     [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true
     wait
     rm -rf "$work"
 }
 trap cleanup EXIT
 free_port() { /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# CPU seconds a process (all its threads) has used so far
+cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / hz }' "/proc/$1/stat"; }
 
 # An nginx of its own: one worker, in the foreground, everything under $work/NAME.
 start_nginx() { # NAME PORT SERVER_BLOCK [HTTP_LINES]
     local dir=$work/$1
     mkdir -p "$dir/www"
     printf 'hello, world\n' >"$dir/www/index.html"
-    cat >"$dir/nginx.conf" <<EOF
+    cat >"$dir/nginx.conf" <<CONF
 worker_processes 1;
 daemon off;
 pid $dir/nginx.pid;
@@ -46,22 +51,12 @@ http {
     ${4:-}
     server { listen 127.0.0.1:$2; $3 }
 }
-EOF
+CONF
     /usr/sbin/nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
     pids+=($!)
     until /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $2))" 2>/dev/null; do
         sleep 0.1
     done
-}
-
-# Quillby's proxy in front of the origin; sets $quillby to the port it listens on.
-start_quillby() { # ORIGIN_PORT
-    mkfifo "$work/in"
-    "$build/bench/proxy/bench_proxy" "$1" <"$work/in" >"$work/ports" &
-    pids+=($!)
-    exec 3>"$work/in"
-    until [ -s "$work/ports" ]; do sleep 0.1; done
-    read -r _ _ _ quillby <"$work/ports"
 }
 
 origin=$(free_port)
@@ -70,40 +65,94 @@ nginx=$(free_port)
 start_nginx proxy "$nginx" "location / { proxy_pass http://origin; proxy_http_version 1.1;
     proxy_set_header Connection \"\"; proxy_buffering off; }" \
     "upstream origin { server 127.0.0.1:$origin; keepalive 64; }"
-start_quillby "$origin"
+nginx_worker=$(cat "/proc/${pids[-1]}/task/${pids[-1]}/children" | awk '{ print $1 }')
 
-# "<requests/s> <p99 in ms>" of one wrk run
-measure() {
+# Starts a harness; sets $off and $on to its ports and $harness_pid.
+start_harness() { # BINARY FIFO
+    mkfifo "$2"
+    "$1" serve "$origin" <"$2" >"$2.ports" &
+    pids+=($!)
+    harness_pid=$!
+    exec {fd}>"$2"
+    fifos+=("$fd")
+    until [ -s "$2.ports" ]; do sleep 0.1; done
+    read -r _ off _ on <"$2.ports"
+}
+if [ -n "${BASELINE:-}" ]; then
+    start_harness "$BASELINE" "$work/base"
+    base_pid=$harness_pid base_off=$off base_on=$on
+fi
+start_harness "$harness" "$work/in"
+gateway_pid=$harness_pid
+rss() { awk '/^VmRSS/ { print $2 }' "/proc/$gateway_pid/status"; }
+
+# "<requests/s> <p99 in ms> <CPU µs per request of process PID, or 0>" of one wrk run
+measure() { # PORT [PID]
+    local before=0
+    [ -z "${2:-}" ] || before=$(cpu "$2")
     wrk -t2 -c50 -d"${seconds}s" --latency "http://127.0.0.1:$1/" >"$work/wrk"
     grep -q 'Non-2xx' "$work/wrk" && { cat "$work/wrk" >&2; exit 1; }
-    awk 'function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
-         $1 == "99%" { p99 = ms($2) }
-         $1 == "Requests/sec:" { rps = $2 }
-         END { printf "%s %.3f\n", rps, p99 }' "$work/wrk"
+    awk -v before="$before" -v after="$([ -z "${2:-}" ] && echo 0 || cpu "$2")" '
+        function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
+        $1 == "99%" { p99 = ms($2) }
+        $1 == "Requests/sec:" { rps = $2 }
+        $2 == "requests" { n = $1 }
+        END { printf "%s %.3f %.1f\n", rps, p99, (after - before) * 1e6 / n }' "$work/wrk"
 }
 
+echo "load before: $(uptime)"
+rss_start=$(rss)
 for ((i = 0; i < rounds; i++)); do
     echo "direct $(measure "$origin")"
-    echo "nginx $(measure "$nginx")"
-    echo "quillby $(measure "$quillby")"
+    echo "nginx $(measure "$nginx" "$nginx_worker")"
+    echo "off $(measure "$off" "$gateway_pid")"
+    echo "on $(measure "$on" "$gateway_pid")"
+    if [ -n "${BASELINE:-}" ]; then
+        echo "base_off $(measure "$base_off" "$base_pid")"
+        echo "base_on $(measure "$base_on" "$base_pid")"
+    fi
+    [ "$i" -ne 0 ] || echo "rss_after_first $(rss)"
 done | tee "$work/runs"
-awk '
+echo "load after: $(uptime)"
+awk -v start="$rss_start" -v end="$(rss)" '
 function median(list, n,   i, j, t) {
     for (i = 2; i <= n; i++) for (j = i; j > 1 && list[j-1] > list[j]; j--) {
         t = list[j]; list[j] = list[j-1]; list[j-1] = t }
     return n % 2 ? list[(n+1)/2] : (list[n/2] + list[n/2+1]) / 2
 }
-{ n[$1]++; rps[$1, n[$1]] = $2; p99[$1, n[$1]] = $3 }
+$1 == "rss_after_first" { first = $2; next }
+{ n[$1]++; rps[$1, n[$1]] = $2; p99[$1, n[$1]] = $3; cpu[$1, n[$1]] = $4 }
 END {
-    split("direct nginx quillby", names)
-    for (k = 1; k <= 3; k++) {
+    names_n = split("direct nginx off on base_off base_on", names)
+    label["direct"] = "direct"; label["nginx"] = "nginx"
+    label["off"] = "gateway, inspection off"; label["on"] = "gateway, inspection on"
+    label["base_off"] = "baseline, inspection off"; label["base_on"] = "baseline, inspection on"
+    for (k = 1; k <= names_n; k++) {
         name = names[k]
-        for (i = 1; i <= n[name]; i++) { r[i] = rps[name, i]; l[i] = p99[name, i] }
-        R[name] = median(r, n[name]); L[name] = median(l, n[name])
-        printf "%-8s %8.0f requests/s, p99 %7.3f ms (medians of %d)\n", name, R[name], L[name], n[name]
+        if (!n[name]) continue
+        for (i = 1; i <= n[name]; i++) { r[i] = rps[name, i]; l[i] = p99[name, i]; c[i] = cpu[name, i] }
+        R[name] = median(r, n[name]); L[name] = median(l, n[name]); C[name] = median(c, n[name])
+        printf "%-24s %8.0f requests/s, p99 %7.3f ms", label[name], R[name], L[name]
+        if (name != "direct") printf ", %5.1f us CPU a request", C[name]
+        printf " (medians of %d)\n", n[name]
     }
-    printf "nginx    %.2fx direct, added p99 %.3f ms\n", R["nginx"] / R["direct"], L["nginx"] - L["direct"]
-    printf "quillby  %.2fx direct, added p99 %.3f ms\n", R["quillby"] / R["direct"], L["quillby"] - L["direct"]
-    printf "quillby  %.2fx nginx (target >= 1.0x without capture, >= 0.8x with), p99 %+.3f ms against nginx\n",
-        R["quillby"] / R["nginx"], L["quillby"] - L["nginx"]
+    for (k = 2; k <= names_n; k++) {
+        name = names[k]
+        if (!n[name]) continue
+        printf "%-24s %.2fx direct, added p99 %.3f ms", label[name], R[name] / R["direct"], L[name] - L["direct"]
+        if (name != "nginx")
+            printf "; %.2fx nginx (target >= %s), added p99 %+.3f ms against nginx%s",
+                R[name] / R["nginx"], name ~ /off/ ? "1.0x" : "0.8x", L[name] - L["nginx"],
+                " (target <= 0)"
+        printf "\n"
+    }
+    printf "gateway process RSS: %d KiB at start, %d KiB after the first round, %d KiB at the end\n",
+        start, first, end
 }' "$work/runs"
+
+for fd in "${fifos[@]}"; do exec {fd}>&-; done
+echo "== idle gateways (target: <= 2048 KiB a tunnel, no wake-up)"
+for n in 1 10 50; do
+    "$harness" idle "$n" "${IDLE_SECONDS:-30}" "$origin" | tr '\n' ' '
+    echo
+done

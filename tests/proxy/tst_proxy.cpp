@@ -194,7 +194,7 @@ private slots:
     }
 
     // 50 MiB each way, checked by hash; only the captures' first part is kept (the proxy's
-    // memory while relaying is measured in bench/proxy).
+    // memory while relaying is measured in bench/gateway).
     void largeBodies() {
         QByteArray mib;
         for (int i = 0; i < 4096; ++i)
