@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QProcess>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
@@ -56,20 +55,5 @@ struct ShownNotification {
 QList<ShownNotification> takeNotifications();
 // Whether a notification daemon owns org.freedesktop.Notifications on the session bus.
 bool notificationDaemonRunning();
-
-// A session bus of the test's own with no activatable services: a notification server exists
-// on it only while the test runs one.
-class PrivateBus {
-public:
-    PrivateBus();
-    ~PrivateBus();
-    QString address() const { return m_address; }
-    bool hasNotificationServer() const;
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-};
 
 } // namespace TestSupport

@@ -1,6 +1,6 @@
 // The status window on a real store and the stand-in client: a tunnel row's states and its name
 // and port commits with their silent reverts (the port rule itself is in tst_values), header
-// count, empty state, add and delete, Tab order, the missing-client alert and its copy action,
+// count, empty state, add and delete, the missing-client alert and its copy action,
 // Launch at Login with the real autostart entry, and the scanner panel on real listeners of
 // ephemeral ports, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
 // through their menu piece, the row and the QR panel. Copying the URL is in the journey.
@@ -40,7 +40,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int slow = 15000;
+struct RowState {
+    QByteArrayList env; // of the client; empty: never started
+    Theme::Named dot;
+    bool connecting, url;
+    QString line; // the connecting line, or the problem line
+};
+struct Commit {
+    bool port;
+    QString typed, stored; // stored: the name or port afterwards
+    bool accepted;
+    int key; // committed on Return only
+};
 } // namespace
+Q_DECLARE_METATYPE(RowState)
+Q_DECLARE_METATYPE(Commit)
 
 // A window on a store in a home of its own, torn down in reverse order.
 struct Fixture {
@@ -101,14 +115,10 @@ private slots:
     }
 
     void rowStates_data() {
-        QTest::addColumn<QByteArrayList>("env"); // of the client; empty: never started
-        QTest::addColumn<int>("named");          // the dot's colour
-        QTest::addColumn<bool>("connecting");
-        QTest::addColumn<bool>("url");
-        QTest::addColumn<QString>("line"); // the connecting line, or the problem line
+        QTest::addColumn<RowState>("r");
         const auto row = [](const char* tag, QByteArrayList env, Theme::Named dot, bool connecting,
                             bool url, const char* line = "") {
-            QTest::newRow(tag) << env << int(dot) << connecting << url << QString::fromUtf8(line);
+            QTest::newRow(tag) << RowState{env, dot, connecting, url, QString::fromUtf8(line)};
         };
         using enum Theme::Named;
         row("stopped", {}, Gray, false, false);
@@ -123,12 +133,8 @@ private slots:
         row("running", {"FAKE_CF_MODE=url"}, Green, false, true);
     }
     void rowStates() {
-        QFETCH(QByteArrayList, env);
-        QFETCH(int, named);
-        QFETCH(bool, connecting);
-        QFETCH(bool, url);
-        QFETCH(QString, line);
-        const auto dot = Theme::Named(named);
+        QFETCH(RowState, r);
+        const auto& [env, dot, connecting, url, line] = r;
         for (const QByteArray& pair : env)
             qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
         TunnelRowView* row = rows().front();
@@ -216,14 +222,10 @@ private slots:
     }
 
     void rowCommit_data() {
-        QTest::addColumn<bool>("port");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("stored"); // the name or port afterwards
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<int>("key"); // committed on Return only
+        QTest::addColumn<Commit>("c");
         const auto row = [](const char* tag, bool port, QString typed, QString stored,
                             bool accepted, int key = Qt::Key_Return) {
-            QTest::newRow(tag) << port << typed << stored << accepted << key;
+            QTest::newRow(tag) << Commit{port, typed, stored, accepted, key};
         };
         row("name trimmed", false, "\t Api  ", "Api", true);
         row("only blanks", false, " \t \t", "Tunnel", false);
@@ -234,11 +236,8 @@ private slots:
         row("port left by Tab", true, "3000", "8000", false, Qt::Key_Tab);
     }
     void rowCommit() {
-        QFETCH(bool, port);
-        QFETCH(QString, typed);
-        QFETCH(QString, stored);
-        QFETCH(bool, accepted);
-        QFETCH(int, key);
+        QFETCH(Commit, c);
+        const auto& [port, typed, stored, accepted, key] = c;
         auto* edit = child<QLineEdit>(port ? "portField" : "nameField", rows().front());
         edit->setFocus();
         edit->setText(typed);
@@ -301,29 +300,6 @@ private slots:
         QCOMPARE(rows().back()->instance(), m_f->store.instances().back());
         QTRY_COMPARE(child("tunnelList")->height(), TunnelListView::maxListHeight);
         QCOMPARE(m_f->view.width(), StatusMenuView::windowWidth);
-    }
-
-    // Rows added after the window was built still come before the controls below them.
-    void tabFollowsTheVisualOrder() {
-        m_f->store.addTunnel("Second", 3000);
-        QTRY_COMPARE(rows().size(), 2);
-        m_f->view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&m_f->view));
-        child("addButton")->setFocus(Qt::TabFocusReason);
-        QList<QWidget*> visited;
-        for (int i = 0; i < 40 && !visited.contains(QApplication::focusWidget()); ++i) {
-            visited << QApplication::focusWidget();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        }
-        QCOMPARE(QApplication::focusWidget(), child("addButton")); // round and back
-        QList<qsizetype> order;
-        for (TunnelRowView* row : rows())
-            for (const char* name : {"nameField", "portField", "deleteButton"})
-                order << visited.indexOf(child(name, row));
-        order << visited.indexOf(child("launchAtLogin")) << visited.indexOf(child("quitButton"));
-        QVERIFY(!order.contains(-1) && std::is_sorted(order.begin(), order.end()));
-        QTest::keyClick(child("addButton"), Qt::Key_Backtab); // and back the same way
-        QCOMPARE(QApplication::focusWidget(), visited.back());
     }
 
     // Raised on show and by the add button, which then adds nothing; its texts are in
