@@ -15,18 +15,6 @@
 
 namespace TestSupport {
 
-QString fakeClientPath() {
-    return QStringLiteral(QUILLBY_FAKE_CLIENT);
-}
-
-ClientLocator fakeClientLocator() {
-    return [] { return std::optional<QString>(fakeClientPath()); };
-}
-
-ClientLocator missingClientLocator() {
-    return [] { return std::optional<QString>(); };
-}
-
 quint16 closedPort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost);
@@ -48,14 +36,6 @@ TempHome::~TempHome() {
                                       {"XDG_CONFIG_HOME", m_oldConfig},
                                       {"XDG_CACHE_HOME", m_oldCache}})
         value.isNull() ? qunsetenv(name) : qputenv(name, value);
-}
-
-QString TempHome::configHome() const {
-    return m_dir.path() + QStringLiteral("/.config");
-}
-
-QString TempHome::settingsPath(const QString& name) const {
-    return configHome() + QLatin1Char('/') + name;
 }
 
 std::unique_ptr<QSettings> TempHome::settings(const QString& name) const {
