@@ -3,7 +3,7 @@
 // and settings it cannot read or write.
 // Covered closer to their code: a stubborn child on Stop and a killed owner's children
 // (tests/model/tst_tunnelinstance), the client removed and put back (tests/model/tst_locator),
-// a second launch (tests/ui/tst_app).
+// a second launch (tests/e2e/journey.py).
 // Runs inside scripts/desktop-session.sh --tray --notifications.
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <csignal>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 

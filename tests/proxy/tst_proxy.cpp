@@ -160,22 +160,21 @@ private slots:
     }
     void exchanges() {
         QFETCH(Curl, c);
-        const auto& [args, out, errContains, status, originSaw] = c;
         m_seen.clear();
         QByteArray err;
-        const QByteArray got = run("curl", QStringList{"-sv"} + args, &err);
-        const bool head = args.contains("-I");
+        const QByteArray got = run("curl", QStringList{"-sv"} + c.args, &err);
+        const bool head = c.args.contains("-I");
         if (!head)
-            QCOMPARE(got, out);
-        QVERIFY(err.contains(errContains));
-        QTRY_COMPARE(m_seen.size(), int(args.filter(QRegularExpression("^http://")).size()));
+            QCOMPARE(got, c.out);
+        QVERIFY(err.contains(c.errContains));
+        QTRY_COMPARE(m_seen.size(), int(c.args.filter(QRegularExpression("^http://")).size()));
         const HttpExchange captured = m_seen.last();
         QCOMPARE(captured.method, err.mid(err.indexOf("> ") + 2).split(' ')[0]);
-        QCOMPARE(captured.status, status);
+        QCOMPARE(captured.status, c.status);
         QCOMPARE(captured.responseBody, head ? QByteArray() : got);
-        if (args.contains("--data-binary"))
-            QCOMPARE(captured.requestBody, out);
-        QVERIFY(echoOf(captured).contains(originSaw));
+        if (c.args.contains("--data-binary"))
+            QCOMPARE(captured.requestBody, c.out);
+        QVERIFY(echoOf(captured).contains(c.originSaw));
 
         const QString command = CurlCommand::of(captured, url({}));
         m_seen.clear();

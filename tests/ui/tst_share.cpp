@@ -76,8 +76,7 @@ private slots:
     }
     void urlIsHandedOn() {
         QFETCH(Way, way);
-        const auto& [how, copied, opened, dark] = way;
-        QApplication::setPalette(dark ? QPalette(QColor(0x1e, 0x1e, 0x1e)) : QPalette());
+        QApplication::setPalette(way.dark ? QPalette(QColor(0x1e, 0x1e, 0x1e)) : QPalette());
         QApplication::clipboard()->setText(u"before"_s);
         TunnelInstance tunnel(TunnelConfig::create("Web", 3000), m_services);
         m_notes.watch(&tunnel);
@@ -87,7 +86,7 @@ private slots:
         row.show();
         QVERIFY(QTest::qWaitForWindowExposed(&row));
         QPointer<QrCodePanel> panel;
-        if (how.startsWith("qr")) {
+        if (way.how.startsWith("qr")) {
             QTest::mouseClick(row.findChild<QToolButton*>("qrButton"), Qt::LeftButton);
             panel = row.findChild<QrCodePanel*>();
             QVERIFY(panel && panel->isVisible());
@@ -102,26 +101,26 @@ private slots:
                 for (int x = 0; x < code.width(); ++x)
                     QVERIFY((code.pixel(x, y) & 0xffffff) % 0xffffff == 0);
         }
-        if (auto* button = row.findChild<QAbstractButton*>(how)) {
+        if (auto* button = row.findChild<QAbstractButton*>(way.how)) {
             QTest::mouseClick(button, Qt::LeftButton);
         } else {
             QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), u"1"_s);
             // Another notifier on our connection, with the same action key.
             FreedesktopNotifier other;
-            if (how.contains("Other")) {
+            if (way.how.contains("Other")) {
                 QTest::qWait(200); // its server's capabilities
                 other.notify("Other", "x", {{"copy", "Copy URL", [] {}}});
                 QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), u"2"_s);
             }
             QFile choice(qEnvironmentVariable("QUILLBY_MENU_CHOICE"));
             QVERIFY(choice.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            choice.write(how.toUtf8());
+            choice.write(way.how.toUtf8());
             choice.close();
-            run("dunstctl", {how.startsWith("dunstctl") ? "action" : "context"});
+            run("dunstctl", {way.how.startsWith("dunstctl") ? "action" : "context"});
         }
         QTest::qWait(500); // long enough for what must not happen
-        QTRY_COMPARE(run("xclip", {"-o", "-selection", "clipboard"}), copied ? url : "before");
-        QTRY_COMPARE(run("cat", {m_bin.filePath("opened")}), opened ? url : QString());
+        QTRY_COMPARE(run("xclip", {"-o", "-selection", "clipboard"}), way.copied ? url : "before");
+        QTRY_COMPARE(run("cat", {m_bin.filePath("opened")}), way.opened ? url : QString());
         tunnel.stop(); // which closes the QR code panel
         QTRY_VERIFY_WITH_TIMEOUT(!panel, slow);
     }

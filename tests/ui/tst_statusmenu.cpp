@@ -133,21 +133,20 @@ private slots:
     }
     void rowStates() {
         QFETCH(RowState, r);
-        const auto& [env, dot, connecting, url, line] = r;
-        for (const QByteArray& pair : env)
+        for (const QByteArray& pair : r.env)
             qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
         TunnelRowView* row = rows().front();
         auto* problem = child<QLabel>("problemLine", row);
         auto* connectingText = child("connectingLine", row)->findChild<QLabel*>();
-        if (!env.isEmpty())
+        if (!r.env.isEmpty())
             click(child("startStopButton", row));
         QTRY_VERIFY_WITH_TIMEOUT(
-            child<StatusDot>("statusDot", row)->color() == Theme::named(dot, row->palette()) &&
-                child("urlLine", row)->isVisible() == url &&
-                (line.isEmpty() || problem->text() == line || connectingText->text() == line),
+            child<StatusDot>("statusDot", row)->color() == Theme::named(r.dot, row->palette()) &&
+                child("urlLine", row)->isVisible() == r.url &&
+                (r.line.isEmpty() || problem->text() == r.line || connectingText->text() == r.line),
             slow);
-        checkState(row, dot, connecting, url);
-        if (url) { // on one line, middle-elided and selectable
+        checkState(row, r.dot, r.connecting, r.url);
+        if (r.url) { // on one line, middle-elided and selectable
             auto* label = child<ElidedLabel>("urlLabel", row);
             QCOMPARE(label->fullText(), "https://fare-write-waste-gadgets.trycloudflare.com");
             QTRY_VERIFY(label->text().contains(QChar(0x2026)));
@@ -155,7 +154,7 @@ private slots:
         }
         // The problem's whole text in its tooltip.
         QCOMPARE(problem->isVisible(), !problem->toolTip().isEmpty());
-        if (env.isEmpty())
+        if (r.env.isEmpty())
             return;
         // Stopped again: no animation, the dot at full opacity; a problem is kept until the
         // next start.
@@ -163,8 +162,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isRunning(), slow);
         checkState(row, Theme::Named::Gray, false, false);
         QCOMPARE(child<StatusDot>("statusDot", row)->opacity(), 1.0);
-        if (line.startsWith("The tunnel"_L1))
-            QVERIFY(problem->isVisible() && problem->text() == line);
+        if (r.line.startsWith("The tunnel"_L1))
+            QVERIFY(problem->isVisible() && problem->text() == r.line);
     }
 
     void sharingChoices() {
