@@ -11,14 +11,14 @@
 
 Q_DECLARE_METATYPE(HostCheck)
 
-// "|" stands for CRLF, PUB for the public URL, LOC for http://localhost:PORT, PORT for the
-// dev server's port.
 struct Refusal {
     int status;
     QByteArray target, body;
     HostCheck check;
 };
 Q_DECLARE_METATYPE(Refusal)
+// "|" stands for CRLF, PUB for the public URL, LOC for http://localhost:PORT, PORT for the
+// dev server's port.
 struct Rewrite {
     QByteArray fields, originSees, originSends, visitorSees; // fields: the visitor's after Host
 };

@@ -140,8 +140,8 @@ private slots:
         ::kill(static_cast<pid_t>(tunnel->childPid()), SIGUSR1);
         QStringList posted;
         const auto take = [&posted] {
-            for (const ShownNotification& shown : takeNotifications())
-                posted << shown.summary << shown.body;
+            for (const ShownNotification& note : takeNotifications())
+                posted << note.summary << note.body;
             return posted.size() >= 4;
         };
         QTRY_VERIFY_WITH_TIMEOUT(take(), slow);
