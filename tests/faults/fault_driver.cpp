@@ -16,45 +16,36 @@
 #include <QSettings>
 #include <QTextStream>
 #include <cstdio>
-#include <cstring>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-void setIdentity() {
-    QCoreApplication::setOrganizationName(u"Quillby"_s);
-    QCoreApplication::setApplicationName(u"Quillby"_s);
-}
-
 int runApp(int argc, char* argv[], bool startAll) {
     QApplication app(argc, argv);
     return runSession([startAll](QuillbyApp& quillby) {
         QTextStream out(stdout);
-        if (startAll) {
-            for (TunnelInstance* tunnel : quillby.store()->instances()) {
+        for (TunnelInstance* tunnel : quillby.store()->instances()) {
+            if (startAll)
                 tunnel->start();
-                if (tunnel->hasChild())
-                    out << "child " << tunnel->childPid() << '\n';
-            }
+            if (tunnel->hasChild())
+                out << "child " << tunnel->childPid() << '\n';
         }
         out << "ready" << Qt::endl;
     });
 }
 
-int runSaves(int argc, char* argv[]) {
+[[noreturn]] void runSaves(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QSettings settings;
     TunnelStore store(&settings);
     std::puts("saving");
     std::fflush(stdout);
     for (unsigned round = 0;; ++round) {
-        const QString prefix = round % 2 ? u"new "_s : u"old "_s;
-        int n = 0;
         // All renamed, then one save: the list on disk is always all old or all new.
-        for (TunnelInstance* tunnel : store.instances()) {
+        for (int n = 0; TunnelInstance * tunnel : store.instances()) {
             const QSignalBlocker quiet(tunnel);
-            tunnel->setName(prefix + QString::number(n++));
+            tunnel->setName((round % 2 ? u"new "_s : u"old "_s) + QString::number(n++));
         }
         store.saveTunnels();
     }
@@ -63,11 +54,13 @@ int runSaves(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    setIdentity();
-    if (argc >= 2 && std::strcmp(argv[1], "app") == 0)
-        return runApp(argc, argv, argc >= 3 && std::strcmp(argv[2], "--start-all") == 0);
-    if (argc >= 2 && std::strcmp(argv[1], "saves") == 0)
-        return runSaves(argc, argv);
+    QCoreApplication::setOrganizationName(u"Quillby"_s);
+    QCoreApplication::setApplicationName(u"Quillby"_s);
+    const QByteArray mode = argc >= 2 ? argv[1] : "";
+    if (mode == "saves")
+        runSaves(argc, argv);
+    if (mode == "app")
+        return runApp(argc, argv, argc >= 3 && qstrcmp(argv[2], "--start-all") == 0);
     std::fputs("usage: fault_driver app [--start-all] | fault_driver saves\n", stderr);
     return 2;
 }

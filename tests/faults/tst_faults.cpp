@@ -1,9 +1,9 @@
 // Faults Quillby must survive, on real processes: the application (fault_driver, which runs
 // the app's own session) killed or signalled while tunnels run, a kill in the middle of saving,
-// settings it cannot read or write, and a notification server that is missing or goes away.
+// and settings it cannot read or write.
 // Covered closer to their code: a stubborn child on Stop and a killed owner's children
 // (tests/model/tst_tunnelinstance), the client removed and put back (tests/model/tst_locator),
-// a second launch (tests/ui/tst_app).
+// a second launch (tests/e2e/journey.py).
 // Runs inside scripts/desktop-session.sh --tray --notifications.
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <csignal>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,10 +110,8 @@ class FaultsTest : public QObject {
 private slots:
     void appEndsWhileTunnelsRun_data() {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGKILL") << SIGKILL;
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        for (int n : {SIGKILL, SIGTERM, SIGINT, SIGHUP})
+            QTest::newRow(sigabbrev_np(n)) << n;
     }
     void appEndsWhileTunnelsRun() {
         QFETCH(int, signalNumber);
@@ -156,7 +155,7 @@ private slots:
             QVERIFY(saver.waitForExit());
             // A kill between creating and filling QSettings' lock file leaves it empty, and the
             // next save would wait QLockFile's stale time (30 s) for it: cleared so every round
-            // saves (the app's own start is checked below).
+            // saves.
             QFile::remove(home.settingsPath + ".lock");
             const QList<TunnelConfig> loaded = home.load();
             QVERIFY2(loaded == old || loaded == fresh, qPrintable(QString::number(round)));
@@ -164,21 +163,6 @@ private slots:
         }
         // The kills landed in the middle of saving, not before or after it.
         QVERIFY(sawOld > 0 && sawNew > 0);
-    }
-
-    void abandonedSaveLockDoesNotStallTheNextStart() {
-        AppHome home;
-        QFile lock(home.settingsPath + ".lock");
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.close();
-        QElapsedTimer elapsed;
-        elapsed.start();
-        Driver app(home.env, "app");
-        QVERIFY(app.run());
-        // The default tunnel is saved at once, not after QLockFile's 30 s stale time.
-        QVERIFY(elapsed.elapsed() < 15000);
-        QCOMPARE(home.load().size(), 1);
-        QVERIFY(app.quit());
     }
 
     void unusableSettings_data() {
@@ -219,38 +203,6 @@ private slots:
         const QByteArray after = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         QVERIFY(fault == "garbage" ? after.contains("not json") && home.load().size() == 1
                                    : after == before);
-    }
-
-    void notificationServerMissingOrGone_data() {
-        QTest::addColumn<bool>("serverAtStart");
-        QTest::newRow("none on the bus") << false;
-        QTest::newRow("gone mid-run") << true;
-    }
-    void notificationServerMissingOrGone() {
-        QFETCH(bool, serverAtStart);
-        AppHome home;
-        home.save(3);
-        PrivateBus bus;
-        QProcessEnvironment env = home.env;
-        env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
-        QProcess dunst;
-        dunst.setProcessEnvironment(env);
-        if (serverAtStart)
-            dunst.start("dunst", {});
-        QTRY_COMPARE_WITH_TIMEOUT(bus.hasNotificationServer(), serverAtStart, 10000);
-        Driver app(env);
-        QVERIFY(app.run());
-        QCOMPARE(app.children.size(), 3);
-        QTest::qWait(1000); // the "Active" notifications go out
-
-        dunst.kill();
-        dunst.waitForFinished();
-        QTRY_VERIFY(!bus.hasNotificationServer());
-        // A crash posts to a name nobody owns (any more).
-        ::kill(static_cast<pid_t>(app.children[0]), SIGUSR1);
-        QTRY_COMPARE_WITH_TIMEOUT(countAlive(app.children), 2, 10000);
-        QTest::qWait(1000);
-        QVERIFY(app.quit());
     }
 };
 

@@ -1,13 +1,12 @@
 #!/usr/bin/python3
 # A small origin server for the proxy tests, on an ephemeral loopback port; prints "PORT <n>".
 #   /echo         answers the request body as its body; X-Echo carries method, path, headers
-#   /sha          answers the hex SHA-256 of the request body
 #   /bytes?mib=N  answers N MiB of a fixed pattern (Content-Length)
 #   /chunked?n=N  answers N chunks, "chunk 0\n" ... (chunked)
 #   /peer         answers the port the request's connection came from (bench/proxy: shows reuse)
 #   /events       server-sent events: "one", then "two" once /release was asked for
 #   HEAD          answers Content-Length: 1234 and no body
-import base64, hashlib, json, threading
+import base64, json, threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import urlparse, parse_qs
 
@@ -18,8 +17,7 @@ PATTERN = bytes(range(256)) * 4096  # 1 MiB
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, *args):
-        pass
+    log_message = lambda *args: None
 
     def body(self):
         if self.headers.get("Transfer-Encoding", "").lower() != "chunked":
@@ -49,8 +47,6 @@ class Handler(BaseHTTPRequestHandler):
             seen = {"method": self.command, "path": self.path, "headers": self.headers.items()}
             echo = base64.b64encode(json.dumps(seen).encode()).decode()
             self.answer(data, 200, ("X-Echo", echo), ("Content-Type", "application/octet-stream"))
-        elif url.path == "/sha":
-            self.answer(hashlib.sha256(data).hexdigest().encode())
         elif url.path == "/peer":
             self.answer(str(self.client_address[1]).encode())
         elif url.path == "/bytes":

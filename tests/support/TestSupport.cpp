@@ -15,18 +15,6 @@
 
 namespace TestSupport {
 
-QString fakeClientPath() {
-    return QStringLiteral(QUILLBY_FAKE_CLIENT);
-}
-
-ClientLocator fakeClientLocator() {
-    return [] { return std::optional<QString>(fakeClientPath()); };
-}
-
-ClientLocator missingClientLocator() {
-    return [] { return std::optional<QString>(); };
-}
-
 quint16 closedPort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost);
@@ -48,14 +36,6 @@ TempHome::~TempHome() {
                                       {"XDG_CONFIG_HOME", m_oldConfig},
                                       {"XDG_CACHE_HOME", m_oldCache}})
         value.isNull() ? qunsetenv(name) : qputenv(name, value);
-}
-
-QString TempHome::configHome() const {
-    return m_dir.path() + QStringLiteral("/.config");
-}
-
-QString TempHome::settingsPath(const QString& name) const {
-    return configHome() + QLatin1Char('/') + name;
 }
 
 std::unique_ptr<QSettings> TempHome::settings(const QString& name) const {
@@ -84,39 +64,10 @@ QString processCommandLine(qint64 pid) {
     return QString::fromLocal8Bit(raw);
 }
 
-namespace {
-bool hasNotificationServer(const QDBusConnection& bus) {
+bool notificationDaemonRunning() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() &&
            bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications"));
-}
-} // namespace
-
-bool notificationDaemonRunning() {
-    return hasNotificationServer(QDBusConnection::sessionBus());
-}
-
-PrivateBus::PrivateBus() {
-    QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-    if (config.open(QIODevice::WriteOnly))
-        config.write("<busconfig><listen>unix:dir=" + QFile::encodeName(m_dir.path()) +
-                     "</listen><policy context=\"default\"><allow send_destination=\"*\" "
-                     "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                     "</policy></busconfig>");
-    config.close();
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                    QStringLiteral("--config-file=") + config.fileName()});
-    m_daemon.waitForReadyRead(10000);
-    m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-}
-
-PrivateBus::~PrivateBus() {
-    m_daemon.kill();
-    m_daemon.waitForFinished();
-}
-
-bool PrivateBus::hasNotificationServer() const {
-    return TestSupport::hasNotificationServer(QDBusConnection::connectToBus(m_address, m_address));
 }
 
 QList<ShownNotification> takeNotifications() {
@@ -146,11 +97,10 @@ QList<ShownNotification> takeNotifications() {
         const QString message = field("message");
         QString shown = message.mid(message.indexOf(QLatin1Char('\n')) + 1);
         shown.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
-        shown.replace(QLatin1String("&lt;"), QLatin1String("<"))
-            .replace(QLatin1String("&gt;"), QLatin1String(">"))
-            .replace(QLatin1String("&quot;"), QLatin1String("\""))
-            .replace(QLatin1String("&apos;"), QLatin1String("'"))
-            .replace(QLatin1String("&amp;"), QLatin1String("&"));
+        const char* entities[] = {"&lt;", "<",      "&gt;", ">",     "&quot;",
+                                  "\"",   "&apos;", "'",    "&amp;", "&"};
+        for (int i = 0; i < 10; i += 2)
+            shown.replace(QLatin1String(entities[i]), QLatin1String(entities[i + 1]));
         result.append({field("summary"), field("body"), shown});
     }
     lastSeenId = newest;

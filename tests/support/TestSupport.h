@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QProcess>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
@@ -13,11 +12,17 @@
 namespace TestSupport {
 
 // The stand-in client built beside the tests.
-QString fakeClientPath();
+inline QString fakeClientPath() {
+    return QStringLiteral(QUILLBY_FAKE_CLIENT);
+}
 // A locator that always answers the stand-in client.
-ClientLocator fakeClientLocator();
+inline ClientLocator fakeClientLocator() {
+    return [] { return std::optional(fakeClientPath()); };
+}
 // A locator that never finds a client.
-ClientLocator missingClientLocator();
+inline ClientLocator missingClientLocator() {
+    return [] { return std::optional<QString>(); };
+}
 
 // A temporary home: HOME, XDG_CONFIG_HOME and XDG_CACHE_HOME point into it while it lives,
 // so nothing touches the user's real settings.
@@ -26,10 +31,12 @@ public:
     TempHome();
     ~TempHome();
     QString path() const { return m_dir.path(); }
-    QString configHome() const;
+    QString configHome() const { return m_dir.path() + QStringLiteral("/.config"); }
     // A settings file of our own in this home.
     std::unique_ptr<QSettings> settings(const QString& name = QStringLiteral("quillby.conf")) const;
-    QString settingsPath(const QString& name = QStringLiteral("quillby.conf")) const;
+    QString settingsPath(const QString& name = QStringLiteral("quillby.conf")) const {
+        return configHome() + QLatin1Char('/') + name;
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -56,20 +63,5 @@ struct ShownNotification {
 QList<ShownNotification> takeNotifications();
 // Whether a notification daemon owns org.freedesktop.Notifications on the session bus.
 bool notificationDaemonRunning();
-
-// A session bus of the test's own with no activatable services: a notification server exists
-// on it only while the test runs one.
-class PrivateBus {
-public:
-    PrivateBus();
-    ~PrivateBus();
-    QString address() const { return m_address; }
-    bool hasNotificationServer() const;
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-};
 
 } // namespace TestSupport

@@ -50,13 +50,6 @@ QStringList shownTexts(const QWidget* top) {
     return texts;
 }
 
-QStringList summariesAndBodies(const QList<ShownNotification>& notifications) {
-    QStringList texts;
-    for (const ShownNotification& shown : notifications)
-        texts << shown.summary << shown.body;
-    return texts;
-}
-
 } // namespace
 
 class TestLanguage : public QObject {
@@ -70,9 +63,7 @@ private slots:
 
         const QString url = u"https://fare-write-waste-gadgets.trycloudflare.com"_s;
         const QString install = createPlatformInstallCommand()->command();
-        struct Text {
-            QString english, german;
-        };
+        using Text = QStringList; // English, German
         const QList<Text> window = {
             {"No system tray was found, so Quillby shows its window here. Closing it leaves your "
              "tunnels running; start Quillby again to bring it back.",
@@ -118,7 +109,7 @@ private slots:
         auto expected = [german, url, port](const QList<Text>& texts, QStringList list) {
             list << url;
             for (const Text& text : texts)
-                list << QString(german ? text.german : text.english).replace("%1", port);
+                list << QString(text[german]).replace("%1", port);
             list.sort();
             list.removeDuplicates();
             return list;
@@ -148,8 +139,12 @@ private slots:
         // A crash on demand; then the two notifications as the daemon shows them.
         ::kill(static_cast<pid_t>(tunnel->childPid()), SIGUSR1);
         QStringList posted;
-        QTRY_VERIFY_WITH_TIMEOUT((posted += summariesAndBodies(takeNotifications())).size() >= 4,
-                                 slow);
+        const auto take = [&posted] {
+            for (const ShownNotification& note : takeNotifications())
+                posted << note.summary << note.body;
+            return posted.size() >= 4;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(take(), slow);
         posted.sort();
         QCOMPARE(posted, expected(notifications, {}));
     }

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -61,15 +60,6 @@ private slots:
         file.write("Hidden=true\n");
         file.close();
         QVERIFY(!item.isEnabled() && item.setEnabled(false) && !file.exists());
-    }
-
-    void defaultsToDotConfigWithoutXdgConfigHome() {
-        const QString expected =
-            m_home->path() + u"/.config/autostart/app.quillby.Quillby.desktop"_s;
-        qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(XdgAutostartLoginItem::entryPath(), expected);
-        qputenv("XDG_CONFIG_HOME", "relative/ignored");
-        QCOMPARE(XdgAutostartLoginItem::entryPath(), expected);
     }
 };
 
