@@ -3,7 +3,6 @@
 #   /echo         answers the request body as its body; X-Echo carries method, path, headers
 #   /bytes?mib=N  answers N MiB of a fixed pattern (Content-Length)
 #   /chunked?n=N  answers N chunks, "chunk 0\n" ... (chunked)
-#   /peer         answers the port the request's connection came from (bench/proxy: shows reuse)
 #   /events       server-sent events: "one", then "two" once /release was asked for
 #   HEAD          answers Content-Length: 1234 and no body
 import base64, json, threading
@@ -47,8 +46,6 @@ class Handler(BaseHTTPRequestHandler):
             seen = {"method": self.command, "path": self.path, "headers": self.headers.items()}
             echo = base64.b64encode(json.dumps(seen).encode()).decode()
             self.answer(data, 200, ("X-Echo", echo), ("Content-Type", "application/octet-stream"))
-        elif url.path == "/peer":
-            self.answer(str(self.client_address[1]).encode())
         elif url.path == "/bytes":
             self.head(200, ("Content-Length", str(int(query["mib"][0]) << 20)))
             for _ in range(int(query["mib"][0])):
