@@ -21,7 +21,7 @@ namespace {
 constexpr const char* connectorId = "0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57";
 
 std::string publicHost;
-int edgePort = 0, originPort = 0;
+int originPort = 0;
 std::atomic<unsigned long> rays{0x7e1f3a9c2b5d4000};
 
 std::string lower(std::string text) {
@@ -73,24 +73,20 @@ int connectOrigin() {
     return -1;
 }
 
-// What a browser on the public https URL would send: Origin and Referer that name the public
-// name or this listener itself become https://NAME.
+// What a browser on the public https URL would send: an Origin or Referer that names the
+// public name (http://NAME, over this plain listener) names https://NAME.
 std::string asSeenOnPublicUrl(const std::string& value) {
-    const size_t start = value.find("://");
-    if (start == std::string::npos)
-        return value;
-    const size_t end = value.find('/', start + 3);
-    std::string authority = lower(value.substr(start + 3, end - start - 3));
-    const std::string ownPort = ":" + std::to_string(edgePort);
-    const bool own = authority == "127.0.0.1" + ownPort || authority == "localhost" + ownPort;
-    if (!own && authority.substr(0, authority.rfind(':')) != publicHost && authority != publicHost)
+    const size_t start = value.find("://") + 3, end = value.find('/', start);
+    if (start < 3 || lower(value.substr(start, end - start)) != publicHost)
         return value;
     return "https://" + publicHost + (end == std::string::npos ? "" : value.substr(end));
 }
 
 // Reads one request from the visitor and writes it to the origin as the client would.
 // Returns false when the visitor's side is done; sets `upgrade` for a WebSocket handshake.
-bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& upgrade) {
+// Visitors come over loopback: from 127.0.0.1.
+bool forwardRequest(Reader& in, int origin, bool& upgrade) {
+    const std::string visitor = "127.0.0.1";
     std::string head;
     if (!in.take(head, "\r\n\r\n"))
         return false;
@@ -152,7 +148,7 @@ struct Sockets {
 
 // One visitor connection: requests go rewritten to one origin connection, answers come back
 // untouched (a 101 and the socket's frames included), as the client's streams carry them.
-void serve(std::shared_ptr<Sockets> s, std::string visitor) {
+void serve(std::shared_ptr<Sockets> s) {
     Reader in{s->visitor, {}};
     bool upgrade = false;
     std::thread answers;
@@ -170,7 +166,7 @@ void serve(std::shared_ptr<Sockets> s, std::string visitor) {
                 ::shutdown(s->visitor, SHUT_RDWR);
             });
         }
-        if (!forwardRequest(in, s->origin, visitor, upgrade))
+        if (!forwardRequest(in, s->origin, upgrade))
             break;
     }
     if (upgrade && sendAll(s->origin, in.buffer))
@@ -182,15 +178,9 @@ void serve(std::shared_ptr<Sockets> s, std::string visitor) {
 }
 
 void acceptLoop(int listener) {
-    for (;;) {
-        sockaddr_in peer{}; // the listener's own family
-        socklen_t size = sizeof peer;
-        const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-        char address[INET_ADDRSTRLEN] = "";
-        if (fd >= 0 && inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address))
-            std::thread(serve, std::shared_ptr<Sockets>(new Sockets{fd}), std::string(address))
-                .detach();
-    }
+    for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || errno != EBADF;)
+        if (fd >= 0)
+            std::thread(serve, std::shared_ptr<Sockets>(new Sockets{fd})).detach();
 }
 
 } // namespace
@@ -213,7 +203,7 @@ bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publi
                      std::strerror(errno));
         std::exit(4);
     }
-    edgePort = ntohs(address.sin_port);
+    const int edgePort = ntohs(address.sin_port);
     const std::string partial = std::string(portFile ? portFile : "/dev/null") + ".partial";
     if (FILE* f = portFile ? std::fopen(partial.c_str(), "w") : nullptr) {
         std::fprintf(f, "%d\n", edgePort); // whole or not at all, for the reader polling it

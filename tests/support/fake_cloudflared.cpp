@@ -95,22 +95,20 @@ std::string url() {
            ".trycloudflare.com";
 }
 
-// A line of a box the client draws: "|  TEXT", padded, "|".
-std::string boxLine(const std::string& inner, size_t width = 94) {
+// A line of a box the client draws: "|  TEXT", padded, "|"; or its border.
+std::string boxLine(const std::string& inner) {
     std::string line = "|  " + inner;
-    line.resize(std::max(width, line.size()), ' ');
+    line.resize(std::max<size_t>(94, line.size()), ' ');
     return stamp() + line + "|\n";
 }
 
-std::string boxBorder(size_t width = 92) {
-    return stamp() + "+" + std::string(width, '-') + "+\n";
-}
+const std::string boxBorder = "+" + std::string(92, '-') + "+\n";
 
 void urlBox() {
-    writeErr(boxBorder() +
+    writeErr(stamp() + boxBorder +
              boxLine("Your quick Tunnel has been created! Visit it at (it may take some time to "
                      "be reachable):") +
-             boxLine(url()) + boxBorder());
+             boxLine(url()) + stamp() + boxBorder);
 }
 
 void registered() {
@@ -118,17 +116,11 @@ void registered() {
                        "9a41-0c6d2f9e1b77 event=0 ip=198.41.200.13 location=ams01 protocol=quic\n");
 }
 
-// One attempt to reach the tunnel network, timed out.
+// One attempt to reach the tunnel network, timed out (as 2023.7 words it).
 void edgeTimeout() {
-    const std::string timeout =
-        "failed to dial to edge with quic: timeout: no recent network activity";
-    if (!newest)
-        return writeErr(stamp("ERR") + "Failed to create new quic connection error=\"" + timeout +
-                        "\" connIndex=0 event=0 ip=198.41.192.77\n");
-    writeErr(stamp("ERR") + "Failed to dial a quic connection error=\"" + timeout +
-             "\" connIndex=0 event=0 ip=198.41.192.77\n" + stamp("ERR") +
-             "Connection terminated error=\"" + timeout + "\" connIndex=0\n" + stamp() +
-             "Retrying connection in up to 2s connIndex=0 event=0 ip=198.41.192.77\n");
+    writeErr(stamp("ERR") + "Failed to create new quic connection error=\"failed to dial to edge "
+                            "with quic: timeout: no recent network activity\" connIndex=0 event=0 "
+                            "ip=198.41.192.77\n");
 }
 
 // The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
@@ -142,8 +134,6 @@ void lostConnection() {
                      : stamp() + "Unregistered tunnel connection " + where) +
              stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" " +
              where + stamp() + "Retrying connection in up to 1s " + where);
-    if (newest)
-        edgeTimeout(); // the first attempt to come back
 }
 
 // The pair every request prints while nothing answers on the local port.
@@ -178,13 +168,9 @@ void flood(const std::string& port) {
     const size_t total = static_cast<size_t>(std::atof(env("FAKE_CF_FLOOD_MIB", "1")) * 1048576);
     std::string block;
     unsigned long n = 0;
-    bool urlDone = false;
-    for (size_t written = 0; written < total || !urlDone; written += block.size()) {
-        if (!urlDone && written >= total / 2) {
-            urlBox();
-            registered();
-            urlDone = true;
-        }
+    for (size_t written = 0, urlDone = 0; written < total || !urlDone; written += block.size()) {
+        if (!urlDone && written >= total / 2)
+            urlBox(), registered(), urlDone = 1;
         block.clear();
         while (block.size() < 64 * 1024 && written < total)
             block += originRefused(port, n++);
@@ -351,9 +337,9 @@ int main(int argc, char** argv) {
          [] {
              const std::string line = boxLine(url());
              const size_t cut = line.find("trycloud");
-             writeErr(boxBorder() + line.substr(0, cut));
+             writeErr(stamp() + boxBorder + line.substr(0, cut));
              sleepMs(std::atol(env("FAKE_CF_PAUSE_MS", "200")));
-             writeErr(line.substr(cut) + boxBorder());
+             writeErr(line.substr(cut) + stamp() + boxBorder);
              return registered(), runOn;
          }},
         {"no-url", [] { return runOn; }}, // connecting for as long as it runs
