@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -203,13 +204,8 @@ bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publi
                      std::strerror(errno));
         std::exit(4);
     }
-    const int edgePort = ntohs(address.sin_port);
-    const std::string partial = std::string(portFile ? portFile : "/dev/null") + ".partial";
-    if (FILE* f = portFile ? std::fopen(partial.c_str(), "w") : nullptr) {
-        std::fprintf(f, "%d\n", edgePort); // whole or not at all, for the reader polling it
-        std::fclose(f);
-        std::rename(partial.c_str(), portFile);
-    }
+    if (portFile) // one write: a reader polling it sees it empty or whole
+        std::ofstream(portFile) << ntohs(address.sin_port) << std::endl;
     // The edge's threads take no signals: the main thread waits for them in sigsuspend.
     sigset_t all, previous;
     sigfillset(&all);

@@ -185,10 +185,8 @@ void answerSignals() {
     }
     if (termRequested) {
         writeErr(stamp() + "Initiating graceful shutdown due to signal terminated ...\n");
-        if (envIs("FAKE_CF_ON_TERM", "url")) {
-            urlBox();
-            registered();
-        }
+        if (envIs("FAKE_CF_ON_TERM", "url"))
+            urlBox(), registered();
         std::_Exit(envIs("FAKE_CF_ON_TERM", "fail") ? 1 : 0);
     }
 }
@@ -201,12 +199,10 @@ void pause(long ms) {
 }
 
 [[noreturn]] void runUntilSignalled() {
-    // The signals stay blocked except inside sigsuspend, so one that arrives between the check
-    // and the wait still ends the wait (pause() would sleep through it).
+    // Signals stay blocked except inside sigsuspend, so one that arrives between the check and
+    // the wait still ends the wait (pause() would sleep through it).
     sigset_t blocked, waiting;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGUSR1);
-    sigaddset(&blocked, SIGTERM);
+    sigfillset(&blocked);
     sigprocmask(SIG_BLOCK, &blocked, &waiting);
     for (;;) {
         answerSignals();
@@ -283,10 +279,8 @@ int main(int argc, char** argv) {
     // until signalled.
     constexpr int runOn = -1;
     auto every = [&](auto tick) -> int {
-        for (;;) {
-            pause(intervalMs);
-            tick();
-        }
+        for (;;)
+            pause(intervalMs), tick();
     };
     const std::pair<const char*, std::function<int()>> modes[] = {
         {"url", [] { return urlBox(), registered(), runOn; }},
