@@ -328,7 +328,7 @@ class Journey:
     # tst_language), renaming, adding, deleting and the scanner (tst_statusmenu, tst_portscanner),
     # the list kept and all stopped after a restart (tst_tunnelstore), the missing-client alert
     # (tst_statusmenu, tst_language), Quit and signals (tst_app, tst_faults), the gateway with
-    # real dev servers (gateway.py).
+    # real dev servers and the requests window (gateway.py), replay (tst_proxy, tst_control).
 
     def run(self):
         notes = Notifications()
