@@ -11,22 +11,19 @@ One check per run, each inside its own scripts/desktop-session.sh:
                    window; with one the window the host's Activate opens, placed by the
                    compositor; Quit ends Quillby and its running tunnel.
 
-Controls are pressed through the accessibility bus (AT-SPI Action), which works the same on X11
-and on Wayland. Screenshots go to --artifacts.
+Controls are pressed through the accessibility bus, as in journey.py; the same on Wayland.
 """
 
-import argparse
+import contextlib
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from journey import (SKIP, Accessibility, Journey, JourneyFailure, classify, gvariant,  # noqa: E402
-                     grab, log, parse_arguments, popup, run, run_reported, wait_for)
+from journey import (Journey, JourneyFailure, classify, gvariant, grab, log, main,  # noqa: E402
+                     popup, run, wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -41,8 +38,8 @@ def bus(dest, path, method, *args, check=True):
                "--method", method, *args, check=check)
 
 
-def prop(dest, path, interface, name):
-    return bus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name)
+def prop(dest, path, interface, name, check=True):
+    return bus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name, check=check)
 
 
 class Item:
@@ -62,7 +59,6 @@ class Item:
              self.path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         os.set_blocking(self.monitor.stdout.fileno(), False)
         processes.append(self.monitor)  # ended with the others
-        self.signals = ""
 
     def get(self, name):
         return prop(self.service, self.path, ITEM, name)
@@ -80,12 +76,9 @@ class Item:
         return classify(pixels), filled
 
     def new_icon_seen(self):
-        try:
-            self.signals += self.monitor.stdout.read() or ""
-        except (TypeError, BlockingIOError):
-            pass
-        seen, self.signals = "NewIcon" in self.signals, ""
-        return seen
+        """Whether NewIcon came since the last call."""
+        with contextlib.suppress(TypeError, BlockingIOError):
+            return "NewIcon" in (self.monitor.stdout.read() or "")
 
     def call(self, method, *args):
         return bus(self.service, self.path, f"{ITEM}.{method}", *args)
@@ -99,40 +92,23 @@ class Item:
 
 
 class Desktops(Journey):
-    def __init__(self, args):
-        super().__init__(args)
-        self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
-        if self.wayland:
-            self.env["QT_QPA_PLATFORM"] = "wayland"
-
-    def screenshot(self, name):
-        self.shot_index += 1
-        path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
-        time.sleep(0.3)  # let a layout that just changed reach the screen
-        if self.wayland:
-            # weston-screenshooter writes into its working folder under a name of its own.
-            folder = tempfile.mkdtemp(dir=self.home)
-            subprocess.run(["weston-screenshooter"], cwd=folder, capture_output=True, timeout=20)
-            for shot in os.listdir(folder):
-                shutil.move(os.path.join(folder, shot), path)
-        else:
-            run("dunstctl", "close-all", check=False)
-            subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=20)
-        log(f"   screenshot {os.path.basename(path)}")
+    def run(self):
+        getattr(self, f"check_{self.args.check}")()
 
     # -- StatusNotifierItem ---------------------------------------------------------------------
 
     def host_icon(self):
         # A notification (dunst is started by the bus for the first one) may cover the panel.
         run("dunstctl", "close-all", check=False)
-        x, y, w, h = HOST_ICON
-        return classify(grab(x, y, w, h))
+        return classify(grab(*HOST_ICON))
 
-    def next_to(self, g, x, y, margin=40):
-        """On the screen and within margin of the point."""
-        return (0 <= g["x"] <= g["x"] + g["w"] <= SCREEN[0] and 0 <= g["y"] <= g["y"] + g["h"] <= SCREEN[1]
-                and g["x"] - margin <= x <= g["x"] + g["w"] + margin
-                and g["y"] - margin <= y <= g["y"] + g["h"] + margin)
+    def opens_by(self, x, y, what, do):
+        """do() opens the window on the screen and within 40 pixels of the point."""
+        do()
+        g = wait_for(f"the window after {what}", popup)
+        if not (0 <= g["x"] <= g["x"] + g["w"] <= SCREEN[0] and 0 <= g["y"] <= g["y"] + g["h"] <= SCREEN[1]
+                and g["x"] - 40 <= x <= g["x"] + g["w"] + 40 and g["y"] - 40 <= y <= g["y"] + g["h"] + 40):
+            raise JourneyFailure(f"{what} put the window at {g}, not on the screen by {x},{y}")
 
     def check_sni(self):
         self.app = self.start_quillby("sni")
@@ -146,10 +122,7 @@ class Desktops(Journey):
 
         log("2. A click on the icon in the host opens the window next to it")
         x, y = HOST_ICON[0] + 16, 16
-        run("xdotool", "mousemove", str(x), str(y), "click", "1")
-        window = wait_for("the status window", popup)
-        if not self.next_to(window, x, y):
-            raise JourneyFailure(f"the window at {window} is not by the icon at {x},{y}")
+        self.opens_by(x, y, "a click on the icon", lambda: run("xdotool", "mousemove", str(x), str(y), "click", "1"))
         self.screenshot("sni-window")
 
         log("3. A running tunnel: NewIcon, a green filled cloud in the pixmaps and the host")
@@ -170,10 +143,7 @@ class Desktops(Journey):
             # A host calls Activate for a click, so the pointer is at the point it passes.
             run("xdotool", "mousemove", str(x), str(y))
             time.sleep(0.1)
-            item.call("Activate", str(x), str(y))
-            window = wait_for(f"the window after Activate({x}, {y})", popup)
-            if not self.next_to(window, x, y):
-                raise JourneyFailure(f"Activate({x}, {y}) put the window at {window}")
+            self.opens_by(x, y, f"Activate({x}, {y})", lambda: item.call("Activate", str(x), str(y)))
             item.call("Activate", str(x), str(y))
             wait_for("the window to close again", lambda: not popup())
         log("   placed by the point and on the screen at three corners")
@@ -194,9 +164,8 @@ class Desktops(Journey):
     # -- Wayland --------------------------------------------------------------------------------
 
     def check_wayland(self):
-        tray = "true" in bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus.NameHasOwner", WATCHER[0]) and \
-            "true" in prop(*WATCHER, WATCHER[0], "IsStatusNotifierHostRegistered")
+        # No watcher, no answer: no tray.
+        tray = "true" in prop(*WATCHER, WATCHER[0], "IsStatusNotifierHostRegistered", check=False)
         self.app = self.start_quillby("wayland")
         if tray:
             log("1. With a StatusNotifierItem host: Activate opens the window, placed by weston")
@@ -218,12 +187,4 @@ class Desktops(Journey):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--check", required=True, choices=["sni", "wayland"])
-    if (args := parse_arguments(parser)) is None:
-        sys.exit(SKIP)
-
-    def check(desktops):
-        desktops.a11y = Accessibility()
-        getattr(desktops, f"check_{args.check}")()
-    sys.exit(run_reported(lambda: Desktops(args), args.artifacts, check))
+    main(Desktops, __doc__, (["--check"], {"required": True, "choices": ["sni", "wayland"]}))

@@ -6,7 +6,6 @@ and headless Chromium. Run inside scripts/desktop-session.sh --tray --notificati
 every change. Screenshots go to --artifacts; the row's options menu and refusal line also to
 $QUILLBY_SCREENSHOTS when set.
 """
-import argparse
 import contextlib
 import http.server
 import json
@@ -21,9 +20,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parent / 'support')]
 import devservers  # noqa: E402
-from journey import (SKIP, Accessibility, Journey, JourneyFailure, Notifications, cmdline, gvariant,  # noqa: E402
-                     key, log, parse_arguments, popup, quillby_windows, run, run_reported,
-                     wait_for)
+from journey import (Journey, JourneyFailure, Notifications, cmdline, gvariant, key, log,  # noqa: E402
+                     main, popup, quillby_windows, run, wait_for)
 
 LABEL = 'quill-gateway-over-loopback'
 NAME = LABEL + '.trycloudflare.com'
@@ -35,8 +33,7 @@ MESSAGE = "document.getElementById('message').textContent"  # on the pages of Vi
 
 class Echo(http.server.BaseHTTPRequestHandler):
     """A tiny origin answering every request with the headers it got, in order."""
-    protocol_version = 'HTTP/1.1'
-    log_message = lambda *args: None
+    protocol_version, log_message = 'HTTP/1.1', lambda *args: None
 
     def do_GET(self):
         body = json.dumps(self.headers.items()).encode()
@@ -97,9 +94,10 @@ class Gateway(Journey):
 
     def one_child(self):
         """Every change so far kept the first launch of the client and its URL."""
-        expect('launches of the client; the URL', (len(self.children.all()), self.q('url', 'Dev')), (1, PUBLIC))
+        expect('launches of the client; the URL', (len(self.launches()), self.q('url', 'Dev')), (1, PUBLIC))
 
     def run(self):
+        self.notes = Notifications()
         vite, next_dev, django = (self.stack.enter_context(start()) for start in
                                   (devservers.vite, devservers.next_dev, devservers.django))
         self.origin = echo('127.0.0.1')
@@ -159,7 +157,7 @@ class Gateway(Journey):
     def refusal(self, vite):
         log('4. Rewrite off: the request as sent; Vite refuses, the row says why; on: passes, line gone')
         self.repoint(self.origin.server_port, rewrite_host='off')
-        gateway = int(cmdline(self.children.all()[0][0])[-1].decode().rsplit(':', 1)[1])
+        gateway = int(cmdline(self.launches()[0])[-1].decode().rsplit(':', 1)[1])
         sent = [['Host', NAME], ['Origin', PUBLIC], ['Referer', PUBLIC + '/a'],
                 ['X-Forwarded-For', '203.0.113.7'], ['Cf-Connecting-Ip', '203.0.113.7']]
         got = json.loads(devservers.get(gateway, '/', NAME, dict(sent[1:]))[2])
@@ -244,13 +242,20 @@ class Gateway(Journey):
             f"new h.HARFormat.HARRoot({json.dumps(har)}).log).map(r => [r.requestMethod, r.url(), r.statusCode]))")
         wanted = [[e['request']['method'], e['request']['url'], e['response']['status']] for e in har['log']['entries']]
         expect('DevTools imported', imported, lambda v: v == wanted and len(v) > 3)
+        if not popup():
+            self.open_window()
+        self.press('Show requests')  # and in the requests window
+        wait_for('a request in the requests window', lambda: self.showing('/@vite/client'))
+        self.screenshot('requests-window')
+        key('Escape')
+        wait_for('the requests window to close', lambda: not self.showing('Requests, newest first'))
         self.q('set', 'Dev', '--inspect', 'off')
         self.one_child()
 
     def unable_to_bind(self):
         log('8. The gateway cannot listen (no file descriptor left): no start, the row says why')
         self.q('stop', 'Dev')
-        launches = len(self.children.all())
+        launches = len(self.launches())
         if not popup():
             self.open_window()
         start = wait_for('Start', lambda: self.showing('Start'))
@@ -266,7 +271,7 @@ class Gateway(Journey):
             n.name for n in self.a11y.showing(self.app.pid) if 'gateway cannot listen' in n.name])
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={limits[0]}:{limits[1]}')
         self.screenshot('gateway-cannot-listen', cropped=True)
-        expect('the row; launches of the client', (line[0], len(self.children.all())),
+        expect('the row; launches of the client', (line[0], len(self.launches())),
                ('Cannot start: the gateway cannot listen (Too many open files)', launches))
         expect('quillby list', self.tunnel()['state'], 'stopped')
 
@@ -285,17 +290,5 @@ class Gateway(Journey):
         super().cleanup()
 
 
-def main():
-    args = parse_arguments(argparse.ArgumentParser(description=__doc__))
-    if args is None:
-        return SKIP
-
-    def start(gateway):
-        gateway.a11y = Accessibility()
-        gateway.notes = Notifications()
-        gateway.run()
-    return run_reported(lambda: Gateway(args), args.artifacts, start)
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    main(Gateway, __doc__)

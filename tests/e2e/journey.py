@@ -11,7 +11,6 @@ import argparse
 import ast
 import contextlib
 import ctypes
-import http.server
 import json
 import os
 import re
@@ -20,9 +19,7 @@ import signal
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import urllib.request
 
 # The locator looks here before PATH; a real client there would be used instead of the stand-in.
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
@@ -67,32 +64,33 @@ def wait_for(what, predicate, timeout=15.0):
 
 def gvariant(text):
     """The single value of a gdbus reply such as ('x',) or (<'x'>,)."""
-    text = re.sub(r"^\(<(.*)>,\)$", r"(\1,)", text.strip())
+    text = re.sub(r"^\(<(.*)>,\)$", r"(\1,)", text.strip() or "(None,)")
     return ast.literal_eval(re.sub(r"(?:\bobjectpath|\buint32|\bint32|@\S+) ", "", text))[0]
 
 
 class Node:
-    """One accessible object: call(), its name, role, states, children and parent."""
+    """One accessible object: call(), its name, role, states and children; the name and role of
+    one gone while we looked are None, and it has no states nor children."""
 
     def __init__(self, bus, dest, path):
         self.bus, self.dest, self.path = bus, dest, path
 
-    def call(self, method, *args):
-        return self.bus.call(self.dest, self.path, method, *args)
+    def call(self, method, *args, check=True):
+        return self.bus.call(self.dest, self.path, method, *args, check=check)
 
     def get(self, method, *args):
-        return gvariant(self.call("org.a11y.atspi.Accessible." + method, *args))
+        return gvariant(self.call("org.a11y.atspi.Accessible." + method, *args, check=False))
 
-    name = property(lambda self: gvariant(self.call(
-        "org.freedesktop.DBus.Properties.Get", "org.a11y.atspi.Accessible", "Name")))
+    name = property(lambda self: gvariant(self.call("org.freedesktop.DBus.Properties.Get",
+                                                    "org.a11y.atspi.Accessible", "Name", check=False)))
     role = property(lambda self: self.get("GetRoleName"))
 
     def has(self, state):
-        low, high = self.get("GetState")
+        low, high = self.get("GetState") or (0, 0)
         return bool((low | high << 32) & (1 << state))
 
     def children(self):
-        return [Node(self.bus, d, p) for d, p in self.get("GetChildren")]
+        return [Node(self.bus, d, p) for d, p in self.get("GetChildren") or []]
 
 
 class Accessibility:
@@ -116,23 +114,13 @@ class Accessibility:
             "org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False) or "(0,)") == pid]
         found, stack = [], list(reversed(apps[0].children())) if apps else []
         while stack:
-            node = stack.pop()
-            try:
-                if node.has(SHOWING):
-                    found.append(node)
-                    stack.extend(reversed(node.children()))
-            except JourneyFailure:
-                continue  # gone while we looked
+            if (node := stack.pop()).has(SHOWING):
+                found.append(node)
+                stack.extend(reversed(node.children()))
         return found
 
     def find(self, pid, name, role=None):
-        for node in self.showing(pid):
-            try:
-                if node.name == name and role in (None, node.role):
-                    return node
-            except JourneyFailure:
-                continue
-        return None
+        return next((n for n in self.showing(pid) if n.name == name and role in (None, n.role)), None)
 
 
 def key(*keys):
@@ -191,17 +179,13 @@ class Notifications:
     def __init__(self):
         self.seen = {n["id"] for n in self.history()}
 
-    @staticmethod
-    def history():
+    def history(self):
         run("dunstctl", "close-all")
-        entries = json.loads(run("dunstctl", "history"))["data"][0]
-        return [{k: v["data"] for k, v in entry.items()} for entry in entries]
+        return [{k: v["data"] for k, v in n.items()} for n in json.loads(run("dunstctl", "history"))["data"][0]]
 
     def wait(self, summary, body, timeout=15):
-        def arrived():
-            return next((n for n in self.history() if n["id"] not in self.seen and
-                         n["summary"] == summary and body in n["body"]), None)
-        n = wait_for(f"notification {summary!r} with {body!r}", arrived, timeout)
+        n = wait_for(f"notification {summary!r} with {body!r}", lambda: next((n for n in self.history() if n[
+            "id"] not in self.seen and n["summary"] == summary and body in n["body"]), None), timeout)
         self.seen.add(n["id"])
         if n.get("appname") != "Quillby":
             raise JourneyFailure(f"notification from {n.get('appname')!r}, not Quillby")
@@ -223,47 +207,9 @@ def cmdline(pid):
         return f.read().split(b"\0")[:-1]
 
 
-class Children:
-    """The stand-in clients, as they record themselves in FAKE_CF_PIDFILE."""
-
-    def __init__(self, pidfile):
-        self.pidfile = pidfile
-
-    def all(self):
-        with contextlib.suppress(FileNotFoundError), open(self.pidfile) as f:
-            return [(int(p), int(port)) for p, port in (l.split() for l in f if l.strip())]
-        return []
-
-    def alive(self):
-        def running(pid):
-            try:
-                with open(f"/proc/{pid}/stat") as f:
-                    return f.read().rsplit(")", 1)[1].split()[0] not in "ZX"
-            except (FileNotFoundError, IndexError):
-                return False
-        return [(pid, port) for pid, port in self.all() if running(pid)]
-
-    def kill_all(self):
-        for pid, _ in self.alive():
-            if (cmdline(pid) or [b""])[0].endswith(b"cloudflared"):
-                os.kill(pid, signal.SIGKILL)
-
-
-class WebhookHandler(http.server.BaseHTTPRequestHandler):
-    """A local server receiving webhooks: keeps each body, answers "received"."""
-    protocol_version, bodies, log_message = "HTTP/1.1", [], lambda *args: None
-
-    def do_POST(self):
-        WebhookHandler.bodies.append(self.rfile.read(int(self.headers["Content-Length"])))
-        self.send_response(200)
-        self.send_header("Content-Length", "8")
-        self.end_headers()
-        self.wfile.write(b"received")
-
-
 class Journey:
     def __init__(self, args):
-        self.quillby_path, self.artifacts = args.quillby, args.artifacts
+        self.args, self.quillby_path, self.artifacts = args, args.quillby, args.artifacts
         self.shot_index, self.processes, self.a11y, self.app = 0, [], None, None
         # Inside the session's folder, which the session script removes whatever happens.
         self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
@@ -274,14 +220,20 @@ class Journey:
                         XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
                         PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
                         FAKE_CF_LABEL=URL_LABEL, FAKE_CF_PIDFILE=os.path.join(self.home, "children"))
-        self.children = Children(self.env["FAKE_CF_PIDFILE"])
+        self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
+        self.env.update({"QT_QPA_PLATFORM": "wayland"} if self.wayland else {})
 
     def screenshot(self, name, copy=None, cropped=False):
         """The screen, or only Quillby's windows on it (cropped or copied elsewhere too)."""
         self.shot_index += 1
-        run("dunstctl", "close-all", check=False)  # read notifications would cover the tray
         time.sleep(0.3)  # let a layout that just changed reach the screen
         path = os.path.join(self.artifacts, f"{self.shot_index:02d}-{name}.png")
+        log(f"   screenshot {os.path.basename(path)}")
+        if self.wayland:  # weston-screenshooter writes into its working folder, named its way
+            folder = tempfile.mkdtemp(dir=self.home)
+            subprocess.run(["weston-screenshooter"], cwd=folder, capture_output=True, timeout=20)
+            return [shutil.move(os.path.join(folder, f), path) for f in os.listdir(folder)]
+        run("dunstctl", "close-all", check=False)  # read notifications would cover the tray
         crop = []
         if copy or cropped:
             shown = [g for g in quillby_windows() if g["viewable"] and g["w"] > 64]  # no tray icon
@@ -291,7 +243,6 @@ class Journey:
         subprocess.run(["import", "-window", "root", *crop, path], capture_output=True, timeout=20)
         if copy:
             shutil.copy(path, copy)
-        log(f"   screenshot {os.path.basename(path)}")
 
     def start_quillby(self, tag):
         with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
@@ -310,8 +261,21 @@ class Journey:
     def showing(self, name):
         return self.a11y.find(self.app.pid, name)
 
+    def launches(self):
+        """The stand-in clients started so far, as they record themselves in FAKE_CF_PIDFILE."""
+        with contextlib.suppress(FileNotFoundError), open(self.env["FAKE_CF_PIDFILE"]) as f:
+            return [int(line.split()[0]) for line in f if line.strip()]
+        return []
+
+    def alive(self):
+        def state(pid):  # of a process in /proc/PID/stat, "X" for one that is gone
+            with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/stat") as f:
+                return f.read().rsplit(")", 1)[1].split()[0]
+            return "X"
+        return [pid for pid in self.launches() if state(pid) not in "ZX"]
+
     def child(self):
-        return wait_for("the client", lambda: [pid for pid, _ in self.children.alive()])[0]
+        return wait_for("the client", self.alive)[0]
 
     def click_icon(self):
         icon = wait_for("the tray icon", tray_icon)
@@ -328,20 +292,16 @@ class Journey:
         how()
         if (status := self.app.wait(10)) != 0:
             raise JourneyFailure(f"quit ended quillby with status {status}")
-        wait_for("every client to end with the application", lambda: not self.children.alive(), 3)
+        wait_for("every client to end with the application", lambda: not self.alive(), 3)
         log("   quit with status 0, no client left")
 
     def audit(self, where, wanted):
         """Every focusable control on screen has a name and the role that fits it; the wanted
         ones are among them."""
         checked = []
-        for node in self.a11y.showing(self.app.pid):
-            try:
-                if not node.has(FOCUSABLE):
-                    continue
-                name, role = node.name, node.role
-            except JourneyFailure:
-                continue
+        for node in filter(lambda n: n.has(FOCUSABLE), self.a11y.showing(self.app.pid)):
+            if (name := node.name) is None or (role := node.role) is None:
+                continue  # gone
             if not name.strip() or role not in (ROLES.get(name), "label"):
                 raise JourneyFailure(f"{where}: the focusable {role} {name!r} ({node.path}) is not "
                                      f"a {ROLES.get(name, 'named control')}")
@@ -353,12 +313,13 @@ class Journey:
     def cleanup(self):
         for process in self.processes:
             process.terminate()
-            try:
+            with contextlib.suppress(subprocess.TimeoutExpired):
                 process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        self.children.kill_all()
+            process.kill()  # nothing when it has ended
+            process.wait()
+        for pid in self.alive():
+            if (cmdline(pid) or [b""])[0].endswith(b"cloudflared"):
+                os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.home, ignore_errors=True)
 
     # Only what needs the built binary on a whole desktop. Covered closer to their code: the QR
@@ -367,10 +328,9 @@ class Journey:
     # tst_language), renaming, adding, deleting and the scanner (tst_statusmenu, tst_portscanner),
     # the list kept and all stopped after a restart (tst_tunnelstore), the missing-client alert
     # (tst_statusmenu, tst_language), Quit and signals (tst_app, tst_faults), the gateway with
-    # real dev servers (gateway.py).
+    # real dev servers and the requests window (gateway.py), replay (tst_proxy, tst_control).
 
     def run(self):
-        self.a11y = Accessibility()
         notes = Notifications()
 
         log("1. First start: the default tunnel is saved, the tray icon is there and gray")
@@ -398,11 +358,9 @@ class Journey:
                                   "Show QR Code", "Copy URL", "Delete tunnel", "Scan Local Ports",
                                   "Launch at Login", "Quit"])
         self.press("Stop")
-        wait_for("the client to end", lambda: not self.children.alive())
+        wait_for("the client to end", lambda: not self.alive())
 
-        self.inspect_requests(8000)
-
-        log("4. A second launch hands over and exits 0; Quit with a tunnel running ends every client")
+        log("3. A second launch hands over and exits 0; Quit with a tunnel running ends every client")
         if popup():
             self.click_icon()
             wait_for("the window to close", lambda: not popup())
@@ -414,88 +372,39 @@ class Journey:
         self.child()
         self.quit_cleanly(lambda: self.press("Quit"))
 
-    def set_inspect(self, value):
-        # The switch sits in the row's options menu; the command line sets the same.
-        subprocess.run([self.quillby_path, "set", "Tunnel", "--inspect", value], env=self.env,
-                       check=True, stdout=subprocess.DEVNULL)
 
-    def inspect_requests(self, port):
-        log("3. Inspect Requests: a webhook through the inspector, seen and replayed")
-        # Port 8000 is the first tunnel's: tst_language, which needs it free, is kept apart.
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), WebhookHandler)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        try:
-            self.set_inspect("on")
-            wait_for('"inspect": true in the settings file',
-                     lambda: (saved_tunnels(self.config_home) or [{}])[0].get("inspect") is True)
-            self.press("Start")
-            origin = cmdline(self.child())[-1].decode()
-            gateway = int(re.fullmatch(r"http://127\.0\.0\.1:(\d+)", origin).group(1))
-            if gateway == port:
-                raise JourneyFailure(f"the client forwards to the server directly: {origin}")
-            # As the client would: the public host name in Host, the request as it came.
-            body = json.dumps({"event": "payment.succeeded", "amount": 4200}).encode()
-            request = urllib.request.Request(
-                f"http://127.0.0.1:{gateway}/webhooks/payments?attempt=1", data=body,
-                headers={"Host": f"{URL_LABEL}.trycloudflare.com",
-                         "Content-Type": "application/json", "Stripe-Signature": "t=1,v1=5257a8"})
-            if (answer := urllib.request.urlopen(request, timeout=10).read()) != b"received":
-                raise JourneyFailure(f"the server answered {answer!r} through the inspector")
-            self.press("Show requests")
-            wait_for("the request in the inspector", lambda: self.showing("/webhooks/payments?attempt=1"))
-            self.screenshot("inspector-request")
-            key("ctrl+r")
-            wait_for("the replayed request", lambda: self.showing("POST (replay)"))
-            if WebhookHandler.bodies != [body, body]:
-                raise JourneyFailure(f"the server got {WebhookHandler.bodies}, not the body twice")
-            key("Escape")
-            wait_for("the inspector to close", lambda: not self.showing("Requests, newest first"))
-            if not popup():
-                self.open_window()
-            self.press("Stop")
-            wait_for("the client to stop", lambda: not self.children.alive())
-            self.set_inspect("off")
-        finally:
-            server.shutdown()
-            server.server_close()
-
-
-def run_reported(make_runner, artifacts, step):
-    """Runs step(runner) into a fresh artifacts folder, always through runner.cleanup() (a
-    termination by CTest or the session script too); a screenshot on failure. Exit status."""
-    shutil.rmtree(artifacts, ignore_errors=True)
-    os.makedirs(artifacts)
-    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-        signal.signal(sig, lambda s, _: sys.exit(128 + s))
-    runner = make_runner()
-    started = time.monotonic()
-    try:
-        step(runner)
-    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
-        log(f"FAIL: {failure}")
-        runner.screenshot("failure")
-        return 1
-    finally:
-        runner.cleanup()
-    log(f"PASS in {time.monotonic() - started:.1f} s; screenshots in {artifacts}")
-    return 0
-
-
-def parse_arguments(parser):
-    """The options every check takes, as absolute paths; None when a client installed at a
-    fixed path would be run instead of the stand-in (the check is then skipped)."""
+def main(cls, doc, *options):
+    """Runs cls(args).run() on the options every check takes (absolute paths) and `options`
+    (argparse arguments), into a fresh artifacts folder, always through cleanup() (a
+    termination by CTest or the session script too); a screenshot on failure. Skipped when a
+    client installed at a fixed path would be run instead of the stand-in."""
+    parser = argparse.ArgumentParser(description=doc)
     for option in ("--quillby", "--client-dir", "--artifacts"):
         parser.add_argument(option, required=True, type=os.path.abspath)
+    for option in options:
+        parser.add_argument(*option[0], **option[1])
     args = parser.parse_args()
     if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
         sys.exit("no session bus: run this inside scripts/desktop-session.sh")
     if found := [p for p in FIXED_CLIENT_PATHS if os.path.exists(p)]:
         log(f"SKIP: {found[0]} exists and would be run instead of the stand-in client")
-        return None
-    return args
+        sys.exit(SKIP)
+    shutil.rmtree(args.artifacts, ignore_errors=True)
+    os.makedirs(args.artifacts)
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda s, _: sys.exit(128 + s))
+    runner = cls(args)
+    try:
+        runner.a11y = Accessibility()
+        runner.run()
+    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
+        log(f"FAIL: {failure}")
+        runner.screenshot("failure")
+        sys.exit(1)
+    finally:
+        runner.cleanup()
+    log(f"PASS in {time.monotonic() - STARTED:.1f} s; screenshots in {args.artifacts}")
 
 
 if __name__ == "__main__":
-    arguments = parse_arguments(argparse.ArgumentParser(description=__doc__))
-    sys.exit(run_reported(lambda: Journey(arguments), arguments.artifacts, Journey.run)
-             if arguments else SKIP)
+    main(Journey, __doc__)

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -21,8 +21,8 @@ namespace {
 // The client adds its connector's tag to every request; this is the stand-in's connector.
 constexpr const char* connectorId = "0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57";
 
-std::string originHost, originPort, publicHost;
-int edgePort = 0;
+std::string publicHost;
+int originPort = 0;
 std::atomic<unsigned long> rays{0x7e1f3a9c2b5d4000};
 
 std::string lower(std::string text) {
@@ -31,23 +31,14 @@ std::string lower(std::string text) {
     return text;
 }
 
+// The edge's threads block every signal, so no call here is interrupted.
 bool sendAll(int fd, const std::string& data) {
-    for (size_t done = 0; done < data.size();) {
-        const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    ssize_t n = 0;
+    for (size_t done = 0; done < data.size(); done += size_t(n)) {
+        if ((n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL)) <= 0)
             return false;
-        done += size_t(n);
     }
     return true;
-}
-
-ssize_t receive(int fd, char* chunk, size_t size) {
-    ssize_t n;
-    while ((n = ::recv(fd, chunk, size, 0)) < 0 && errno == EINTR) {
-    }
-    return n;
 }
 
 // Buffered reads from the visitor's side: up to and with `end`, or `size` bytes.
@@ -56,7 +47,7 @@ struct Reader {
     std::string buffer;
     bool fill() {
         char chunk[16384];
-        const ssize_t n = receive(fd, chunk, sizeof chunk);
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         buffer.append(chunk, size_t(std::max<ssize_t>(n, 0)));
         return n > 0;
     }
@@ -73,45 +64,35 @@ struct Reader {
     }
 };
 
+// Quillby's gateway: --url http://127.0.0.1:PORT.
 int connectOrigin() {
-    addrinfo hints{}, *found = nullptr;
-    hints.ai_socktype = SOCK_STREAM;
-    if (getaddrinfo(originHost.c_str(), originPort.c_str(), &hints, &found) != 0)
-        return -1;
-    int fd = -1;
-    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, 0);
-        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0)
-            fd = (::close(fd), -1);
-    }
-    freeaddrinfo(found);
-    return fd;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, htons(uint16_t(originPort)), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
-// What a browser on the public https URL would send: Origin and Referer that name the public
-// name or this listener itself become https://NAME.
+// What a browser on the public https URL would send: an Origin or Referer that names the
+// public name (http://NAME, over this plain listener) names https://NAME.
 std::string asSeenOnPublicUrl(const std::string& value) {
-    const size_t start = value.find("://");
-    if (start == std::string::npos)
-        return value;
-    const size_t end = value.find('/', start + 3);
-    std::string authority = lower(value.substr(start + 3, end - start - 3));
-    const std::string ownPort = ":" + std::to_string(edgePort);
-    const bool own = authority == "127.0.0.1" + ownPort || authority == "localhost" + ownPort;
-    if (!own && authority.substr(0, authority.rfind(':')) != publicHost && authority != publicHost)
+    const size_t start = value.find("://") + 3, end = value.find('/', start);
+    if (start < 3 || lower(value.substr(start, end - start)) != publicHost)
         return value;
     return "https://" + publicHost + (end == std::string::npos ? "" : value.substr(end));
 }
 
 // Reads one request from the visitor and writes it to the origin as the client would.
 // Returns false when the visitor's side is done; sets `upgrade` for a WebSocket handshake.
-bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& upgrade) {
+// Visitors come over loopback: from 127.0.0.1.
+bool forwardRequest(Reader& in, int origin, bool& upgrade) {
+    const std::string visitor = "127.0.0.1";
     std::string head;
     if (!in.take(head, "\r\n\r\n"))
         return false;
     std::string out = head.substr(0, head.find("\r\n") + 2) + "Host: " + publicHost + "\r\n";
     long long length = 0;
-    bool chunked = false;
     upgrade = false;
     for (size_t at = head.find("\r\n") + 2; at + 2 < head.size();) {
         const size_t end = head.find("\r\n", at);
@@ -125,8 +106,6 @@ bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& up
         std::string value = start == std::string::npos ? "" : line.substr(start);
         if (name == "content-length")
             length = std::atoll(value.c_str());
-        if (name == "transfer-encoding")
-            chunked = lower(value).find("chunked") != std::string::npos;
         if (name == "upgrade")
             upgrade = lower(value) == "websocket";
         // Set anew below: the edge and the client replace these, hop-by-hop ones end here.
@@ -150,25 +129,14 @@ bool forwardRequest(Reader& in, int origin, const std::string& visitor, bool& up
            "\r\n";
     if (!sendAll(origin, out))
         return false;
-    // The body as it came: Content-Length bytes, or chunks up to the last one and its trailer.
-    std::string piece;
-    if (!chunked)
-        return in.take(piece, nullptr, size_t(length)) && sendAll(origin, piece);
-    for (;;) {
-        if (!in.take(piece, "\r\n") || !sendAll(origin, piece))
-            return false;
-        const size_t size = std::strtoul(piece.c_str(), nullptr, 16);
-        if (size == 0)
-            return in.take(piece, "\r\n") && sendAll(origin, piece) &&
-                   (piece == "\r\n" || (in.take(piece, "\r\n\r\n") && sendAll(origin, piece)));
-        if (!in.take(piece, nullptr, size + 2) || !sendAll(origin, piece))
-            return false;
-    }
+    // The body as it came: Content-Length bytes (no test sends a chunked one).
+    std::string body;
+    return in.take(body, nullptr, size_t(length)) && sendAll(origin, body);
 }
 
 void copyRaw(int from, int to) {
     char chunk[16384];
-    for (ssize_t n; (n = receive(from, chunk, sizeof chunk)) > 0 &&
+    for (ssize_t n; (n = ::recv(from, chunk, sizeof chunk, 0)) > 0 &&
                     sendAll(to, std::string(chunk, size_t(n)));) {
     }
 }
@@ -181,7 +149,7 @@ struct Sockets {
 
 // One visitor connection: requests go rewritten to one origin connection, answers come back
 // untouched (a 101 and the socket's frames included), as the client's streams carry them.
-void serve(std::shared_ptr<Sockets> s, std::string visitor) {
+void serve(std::shared_ptr<Sockets> s) {
     Reader in{s->visitor, {}};
     bool upgrade = false;
     std::thread answers;
@@ -199,7 +167,7 @@ void serve(std::shared_ptr<Sockets> s, std::string visitor) {
                 ::shutdown(s->visitor, SHUT_RDWR);
             });
         }
-        if (!forwardRequest(in, s->origin, visitor, upgrade))
+        if (!forwardRequest(in, s->origin, upgrade))
             break;
     }
     if (upgrade && sendAll(s->origin, in.buffer))
@@ -211,15 +179,9 @@ void serve(std::shared_ptr<Sockets> s, std::string visitor) {
 }
 
 void acceptLoop(int listener) {
-    for (;;) {
-        sockaddr_in peer{}; // the listener's own family
-        socklen_t size = sizeof peer;
-        const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-        char address[INET_ADDRSTRLEN] = "";
-        if (fd >= 0 && inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address))
-            std::thread(serve, std::shared_ptr<Sockets>(new Sockets{fd}), std::string(address))
-                .detach();
-    }
+    for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || errno != EBADF;)
+        if (fd >= 0)
+            std::thread(serve, std::shared_ptr<Sockets>(new Sockets{fd})).detach();
 }
 
 } // namespace
@@ -229,12 +191,7 @@ bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publi
     if (!std::getenv("FAKE_CF_EDGE") || std::strcmp(std::getenv("FAKE_CF_EDGE"), "1") != 0)
         return false;
 
-    // http://HOST:PORT with HOST a name, an IPv4 address or a bracketed IPv6 address.
-    const std::string authority = originUrl.substr(originUrl.find("://") + 3);
-    const size_t colon = authority.rfind(':');
-    originHost =
-        authority.substr(authority[0] == '[' ? 1 : 0, colon - (authority[0] == '[' ? 2 : 0));
-    originPort = authority.substr(colon + 1, authority.find('/', colon) - colon - 1);
+    originPort = std::atoi(originUrl.substr(originUrl.rfind(':') + 1).c_str());
     publicHost = publicUrl.substr(publicUrl.find("://") + 3);
 
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -247,13 +204,8 @@ bool startFakeEdgeIfAsked(const std::string& originUrl, const std::string& publi
                      std::strerror(errno));
         std::exit(4);
     }
-    edgePort = ntohs(address.sin_port);
-    const std::string partial = std::string(portFile ? portFile : "/dev/null") + ".partial";
-    if (FILE* f = portFile ? std::fopen(partial.c_str(), "w") : nullptr) {
-        std::fprintf(f, "%d\n", edgePort); // whole or not at all, for the reader polling it
-        std::fclose(f);
-        std::rename(partial.c_str(), portFile);
-    }
+    if (portFile) // one write: a reader polling it sees it empty or whole
+        std::ofstream(portFile) << ntohs(address.sin_port) << std::endl;
     // The edge's threads take no signals: the main thread waits for them in sigsuspend.
     sigset_t all, previous;
     sigfillset(&all);

@@ -1,7 +1,7 @@
-"""Real dev servers and a real browser for the tests, each on an ephemeral loopback port:
-vite(), next_dev() and django() (context managers yielding a Server; host='::1' too), get() and
-upgrade() for requests with exactly the given Host, Browser (headless Chromium over DevTools,
-host names mapped to local ports) and har_errors() (the npm package har-validator's verdict).
+"""Real dev servers and a real browser for the tests, each on an ephemeral port of 127.0.0.1:
+vite(), next_dev() and django() (context managers yielding a Server), get() and upgrade() for
+requests with exactly the given Host, Browser (headless Chromium over DevTools, host names
+mapped to local ports) and har_errors() (the npm package har-validator's verdict).
 Each server runs on a copy of its app (a test may edit server.root), in its own process group,
 with no telemetry and no update check. The Node dev servers come from tests/devservers
 (scripts/install-deps.sh installs them); Django from Debian's python3-django, whose
@@ -34,15 +34,11 @@ def node():
     return str(private) if private.exists() else shutil.which('node')
 
 
-def authority(host, port):
-    return f'[{host}]:{port}' if ':' in host else f'{host}:{port}'
-
-
-def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
+def get(port, path='/', host=None, headers=None):
     """One request with exactly the given Host; returns (status, headers in lower case, body)."""
-    with contextlib.closing(http.client.HTTPConnection(address, port, timeout=60)) as conn:
+    with contextlib.closing(http.client.HTTPConnection('127.0.0.1', port, timeout=60)) as conn:
         conn.putrequest('GET', path, skip_host=True, skip_accept_encoding=True)
-        conn.putheader('Host', host or authority(address, port))
+        conn.putheader('Host', host or f'127.0.0.1:{port}')
         for name, value in (headers or {}).items():
             conn.putheader(name, value)
         conn.endheaders()
@@ -50,13 +46,13 @@ def get(port, path='/', host=None, headers=None, address='127.0.0.1'):
         return response.status, {k.lower(): v for k, v in response.getheaders()}, response.read()
 
 
-def upgrade(port, path, host, origin=None, protocol=None, address='127.0.0.1'):
+def upgrade(port, path, host, origin=None, protocol=None):
     """A WebSocket handshake; returns the answer's status code (0 for an answer that is no HTTP,
     as Next.js's refusal) and its first bytes."""
     lines = [f'GET {path} HTTP/1.1', f'Host: {host}', 'Upgrade: websocket', 'Connection: Upgrade',
              'Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==', 'Sec-WebSocket-Version: 13']
     lines += [f'Origin: {origin}'] * bool(origin) + [f'Sec-WebSocket-Protocol: {protocol}'] * bool(protocol)
-    with socket.create_connection((address, port), timeout=60) as s:
+    with socket.create_connection(('127.0.0.1', port), timeout=60) as s:
         s.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
         answer = b''
         while b'\r\n\r\n' not in answer and (chunk := s.recv(4096)):
@@ -66,12 +62,12 @@ def upgrade(port, path, host, origin=None, protocol=None, address='127.0.0.1'):
 
 
 class Server:
-    def __init__(self, kind, root, host, port, process):
-        self.kind, self.root, self.host, self.port, self.process = kind, root, host, port, process
+    def __init__(self, root, port):
+        self.root, self.port = root, port
 
     def live_reload_path(self):
         """Vite's live-reload socket's path, with the token its client script holds."""
-        script = get(self.port, '/@vite/client', address=self.host)[2].decode()
+        script = get(self.port, '/@vite/client')[2].decode()
         return '/?token=' + re.search(r'const wsToken = "([^"]+)"', script).group(1)
 
 
@@ -86,7 +82,7 @@ def _stop(process):
 
 
 @contextlib.contextmanager
-def _serve(kind, app, command, host):
+def _serve(kind, app, command):
     """Copies the app beside tests/devservers/node_modules (Turbopack wants its packages inside
     the project's tree), starts the command, waits for an answer; a lost port race retries."""
     parent = DEVSERVERS / '.run'
@@ -96,8 +92,8 @@ def _serve(kind, app, command, host):
         if app:
             shutil.copytree(app, root, dirs_exist_ok=True)
         for _ in range(3):
-            with socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET) as s:
-                port = s.bind((host, 0)) or s.getsockname()[1]
+            with socket.socket() as s:
+                port = s.bind(('127.0.0.1', 0)) or s.getsockname()[1]
             with open(root / 'server.log', 'wb') as log:
                 process = subprocess.Popen(command(root, port), cwd=root, stdout=log,
                                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
@@ -106,14 +102,14 @@ def _serve(kind, app, command, host):
                 deadline = time.monotonic() + STARTUP_LIMIT
                 while process.poll() is None:
                     try:
-                        get(port, '/', address=host)
+                        get(port)
                         break
                     except OSError:
                         if time.monotonic() > deadline:
                             raise RuntimeError(f'{kind} did not answer:\n' + (root / 'server.log').read_text())
                         time.sleep(0.2)
                 if process.poll() is None:
-                    yield Server(kind, root, host, port, process)
+                    yield Server(root, port)
                     return
             finally:
                 _stop(process)
@@ -122,15 +118,15 @@ def _serve(kind, app, command, host):
         shutil.rmtree(root, ignore_errors=True)
 
 
-def vite(host='127.0.0.1'):
+def vite():
     return _serve('vite', DEVSERVERS / 'vite', lambda root, port: [
         node(), str(DEVSERVERS / 'node_modules/vite/bin/vite.js'), '--port', str(port), '--strictPort',
-        '--host', host], host)
+        '--host', '127.0.0.1'])
 
 
-def next_dev(host='127.0.0.1'):
+def next_dev():
     return _serve('next', DEVSERVERS / 'next', lambda root, port: [
-        node(), str(DEVSERVERS / 'node_modules/next/dist/bin/next'), 'dev', '-p', str(port), '-H', host], host)
+        node(), str(DEVSERVERS / 'node_modules/next/dist/bin/next'), 'dev', '-p', str(port), '-H', '127.0.0.1'])
 
 
 DJANGO_APP = '''\
@@ -155,12 +151,12 @@ urlpatterns = [
 '''
 
 
-def django(host='127.0.0.1'):
+def django():
     def command(root, port):
         (root / 'app.py').write_text(DJANGO_APP)
         return ['/usr/bin/python3', '-m', 'django', 'runserver', '--noreload', '--settings=app',
-                '--pythonpath', str(root), authority(host, port)]
-    return _serve('django', None, command, host)
+                '--pythonpath', str(root), f'127.0.0.1:{port}']
+    return _serve('django', None, command)
 
 
 def har_errors(har):
