@@ -47,7 +47,8 @@ def write_settings(config_home, tunnels):
 def scene(args, name, tunnels):
     j = journey.Journey(argparse.Namespace(quillby=args.quillby, client_dir=args.client_dir,
                                            artifacts=args.out))
-    j.env.update({f"FAKE_CF_MODE_{port}": mode for _, port, mode, _ in tunnels})
+    # The rows start in order, so the Nth launch of the stand-in client plays the Nth mode.
+    j.env["FAKE_CF_MODES"] = ",".join(mode for _, _, mode, _ in tunnels)
     j.env.update({"FAKE_CF_INTERVAL_MS": "300", "FAKE_CF_OUTAGE_MS": "600000"})
     listeners = []
     for _, port, _, listen in tunnels:
@@ -62,10 +63,11 @@ def scene(args, name, tunnels):
         j.a11y = journey.Accessibility()
         j.app = j.start_quillby(name)
         j.open_window()
-        for row, _, _, _ in tunnels:
-            j.focus(f"Start of {row}", lambda n: n.name == "Start" and j.row_name(n) == row)
-            journey.key("space")
-            time.sleep(0.3)
+        for started, (_, port, _, _) in enumerate(tunnels, 1):
+            # The first "Start" on screen is the next row's: a started row shows "Stop".
+            j.press("Start")
+            if 0 < port < 65536:
+                journey.wait_for("the row's client", lambda: len(j.launches()) == started)
         time.sleep(2.5)
         journey.run("dunstctl", "close-all", check=False)
         time.sleep(0.5)
@@ -116,7 +118,7 @@ def websocket_scene(args):
         subprocess.run([args.quillby, "set", "Vite app", "--inspect", "on"], env=j.env, check=True,
                        stdout=subprocess.DEVNULL)
         j.press("Start")
-        child = journey.wait_for("the client", lambda: j.children.alive())[0][0]
+        child = j.child()
         proxy = journey.cmdline(child)[-1].decode().rsplit(":", 1)[1]
 
         async def visitor():

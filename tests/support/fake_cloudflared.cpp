@@ -25,7 +25,7 @@
 //                       no-url          banner only, then runs until signalled
 //                       flood           FAKE_CF_FLOOD_MIB MiB of log lines, URL in the middle
 //                       exit            URL, then exits with FAKE_CF_EXIT_STATUS
-//   FAKE_CF_MODE_<PORT> overrides FAKE_CF_MODE for one local port
+//   FAKE_CF_MODES       "m1,m2,...": the Nth launch recorded in FAKE_CF_PIDFILE takes the Nth
 //   FAKE_CF_LABEL       the random label of the URL (default fare-write-waste-gadgets)
 //   FAKE_CF_EXIT_STATUS status for mode exit (default 0)
 //   FAKE_CF_IGNORE_TERM 1: SIGTERM is ignored
@@ -49,8 +49,11 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -260,8 +263,20 @@ int main(int argc, char** argv) {
         sigaction(SIGTERM, &term, nullptr);
     }
 
-    if (const char* pidfile = std::getenv("FAKE_CF_PIDFILE"))
+    // Rows of one window may each need their own mode; every client sees only a gateway port,
+    // so the order of launches picks it.
+    std::string mode = env("FAKE_CF_MODE", "url");
+    if (const char* pidfile = std::getenv("FAKE_CF_PIDFILE")) {
+        std::ifstream launches(pidfile);
+        const auto launch = std::count(std::istreambuf_iterator<char>(launches), {}, '\n');
+        std::stringstream modes(env("FAKE_CF_MODES", ""));
+        std::vector<std::string> list;
+        for (std::string next; std::getline(modes, next, ',');)
+            list.push_back(next);
+        if (launch < std::ssize(list))
+            mode = list[launch];
         std::ofstream(pidfile, std::ios::app) << getpid() << " " << port << std::endl;
+    }
     if (!config.empty() && std::ifstream(config).peek() == EOF) // Quillby's /dev/null
         writeErr(stamp("ERR") + "Configuration file " + config + " was empty\n");
 
@@ -272,8 +287,6 @@ int main(int argc, char** argv) {
 
     startFakeEdgeIfAsked(originUrl, url());
 
-    const std::string modeKey = "FAKE_CF_MODE_" + port;
-    const std::string mode = env(modeKey.c_str(), env("FAKE_CF_MODE", "url"));
     const long intervalMs = std::atol(env("FAKE_CF_INTERVAL_MS", "5000"));
     // Each mode writes its lines after the banner, then answers an exit status, or -1 to run
     // until signalled.
