@@ -198,8 +198,8 @@ private slots:
         QCOMPARE(shown(expected.size() + 1, expected.isEmpty() ? 1000 : 3000), expected);
     }
 
-    // The switch keeps the child (tst_statusmenu shows that); a new password at every
-    // start and at every switch-on, the gateway's guard in step, none while stopping.
+    // The switch keeps the child; a new password at every start and at every switch-on, the
+    // gateway's guard in step, none while stopping. gateway.py tries it through the gateway.
     void passwordFollowsTheSwitch() {
         auto t = tunnel("Web");
         QSignalSpy saves(t.get(), &TunnelInstance::configChanged);
@@ -216,19 +216,15 @@ private slots:
         const qint64 pid = t->childPid();
         QCOMPARE(status(first), 200u);
         QCOMPARE(TrayToolTip::text({t.get()}), "Quillby\nWeb: " + fakeUrl + " (password)");
-        t->setName(QStringLiteral("Shop \"x\""));
-        QCOMPARE(guard->check("", "v").headers.at(0).second,
-                 std::string("Basic realm=\"Shop \\\"x\\\"\", charset=\"UTF-8\""));
         t->setRequirePassword(false);
-        QVERIFY(t->password().isEmpty());
-        QCOMPARE(guard->check("", "v").status(), 200u);
+        QVERIFY(t->password().isEmpty() && guard->check("", "v").status() == 200u);
         t->setRequirePassword(true);
         QVERIFY(!t->password().isEmpty() && t->password() != first);
         QCOMPARE(status(first), 401u);
         QCOMPARE(status(t->password()), 200u);
         QVERIFY(!QJsonDocument(t->config().toJson()).toJson().contains(first.toUtf8()));
         QCOMPARE(t->childPid(), pid);
-        QCOMPARE(saves.size(), 4); // three switches and the name
+        QCOMPARE(saves.size(), 3); // one for each switch
 
         const QString second = t->password();
         t->stop();
