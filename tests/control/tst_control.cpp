@@ -1,6 +1,6 @@
 // The command line against a running app: the app (store, status window, control server on a
 // real socket) in this process with the stand-in client, the commands run as the built
-// quillby binary. Also: requests no client would send.
+// quillby binary. Which request lines are refused with which code is tst_controlrequest's.
 #include "TestSupport.h"
 #include "app/QuillbyApp.h"
 #include "control/ControlServer.h"
@@ -8,8 +8,6 @@
 #include "model/TunnelStore.h"
 #include "ports/PortScanner.h"
 
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -175,26 +173,6 @@ private slots:
         QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
         QTRY_COMPARE_WITH_TIMEOUT(follow.state(), QProcess::NotRunning, 10000);
         QCOMPARE(follow.exitCode(), 0);
-    }
-
-    // Requests no command sends, an oversized line and one half sent, then silence: both hung up
-    // (the first with an error reply) while the app answers others meanwhile. Which lines are
-    // refused with which code is tst_controlrequest's.
-    void badRequestsAreHungUp() {
-        RunningApp app;
-        QLocalSocket big, half;
-        for (QLocalSocket* socket : {&big, &half}) {
-            socket->connectToServer(app.instance->socketPath());
-            QVERIFY(socket->waitForConnected(2000));
-        }
-        big.write(QByteArray(70000, 'x'));
-        half.write("{\"v\":1,\"cmd\":");
-        QCOMPARE(app.quillby(QStringLiteral("url 3000")), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(half.state(), QLocalSocket::UnconnectedState,
-                                  ControlServer::idleTimeoutMs + 2000);
-        QVERIFY(half.readAll().isEmpty());
-        QCOMPARE(big.state(), QLocalSocket::UnconnectedState);
-        QVERIFY(big.readAll().contains("\"too-large\""));
     }
 };
 

@@ -133,13 +133,6 @@ private slots:
                 at("WRN Serve tunnel error error=\"EOF\" connIndex=3 event=0"),
             1);
 
-        row("each loss line on its own index",
-            at(registered, {0, 1, 2, 3, 4}) +
-                at("ERR failed to serve tunnel connection error=\"EOF\" connIndex=0") +
-                at("WRN Serve tunnel error error=\"EOF\" connIndex=1") +
-                at("INF Retrying connection in up to 1s connIndex=2") +
-                at("WRN Connection terminated error=\"EOF\" connIndex=3"),
-            1, {}, "failed to serve tunnel connection error=\"EOF\" connIndex=0");
         // Lost, with and without the "Unregistered" line; back again.
         const QString serveError = "Serve tunnel error error=\"timeout: no recent network "
                                    "activity\" connIndex=0 event=0 ip=198.41.200.13";

@@ -40,18 +40,17 @@ private slots:
         const auto alphabet = SharePassword::alphabet.toString();
         for (char lookAlike : QByteArray("0Oo1lIi5Ss2Zz8BbGgqQuU"))
             QVERIFY(!alphabet.contains(QLatin1Char(lookAlike)));
-        const int length = SharePassword::groups * SharePassword::groupLength;
-        QVERIFY(length * std::log2(alphabet.size()) >= 96);
+        QVERIFY(SharePassword::groups * SharePassword::groupLength * std::log2(alphabet.size()) >=
+                96);
         const QRegularExpression form(
             QStringLiteral("^[%1]{4}(-[%1]{4}){%2}$").arg(alphabet).arg(SharePassword::groups - 1));
         QSet<QString> drawn;
         QSet<QChar> used;
         for (int i = 0; i < 300; ++i) {
             const QString password = SharePassword::generate();
-            QVERIFY2(form.match(password).hasMatch(), qPrintable(password));
+            QVERIFY(form.match(password).hasMatch());
             drawn << password;
-            for (QChar c : password)
-                used << c;
+            used.unite(QSet<QChar>(password.begin(), password.end()));
         }
         QCOMPARE(drawn.size(), 300);
         QCOMPARE(used.size(), alphabet.size() + 1); // every symbol, and the dash
@@ -71,7 +70,6 @@ private slots:
         row("malformed base64", {"Basic a$b=", 401});
         row("no colon", {basic("quillbyabcd-efgh"), 401});
         row("another scheme", {"Bearer " + right.mid(6), 401});
-        row("right with more after a colon", {basic("quillby:abcd-efgh:x"), 401});
         row("password with a colon", {basic("quillby:pa:ss"), 200, 0, {}, 0, 0, 0, "a", "pa:ss"});
         row("nobody passes without a password", {basic("quillby:"), 401, 0, {}, 0, 0, 0, "a", ""});
         row("guard off", {"Basic x", 200, 0, {}, 0, 0, 0, "a", "off"});
@@ -85,7 +83,6 @@ private slots:
         row("a minute later allowed again", {right, 200, 10, {}, 0, 60});
         row("10 failures over 63 s", {right, 200, 10, {}, 7});
         row("requests without credentials never count", {right, 200, 30, ""});
-        row("another scheme never counts", {right, 200, 30, "Bearer t"});
         row("4095 others fail: still locked", {right, 429, 10, {}, 0, 0, 4095});
         row("4096 others fail: oldest forgotten", {right, 200, 10, {}, 0, 0, 4096});
     }
