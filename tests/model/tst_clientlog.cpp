@@ -139,10 +139,6 @@ private slots:
         row("2023 lost", at(registered) + lost2023, 0, {}, serveError);
         row("2026 lost", at(registered) + lost2026, 0, {}, serveError);
         row("2026 lost, edge gone", at(registered) + lost2026 + redial2026, 0, unreachable);
-        row("2022 lost, back on other indexes",
-            at(registered2022, {0, 2}) + lost2023 +
-                at("INF Unregistered tunnel connection connIndex=2") + at(registered2022, 1),
-            1);
 
         // The tunnel network.
         row("2023 quic time-outs", quicTimeout2023, 0, unreachable);

@@ -29,23 +29,6 @@ class TestValues : public QObject {
     Q_OBJECT
 
 private slots:
-    void recordRoundTripsThroughJson() {
-        for (qint64 port :
-             {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}) {
-            const TunnelConfig record = TunnelConfig::create(QString(), port);
-            QCOMPARE(decodeTunnelConfigs(encodeTunnelConfigs({record})).value(), QList{record});
-        }
-        const TunnelConfig config = TunnelConfig::create(QStringLiteral("Wéb ✓"), 8080);
-        QCOMPARE(TunnelConfig::fromJson(config.toJson()).value(), config);
-        const QString idText = config.toJson().value(QStringLiteral("id")).toString();
-        QVERIFY(idText.size() == 36 && idText == idText.toUpper()); // no braces, upper case
-        // "é" precomposed and decomposed are the same name.
-        TunnelConfig precomposed = config, decomposed = config;
-        precomposed.name = QString::fromUtf8("caf\xc3\xa9");
-        decomposed.name = QString::fromUtf8("cafe\xcc\x81");
-        QVERIFY(precomposed == decomposed && qHash(precomposed) == qHash(decomposed));
-    }
-
     void decodingRequiresEveryKeyWithItsType_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
@@ -76,22 +59,29 @@ private slots:
         QCOMPARE(bool(decodeTunnelConfigs("[" + json + "]")), decodes); // one bad spoils the list
     }
 
-    void listIsCompactAndKeepsOrder() {
-        QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
-                                    TunnelConfig::create(QStringLiteral("b"), 2)};
+    void listRoundTripsCompactly() {
+        QList<TunnelConfig> configs{
+            TunnelConfig::create("Wéb ✓", std::numeric_limits<qint64>::min()),
+            TunnelConfig::create("", std::numeric_limits<qint64>::max())};
         configs[1].inspect = true;      // saved only where on
         configs[0].password = true;     // saved only where on
         configs[1].rewriteHost = false; // saved only where off
         const QByteArray saved = encodeTunnelConfigs(configs);
-        QVERIFY(!saved.contains('\n') && !saved.contains(": "));
-        QVERIFY(saved.count("\"inspect\"") == 1 && saved.count("\"password\"") == 1 &&
-                saved.count("\"rewriteHost\"") == 1);
+        QVERIFY(!saved.contains('\n') && !saved.contains(": ") && saved.count("\"inspect\"") == 1 &&
+                saved.count("\"password\"") == 1 && saved.count("\"rewriteHost\"") == 1);
         const auto decoded = *decodeTunnelConfigs(saved);
         QCOMPARE(decoded, configs); // ids, names and ports, in order
         QVERIFY(!decoded[0].inspect && decoded[1].inspect && decoded[0].password &&
                 !decoded[1].password && decoded[0].rewriteHost && !decoded[1].rewriteHost);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}") && !decodeTunnelConfigs("not json"));
+        const QString idText = configs[0].toJson().value("id").toString();
+        QVERIFY(idText.size() == 36 && idText == idText.toUpper()); // no braces, upper case
+        // "é" precomposed and decomposed are the same name.
+        TunnelConfig precomposed = configs[0], decomposed = configs[0];
+        precomposed.name = QString::fromUtf8("caf\xc3\xa9");
+        decomposed.name = QString::fromUtf8("cafe\xcc\x81");
+        QVERIFY(precomposed == decomposed && qHash(precomposed) == qHash(decomposed));
     }
 
     void portText_data() {
@@ -130,7 +120,6 @@ private slots:
         QTest::newRow("id prefix with a hyphen") << "9F3A0C11-1" << L{2};
         QTest::newRow("id prefix shared") << "9F3A0C11" << L{1, 2};
         QTest::newRow("7 digits are no id") << "32BA5DA" << L{};
-        QTest::newRow("not hex") << "32BA5DAX" << L{};
         QTest::newRow("empty") << "" << L{};
     }
     void lookUp() {
@@ -138,8 +127,7 @@ private slots:
         // The ids are fixed so that prefixes can be written down; the fourth is named after the
         // fifth's whole id.
         auto tunnel = [](const char* id, const char* name, qint64 port) {
-            return TunnelConfig{QUuid::fromString(QLatin1String(id)), QString::fromUtf8(name),
-                                port};
+            return TunnelConfig{QUuid::fromString(QLatin1String(id)), name, port};
         };
         const QList<TunnelConfig> tunnels{
             tunnel("32BA5DAB-D870-4733-9D3A-CA496A3895C4", "web", 3000),
@@ -228,13 +216,14 @@ private slots:
         const QString root = home.path();
         for (const QString& entry : layout) {
             const QString path = pathOf(root, entry.chopped(1));
-            QDir().mkpath(entry.endsWith(u'/') ? path : QFileInfo(path).path());
             QFile file(path);
-            QVERIFY(entry.endsWith(u'/') || (file.open(QIODevice::WriteOnly) && file.write("#!")));
+            QVERIFY(entry.endsWith(u'/') ? QDir().mkpath(path)
+                                         : QDir().mkpath(QFileInfo(path).path()) &&
+                                               file.open(QIODevice::WriteOnly) && file.write("#!"));
             if (entry.endsWith(u'+'))
                 file.setPermissions(file.permissions() | QFile::ExeOwner);
         }
-        const bool byDefault = layout.first().startsWith(QStringLiteral("home"));
+        const bool byDefault = layout.first().startsWith(u"home");
         for (const QString& fixed : CloudflaredLocator::defaultCandidates())
             if (byDefault && !fixed.startsWith(root) && QFileInfo::exists(fixed))
                 QSKIP("this machine has cloudflared in a fixed place");

@@ -54,9 +54,8 @@ public:
     qint64 number = 0;
 
 private:
-    int keep(int fd) { return m_fds.emplace_back(fd); }
     int open(int family) {
-        const int fd = keep(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0)), on = 1;
+        const int fd = m_fds.emplace_back(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0)), on = 1;
         // An IPv6 socket sees ::1 only; on an IPv4 one the call fails and changes nothing.
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
         return fd;
