@@ -206,7 +206,7 @@ private slots:
             "first+ second+ path1+", "first", "first- second+", "second", "path1+ path2+",  "path1",
             "first/ path1/ path2+",  "path2", "path1- path2+",  "path2",  "second- path1/", "",
             "home+ path1+",          "home"};
-        for (qsizetype i = 0; i < std::size(rows); i += 2)
+        for (qsizetype i = 0; i < std::ssize(rows); i += 2)
             QTest::newRow(rows[i]) << QString(rows[i]).split(u' ') << QString(rows[i + 1]);
     }
     void locatorFindsTheFirstExecutable() {
