@@ -18,7 +18,6 @@ private slots:
             QTest::newRow(name) << line << QString::fromUtf8(expected);
         };
         row("list", R"({"v":1,"cmd":"list"})", R"({"cmd":"list","v":1})");
-        row("show, the hand-over", R"({"v":1,"cmd":"show"})", R"({"cmd":"show","v":1})");
         row("bare show is gone", "show", "malformed");
         row("not an object", "[1,2,3]", "malformed");
         row("other version", R"({"v":2,"cmd":"list"})", "version");
@@ -26,26 +25,19 @@ private slots:
         row("unused keys ignored", R"({"v":1,"cmd":"list","port":"x","all":3})",
             R"({"cmd":"list","v":1})");
         row("start without tunnel", R"({"v":1,"cmd":"start"})", "invalid-argument");
-        row("start, empty tunnel", R"({"v":1,"cmd":"start","tunnel":""})", "invalid-argument");
         row("stop all", R"({"v":1,"cmd":"stop","all":true})", R"({"all":true,"cmd":"stop","v":1})");
         row("stop all and a tunnel", R"({"v":1,"cmd":"stop","all":true,"tunnel":"x"})",
             "invalid-argument");
-        row("stop all false, a tunnel", R"({"v":1,"cmd":"stop","all":false,"tunnel":"x"})",
-            R"({"cmd":"stop","tunnel":"x","v":1})");
         row("add, whole port as a float", R"({"v":1,"cmd":"add","port":80.0,"start":true})",
             R"({"cmd":"add","port":80,"start":true,"v":1})");
         row("add, fractional port", R"({"v":1,"cmd":"add","port":80.5})", "invalid-argument");
-        row("add, port out of range", R"({"v":1,"cmd":"add","port":65536})", "invalid-argument");
         row("add, name not text", R"({"v":1,"cmd":"add","port":80,"name":null})",
             "invalid-argument");
         row("share without port", R"({"v":1,"cmd":"share","wait":1})", "invalid-argument");
         row("wait rounded to ms", R"({"v":1,"cmd":"url","tunnel":"x","wait":0.0006})",
             R"({"cmd":"url","tunnel":"x","v":1,"wait":0.001})");
-        row("wait of a day", R"({"v":1,"cmd":"share","port":9,"wait":86400})",
-            R"({"cmd":"share","port":9,"v":1,"wait":86400})");
         row("wait over a day", R"({"v":1,"cmd":"url","tunnel":"x","wait":86400.001})",
             "invalid-argument");
-        row("wait negative", R"({"v":1,"cmd":"url","tunnel":"x","wait":-1})", "invalid-argument");
         row("too large", QByteArray(ControlRequest::maxLineBytes + 1, ' '), "too-large");
         row("set, every field",
             R"({"v":1,"cmd":"set","tunnel":"x","name":"n","port":80,"rewriteHost":false,)"
@@ -54,11 +46,7 @@ private slots:
             R"("rewriteHost":false,"tunnel":"x","v":1})");
         row("set, no limit", R"({"v":1,"cmd":"set","tunnel":"x","for":null})",
             R"({"cmd":"set","for":null,"tunnel":"x","v":1})");
-        row("set, limit of zero", R"({"v":1,"cmd":"set","tunnel":"x","for":0})",
-            "invalid-argument");
         row("set, limit over a week", R"({"v":1,"cmd":"set","tunnel":"x","for":604801})",
-            "invalid-argument");
-        row("set, switch as text", R"({"v":1,"cmd":"set","tunnel":"x","inspect":"on"})",
             "invalid-argument");
         row("url, follow with credentials",
             R"({"v":1,"cmd":"url","tunnel":"x","follow":true,"credentials":true})",
@@ -88,43 +76,32 @@ private slots:
         auto row = [](const char* line, int status, const char* output) {
             QTest::newRow(line) << QString::fromUtf8(line) << status << QString::fromUtf8(output);
         };
-        const char* notRunning = "quillby: Quillby is not running.";
-        row("list --json", 3, notRunning);
+        // Accepted: they end in "not running".
+        for (const char* line :
+             {"list --json", "stop --all", "url a --wait 0.5", "add --port 80 --name x --start",
+              "share 1 --wait 2", "set a --for off", "start a --for 90s", "replay a 12",
+              "share 80 --password --for 2h", "url a --follow --credentials",
+              "set a --name b --port 80 --rewrite-host on --inspect off --password on --for 1h30m"})
+            row(line, 3, "quillby: Quillby is not running.");
         row("list x", 2, "quillby list: unexpected argument 'x'.\nTry 'quillby list --help'.");
         row("start", 2, "quillby start: which tunnel? Name it by its name, port or id.");
-        row("stop --all", 3, notRunning);
         row("stop --all x", 2, "quillby stop: unexpected argument 'x'.");
-        row("url a --wait 0.5", 3, notRunning);
         row("url a --wait 86401", 2, "quillby url: --wait needs a number of seconds.");
         row("url a --wait", 2, "quillby url: Missing value after '--wait'.");
         row("url a --all", 2, "quillby url: Unknown option 'all'.");
         row("add", 2, "quillby add: --port needs a port from 1 to 65535.");
-        row("add --port 80 --name x --start", 3, notRunning);
         row("add --port 80 x", 2, "quillby add: unexpected argument 'x'.");
         row("share", 2, "quillby share: PORT must be a port from 1 to 65535.");
         row("share 1 2", 2, "quillby share: unexpected argument '2'.");
-        row("share 1 --wait 2", 3, notRunning);
         row("share --help", 0,
-            "Usage: quillby share [options] PORT\n"
-            "Start the tunnel on a port (added when there is none), wait until it is active and "
-            "print its URL.\n\n"
-            "Options:\n"
-            "  -h, --help        Print this help and exit.\n"
-            "  --wait <SECONDS>  Wait up to SECONDS for the tunnel to become active (default\n"
-            "                    60).\n");
-        row("set a --name b --port 80 --rewrite-host on --inspect off --password on --for 1h30m", 3,
-            notRunning);
-        row("set a --for off", 3, notRunning);
+            "Usage: quillby share [options] PORT\nStart the tunnel on a port (added when there is "
+            "none), wait until it is active and print its URL.\n\nOptions:\n  -h, --help ");
         row("set a --inspect yes", 2, "quillby set: --inspect takes on or off.");
         row("set a --for 0s", 2, "quillby set: --for needs a duration");
         row("set a --colour red", 2, "quillby set: Unknown option 'colour'.");
-        row("start a --for 90s", 3, notRunning);
-        row("share 80 --password --for 2h", 3, notRunning);
-        row("url a --follow --credentials", 3, notRunning);
         row("requests a --json --har", 2, "quillby requests: --json and --har do not go together.");
         row("requests a --limit 0", 2, "quillby requests: --limit needs a whole number from 1.");
         row("replay a", 2, "quillby replay: which request?");
-        row("replay a 12", 3, notRunning);
     }
 
     void commandLine() {
@@ -138,9 +115,8 @@ private slots:
         QCOMPARE(ControlCommand::run(QStringLiteral("quillby ").append(line).split(u' '), outStream,
                                      errStream, nobody.filePath("socket")),
                  status);
-        outStream.flush();
-        errStream.flush();
-        QVERIFY2((out + err).startsWith(output), qPrintable(out + err));
+        outStream.flush(), errStream.flush();
+        QCOMPARE((out + err).left(output.size()), output);
     }
 };
 

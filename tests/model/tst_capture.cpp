@@ -50,11 +50,8 @@ private slots:
         using F = RequestFilter;
         QTest::newRow("empty") << "" << 0 << QList<quint64>{1, 2, 3, 4, 5, 6};
         QTest::newRow("method, any case") << "delete" << 0 << QList<quint64>{4};
-        QTest::newRow("query") << "LANG=de" << 0 << QList<quint64>{1};
         QTest::newRow("status or path") << "404" << 0 << QList<quint64>{4};
         QTest::newRow("header name") << "stripe-signature" << 0 << QList<quint64>{2};
-        QTest::newRow("header value") << "v1=AB" << 0 << QList<quint64>{2};
-        QTest::newRow("whole header field") << "accept: text/html" << 0 << QList<quint64>{1};
         QTest::newRow("request body") << "invoice.PAID" << 0 << QList<quint64>{2};
         QTest::newRow("response body") << "internal" << 0 << QList<quint64>{5};
         QTest::newRow("non-ASCII in a binary body") << "CAFÉ" << 0 << QList<quint64>{5};
@@ -79,65 +76,56 @@ private slots:
     }
 
     // Few large entries and many small ones both stay within the budget; the newest stay.
-    void logIsBoundedByBytes_data() {
-        QTest::addColumn<int>("bodyBytes");
-        QTest::addColumn<int>("count");
-        QTest::newRow("2 MiB each") << int(HttpExchange::bodyCaptureLimit) << 200;
-        QTest::newRow("small") << 100 << 2000;
-    }
     void logIsBoundedByBytes() {
-        QFETCH(int, bodyBytes);
-        QFETCH(int, count);
-        RequestLog log;
-        qint64 dropped = 0;
-        connect(&log, &RequestLog::droppedCountChanged, this,
-                [&dropped](qint64 n) { dropped = n; });
-        for (int i = 1; i <= count; i += 10) {
-            QList<HttpExchange> batch;
-            for (int id = i; id < i + 10; ++id)
-                batch.append(exchange(quint64(id), "POST", "/", 200, {{"A", "b"}},
-                                      QByteArray(bodyBytes, 'q'), QByteArray(bodyBytes, 'r')));
-            log.append(batch);
-            QVERIFY(log.heldBytes() <= RequestLog::byteBudget);
-            QVERIFY(log.rowCount() <= RequestLog::capacity);
+        for (auto [bodyBytes, count] :
+             {std::pair{int(HttpExchange::bodyCaptureLimit), 200}, {100, 2000}}) {
+            RequestLog log;
+            qint64 dropped = 0;
+            connect(&log, &RequestLog::droppedCountChanged, this,
+                    [&dropped](qint64 n) { dropped = n; });
+            for (int i = 1; i <= count; i += 10) {
+                QList<HttpExchange> batch;
+                for (int id = i; id < i + 10; ++id)
+                    batch.append(exchange(quint64(id), "POST", "/", 200, {{"A", "b"}},
+                                          QByteArray(bodyBytes, 'q'), QByteArray(bodyBytes, 'r')));
+                log.append(batch);
+                QVERIFY(log.heldBytes() <= RequestLog::byteBudget);
+                QVERIFY(log.rowCount() <= RequestLog::capacity);
+            }
+            QCOMPARE(log.exchangeAt(0).id, quint64(count));
+            QCOMPARE(log.exchangeAt(log.rowCount() - 1).id, quint64(count - log.rowCount() + 1));
+            QCOMPARE(dropped, count - log.rowCount());
+            QVERIFY(log.rowCount() > (bodyBytes > 1000 ? 25 : RequestLog::capacity - 1));
+            log.clear();
+            QCOMPARE(log.heldBytes(), 0);
+            QCOMPARE(dropped, 0);
         }
-        QCOMPARE(log.exchangeAt(0).id, quint64(count));
-        QCOMPARE(log.exchangeAt(log.rowCount() - 1).id, quint64(count - log.rowCount() + 1));
-        QCOMPARE(dropped, count - log.rowCount());
-        QVERIFY(log.rowCount() > (bodyBytes > 1000 ? 25 : RequestLog::capacity - 1));
-        log.clear();
-        QCOMPARE(log.heldBytes(), 0);
-        QCOMPARE(dropped, 0);
     }
 
     void bodiesRead_data() {
         QTest::addColumn<QByteArray>("type");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("JSON") << QByteArray("application/json") << QByteArray("{\"a\":[1,2]}")
-                              << "{\n    \"a\": [\n        1,\n        2\n    ]\n}\n";
-        QTest::newRow("invalid JSON, as sent, where it breaks")
-            << QByteArray("application/json; charset=utf-8") << QByteArray("{\"a\": 1,\n \"b\" 2}")
-            << "Not valid JSON: missing name separator at line 2, column 7\n\n"
-               "{\"a\": 1,\n \"b\" 2}";
-        QTest::newRow("problem+json") << QByteArray("application/problem+json") << QByteArray("[1,")
-                                      << "Not valid JSON: unterminated array at "
-                                         "line 1, column 4\n\n[1,";
-        QTest::newRow("XML") << QByteArray("application/xml")
-                             << QByteArray("<?xml version=\"1.0\"?><a x=\"1\"><b>t</b><c/></a>")
-                             << "<a x=\"1\">\n  <b>t</b>\n  <c/>\n</a>\n";
-        QTest::newRow("XML by its declaration")
-            << QByteArray("text/plain") << QByteArray("<?xml version=\"1.0\"?><a><b/></a>")
-            << "<a>\n  <b/>\n</a>\n";
-        QTest::newRow("invalid XML, as sent")
-            << QByteArray("text/xml") << QByteArray("<a>\n<b></a>")
-            << "Not well-formed XML: Opening and ending tag mismatch at line 2, column 7\n\n"
-               "<a>\n<b></a>";
-        QTest::newRow("form") << QByteArray("application/x-www-form-urlencoded")
-                              << QByteArray("name=J%C3%BCrgen+M&empty=&x=%26")
-                              << "name = Jürgen M\nempty = \nx = &\n";
-        QTest::newRow("HTML stays as sent")
-            << QByteArray("text/html") << QByteArray("<p>hi<br></p>") << "<p>hi<br></p>";
+        auto row = [](const char* name, const char* type, const char* body, const char* shown) {
+            QTest::newRow(name) << QByteArray(type) << QByteArray(body) << QString(shown);
+        };
+        row("JSON", "application/json", "{\"a\":[1,2]}",
+            "{\n    \"a\": [\n        1,\n        2\n    ]\n}\n");
+        row("invalid JSON, as sent, where it breaks", "application/json; charset=utf-8",
+            "{\"a\": 1,\n \"b\" 2}",
+            "Not valid JSON: missing name separator at line 2, column 7\n\n{\"a\": 1,\n \"b\" 2}");
+        row("problem+json", "application/problem+json", "[1,",
+            "Not valid JSON: unterminated array at line 1, column 4\n\n[1,");
+        row("XML", "application/xml", "<?xml version=\"1.0\"?><a x=\"1\"><b>t</b><c/></a>",
+            "<a x=\"1\">\n  <b>t</b>\n  <c/>\n</a>\n");
+        row("XML by its declaration", "text/plain", "<?xml version=\"1.0\"?><a><b/></a>",
+            "<a>\n  <b/>\n</a>\n");
+        row("invalid XML, as sent", "text/xml", "<a>\n<b></a>",
+            "Not well-formed XML: Opening and ending tag mismatch at line 2, column "
+            "7\n\n<a>\n<b></a>");
+        row("form", "application/x-www-form-urlencoded", "name=J%C3%BCrgen+M&empty=&x=%26",
+            "name = Jürgen M\nempty = \nx = &\n");
+        row("HTML stays as sent", "text/html", "<p>hi<br></p>", "<p>hi<br></p>");
     }
     void bodiesRead() {
         QFETCH(QByteArray, type);

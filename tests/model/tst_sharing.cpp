@@ -39,20 +39,18 @@ private slots:
     void passwordLooksAndDraws() {
         const auto alphabet = SharePassword::alphabet.toString();
         for (char lookAlike : QByteArray("0Oo1lIi5Ss2Zz8BbGgqQuU"))
-            QVERIFY2(!alphabet.contains(QLatin1Char(lookAlike)),
-                     qPrintable(QString(QLatin1Char(lookAlike))));
-        const int length = SharePassword::groups * SharePassword::groupLength;
-        QVERIFY(length * std::log2(alphabet.size()) >= 96);
+            QVERIFY(!alphabet.contains(QLatin1Char(lookAlike)));
+        QVERIFY(SharePassword::groups * SharePassword::groupLength * std::log2(alphabet.size()) >=
+                96);
         const QRegularExpression form(
             QStringLiteral("^[%1]{4}(-[%1]{4}){%2}$").arg(alphabet).arg(SharePassword::groups - 1));
         QSet<QString> drawn;
         QSet<QChar> used;
         for (int i = 0; i < 300; ++i) {
             const QString password = SharePassword::generate();
-            QVERIFY2(form.match(password).hasMatch(), qPrintable(password));
+            QVERIFY(form.match(password).hasMatch());
             drawn << password;
-            for (QChar c : password)
-                used << c;
+            used.unite(QSet<QChar>(password.begin(), password.end()));
         }
         QCOMPARE(drawn.size(), 300);
         QCOMPARE(used.size(), alphabet.size() + 1); // every symbol, and the dash
@@ -72,7 +70,6 @@ private slots:
         row("malformed base64", {"Basic a$b=", 401});
         row("no colon", {basic("quillbyabcd-efgh"), 401});
         row("another scheme", {"Bearer " + right.mid(6), 401});
-        row("right with more after a colon", {basic("quillby:abcd-efgh:x"), 401});
         row("password with a colon", {basic("quillby:pa:ss"), 200, 0, {}, 0, 0, 0, "a", "pa:ss"});
         row("nobody passes without a password", {basic("quillby:"), 401, 0, {}, 0, 0, 0, "a", ""});
         row("guard off", {"Basic x", 200, 0, {}, 0, 0, 0, "a", "off"});
@@ -86,7 +83,6 @@ private slots:
         row("a minute later allowed again", {right, 200, 10, {}, 0, 60});
         row("10 failures over 63 s", {right, 200, 10, {}, 7});
         row("requests without credentials never count", {right, 200, 30, ""});
-        row("another scheme never counts", {right, 200, 30, "Bearer t"});
         row("4095 others fail: still locked", {right, 429, 10, {}, 0, 0, 4095});
         row("4096 others fail: oldest forgotten", {right, 200, 10, {}, 0, 0, 4096});
     }
@@ -117,61 +113,40 @@ private slots:
         QVERIFY(v.status == 200 || headers["Content-Type"] == "text/html; charset=utf-8");
     }
 
-    void guardReadsAndStripsBeastFields_data() {
-        QTest::addColumn<QByteArrayList>("authorizations");
-        QTest::addColumn<int>("status");
-        QTest::newRow("one, right") << QByteArrayList{basic("quillby:pw")} << 200;
-        QTest::newRow("two, right first") << QByteArrayList{basic("quillby:pw"), "Bearer t"} << 401;
-        QTest::newRow("none") << QByteArrayList{} << 401;
-    }
+    // Several Authorization fields are refused even with the right one first; all are removed
+    // before the request goes on, other fields kept.
     void guardReadsAndStripsBeastFields() {
-        QFETCH(QByteArrayList, authorizations);
-        QFETCH(int, status);
         Guard guard;
         guard.requireCredentials("quillby", "pw");
-        boost::beast::http::fields fields;
-        for (const QByteArray& value : authorizations)
-            fields.insert(boost::beast::http::field::authorization, text(value));
-        fields.insert("Cf-Connecting-Ip", "203.0.113.7");
-        QCOMPARE(guard.check(fields).status(), unsigned(status));
-        Guard::removeCredentials(fields);
-        QCOMPARE(fields.count(boost::beast::http::field::authorization), std::size_t(0));
-        QCOMPARE(std::string(fields["Cf-Connecting-Ip"]), std::string("203.0.113.7"));
-    }
-
-    void realmIsQuoted_data() {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("quoted");
-        auto row = [](const char* tag, QByteArray name, QByteArray quoted) {
-            QTest::newRow(tag) << name << quoted;
-        };
-        row("quote", "say \"hi\"", "\"say \\\"hi\\\"\"");
-        row("backslash", "a\\b", "\"a\\\\b\"");
-        row("line break dropped", "a\r\nSet-Cookie: x", "\"aSet-Cookie: x\"");
-        row("UTF-8 kept", "Caf\xc3\xa9", "\"Caf\xc3\xa9\"");
-    }
-    void realmIsQuoted() {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, quoted);
-        QCOMPARE(Guard::quoted(text(name)), text(quoted));
+        for (auto [values, status] : {std::pair{QByteArrayList{basic("quillby:pw")}, 200},
+                                      {{basic("quillby:pw"), "Bearer t"}, 401},
+                                      {{}, 401}}) {
+            boost::beast::http::fields fields;
+            for (const QByteArray& value : values)
+                fields.insert(boost::beast::http::field::authorization, text(value));
+            fields.insert("Cf-Connecting-Ip", "203.0.113.7");
+            QCOMPARE(guard.check(fields).status(), unsigned(status));
+            Guard::removeCredentials(fields);
+            QCOMPARE(fields.count(boost::beast::http::field::authorization), std::size_t(0));
+            QCOMPARE(std::string(fields["Cf-Connecting-Ip"]), std::string("203.0.113.7"));
+        }
+        // The realm is quoted, line breaks dropped (no header injection), UTF-8 kept.
+        QCOMPARE(Guard::quoted("say \"hi\"\\\r\nSet-Cookie: \xc3\xa9"),
+                 std::string("\"say \\\"hi\\\"\\\\Set-Cookie: \xc3\xa9\""));
     }
 
     void durationParses_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("seconds"); // -1: rejected; 0: off
-        auto row = [](const char* t, qint64 s) { QTest::newRow(t) << QString::fromUtf8(t) << s; };
-        row("90s", 90);
-        row("30m", 1800);
-        row("2h", 7200);
-        row("1h30m", 5400);
-        row("1h30m15s", 5415);
-        row("0h5m", 300);
-        row("168h", 604800);
-        row("off", 0);
+        const std::pair<const char*, qint64> rows[] = {
+            {"90s", 90},        {"30m", 1800}, {"2h", 7200},     {"1h30m", 5400},
+            {"1h30m15s", 5415}, {"0h5m", 300}, {"168h", 604800}, {"off", 0}};
+        for (auto [text, seconds] : rows)
+            QTest::newRow(text) << QString(text) << seconds;
         for (const char* rejected :
              {"169h", "99999999999999999999999s", "0s", "0", "-5m", "+5m", "5", "m", "", " 5m",
               "5m ", "5M", "1m1h", "1h1h", "1.5h", "5min", "OFF", "\xd9\xa5m" /* Arabic-Indic 5 */})
-            row(rejected, -1);
+            QTest::newRow(rejected) << QString::fromUtf8(rejected) << qint64(-1);
     }
     void durationParses() {
         QFETCH(QString, text);
@@ -186,17 +161,13 @@ private slots:
         QTest::addColumn<qint64>("seconds");
         QTest::addColumn<QString>("words");
         QTest::addColumn<QString>("remaining"); // the row's "Stops in" text
-        auto row = [](qint64 seconds, const char* words, const char* remaining) {
+        const std::tuple<qint64, const char*, const char*> rows[] = {
+            {1, "1 second", "1 s"},      {60, "1 minute", "1 min"},
+            {90, "90 seconds", "2 min"}, {125, "2 minutes 5 seconds", "3 min"},
+            {3600, "1 hour", "1 h"},     {5400, "1 hour 30 minutes", "1 h 30 min"},
+            {14400, "4 hours", "4 h"},   {3841, "1 hour 4 minutes 1 second", "1 h 5 min"}};
+        for (auto [seconds, words, remaining] : rows)
             QTest::newRow(words) << seconds << QString(words) << QString(remaining);
-        };
-        row(1, "1 second", "1 s");
-        row(60, "1 minute", "1 min");
-        row(90, "90 seconds", "2 min");
-        row(125, "2 minutes 5 seconds", "3 min");
-        row(3600, "1 hour", "1 h");
-        row(5400, "1 hour 30 minutes", "1 h 30 min");
-        row(14400, "4 hours", "4 h");
-        row(3841, "1 hour 4 minutes 1 second", "1 h 5 min");
     }
     void durationInWords() {
         QFETCH(qint64, seconds);

@@ -1,10 +1,10 @@
 // The tunnel list: loading (with migration and the default tunnel), saving to a real settings
-// file, adding, removing, forwarding changes and stopping everything for quit.
+// file, removing and forwarding changes. Lists reloaded in order and Quit's wait for stubborn
+// children are tst_faults'.
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -48,14 +48,8 @@ class TestTunnelStore : public QObject {
     }
 
 private slots:
-    void init() {
-        qunsetenv("FAKE_CF_IGNORE_TERM");
-        m_home = std::make_unique<TempHome>();
-    }
-    void cleanup() {
-        m_settings.reset();
-        m_home.reset();
-    }
+    void init() { m_home = std::make_unique<TempHome>(); }
+    void cleanup() { m_settings.reset(), m_home.reset(); }
 
     // A launch without a readable list makes one tunnel, on the port of before the list where
     // there is one; an unreadable list is kept aside, and the next launch leaves it alone.
@@ -66,7 +60,6 @@ private slots:
         const QVariant none;
         QTest::newRow("nothing saved") << none << none << qint64(8000);
         QTest::newRow("legacy port migrated once") << none << QVariant(3000) << qint64(3000);
-        QTest::newRow("legacy zero, kept") << none << QVariant(0) << qint64(8000);
         QTest::newRow("legacy negative, kept") << none << QVariant(-5) << qint64(8000);
         QTest::newRow("record without port")
             << QVariant(
@@ -99,29 +92,9 @@ private slots:
     void emptySavedListStaysEmpty() {
         save(SettingsKeys::tunnelConfigs, QByteArray("[]"));
         save(SettingsKeys::legacyTunnelPort, 3000);
-        QFile file(m_home->settingsPath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        auto tunnels = openStore();
-        QVERIFY(tunnels->instances().empty());
-        QVERIFY(file.seek(0));
-        QCOMPARE(file.readAll(), before); // nothing written, "tunnelPort" ignored
-    }
-
-    void listSurvivesARestartInOrderAllStopped() {
-        QList<TunnelConfig> before;
-        {
-            auto tunnels = openStore();
-            tunnels->addTunnel(QStringLiteral("Web"), 3000);
-            tunnels->addTunnel(QStringLiteral("Web"), 3000); // duplicates are allowed
-            tunnels->addTunnel(QStringLiteral("Ünïcode ✓"), 5173);
-            tunnels->instances().front()->start();
-            before = configsOf(*tunnels);
-            QCOMPARE(before.size(), 4);
-        }
-        auto again = openStore();
-        QCOMPARE(configsOf(*again), before);
-        QVERIFY(!again->hasRunningTunnel());
+        QVERIFY(openStore()->instances().empty());
+        QCOMPARE(savedList(), QList<TunnelConfig>());
+        QCOMPARE(saved(SettingsKeys::legacyTunnelPort).toInt(), 3000); // ignored, left alone
     }
 
     // Changes reach the store later on the event loop and are saved; a removed instance is
@@ -144,43 +117,13 @@ private slots:
 
         tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
         QCOMPARE(tunnels->instances().size(), size_t(2));
-        const QUuid kept = tunnels->instances().front()->id();
         tunnels->removeTunnel(added->id());
-        QCOMPARE(savedList().size(), 1);
-        QCOMPARE(savedList().front().id, kept);
+        QCOMPARE(savedList(), QList<TunnelConfig>{tunnels->instances().front()->config()});
         QCoreApplication::processEvents();
         storeChanges.clear();
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
-        QVERIFY(!tunnels->hasRunningTunnel());
-        QCOMPARE(tunnels->activeCount(), 0);
+        QVERIFY(!tunnels->hasRunningTunnel() && tunnels->activeCount() == 0);
         QCOMPARE(storeChanges.size(), 0);
-    }
-
-    // Children that ignore the request to end are killed after the grace period, not before.
-    void stopAllReportsWhenEveryChildIsGone() {
-        qputenv("FAKE_CF_IGNORE_TERM", "1");
-        auto tunnels = openStore();
-        tunnels->addTunnel(QStringLiteral("B"), 3001);
-        tunnels->addTunnel(QStringLiteral("C"), 3002);
-        QList<qint64> pids;
-        for (TunnelInstance* instance : tunnels->instances()) {
-            instance->start();
-            pids << instance->childPid();
-        }
-        // One tunnel already removed but still stopping counts too.
-        tunnels->removeTunnel(tunnels->instances().back()->id());
-        QSignalSpy allStopped(tunnels.get(), &TunnelStore::allStopped);
-        QElapsedTimer elapsed;
-        elapsed.start();
-        tunnels->stopAll();
-        QVERIFY(allStopped.isEmpty() && tunnels->hasLiveChildren());
-        QVERIFY(allStopped.wait(TunnelInstance::killGraceMs + slow));
-        QVERIFY(elapsed.elapsed() >= TunnelInstance::killGraceMs);
-        for (qint64 pid : pids)
-            QVERIFY(!processAlive(pid));
-        QVERIFY(!tunnels->hasLiveChildren());
-        tunnels->stopAll(); // nothing left: reported at once
-        QCOMPARE(allStopped.size(), 2);
     }
 };
 

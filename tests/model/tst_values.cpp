@@ -29,23 +29,6 @@ class TestValues : public QObject {
     Q_OBJECT
 
 private slots:
-    void recordRoundTripsThroughJson() {
-        for (qint64 port :
-             {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}) {
-            const TunnelConfig record = TunnelConfig::create(QString(), port);
-            QCOMPARE(decodeTunnelConfigs(encodeTunnelConfigs({record})).value(), QList{record});
-        }
-        const TunnelConfig config = TunnelConfig::create(QStringLiteral("Wéb ✓"), 8080);
-        QCOMPARE(TunnelConfig::fromJson(config.toJson()).value(), config);
-        const QString idText = config.toJson().value(QStringLiteral("id")).toString();
-        QVERIFY(idText.size() == 36 && idText == idText.toUpper()); // no braces, upper case
-        // "é" precomposed and decomposed are the same name.
-        TunnelConfig precomposed = config, decomposed = config;
-        precomposed.name = QString::fromUtf8("caf\xc3\xa9");
-        decomposed.name = QString::fromUtf8("cafe\xcc\x81");
-        QVERIFY(precomposed == decomposed && qHash(precomposed) == qHash(decomposed));
-    }
-
     void decodingRequiresEveryKeyWithItsType_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
@@ -66,10 +49,7 @@ private slots:
         row("name as number", R"({ID,"name":1,"port":1})", false);
         row("fractional port", R"({ID,"name":"a","port":1.5})", false);
         row("port beyond 64 bits", R"({ID,"name":"a","port":9223372036854775808})", false);
-        row("null port", R"({ID,"name":"a","port":null})", false);
         row("braced id", R"({"id":"{5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11}","name":"a","port":1})",
-            false);
-        row("not a uuid", R"({"id":"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8DZZ","name":"a","port":1})",
             false);
     }
     void decodingRequiresEveryKeyWithItsType() {
@@ -79,40 +59,42 @@ private slots:
         QCOMPARE(bool(decodeTunnelConfigs("[" + json + "]")), decodes); // one bad spoils the list
     }
 
-    void listIsCompactAndKeepsOrder() {
-        QList<TunnelConfig> configs{TunnelConfig::create(QStringLiteral("a"), 1),
-                                    TunnelConfig::create(QStringLiteral("b"), 2)};
+    void listRoundTripsCompactly() {
+        QList<TunnelConfig> configs{
+            TunnelConfig::create("Wéb ✓", std::numeric_limits<qint64>::min()),
+            TunnelConfig::create("", std::numeric_limits<qint64>::max())};
         configs[1].inspect = true;      // saved only where on
         configs[0].password = true;     // saved only where on
         configs[1].rewriteHost = false; // saved only where off
         const QByteArray saved = encodeTunnelConfigs(configs);
-        QVERIFY(!saved.contains('\n') && !saved.contains(": "));
-        QVERIFY(saved.count("\"inspect\"") == 1 && saved.count("\"password\"") == 1 &&
-                saved.count("\"rewriteHost\"") == 1);
+        QVERIFY(!saved.contains('\n') && !saved.contains(": ") && saved.count("\"inspect\"") == 1 &&
+                saved.count("\"password\"") == 1 && saved.count("\"rewriteHost\"") == 1);
         const auto decoded = *decodeTunnelConfigs(saved);
         QCOMPARE(decoded, configs); // ids, names and ports, in order
-        QVERIFY(!decoded.at(0).inspect && decoded.at(1).inspect);
-        QVERIFY(decoded.at(0).password && !decoded.at(1).password);
-        QVERIFY(decoded.at(0).rewriteHost && !decoded.at(1).rewriteHost);
+        QVERIFY(!decoded[0].inspect && decoded[1].inspect && decoded[0].password &&
+                !decoded[1].password && decoded[0].rewriteHost && !decoded[1].rewriteHost);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}") && !decodeTunnelConfigs("not json"));
+        const QString idText = configs[0].toJson().value("id").toString();
+        QVERIFY(idText.size() == 36 && idText == idText.toUpper()); // no braces, upper case
+        // "é" precomposed and decomposed are the same name.
+        TunnelConfig precomposed = configs[0], decomposed = configs[0];
+        precomposed.name = QString::fromUtf8("caf\xc3\xa9");
+        decomposed.name = QString::fromUtf8("cafe\xcc\x81");
+        QVERIFY(precomposed == decomposed && qHash(precomposed) == qHash(decomposed));
     }
 
     void portText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("port"); // 0: rejected
-        auto row = [](const char* text, qint64 port) {
+        const std::pair<const char*, qint64> rows[] = {
+            {"3000", 3000}, {"+8080", 8080}, {"08080", 8080}, {"1", 1}, {"65535", 65535}};
+        for (auto [text, port] : rows)
             QTest::newRow(text) << QString(text) << port;
-        };
-        row("3000", 3000);
-        row("+8080", 8080);
-        row("08080", 8080);
-        row("1", 1);
-        row("65535", 65535);
         for (const char* rejected : {"0", "-1", "65536", " 8080", "8080 ", "80a", "+", "+-80", "",
                                      "1234567890123456789012345", "\xd9\xa8\xd9\xa0" /* ٨٠ */,
                                      "\xef\xbc\x98\xef\xbc\x90" /* fullwidth 80 */})
-            row(rejected, 0);
+            QTest::newRow(rejected) << QString(rejected) << qint64(0);
     }
     void portText() {
         QFETCH(QString, text);
@@ -129,18 +111,15 @@ private slots:
         QTest::newRow("name is case-sensitive") << "Web" << L{};
         QTest::newRow("name shared") << "dup" << L{1, 2};
         QTest::newRow("port") << "3003" << L{2};
-        QTest::newRow("port with a plus") << "+3003" << L{2};
         QTest::newRow("port shared") << "3000" << L{0, 3};
         QTest::newRow("name of digits, no such port") << "8080" << L{4};
         QTest::newRow("whole id, braces, lower case")
             << "{32ba5dab-d870-4733-9d3a-ca496a3895c4}" << L{0};
         QTest::newRow("whole id wins over an earlier name")
             << "D00DFEED-0000-4000-8000-000000000004" << L{4};
-        QTest::newRow("id prefix of 8, lower case") << "d00dfeed" << L{4};
         QTest::newRow("id prefix with a hyphen") << "9F3A0C11-1" << L{2};
         QTest::newRow("id prefix shared") << "9F3A0C11" << L{1, 2};
         QTest::newRow("7 digits are no id") << "32BA5DA" << L{};
-        QTest::newRow("not hex") << "32BA5DAX" << L{};
         QTest::newRow("empty") << "" << L{};
     }
     void lookUp() {
@@ -148,8 +127,7 @@ private slots:
         // The ids are fixed so that prefixes can be written down; the fourth is named after the
         // fifth's whole id.
         auto tunnel = [](const char* id, const char* name, qint64 port) {
-            return TunnelConfig{QUuid::fromString(QLatin1String(id)), QString::fromUtf8(name),
-                                port};
+            return TunnelConfig{QUuid::fromString(QLatin1String(id)), name, port};
         };
         const QList<TunnelConfig> tunnels{
             tunnel("32BA5DAB-D870-4733-9D3A-CA496A3895C4", "web", 3000),
@@ -165,31 +143,32 @@ private slots:
     void urlScanner_data() {
         QTest::addColumn<QByteArray>("output");
         QTest::addColumn<QString>("expected");
+        auto row = [](const char* name, const QByteArray& output, const QString& expected) {
+            QTest::newRow(name) << output << expected;
+        };
         const QByteArray u = url.toLatin1();
-        QTest::newRow("in the box") << "2026-01-01T00:00:00Z INF Requesting new quick Tunnel on "
-                                       "trycloudflare.com...\n2026-01-01T00:00:01Z INF |  " +
-                                           u + "                         |\nINF more\n"
-                                    << url;
-        QTest::newRow("after UTF-8") << "INF caf\xc3\xa9 " + u + "\n" << url;
-        QTest::newRow("the service's API host")
-            << QByteArray("failed to request quick Tunnel: Post "
-                          "\"https://api.trycloudflare.com/tunnel\": dial tcp: no such host\n")
-            << QString();
-        QTest::newRow("API host before a URL") << "Post https://api.trycloudflare.com " + u << url;
-        QTest::newRow("API in capitals")
-            << QByteArray("https://API.trycloudflare.com") << QString();
-        QTest::newRow("api-7 is a name")
-            << QByteArray("https://api-7.trycloudflare.com") << "https://api-7.trycloudflare.com";
+        row("in the box",
+            "2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n"
+            "2026-01-01T00:00:01Z INF |  " +
+                u + "                         |\nINF more\n",
+            url);
+        row("the service's API host",
+            "failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": dial "
+            "tcp: no such host\n",
+            {});
+        row("API host before a URL", "Post https://api.trycloudflare.com " + u, url);
+        row("API in capitals", "https://API.trycloudflare.com", {});
+        row("api-7 is a name", "https://api-7.trycloudflare.com",
+            "https://api-7.trycloudflare.com");
         for (const char* lookAlike :
              {"http://plain.trycloudflare.com", "https://a_b.trycloudflare.com",
               "https://x.trycloudflareXcom"})
-            QTest::newRow(lookAlike) << QByteArray(lookAlike) << QString();
-        QTest::newRow("first of a line")
-            << QByteArray("https://one.trycloudflare.com https://two.trycloudflare.com\n")
-            << "https://one.trycloudflare.com";
-        QTest::newRow("invalid UTF-8 spoils its own line")
-            << "bad \xff\xfe " + u + "\ngood https://b.trycloudflare.com\n"
-            << "https://b.trycloudflare.com";
+            row(lookAlike, lookAlike, {});
+        row("first of a line", "https://one.trycloudflare.com https://two.trycloudflare.com\n",
+            "https://one.trycloudflare.com");
+        row("invalid UTF-8 spoils its own line",
+            "bad \xff\xfe " + u + "\ngood https://b.trycloudflare.com\n",
+            "https://b.trycloudflare.com");
     }
     void urlScanner() {
         QFETCH(QByteArray, output);
@@ -214,19 +193,6 @@ private slots:
             scanner.feed(QByteArray(4096, 'x'));
             QVERIFY(scanner.pendingSize() <= TunnelUrlScanner::maxPendingLine);
         }
-        // An over-long line is still scanned before it is dropped, and the next line is read.
-        TunnelUrlScanner second;
-        const QByteArray longLine = QByteArray(TunnelUrlScanner::maxPendingLine - 10, 'y') + " " +
-                                    url.toLatin1() + " " + QByteArray(100, 'z');
-        std::optional<QString> found;
-        for (qsizetype at = 0; at < longLine.size(); at += 1000)
-            found = found ? found
-                          : second.feed(QByteArrayView(longLine).sliced(at).first(
-                                std::min<qsizetype>(1000, longLine.size() - at)));
-        QCOMPARE(found.value_or(QString()), url);
-        second.feed("\n");
-        QCOMPARE(second.feed("x https://next.trycloudflare.com\n").value_or(QString()),
-                 QStringLiteral("https://next.trycloudflare.com"));
     }
 
     // The fixed candidates first, then PATH; each entry puts cloudflared there as an
@@ -234,18 +200,14 @@ private slots:
     void locatorFindsTheFirstExecutable_data() {
         QTest::addColumn<QStringList>("layout");
         QTest::addColumn<QString>("expected"); // the place found, empty for nothing
-        QTest::newRow("first candidate wins")
-            << QStringList{"first+", "second+", "path1+"} << "first";
-        QTest::newRow("non-executable candidate skipped")
-            << QStringList{"first-", "second+"} << "second";
-        QTest::newRow("PATH in its order") << QStringList{"path1+", "path2+"} << "path1";
-        QTest::newRow("a directory is not the client")
-            << QStringList{"first/", "path1/", "path2+"} << "path2";
-        QTest::newRow("non-executable on PATH skipped")
-            << QStringList{"path1-", "path2+"} << "path2";
-        QTest::newRow("nowhere") << QStringList{"second-", "path1/"} << "";
-        // The default candidates: ~/.local/bin comes before PATH.
-        QTest::newRow("default: home before PATH") << QStringList{"home+", "path1+"} << "home";
+        // Pairs of the layout and the place found; the last uses the default candidates, with
+        // ~/.local/bin before PATH.
+        const char* const rows[] = {
+            "first+ second+ path1+", "first", "first- second+", "second", "path1+ path2+",  "path1",
+            "first/ path1/ path2+",  "path2", "path1- path2+",  "path2",  "second- path1/", "",
+            "home+ path1+",          "home"};
+        for (qsizetype i = 0; i < std::ssize(rows); i += 2)
+            QTest::newRow(rows[i]) << QString(rows[i]).split(u' ') << QString(rows[i + 1]);
     }
     void locatorFindsTheFirstExecutable() {
         QFETCH(QStringList, layout);
@@ -254,13 +216,14 @@ private slots:
         const QString root = home.path();
         for (const QString& entry : layout) {
             const QString path = pathOf(root, entry.chopped(1));
-            QDir().mkpath(entry.endsWith(u'/') ? path : QFileInfo(path).path());
             QFile file(path);
-            QVERIFY(entry.endsWith(u'/') || (file.open(QIODevice::WriteOnly) && file.write("#!")));
+            QVERIFY(entry.endsWith(u'/') ? QDir().mkpath(path)
+                                         : QDir().mkpath(QFileInfo(path).path()) &&
+                                               file.open(QIODevice::WriteOnly) && file.write("#!"));
             if (entry.endsWith(u'+'))
                 file.setPermissions(file.permissions() | QFile::ExeOwner);
         }
-        const bool byDefault = layout.first().startsWith(QStringLiteral("home"));
+        const bool byDefault = layout.first().startsWith(u"home");
         for (const QString& fixed : CloudflaredLocator::defaultCandidates())
             if (byDefault && !fixed.startsWith(root) && QFileInfo::exists(fixed))
                 QSKIP("this machine has cloudflared in a fixed place");
@@ -284,32 +247,21 @@ private slots:
         const QString release = QStringLiteral(
             "curl -LO https://github.com/cloudflare/cloudflared/releases/latest/download/"
             "cloudflared-linux-%1 && sudo %2 cloudflared-linux-%1");
-        struct Case {
-            const char *osRelease, *arch; // osRelease empty: no file at all
-            QString expected;
-        };
-        const Case cases[] = {
-            {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n", "x86_64",
-             release.arg("amd64.deb", "dpkg -i")},
-            {"ID=raspbian\nID_LIKE=debian\n", "arm", release.arg("armhf.deb", "dpkg -i")},
+        const std::tuple<const char*, const char*, QString> cases[] = {
             {"# Mint\nID='linuxmint'\nID_LIKE='ubuntu debian'\n", "i386",
              release.arg("386.deb", "dpkg -i")},
             {"ID=\"rocky\"\nID_LIKE=\"rhel centos fedora\"\n", "arm64",
              release.arg("aarch64.rpm", "rpm -i")},
-            {"ID=manjaro\nID_LIKE=arch\n", "arm64", QStringLiteral("sudo pacman -S cloudflared")},
-            {"ID=debian\n", "riscv64", clientDownloadPage()},
-            {"ID=other\nPRETTY_NAME=\"ID_LIKE=debian\"\n", "x86_64", clientDownloadPage()},
-            {"", "x86_64", clientDownloadPage()},
-        };
-        for (const Case& c : cases) {
+            {"ID=other\nPRETTY_NAME=\"ID_LIKE=debian\"\n", "x86_64", clientDownloadPage()}};
+        for (const auto& [osRelease, arch, expected] : cases) {
             QTemporaryDir dir;
             // The first path is missing, as /etc/os-release is on some systems: the second is read.
             QFile file(dir.filePath(QStringLiteral("os-release")));
-            QVERIFY(!*c.osRelease || (file.open(QIODevice::WriteOnly) && file.write(c.osRelease)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(osRelease));
             file.close();
-            QCOMPARE(OsReleaseInstallCommand({dir.filePath("missing"), file.fileName()}, c.arch)
-                         .command(),
-                     c.expected);
+            QCOMPARE(
+                OsReleaseInstallCommand({dir.filePath("missing"), file.fileName()}, arch).command(),
+                expected);
         }
     }
 };
