@@ -63,9 +63,8 @@ def scene(args, name, tunnels):
         j.a11y = journey.Accessibility()
         j.app = j.start_quillby(name)
         j.open_window()
-        for started, (_, port, _, _) in enumerate(tunnels, 1):
-            # The first "Start" on screen is the next row's: a started row shows "Stop".
-            j.press("Start")
+        for started, (row, port, _, _) in enumerate(tunnels, 1):
+            subprocess.run([args.quillby, "start", row], env=j.env, capture_output=True)
             if 0 < port < 65536:
                 journey.wait_for("the row's client", lambda: len(j.launches()) == started)
         time.sleep(2.5)
