@@ -8,11 +8,14 @@
 #include "model/TunnelStore.h"
 #include "ports/PortScanner.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -170,6 +173,65 @@ private slots:
         QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
         QTRY_COMPARE_WITH_TIMEOUT(follow.state(), QProcess::NotRunning, 10000);
         QCOMPARE(follow.exitCode(), 0);
+    }
+    // A follower that never reads is dropped once it is behind, while the app goes on.
+    void slowFollowerIsDropped() {
+        RunningApp app;
+        TunnelInstance* web = app.app->store()->instances().front();
+        web->start();
+        QTRY_VERIFY_WITH_TIMEOUT(web->state() == TunnelInstance::State::Active, 10000);
+        QLocalSocket reader;
+        reader.setReadBufferSize(1);
+        reader.connectToServer(app.instance->socketPath());
+        QVERIFY(reader.waitForConnected(2000));
+        reader.write("{\"v\":1,\"cmd\":\"url\",\"tunnel\":\"web\",\"follow\":true}\n");
+        QTRY_VERIFY(reader.bytesAvailable() > 0); // the reply: it follows now
+        const auto follower = app.instance->server()->findChild<QLocalSocket*>();
+        int published = 0;
+        for (; published < 100000 && follower->state() == QLocalSocket::ConnectedState; ++published)
+            emit web->becameActive(web->tunnelURLText());
+        QVERIFY(published < 100000);
+        QCOMPARE(app.quillby(QStringLiteral("url web")), 0);
+    }
+
+    // Another user reaches the socket: refused by its permissions and, with them opened up, by
+    // its peer credentials. Nothing is answered and nothing changes.
+    void otherUserIsRefused_data() {
+        QTest::addColumn<bool>("openSocket");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("socket as created") << false << "PermissionError";
+        QTest::newRow("socket mode opened") << true << "reply: none";
+    }
+    void otherUserIsRefused() {
+        QFETCH(bool, openSocket);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run a client as the user nobody");
+        RunningApp app;
+        const QByteArray socket = QFile::encodeName(app.instance->socketPath());
+        // The folders on the way are made passable, so that only the socket can refuse.
+        for (QString dir = app.runtime; dir.size() > 4; dir = QFileInfo(dir).path())
+            ::chmod(QFile::encodeName(dir).constData(), 0711);
+        if (openSocket)
+            QCOMPARE(::chmod(socket.constData(), 0777), 0);
+        QProcess nobody;
+        nobody.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                 "/usr/bin/python3", "-c",
+                                 "import socket, sys\n"
+                                 "s = socket.socket(socket.AF_UNIX)\n"
+                                 "try:\n"
+                                 "    s.connect(sys.argv[1])\n"
+                                 "except OSError as e:\n"
+                                 "    sys.exit(print(type(e).__name__))\n"
+                                 "try:\n"
+                                 "    s.sendall(b'{\"v\":1,\"cmd\":\"add\",\"port\":9}\\n')\n"
+                                 "    print('reply:', s.recv(100) or 'none')\n"
+                                 "except OSError:\n"
+                                 "    print('reply: none')\n",
+                                 QString::fromLocal8Bit(socket)});
+        QTRY_VERIFY_WITH_TIMEOUT(nobody.state() == QProcess::NotRunning, 10000);
+        QTEST(QString::fromUtf8(nobody.readAll() + nobody.readAllStandardError()).trimmed(),
+              "outcome");
+        QCOMPARE(int(app.app->store()->instances().size()), int(startingTunnels.size()));
     }
 };
 

@@ -222,14 +222,14 @@ class Gateway(Journey):
             const s = new WebSocket('ws://{NAME}/?token={token}', 'vite-hmr');
             s.onopen = () => {{ s.send('{{"type":"custom","event":"quillby:hello"}}'); setTimeout(done, 500); }};
         }})""")
-        socket_entry = wait_for('the 101 entry', lambda: [
-            e for e in json.loads(self.q('requests', 'Dev', '--json')) if e['status'] == 101])[-1]
-        if 'messages' not in socket_entry:
-            log('   SKIP: no messages field (the WebSocket messages come with their own branch)')
-        else:
-            sides = {m['direction']: m['text'] for m in socket_entry['messages']}
-            expect('messages both ways', sides, lambda s: 'quillby:hello' in s.get('toServer', '')
-                   and 'connected' in s.get('toClient', ''))
+        entries = wait_for('the 101 entry', lambda: [
+            e for e in json.loads(self.q('requests', 'Dev', '--json')) if e['status'] == 101])
+        sides = {m['direction']: m['text'] for m in entries[-1]['messages']}
+        expect('messages both ways', sides, lambda s: 'quillby:hello' in s.get('toServer', '')
+               and 'connected' in s.get('toClient', ''))
+        page = next(e for e in json.loads(self.q('requests', 'Dev', '--json')) if e['path'] == '/')
+        expect('replay of the page', self.q('replay', 'Dev', page['id']),
+               lambda out: re.fullmatch(rf'\d+  HTTP/1\.1 {page["status"]} [A-Za-z ]+', out))
         har = json.loads(self.q('requests', 'Dev', '--har'))
         expect('har-validator', devservers.har_errors(har), [])
         creator = har['log'].pop('creator')  # the validator does say no

@@ -183,6 +183,10 @@ private slots:
         auto* timer = child<QTimer>("stopsTimer", row);
         QCOMPARE(line->text(), "Stops in 15 min");
         QVERIFY(line->isVisible() && timer->isActive());
+        m_f->view.hide(); // no ticking while nobody looks
+        QVERIFY(!timer->isActive());
+        showView();
+        QVERIFY(timer->isActive());
         emit menu.aboutToShow();
         QVERIFY(stopAfter->actions().at(0)->isChecked() &&
                 !stopAfter->actions().at(3)->isChecked());
