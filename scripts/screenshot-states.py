@@ -6,8 +6,8 @@ client, for the README. Run inside a desktop session:
         python3 scripts/screenshot-states.py BUILD_DIR OUT_DIR
 
 Three windows: "connecting" (connecting with the URL known, reconnecting, nothing listening),
-"service" (no internet, rate limited, service failed) and "network" (active, lookup failed, a
-port that is no port). And the inspector with a live-reload socket's messages
+"service" (no internet, rate limited, service failed), "network" (active, lookup failed, a
+port that is no port) and "time-limit" (a row that stops by itself in 15 minutes). And the inspector with a live-reload socket's messages
 ("requests-websocket", needs Debian's python3-websockets; `--only websocket` takes just it).
 """
 import asyncio
@@ -31,7 +31,10 @@ SCENES = {
                 ("Service", 8113, "service-failed", False)],
     "network": [("Web app", 8101, "url", True), ("DNS", 8114, "edge-dns", False),
                 ("Old list", 70000, "url", False)],
+    "time-limit": [("Demo", 8105, "url", True)],
 }
+# Commands run once the rows have started.
+AFTERWARDS = {"time-limit": [["set", "Demo", "--for", "15m"]]}
 
 
 def write_settings(config_home, tunnels):
@@ -67,6 +70,8 @@ def scene(args, name, tunnels):
             subprocess.run([args.quillby, "start", row], env=j.env, capture_output=True)
             if 0 < port < 65536:
                 journey.wait_for("the row's client", lambda: len(j.launches()) == started)
+        for command in AFTERWARDS.get(name, []):
+            subprocess.run([args.quillby, *command], env=j.env, check=True, capture_output=True)
         time.sleep(2.5)
         journey.run("dunstctl", "close-all", check=False)
         time.sleep(0.5)
@@ -159,7 +164,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("build")
     parser.add_argument("out")
-    parser.add_argument("--only", help="one scene: connecting, service, network or websocket")
+    parser.add_argument("--only", help="one scene: connecting, service, network, time-limit or websocket")
     args = parser.parse_args()
     args.quillby = os.path.abspath(os.path.join(args.build, "src", "app", "quillby"))
     args.client_dir = os.path.abspath(os.path.join(args.build, "tests", "support", "bin"))
