@@ -7,7 +7,8 @@ client, for the README. Run inside a desktop session:
 
 Three windows: "connecting" (connecting with the URL known, reconnecting, nothing listening),
 "service" (no internet, rate limited, service failed), "network" (active, lookup failed, a
-port that is no port) and "time-limit" (a row that stops by itself in 15 minutes). And the inspector with a live-reload socket's messages
+port that is no port), "time-limit" (a row that stops by itself in 15 minutes) and "tunnels"
+(the README's first picture: one active, one connecting). And the inspector with a live-reload socket's messages
 ("requests-websocket", needs Debian's python3-websockets; `--only websocket` takes just it).
 """
 import asyncio
@@ -32,6 +33,7 @@ SCENES = {
     "network": [("Web app", 8101, "url", True), ("DNS", 8114, "edge-dns", False),
                 ("Old list", 70000, "url", False)],
     "time-limit": [("Demo", 8105, "url", True)],
+    "tunnels": [("Web app", 8106, "url", True), ("API", 8107, "no-url", True)],
 }
 # Commands run once the rows have started.
 AFTERWARDS = {"time-limit": [["set", "Demo", "--for", "15m"]]}
@@ -164,7 +166,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("build")
     parser.add_argument("out")
-    parser.add_argument("--only", help="one scene: connecting, service, network, time-limit or websocket")
+    parser.add_argument("--only", help="one scene: connecting, service, network, time-limit, tunnels or websocket")
     args = parser.parse_args()
     args.quillby = os.path.abspath(os.path.join(args.build, "src", "app", "quillby"))
     args.client_dir = os.path.abspath(os.path.join(args.build, "tests", "support", "bin"))
