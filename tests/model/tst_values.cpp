@@ -252,6 +252,7 @@ private slots:
              release.arg("386.deb", "dpkg -i")},
             {"ID=\"rocky\"\nID_LIKE=\"rhel centos fedora\"\n", "arm64",
              release.arg("aarch64.rpm", "rpm -i")},
+            {"ID=manjaro\nID_LIKE=arch\n", "arm64", "sudo pacman -S cloudflared"},
             {"ID=other\nPRETTY_NAME=\"ID_LIKE=debian\"\n", "x86_64", clientDownloadPage()}};
         for (const auto& [osRelease, arch, expected] : cases) {
             QTemporaryDir dir;
