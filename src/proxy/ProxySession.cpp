@@ -70,20 +70,9 @@ void ProxySession::readRequestHeader() {
     m_request.emplace();
     m_request->header_limit(headerLimit);
     m_request->body_limit(std::numeric_limits<std::uint64_t>::max());
-    auto read = [self = shared_from_this()] {
-        http::async_read_header(self->m_client, self->m_clientBuffer, *self->m_request,
-                                [self](error_code ec, std::size_t) { self->onRequestHeader(ec); });
-    };
-    whenReadable(m_client, m_clientBuffer, std::move(read));
-}
-
-// Reading at once, before the peer had time to answer, costs a system call that finds
-// nothing; waiting for the socket to become readable first saves it on every request.
-template <class Read>
-void ProxySession::whenReadable(tcp::socket& socket, const beast::flat_buffer& buffer, Read read) {
-    if (buffer.size() > 0)
-        return read();
-    socket.async_wait(tcp::socket::wait_read, [read = std::move(read)](error_code) { read(); });
+    http::async_read_header(
+        m_client, m_clientBuffer, *m_request,
+        [self = shared_from_this()](error_code ec, std::size_t) { self->onRequestHeader(ec); });
 }
 
 void ProxySession::onRequestHeader(error_code ec) {
@@ -216,11 +205,9 @@ void ProxySession::readResponseHeader() {
     m_response->body_limit(std::numeric_limits<std::uint64_t>::max());
     if (m_request->get().method() == http::verb::head)
         m_response->skip(true);
-    auto read = [self = shared_from_this()] {
-        http::async_read_header(self->m_origin, self->m_originBuffer, *self->m_response,
-                                [self](error_code ec, std::size_t) { self->onResponseHeader(ec); });
-    };
-    whenReadable(m_origin, m_originBuffer, std::move(read));
+    http::async_read_header(
+        m_origin, m_originBuffer, *m_response,
+        [self = shared_from_this()](error_code ec, std::size_t) { self->onResponseHeader(ec); });
 }
 
 void ProxySession::onResponseHeader(error_code ec) {

@@ -42,8 +42,6 @@ public:
 
 private:
     void readRequestHeader();
-    template <class Read>
-    void whenReadable(tcp::socket& socket, const boost::beast::flat_buffer& buffer, Read read);
     void onRequestHeader(error_code ec);
     // Where per-request policy (the sharing options' checks) decides; true lets it through.
     // Whether the visitor may pass; if not, the refusal has been sent.
