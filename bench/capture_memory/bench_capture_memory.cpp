@@ -43,7 +43,11 @@ int main(int argc, char** argv) {
             return 1;
     const qint64 originPort = origin.readLine().mid(5).trimmed().toLongLong();
     TunnelRequestCapture capture;
-    const QString proxy = capture.clientOrigin(true, QStringLiteral("127.0.0.1"), originPort, {});
+    QString error;
+    const QString proxy = capture.start(originPort, &error);
+    capture.setInspect(true);
+    if (proxy.isEmpty())
+        return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
     RequestsWindow window(
         capture.log(), [&capture](const HttpExchange& e) { capture.replay(e); },
         [] { return QStringLiteral("https://quiet-river.example"); });
