@@ -130,16 +130,20 @@ void WebSocketFrameReader::startFrame() {
         m_message = WebSocketMessage{};
         m_message.opcode = m_opcode;
         m_message.unreadable = m_compressed && m_inflaterBroken;
+        m_wireBytes = 0;
     }
 }
 
 void WebSocketFrameReader::takePayload(const char* data, std::size_t size) {
-    const bool inflating = !isControl(m_opcode) && m_compressed && !m_message.unreadable;
+    if (!isControl(m_opcode))
+        m_wireBytes = std::min<std::uint64_t>(m_wireBytes + size, std::uint64_t(INT64_MAX));
+    if (!isControl(m_opcode) && m_message.unreadable)
+        return; // counted in endFrame: its bytes on the wire are all it has
+    const bool inflating = !isControl(m_opcode) && m_compressed;
     if (!inflating) {
         WebSocketMessage& message = isControl(m_opcode) ? m_control : m_message;
         if (!isControl(m_opcode))
-            message.size = qint64(std::min<std::uint64_t>(std::uint64_t(message.size) + size,
-                                                          std::uint64_t(INT64_MAX)));
+            message.size = qint64(m_wireBytes);
         // Beyond what is kept, bytes are only counted.
         const std::size_t room = std::size_t(
             std::max<qsizetype>(0, WebSocketMessage::payloadCaptureLimit - message.payload.size()));
@@ -171,6 +175,8 @@ void WebSocketFrameReader::keep(const char* data, std::size_t size) {
 }
 
 void WebSocketFrameReader::inflate(const unsigned char* data, std::size_t size) {
+    if (m_streamEnded)
+        return;
     unsigned char out[scratchSize];
     zlib::z_params zs;
     zs.next_in = data;
@@ -185,6 +191,7 @@ void WebSocketFrameReader::inflate(const unsigned char* data, std::size_t size) 
         if (ec && ec != zlib::error::need_buffers && ec != zlib::error::end_of_stream) {
             // Marked, not fatal: the bytes still pass, only this view of them is gone.
             m_message.unreadable = true;
+            m_message.payload.clear(); // how far it got depends on how the bytes came in
             m_inflaterBroken = true;
             return;
         }
@@ -193,8 +200,14 @@ void WebSocketFrameReader::inflate(const unsigned char* data, std::size_t size) 
             0, WebSocketMessage::payloadCaptureLimit - m_message.payload.size()));
         m_message.payload.append(reinterpret_cast<const char*>(out),
                                  qsizetype(std::min(room, produced)));
-        if (ec == zlib::error::end_of_stream)
-            m_inflater->reset(); // a final block: the next message is a stream of its own
+        if (ec == zlib::error::end_of_stream) {
+            // A final block ends the message's stream; senders put nothing after it. Where
+            // the inflater tells the end depends on how the bytes came in, so anything after
+            // it is passed over rather than read as a stream of its own.
+            m_inflater->reset();
+            m_streamEnded = true;
+            return;
+        }
         if (produced == 0 && (zs.avail_in == 0 || zs.avail_in == before))
             return;
     }
@@ -209,7 +222,7 @@ void WebSocketFrameReader::endFrame(QList<WebSocketMessage>& done) {
     }
     if (!m_fin)
         return;
-    if (m_compressed && !m_message.unreadable) {
+    if (m_compressed && !m_message.unreadable && !m_streamEnded) {
         // The sender left out the end of its flush (RFC 7692, 7.2.1); put it back.
         static constexpr unsigned char tail[4] = {0x00, 0x00, 0xff, 0xff};
         inflate(tail, sizeof tail);
@@ -218,9 +231,12 @@ void WebSocketFrameReader::endFrame(QList<WebSocketMessage>& done) {
         m_inflater->reset();
         m_inflaterBroken = false;
     }
+    if (m_message.unreadable)
+        m_message.size = qint64(m_wireBytes);
     m_message.payload.squeeze();
     done.append(std::move(m_message));
     m_message = WebSocketMessage{};
     m_inMessage = false;
     m_compressed = false;
+    m_streamEnded = false;
 }

@@ -16,7 +16,8 @@ class inflate_stream;
 // bytes as they pass, in pieces of any size, and tells each message once it is complete: data
 // messages with their fragments joined, control frames (ping, pong, close) on their own.
 // Masked payloads are unmasked, and with permessage-deflate (RFC 7692) compressed messages
-// are inflated. Only the first WebSocketMessage::payloadCaptureLimit bytes of a message are
+// are inflated (one that does not inflate is marked unreadable, with its size as it passed and
+// no payload). Only the first WebSocketMessage::payloadCaptureLimit bytes of a message are
 // kept, whatever length a frame declares; work per byte is bounded, except that inflating
 // costs what the output costs, as it does the receiving side. Bytes that are no WebSocket
 // frames stop the reading for good (lost()); the bytes themselves are never touched.
@@ -49,6 +50,7 @@ private:
     Compression m_compression;
     std::unique_ptr<boost::beast::zlib::inflate_stream> m_inflater;
     bool m_inflaterBroken = false; // until it starts afresh
+    bool m_streamEnded = false;    // a final block came; the rest of the message is not read
 
     std::array<unsigned char, 14> m_header{};
     std::size_t m_headerHave = 0;
@@ -62,6 +64,7 @@ private:
 
     bool m_inMessage = false; // a data message whose last frame is still to come
     bool m_compressed = false;
+    std::uint64_t m_wireBytes = 0; // of the data message's payloads as they passed
     WebSocketMessage m_message;
     WebSocketMessage m_control;
     bool m_lost = false;
