@@ -4,7 +4,7 @@
 set -euo pipefail
 
 what=${1:-test}
-build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
        qt6-qpa-plugins libqt6svg6 qt6-tools-dev qt6-l10n-tools libqrencode-dev libboost-dev)
 # dunstctl reads its history through busctl, from systemd.
 test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-osd trayer xdotool x11-utils xclip imagemagick
