@@ -7,6 +7,7 @@
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QVariantMap>
+#include <utility>
 
 namespace {
 
@@ -65,19 +66,38 @@ void FreedesktopNotifier::fetchCapabilities() {
         return;
     const auto call =
         QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        QDBusPendingReply<QStringList> reply = *w;
-        if (!reply.isError())
-            m_capabilities = reply.value();
-        w->deleteLater();
-    });
+    m_asking = true;
+    const int request = ++m_capabilitiesRequest;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, capabilitiesTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, request](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                // A later request (the server changed meanwhile) answers for itself.
+                if (request != m_capabilitiesRequest)
+                    return;
+                QDBusPendingReply<QStringList> reply = *w;
+                if (!reply.isError())
+                    m_capabilities = reply.value();
+                m_asking = false;
+                for (const Pending& waiting : std::exchange(m_waiting, {}))
+                    post(waiting.title, waiting.body, waiting.actions);
+                emit ready();
+            });
 }
 
 void FreedesktopNotifier::notify(const QString& title, const QString& body,
                                  const QList<NotificationAction>& actions) {
     if (!m_bus.isConnected())
         return;
+    if (m_asking) {
+        m_waiting.append({title, body, actions});
+        return;
+    }
+    post(title, body, actions);
+}
+
+void FreedesktopNotifier::post(const QString& title, const QString& body,
+                               const QList<NotificationAction>& actions) {
     const bool withActions =
         !actions.isEmpty() && m_capabilities && m_capabilities->contains(QStringLiteral("actions"));
     QStringList actionList;
