@@ -41,7 +41,10 @@ std::string answer(const std::string& requestLine) {
     } else {
         status = 404, body = "404 page not found\n";
     }
-    return "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Error") +
+    return "HTTP/1.1 " + std::to_string(status) +
+           (status == 200   ? " OK"
+            : status == 503 ? " Service Unavailable"
+                            : " Not Found") +
            "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
