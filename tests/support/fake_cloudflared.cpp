@@ -18,6 +18,8 @@
 //                       origin-refused  URL, registered, then a refused request every interval
 //                       lost            URL, registered, connection lost after one interval
 //                                       and registered again FAKE_CF_OUTAGE_MS later
+//                       vanish          URL, registered; after one interval /ready counts no
+//                                       connection, and no line says so
 //                       autoupdate      URL; unless --no-autoupdate was given, it updates
 //                                       itself after one interval and exits 11, else registered
 //                       split           the URL line written in two pieces, with a pause,
@@ -37,9 +39,13 @@
 //   FAKE_CF_OUTAGE_MS   length of the outage of mode lost (default 1000)
 //   FAKE_CF_ON_TERM     graceful: the shutdown line, then exit 0; url: the URL box and a
 //                       registration first; fail: exit 1. Unset: the signal ends it.
+//   FAKE_CF_WORDING     unknown: registrations worded as no client words them
+//   FAKE_CF_BOX         unknown: the URL given in a layout no client has, without https://
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
+// `--metrics ADDRESS`: it serves /ready and /quicktunnel there once the URL exists (FakeMetrics.h).
 // FAKE_CF_EDGE=1: it also plays the edge in front of --url (FakeEdge.h).
 #include "FakeEdge.h"
+#include "FakeMetrics.h"
 
 #include <algorithm>
 #include <csignal>
@@ -108,13 +114,20 @@ std::string boxLine(const std::string& inner) {
 const std::string boxBorder = "+" + std::string(92, '-') + "+\n";
 
 void urlBox() {
+    if (envIs("FAKE_CF_BOX", "unknown"))
+        return writeErr(stamp() + "Quick Tunnel ready hostname=" + url().substr(8) + "\n"),
+               serveFakeMetrics(url());
     writeErr(stamp() + boxBorder +
              boxLine("Your quick Tunnel has been created! Visit it at (it may take some time to "
                      "be reachable):") +
              boxLine(url()) + stamp() + boxBorder);
+    serveFakeMetrics(url());
 }
 
 void registered() {
+    setFakeReadyConnections(1);
+    if (envIs("FAKE_CF_WORDING", "unknown"))
+        return writeErr(stamp() + "Edge connection 0 is up location=ams01 protocol=quic\n");
     writeErr(stamp() + "Registered tunnel connection connIndex=0 connection=3f1c0a52-2f7e-4b8e-"
                        "9a41-0c6d2f9e1b77 event=0 ip=198.41.200.13 location=ams01 protocol=quic\n");
 }
@@ -129,6 +142,7 @@ void edgeTimeout() {
 // The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
 // line: unregistering a dead connection fails before it would log.
 void lostConnection() {
+    setFakeReadyConnections(0);
     const std::string where = "connIndex=0 event=0 ip=198.41.200.13\n";
     writeErr((newest ? stamp("ERR") +
                            "failed to serve tunnel connection error=\"timeout: no recent "
@@ -242,6 +256,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--no-autoupdate")
             noAutoupdate = true;
+        else if (arg == "--metrics" && i + 1 < argc)
+            setFakeMetricsAddress(argv[++i], version);
         else if ((arg == "--config" || arg == "--url") && i + 1 < argc)
             (arg == "--url" ? originUrl : config) = argv[++i];
     }
@@ -327,6 +343,10 @@ int main(int argc, char** argv) {
          [&] {
              urlBox(), registered(), pause(intervalMs), lostConnection();
              return pause(std::atol(env("FAKE_CF_OUTAGE_MS", "1000"))), registered(), runOn;
+         }},
+        {"vanish",
+         [&] {
+             return urlBox(), registered(), pause(intervalMs), setFakeReadyConnections(0), runOn;
          }},
         // Installed by download, its output no terminal: it replaces itself and ends. (The real
         // client first waits a day; here the interval stands for it.)
