@@ -161,7 +161,7 @@ private slots:
         QVERIFY(NamedTunnelSetup::isReady(tunnelId, outcome.remote));
         QCOMPARE(steps, (QList{NamedTunnelSetup::Step::Creating, NamedTunnelSetup::Step::Routing}));
         const QString credentials = AccountFiles::credentialsPath(tunnelId);
-        QCOMPARE(QFile::permissions(credentials) & 0x0777, 0x0600);
+        QCOMPARE(QFile::permissions(credentials) & 0x7077, 0x6000); // owner: read, write
         // Saved with the tunnel: the hostname and the named tunnel's id, no secret.
         TunnelConfig config = TunnelConfig::create("My Web", 3000);
         config.hostname = hostname, config.remote = outcome.remote;
