@@ -2,6 +2,53 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>AccountOutcome</name>
+    <message>
+        <source>Sign in first: a tunnel on your own domain needs your account with the tunnel service</source>
+        <translation>Melden Sie sich zuerst an: Ein Tunnel auf Ihrer eigenen Domain braucht Ihr Konto beim Tunneldienst</translation>
+    </message>
+    <message>
+        <source>The account already has a tunnel of this name: %1</source>
+        <translation>Das Konto hat schon einen Tunnel mit diesem Namen: %1</translation>
+    </message>
+    <message>
+        <source>%1 is outside the domain you signed in for: %2</source>
+        <translation>%1 liegt außerhalb der Domain, für die Sie angemeldet sind: %2</translation>
+    </message>
+    <message>
+        <source>%1 is outside %2, the domain you signed in for; the service made a record %3 instead, which you can delete in its dashboard</source>
+        <translation>%1 liegt außerhalb von %2, der Domain, für die Sie angemeldet sind; der Dienst hat stattdessen einen Eintrag %3 angelegt, den Sie in seinem Dashboard löschen können</translation>
+    </message>
+    <message>
+        <source>%1 already points elsewhere; take it over to point it at this tunnel</source>
+        <translation>%1 zeigt schon woandershin; übernehmen Sie den Namen, um ihn auf diesen Tunnel zu richten</translation>
+    </message>
+    <message>
+        <source>The tunnel service&apos;s account cannot be reached; check the internet connection</source>
+        <translation>Das Konto beim Tunneldienst ist nicht erreichbar; prüfen Sie die Internetverbindung</translation>
+    </message>
+    <message>
+        <source>The tunnel service refused your sign-in (%1); sign in again</source>
+        <translation>Der Tunneldienst hat Ihre Anmeldung abgelehnt (%1); melden Sie sich erneut an</translation>
+    </message>
+    <message>
+        <source>This tunnel&apos;s credentials file is gone or unreadable; create the tunnel again</source>
+        <translation>Die Zugangsdatei dieses Tunnels fehlt oder ist unlesbar; legen Sie den Tunnel neu an</translation>
+    </message>
+    <message>
+        <source>cloudflared is not installed</source>
+        <translation>cloudflared ist nicht installiert</translation>
+    </message>
+    <message>
+        <source>Signing in timed out: the browser did not finish in time</source>
+        <translation>Zeitüberschreitung bei der Anmeldung: Im Browser wurde sie nicht rechtzeitig abgeschlossen</translation>
+    </message>
+    <message>
+        <source>The tunnel service&apos;s client failed: %1</source>
+        <translation>Der Client des Tunneldienstes ist gescheitert: %1</translation>
+    </message>
+</context>
+<context>
     <name>ClientLogClassifier</name>
     <message>
         <source>No internet connection: the tunnel service cannot be reached</source>

@@ -22,6 +22,10 @@ QJsonObject TunnelConfig::toJson() const {
         object.insert(QStringLiteral("rewriteHost"), false);
     if (password)
         object.insert(QStringLiteral("password"), true);
+    if (!hostname.isEmpty())
+        object.insert(QStringLiteral("hostname"), hostname);
+    if (!remote.isNull())
+        object.insert(QStringLiteral("namedTunnel"), remote.toString(QUuid::WithoutBraces));
     return object;
 }
 
@@ -74,7 +78,10 @@ std::optional<TunnelConfig> TunnelConfig::fromJson(const QJsonValue& value) {
     const bool inspect = object.value(QStringLiteral("inspect")).toBool(false);
     const bool rewriteHost = object.value(QStringLiteral("rewriteHost")).toBool(true);
     const bool password = object.value(QStringLiteral("password")).toBool(false);
-    return TunnelConfig{*id, name.toString(), *port, inspect, rewriteHost, password};
+    const QString hostname = object.value(QStringLiteral("hostname")).toString();
+    const QUuid remote = uuidValue(object.value(QStringLiteral("namedTunnel"))).value_or(QUuid());
+    return TunnelConfig{*id,         name.toString(), *port,    inspect,
+                        rewriteHost, password,        hostname, remote};
 }
 
 bool operator==(const TunnelConfig& a, const TunnelConfig& b) {

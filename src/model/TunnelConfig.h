@@ -20,12 +20,19 @@ struct TunnelConfig {
     bool rewriteHost = true;
     // Ask visitors for a password (a new one at every start, never saved). Saved only when on.
     bool password = false;
+    // The address on the user's own domain (dev.example.com); empty for a quick tunnel. Saved
+    // only when set, so lists of earlier versions load as quick tunnels.
+    QString hostname = {};
+    // The named tunnel in the account once it is created and routed to hostname; its
+    // credentials live in a file of their own (AccountFiles), never here. Saved only when set.
+    QUuid remote = {};
 
     // A new record with a fresh random id.
     static TunnelConfig create(const QString& name, qint64 port);
 
     // {"id": upper-case 36-character UUID, "name": text, "port": integer}, "inspect": true and
-    // "password": true when on, "rewriteHost": false when off.
+    // "password": true when on, "rewriteHost": false when off, "hostname" and "namedTunnel"
+    // (the remote id) when set.
     QJsonObject toJson() const;
     // The three keys required with the right JSON types; "inspect" and "password" on only when
     // true, "rewriteHost" off only when false; other keys ignored.

@@ -66,13 +66,18 @@ private slots:
         configs[1].inspect = true;      // saved only where on
         configs[0].password = true;     // saved only where on
         configs[1].rewriteHost = false; // saved only where off
+        configs[1].hostname = "dev.example.com", configs[1].remote = QUuid::createUuid(); // if set
         const QByteArray saved = encodeTunnelConfigs(configs);
         QVERIFY(!saved.contains('\n') && !saved.contains(": ") && saved.count("\"inspect\"") == 1 &&
-                saved.count("\"password\"") == 1 && saved.count("\"rewriteHost\"") == 1);
+                saved.count("\"password\"") == 1 && saved.count("\"rewriteHost\"") == 1 &&
+                saved.count("\"hostname\"") == 1 && saved.count("\"namedTunnel\"") == 1);
         const auto decoded = *decodeTunnelConfigs(saved);
         QCOMPARE(decoded, configs); // ids, names and ports, in order
         QVERIFY(!decoded[0].inspect && decoded[1].inspect && decoded[0].password &&
                 !decoded[1].password && decoded[0].rewriteHost && !decoded[1].rewriteHost);
+        QVERIFY(decoded[0].hostname.isEmpty() && decoded[0].remote.isNull() &&
+                decoded[1].hostname == configs[1].hostname &&
+                decoded[1].remote == configs[1].remote);
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}") && !decodeTunnelConfigs("not json"));
         const QString idText = configs[0].toJson().value("id").toString();

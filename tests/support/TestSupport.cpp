@@ -24,17 +24,20 @@ quint16 closedPort() {
 TempHome::TempHome()
     : m_oldHome(qgetenv("HOME"))
     , m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
-    , m_oldCache(qgetenv("XDG_CACHE_HOME")) {
+    , m_oldCache(qgetenv("XDG_CACHE_HOME"))
+    , m_oldData(qgetenv("XDG_DATA_HOME")) {
     qputenv("HOME", m_dir.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/.cache")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (m_dir.path() + QStringLiteral("/.local/share")).toLocal8Bit());
     QDir().mkpath(configHome());
 }
 
 TempHome::~TempHome() {
     for (const auto& [name, value] : {std::pair{"HOME", m_oldHome},
                                       {"XDG_CONFIG_HOME", m_oldConfig},
-                                      {"XDG_CACHE_HOME", m_oldCache}})
+                                      {"XDG_CACHE_HOME", m_oldCache},
+                                      {"XDG_DATA_HOME", m_oldData}})
         value.isNull() ? qunsetenv(name) : qputenv(name, value);
 }
 

@@ -24,8 +24,8 @@ inline ClientLocator missingClientLocator() {
     return [] { return std::optional<QString>(); };
 }
 
-// A temporary home: HOME, XDG_CONFIG_HOME and XDG_CACHE_HOME point into it while it lives,
-// so nothing touches the user's real settings.
+// A temporary home: HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_DATA_HOME point into it while it
+// lives, so nothing touches the user's real settings.
 class TempHome {
 public:
     TempHome();
@@ -40,7 +40,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome, m_oldConfig, m_oldCache;
+    QByteArray m_oldHome, m_oldConfig, m_oldCache, m_oldData;
 };
 
 // A loopback port nothing listens on: one the system handed out and the test closed again.
