@@ -8,7 +8,7 @@
 void AddHandler::execute(ControlConnection& connection, const ControlRequest& request) {
     const QString name = request.name ? trimTunnelName(*request.name) : TunnelName::defaultName();
     if (name.isEmpty()) {
-        connection.fail({ControlError::Code::InvalidArgument, tr("The name is empty.")});
+        connection.fail(emptyName());
         return;
     }
     TunnelInstance* tunnel = m_store->addTunnel(name, request.port);

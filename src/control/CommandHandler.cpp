@@ -54,3 +54,7 @@ bool CommandHandler::start(ControlConnection& connection, TunnelInstance* tunnel
 QString CommandHandler::quoted(const TunnelInstance& tunnel) {
     return QLatin1Char('\'') + tunnel.config().name + QLatin1Char('\'');
 }
+
+ControlError CommandHandler::emptyName() {
+    return {ControlError::Code::InvalidArgument, tr("The name is empty.")};
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "control/ControlError.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -30,6 +32,8 @@ protected:
     TunnelInstance* resolve(ControlConnection& connection, const QString& text) const;
     // Starts it unless it runs; fails with the error when it cannot.
     bool start(ControlConnection& connection, TunnelInstance* tunnel) const;
+    // A name given as only blanks (add, set).
+    static ControlError emptyName();
     // 'name', as the commands' messages quote a tunnel.
     static QString quoted(const TunnelInstance& tunnel);
 

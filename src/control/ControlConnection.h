@@ -40,9 +40,6 @@ public:
     // Hangs up once what was written has gone out.
     void close();
 
-    // The socket, for tests that need to see it.
-    QLocalSocket* socket() const { return m_socket; }
-
 signals:
     // The request line, parsed; a line that does not parse is answered here.
     void received(const ControlRequest& request);

@@ -12,7 +12,7 @@ void SetHandler::execute(ControlConnection& connection, const ControlRequest& re
         return;
     const QString name = request.name ? trimTunnelName(*request.name) : QString();
     if (request.name && name.isEmpty()) {
-        connection.fail({Code::InvalidArgument, tr("The name is empty.")});
+        connection.fail(emptyName());
         return;
     }
     if (!request.name && request.port == 0 && !request.rewriteHost && !request.inspect &&

@@ -4,12 +4,10 @@
 // client. Which request lines are refused with which code is tst_controlrequest's.
 #include "TestSupport.h"
 #include "cli/ControlCommand.h"
-#include "cli/ScanCommand.h"
 #include "control/ControlServer.h"
 #include "control/SingleInstance.h"
 #include "model/ClientVersion.h"
 #include "model/TunnelStore.h"
-#include "ports/PortScanner.h"
 
 #include <QEventLoop>
 #include <QLocalSocket>
@@ -59,12 +57,6 @@ struct RunningApp {
         store->stopAll();
         if (stopped.isEmpty())
             stopped.wait(10000);
-    }
-    TunnelInstance* tunnel(const QString& name) const {
-        for (TunnelInstance* tunnel : store->instances())
-            if (tunnel->config().name == name)
-                return tunnel;
-        return nullptr;
     }
     // `quillby LINE` (split at spaces, '_' for a space inside one): its exit status, and its
     // standard output and error together in *out.
@@ -190,11 +182,12 @@ private slots:
         QCOMPARE(app.quillby("add --port " + port + " --name o --start"), 0);
         QCOMPARE(app.quillby("set o --inspect on"), 0);
         QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, app.tunnel("o")->inspector()->port());
+        client.connectToHost(QHostAddress::LocalHost,
+                             app.store->instances().back()->inspector()->port());
         client.write("GET /a HTTP/1.1\r\nHost: x\r\n\r\n");
         QByteArray answer;
         QTRY_VERIFY2((answer += client.readAll()).endsWith("ok"), answer.constData());
-        QTRY_COMPARE(app.tunnel("o")->inspector()->log()->rowCount(), 1);
+        QTRY_COMPARE(app.store->instances().back()->inspector()->log()->rowCount(), 1);
         QString out;
         QCOMPARE(app.quillby("requests o", &out), 0);
         QVERIFY2(out.contains(QRegularExpression("^1  [0-9:]{8}  GET     /a  200 ")),
@@ -218,7 +211,6 @@ private slots:
         QTest::newRow("show") << QByteArray(R"({"v":1,"cmd":"show"})"
                                             "\n")
                               << R"({"ok":true,"v":1})" << 1;
-        QTest::newRow("not JSON") << QByteArray("show\n") << "\"error\":\"malformed\"" << 0;
         QTest::newRow("no line break, too long")
             << QByteArray(ControlRequest::maxLineBytes + 1, ' ') << "\"error\":\"too-large\"" << 0;
     }
@@ -271,7 +263,7 @@ private slots:
     void slowFollowerIsDropped() {
         qputenv("FAKE_CF_MODE", "url");
         RunningApp app;
-        TunnelInstance* web = app.tunnel("web");
+        TunnelInstance* web = app.store->instances().front();
         web->start();
         QTRY_VERIFY(web->state() == TunnelInstance::State::Active);
         QLocalSocket reader;
@@ -286,22 +278,6 @@ private slots:
             emit web->becameActive(web->tunnelURLText());
         QVERIFY(published < 100000);
         QCOMPARE(app.quillby(QStringLiteral("url web")), 0);
-    }
-
-    // `quillby --scan`: one line per open common port, ours and whatever else listens here.
-    void scan() {
-        QTcpServer common;
-        for (qint64 port : PortScanner::commonPorts)
-            if (port >= 1024 && common.listen(QHostAddress::LocalHost, quint16(port)))
-                break;
-        QString out;
-        QTextStream stream(&out);
-        QCOMPARE(runScanCommand(stream), 0);
-        stream.flush();
-        QVERIFY2(out.contains(QRegularExpression(
-                     u"^(localhost:\\d+\n)*localhost:%1\n(localhost:\\d+\n)*$"_qs.arg(
-                         common.serverPort()))),
-                 qPrintable(out));
     }
 
     // Another user reaches the socket: refused by its permissions and, with them opened up, by
@@ -326,17 +302,12 @@ private slots:
         QProcess nobody;
         nobody.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                  "/usr/bin/python3", "-c",
-                                 "import socket, sys\n"
-                                 "s = socket.socket(socket.AF_UNIX)\n"
-                                 "try:\n"
-                                 "    s.connect(sys.argv[1])\n"
-                                 "except OSError as e:\n"
-                                 "    sys.exit(print(type(e).__name__))\n"
-                                 "try:\n"
-                                 "    s.sendall(b'{\"v\":1,\"cmd\":\"add\",\"port\":9}\\n')\n"
-                                 "    print('reply:', s.recv(100) or 'none')\n"
-                                 "except OSError:\n"
-                                 "    print('reply: none')\n",
+                                 "import socket, sys\ns = socket.socket(socket.AF_UNIX)\n"
+                                 "try: s.connect(sys.argv[1])\n"
+                                 "except OSError as e: sys.exit(print(type(e).__name__))\n"
+                                 "try: s.sendall(b'{\"v\":1,\"cmd\":\"add\",\"port\":9}\\n'); "
+                                 "print('reply:', s.recv(100) or 'none')\n"
+                                 "except OSError: print('reply: none')\n",
                                  QString::fromLocal8Bit(socket)});
         QTRY_VERIFY_WITH_TIMEOUT(nobody.state() == QProcess::NotRunning, 10000);
         QTEST(QString::fromUtf8(nobody.readAll() + nobody.readAllStandardError()).trimmed(),
