@@ -58,24 +58,34 @@ struct RunningApp {
         if (stopped.isEmpty())
             stopped.wait(10000);
     }
-    // `quillby LINE` (split at spaces, '_' for a space inside one): its exit status, and its
-    // standard output and error together in *out.
-    int quillby(const QString& line, QString* out = nullptr) {
-        QString text;
-        int status = -1;
-        QThread* thread = QThread::create([&] {
-            QTextStream stream(&text);
-            status = ControlCommand::run(("quillby " + line).split(u' ').replaceInStrings("_", " "),
-                                         stream, stream, instance->socketPath());
+    // `quillby LINE` (split at spaces, '_' for a space inside one) on a thread of its own, as
+    // its client blocks: its exit status in *status, and what it prints in the file printed()
+    // reads. Started by the caller.
+    QThread* launch(const QString& line, int* status) {
+        return QThread::create([this, line, status] {
+            QFile file(home.path() + "/printed-" + QString::number(qHash(line)));
+            file.open(QIODevice::WriteOnly);
+            QTextStream stream(&file);
+            *status =
+                ControlCommand::run(("quillby " + line).split(u' ').replaceInStrings("_", " "),
+                                    stream, stream, instance->socketPath());
         });
+    }
+    QString printed(const QString& line) const {
+        QFile file(home.path() + "/printed-" + QString::number(qHash(line)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // Its exit status once this thread's event loop has answered it; what it printed in *out.
+    int quillby(const QString& line, QString* out = nullptr) {
+        int status = -1;
+        const std::unique_ptr<QThread> thread(launch(line, &status));
         QEventLoop loop;
-        QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+        QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
         thread->start();
         loop.exec();
         thread->wait();
-        delete thread;
         if (out)
-            *out = text;
+            *out = printed(line);
         return status;
     }
 };
@@ -234,29 +244,16 @@ private slots:
         qputenv("FAKE_CF_MODE", "url");
         RunningApp app;
         QCOMPARE(app.quillby(QStringLiteral("start web")), 0);
-        // What it prints goes to a file, read here as it grows.
-        const QString file = app.home.path() + "/followed";
-        auto printed = [&file] {
-            QFile read(file);
-            return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
-        };
         int status = -1;
-        QThread* follower = QThread::create([&] {
-            QFile out(file);
-            out.open(QIODevice::WriteOnly);
-            QTextStream stream(&out);
-            status = ControlCommand::run({"quillby", "url", "web", "--follow"}, stream, stream,
-                                         app.instance->socketPath());
-        });
+        const std::unique_ptr<QThread> follower(app.launch("url web --follow", &status));
         follower->start();
-        const QByteArray url = "https://fare-write-waste-gadgets.trycloudflare.com\n";
-        QTRY_COMPARE(printed(), url);
+        const QString url = "https://fare-write-waste-gadgets.trycloudflare.com\n";
+        QTRY_COMPARE(app.printed("url web --follow"), url);
         QCOMPARE(app.quillby(QStringLiteral("stop web")), 0);
         QCOMPARE(app.quillby(QStringLiteral("start web")), 0);
-        QTRY_COMPARE(printed(), url + url);
+        QTRY_COMPARE(app.printed("url web --follow"), url + url);
         QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
         QTRY_VERIFY(follower->isFinished());
-        delete follower;
         QCOMPARE(status, 0);
     }
     // A follower that never reads is dropped once it is behind, while the app goes on.
