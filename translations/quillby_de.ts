@@ -49,6 +49,29 @@
     </message>
 </context>
 <context>
+    <name>ActiveWait</name>
+    <message>
+        <source>%1 was removed.</source>
+        <translation>%1 wurde entfernt.</translation>
+    </message>
+    <message>
+        <source>%1 is not running.</source>
+        <translation>%1 läuft nicht.</translation>
+    </message>
+    <message>
+        <source>%1 is not running: %2</source>
+        <translation>%1 läuft nicht: %2</translation>
+    </message>
+    <message>
+        <source>%1 is still %2.</source>
+        <translation>%1 ist noch im Zustand %2.</translation>
+    </message>
+    <message>
+        <source>%1 is still %2: %3</source>
+        <translation>%1 ist noch im Zustand %2: %3</translation>
+    </message>
+</context>
+<context>
     <name>ClientLogClassifier</name>
     <message>
         <source>No internet connection: the tunnel service cannot be reached</source>
@@ -130,6 +153,32 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>CommandHandler</name>
+    <message>
+        <source>No tunnel has the name, port or id &quot;%1&quot;.</source>
+        <translation>Kein Tunnel hat den Namen, Port oder die ID „%1“.</translation>
+    </message>
+    <message numerus="yes">
+        <source>&quot;%1&quot; matches %n tunnels; name one by its id:</source>
+        <translation>
+            <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
+            <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>cloudflared is not installed, so %1 cannot start.</source>
+        <translation>cloudflared ist nicht installiert, daher kann %1 nicht starten.</translation>
+    </message>
+    <message>
+        <source>%1 failed to start.</source>
+        <translation>%1 konnte nicht starten.</translation>
+    </message>
+    <message>
+        <source>The name is empty.</source>
+        <translation>Der Name ist leer.</translation>
     </message>
 </context>
 <context>
@@ -356,80 +405,6 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
-    <name>ControlServer</name>
-    <message>
-        <source>Tunnel</source>
-        <translation>Tunnel</translation>
-    </message>
-    <message>
-        <source>The name is empty.</source>
-        <translation>Der Name ist leer.</translation>
-    </message>
-    <message>
-        <source>Port %1</source>
-        <translation>Port %1</translation>
-    </message>
-    <message>
-        <source>No tunnel has the name, port or id &quot;%1&quot;.</source>
-        <translation>Kein Tunnel hat den Namen, Port oder die ID „%1“.</translation>
-    </message>
-    <message>
-        <source>cloudflared is not installed, so %1 cannot start.</source>
-        <translation>cloudflared ist nicht installiert, daher kann %1 nicht starten.</translation>
-    </message>
-    <message>
-        <source>%1 failed to start.</source>
-        <translation>%1 konnte nicht starten.</translation>
-    </message>
-    <message>
-        <source>%1 was removed.</source>
-        <translation>%1 wurde entfernt.</translation>
-    </message>
-    <message>
-        <source>%1 is not running.</source>
-        <translation>%1 läuft nicht.</translation>
-    </message>
-    <message>
-        <source>%1 is not running: %2</source>
-        <translation>%1 läuft nicht: %2</translation>
-    </message>
-    <message>
-        <source>%1 is still %2.</source>
-        <translation>%1 ist noch im Zustand %2.</translation>
-    </message>
-    <message>
-        <source>%1 is still %2: %3</source>
-        <translation>%1 ist noch im Zustand %2: %3</translation>
-    </message>
-    <message numerus="yes">
-        <source>&quot;%1&quot; matches %n tunnels; name one by its id:</source>
-        <translation>
-            <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
-            <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Nothing to change: give --name, --port, --rewrite-host, --inspect, --password or --for.</source>
-        <translation>Nichts zu ändern: Geben Sie --name, --port, --rewrite-host, --inspect, --password oder --for an.</translation>
-    </message>
-    <message>
-        <source>%1 is not running; a time limit needs a running tunnel.</source>
-        <translation>%1 läuft nicht; ein Zeitlimit braucht einen laufenden Tunnel.</translation>
-    </message>
-    <message>
-        <source>%1 has no request %2 in its log.</source>
-        <translation>%1 hat keine Anfrage %2 in seinem Protokoll.</translation>
-    </message>
-    <message>
-        <source>%1 does not inspect requests.</source>
-        <translation>%1 zeichnet keine Anfragen auf.</translation>
-    </message>
-    <message>
-        <source>The request sent again through %1 was not answered in time.</source>
-        <translation>Die erneut durch %1 gesendete Anfrage wurde nicht rechtzeitig beantwortet.</translation>
-    </message>
-</context>
-<context>
     <name>CurlCommand</name>
     <message>
         <source># The body was cut at %1 bytes when captured; this sends the part that was kept.</source>
@@ -634,6 +609,21 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>%1&apos;s host check refused a request even as localhost:%2. Add the tunnel&apos;s address to %3 in its configuration.</source>
         <translation>Die Host-Prüfung von %1 hat eine Anfrage sogar als localhost:%2 abgelehnt. Tragen Sie die Adresse des Tunnels in seiner Konfiguration unter %3 ein.</translation>
+    </message>
+</context>
+<context>
+    <name>ReplayHandler</name>
+    <message>
+        <source>%1 has no request %2 in its log.</source>
+        <translation>%1 hat keine Anfrage %2 in seinem Protokoll.</translation>
+    </message>
+    <message>
+        <source>%1 does not inspect requests.</source>
+        <translation>%1 zeichnet keine Anfragen auf.</translation>
+    </message>
+    <message>
+        <source>The request sent again through %1 was not answered in time.</source>
+        <translation>Die erneut durch %1 gesendete Anfrage wurde nicht rechtzeitig beantwortet.</translation>
     </message>
 </context>
 <context>
@@ -880,6 +870,17 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>SetHandler</name>
+    <message>
+        <source>Nothing to change: give --name, --port, --rewrite-host, --inspect, --password or --for.</source>
+        <translation>Nichts zu ändern: Geben Sie --name, --port, --rewrite-host, --inspect, --password oder --for an.</translation>
+    </message>
+    <message>
+        <source>%1 is not running; a time limit needs a running tunnel.</source>
+        <translation>%1 läuft nicht; ein Zeitlimit braucht einen laufenden Tunnel.</translation>
+    </message>
+</context>
+<context>
     <name>ShareDuration</name>
     <message>
         <source>1 second</source>
@@ -933,20 +934,12 @@ Installieren Sie es mit: %1</translation>
         <translation>Tunnel hinzufügen</translation>
     </message>
     <message>
-        <source>Port %1</source>
-        <translation>Port %1</translation>
-    </message>
-    <message>
         <source>Launch at Login</source>
         <translation>Bei der Anmeldung starten</translation>
     </message>
     <message>
         <source>Quit</source>
         <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>Tunnel</source>
-        <translation>Tunnel</translation>
     </message>
     <message numerus="yes">
         <source>%n active</source>
@@ -1037,6 +1030,17 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Tap + to add one</source>
         <translation>Mit + fügen Sie einen hinzu</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelName</name>
+    <message>
+        <source>Tunnel</source>
+        <translation>Tunnel</translation>
+    </message>
+    <message>
+        <source>Port %1</source>
+        <translation>Port %1</translation>
     </message>
 </context>
 <context>

@@ -12,7 +12,7 @@
 // them, and the texts of its help. ControlRequest checks requests against it; the command
 // line builds its parser, its --help and the list in `quillby --help` from it; the build
 // generates the bash completion from it, and the packaging check holds the man page to it.
-// A new command is a row there plus its handling in ControlServer::execute (and in
+// A new command is a row there plus its CommandHandler in ControlServer's table (and in
 // ControlCommand when it prints more than its status).
 struct CommandSpec {
     // A field of a request: a key of the JSON request and, on the command line, an argument or

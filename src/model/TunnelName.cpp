@@ -1,5 +1,13 @@
 #include "model/TunnelName.h"
 
+QString TunnelName::defaultName() {
+    return tr("Tunnel");
+}
+
+QString TunnelName::forPort(qint64 port) {
+    return tr("Port %1").arg(port);
+}
+
 QString trimTunnelName(const QString& text) {
     auto blank = [](QChar c) {
         return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;

@@ -1,13 +1,11 @@
 #include "model/TunnelStore.h"
 
 #include "model/SettingsKeys.h"
+#include "model/TunnelName.h"
 
 #include <algorithm>
 
 namespace {
-
-constexpr auto defaultTunnelName = "Tunnel";
-constexpr qint64 defaultTunnelPort = 8000;
 
 // The saved list as bytes, whatever type the settings backend handed back.
 std::optional<QByteArray> storedBytes(const QVariant& value) {
@@ -67,11 +65,11 @@ void TunnelStore::loadTunnels() {
         m_settings->value(SettingsKeys::legacyTunnelPort).toLongLong(&isNumber);
     if (isNumber && legacyPort >= 1) {
         m_instances.push_back(
-            makeInstance(TunnelConfig::create(QString::fromLatin1(defaultTunnelName), legacyPort)));
+            makeInstance(TunnelConfig::create(TunnelName::defaultName(), legacyPort)));
         m_settings->remove(SettingsKeys::legacyTunnelPort);
     } else {
-        m_instances.push_back(makeInstance(
-            TunnelConfig::create(QString::fromLatin1(defaultTunnelName), defaultTunnelPort)));
+        m_instances.push_back(
+            makeInstance(TunnelConfig::create(TunnelName::defaultName(), defaultPort)));
     }
     saveTunnels();
 }
@@ -97,12 +95,26 @@ void TunnelStore::saveTunnels() {
     m_settings->sync();
 }
 
-void TunnelStore::addTunnel(const QString& name, qint64 port) {
-    m_instances.push_back(makeInstance(TunnelConfig::create(name, port)));
+TunnelInstance* TunnelStore::addTunnel(const QString& name, qint64 port) {
+    TunnelInstance* added = makeInstance(TunnelConfig::create(name, port));
+    m_instances.push_back(added);
     observeInstances();
     emit instancesChanged();
     emit changed();
     saveTunnels();
+    return added;
+}
+
+TunnelInstance* TunnelStore::tunnelToShare(qint64 port) {
+    auto rank = [](const TunnelInstance& tunnel) {
+        return tunnel.state() == TunnelInstance::State::Active ? 2 : tunnel.isRunning() ? 1 : 0;
+    };
+    TunnelInstance* chosen = nullptr;
+    for (TunnelInstance* tunnel : m_instances) {
+        if (tunnel->config().port == port && (!chosen || rank(*tunnel) > rank(*chosen)))
+            chosen = tunnel;
+    }
+    return chosen ? chosen : addTunnel(TunnelName::forPort(port), port);
 }
 
 void TunnelStore::removeTunnel(const QUuid& id) {

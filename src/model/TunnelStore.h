@@ -21,7 +21,14 @@ public:
     const std::vector<TunnelInstance*>& instances() const { return m_instances; }
     TunnelInstance* instance(const QUuid& id) const;
 
-    void addTunnel(const QString& name, qint64 port);
+    // The port of a tunnel added without one, and of the first one ever made.
+    static constexpr qint64 defaultPort = 8000;
+
+    // Appends a tunnel, saved at once; the new instance.
+    TunnelInstance* addTunnel(const QString& name, qint64 port);
+    // The tunnel `quillby share PORT` starts: the one already on that port (an active one
+    // first, then a running one, then the first listed), else a new one named for the port.
+    TunnelInstance* tunnelToShare(qint64 port);
     void removeTunnel(const QUuid& id);
     void saveTunnels();
 

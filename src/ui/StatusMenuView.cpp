@@ -1,5 +1,6 @@
 #include "ui/StatusMenuView.h"
 
+#include "model/TunnelName.h"
 #include "model/TunnelStore.h"
 #include "platform/LoginItem.h"
 #include "ui/CloudflaredMissingAlert.h"
@@ -64,7 +65,7 @@ StatusMenuView::StatusMenuView(TunnelStore* store, LoginItem* loginItem, ClientL
 
     // Port scanner section: a picked port becomes "Port N"; no client check here.
     m_scanner = new PortScannerSection(
-        [this](qint64 port) { m_store->addTunnel(tr("Port %1").arg(port), port); }, this);
+        [this](qint64 port) { m_store->addTunnel(TunnelName::forPort(port), port); }, this);
     root->addWidget(m_scanner);
     root->addWidget(new Divider(this));
 
@@ -119,7 +120,7 @@ void StatusMenuView::addTunnel() {
         showCloudflaredMissing();
         return;
     }
-    m_store->addTunnel(tr("Tunnel"), 8000);
+    m_store->addTunnel(TunnelName::defaultName(), TunnelStore::defaultPort);
 }
 
 namespace {

@@ -101,8 +101,8 @@ private slots:
     // stopped and no longer speaks for the store.
     void changesAndRemoval() {
         auto tunnels = openStore();
-        tunnels->addTunnel(QStringLiteral("Added"), 3000);
-        TunnelInstance* added = tunnels->instances().back();
+        TunnelInstance* added = tunnels->addTunnel(QStringLiteral("Added"), 3000);
+        QCOMPARE(added, tunnels->instances().back());
         QSignalSpy storeChanges(tunnels.get(), &TunnelStore::changed);
         added->setName(QStringLiteral("Renamed"));
         QCOMPARE(storeChanges.size(), 0); // queued, not delivered from inside the change

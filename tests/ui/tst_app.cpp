@@ -48,10 +48,10 @@ private slots:
         QCOMPARE(app.trayIcon()->toolTip(), "Quillby\nNo tunnel running");
         const QStringList labels{"a", "bb", "suggestions-bedrooms-conservative-regarding-arrivals"};
         for (int i = 0; i < labels.size(); ++i) {
-            app.store()->addTunnel(u"T%1"_s.arg(i + 1), 3000 + i);
+            TunnelInstance* added = app.store()->addTunnel(u"T%1"_s.arg(i + 1), 3000 + i);
             qputenv("FAKE_CF_LABEL", labels[i].toUtf8());
-            app.store()->instances().back()->start();
-            QTRY_VERIFY_WITH_TIMEOUT(app.store()->instances().back()->tunnelURL(), 15000);
+            added->start();
+            QTRY_VERIFY_WITH_TIMEOUT(added->tunnelURL(), 15000);
         }
         QCOMPARE(app.trayIcon()->toolTip(),
                  "Quillby\nT1: https://a.trycloudflare.com\nT2: https://bb.trycloudflare.com\n"
