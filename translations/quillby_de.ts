@@ -2,69 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
-    <name>ClientLogClassifier</name>
-    <message>
-        <source>No internet connection: the tunnel service cannot be reached</source>
-        <translation>Keine Internetverbindung: Der Tunneldienst ist nicht erreichbar</translation>
-    </message>
-    <message>
-        <source>The tunnel service is limiting new tunnels; try again in a few minutes</source>
-        <translation>Der Tunneldienst begrenzt neue Tunnel; versuchen Sie es in einigen Minuten erneut</translation>
-    </message>
-    <message>
-        <source>The tunnel service failed (HTTP %1)</source>
-        <translation>Der Tunneldienst meldet einen Fehler (HTTP %1)</translation>
-    </message>
-    <message>
-        <source>The tunnel network cannot be looked up (DNS)</source>
-        <translation>Das Tunnelnetz lässt sich nicht auflösen (DNS)</translation>
-    </message>
-    <message>
-        <source>The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked</source>
-        <translation>Das Tunnelnetz ist nicht erreichbar; ausgehender UDP/TCP-Port 7844 ist vielleicht gesperrt</translation>
-    </message>
-    <message>
-        <source>Nothing answers on the local port</source>
-        <translation>Auf dem lokalen Port antwortet nichts</translation>
-    </message>
-    <message>
-        <source>Nothing answers on port %1</source>
-        <translation>Auf Port %1 antwortet nichts</translation>
-    </message>
-    <message>
-        <source>The tunnel service failed to create the tunnel; try again in a few minutes</source>
-        <translation>Der Tunneldienst konnte den Tunnel nicht anlegen; versuchen Sie es in einigen Minuten erneut</translation>
-    </message>
-    <message>
-        <source>The tunnel service refused the tunnel: %1</source>
-        <translation>Der Tunneldienst hat den Tunnel abgelehnt: %1</translation>
-    </message>
-    <message>
-        <source>The tunnel could not connect to the tunnel network</source>
-        <translation>Der Tunnel konnte keine Verbindung zum Tunnelnetz aufbauen</translation>
-    </message>
-    <message>
-        <source>cloudflared updated itself to version %1 and stopped; start the tunnel again</source>
-        <translation>cloudflared hat sich selbst auf Version %1 aktualisiert und beendet; starten Sie den Tunnel erneut</translation>
-    </message>
-    <message>
-        <source>The server on port %1 accepts connections but does not answer</source>
-        <translation>Der Server auf Port %1 nimmt Verbindungen an, antwortet aber nicht</translation>
-    </message>
-    <message>
-        <source>The server on port %1 closes connections without answering</source>
-        <translation>Der Server auf Port %1 schließt Verbindungen, ohne zu antworten</translation>
-    </message>
-    <message>
-        <source>The local server&apos;s host name cannot be looked up (port %1)</source>
-        <translation>Der Hostname des lokalen Servers lässt sich nicht auflösen (Port %1)</translation>
-    </message>
-    <message>
-        <source>Requests to the server on port %1 fail</source>
-        <translation>Anfragen an den Server auf Port %1 schlagen fehl</translation>
-    </message>
-</context>
-<context>
     <name>CloudflaredMissingAlert</name>
     <message>
         <source>cloudflared not found</source>
@@ -518,6 +455,85 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>ProblemBoard</name>
+    <message>
+        <source>Port %1 is outside 1 to 65535; enter another to start</source>
+        <translation>Port %1 liegt nicht zwischen 1 und 65535; geben Sie zum Starten einen anderen ein</translation>
+    </message>
+    <message>
+        <source>cloudflared %1 is too old for quick tunnels; update it to %2 or newer</source>
+        <translation>cloudflared %1 ist zu alt für Quick Tunnels; aktualisieren Sie es auf %2 oder neuer</translation>
+    </message>
+    <message>
+        <source>Cannot start: the gateway cannot listen (%1)</source>
+        <translation>Start nicht möglich: Das Gateway kann nicht lauschen (%1)</translation>
+    </message>
+    <message>
+        <source>Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1</source>
+        <translation>Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an</translation>
+    </message>
+    <message>
+        <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
+        <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
+    </message>
+    <message>
+        <source>No internet connection: the tunnel service cannot be reached</source>
+        <translation>Keine Internetverbindung: Der Tunneldienst ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>The tunnel service is limiting new tunnels; try again in a few minutes</source>
+        <translation>Der Tunneldienst begrenzt neue Tunnel; versuchen Sie es in einigen Minuten erneut</translation>
+    </message>
+    <message>
+        <source>The tunnel service failed to create the tunnel; try again in a few minutes</source>
+        <translation>Der Tunneldienst konnte den Tunnel nicht anlegen; versuchen Sie es in einigen Minuten erneut</translation>
+    </message>
+    <message>
+        <source>The tunnel service failed (HTTP %1)</source>
+        <translation>Der Tunneldienst meldet einen Fehler (HTTP %1)</translation>
+    </message>
+    <message>
+        <source>The tunnel service refused the tunnel: %1</source>
+        <translation>Der Tunneldienst hat den Tunnel abgelehnt: %1</translation>
+    </message>
+    <message>
+        <source>The tunnel network cannot be looked up (DNS)</source>
+        <translation>Das Tunnelnetz lässt sich nicht auflösen (DNS)</translation>
+    </message>
+    <message>
+        <source>The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked</source>
+        <translation>Das Tunnelnetz ist nicht erreichbar; ausgehender UDP/TCP-Port 7844 ist vielleicht gesperrt</translation>
+    </message>
+    <message>
+        <source>The tunnel could not connect to the tunnel network</source>
+        <translation>Der Tunnel konnte keine Verbindung zum Tunnelnetz aufbauen</translation>
+    </message>
+    <message>
+        <source>cloudflared updated itself to version %1 and stopped; start the tunnel again</source>
+        <translation>cloudflared hat sich selbst auf Version %1 aktualisiert und beendet; starten Sie den Tunnel erneut</translation>
+    </message>
+    <message>
+        <source>Nothing answers on port %1</source>
+        <translation>Auf Port %1 antwortet nichts</translation>
+    </message>
+    <message>
+        <source>The server on port %1 accepts connections but does not answer</source>
+        <translation>Der Server auf Port %1 nimmt Verbindungen an, antwortet aber nicht</translation>
+    </message>
+    <message>
+        <source>The server on port %1 closes connections without answering</source>
+        <translation>Der Server auf Port %1 schließt Verbindungen, ohne zu antworten</translation>
+    </message>
+    <message>
+        <source>The local server&apos;s host name cannot be looked up (port %1)</source>
+        <translation>Der Hostname des lokalen Servers lässt sich nicht auflösen (Port %1)</translation>
+    </message>
+    <message>
+        <source>Requests to the server on port %1 fail</source>
+        <translation>Anfragen an den Server auf Port %1 schlagen fehl</translation>
+    </message>
+</context>
+<context>
     <name>QCommandLineParser</name>
     <message>
         <source>Displays version information.</source>
@@ -952,33 +968,6 @@ Installieren Sie es mit: %1</translation>
             <numerusform>%n Anfrage, die letzte um %1</numerusform>
             <numerusform>%n Anfragen, die letzte um %1</numerusform>
         </translation>
-    </message>
-</context>
-<context>
-    <name>TunnelInstance</name>
-    <message>
-        <source>Port %1 is outside 1 to 65535; enter another to start</source>
-        <translation>Port %1 liegt nicht zwischen 1 und 65535; geben Sie zum Starten einen anderen ein</translation>
-    </message>
-    <message>
-        <source>Nothing answers on port %1</source>
-        <translation>Auf Port %1 antwortet nichts</translation>
-    </message>
-    <message>
-        <source>Nothing accepts connections on 127.0.0.1:%1 or [::1]:%1</source>
-        <translation>Weder 127.0.0.1:%1 noch [::1]:%1 nimmt Verbindungen an</translation>
-    </message>
-    <message>
-        <source>A request through the tunnel found nothing listening on port %1 on this computer</source>
-        <translation>Eine Anfrage durch den Tunnel traf auf diesem Computer an Port %1 auf keinen lauschenden Dienst</translation>
-    </message>
-    <message>
-        <source>cloudflared %1 is too old for quick tunnels; update it to %2 or newer</source>
-        <translation>cloudflared %1 ist zu alt für Quick Tunnels; aktualisieren Sie es auf %2 oder neuer</translation>
-    </message>
-    <message>
-        <source>Cannot start: the gateway cannot listen (%1)</source>
-        <translation>Start nicht möglich: Das Gateway kann nicht lauschen (%1)</translation>
     </message>
 </context>
 <context>

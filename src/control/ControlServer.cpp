@@ -164,8 +164,8 @@ QJsonObject ControlServer::describe(const TunnelInstance& tunnel) {
              problem.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem)},
             {QStringLiteral("rewriteHost"), tunnel.config().rewriteHost},
             {QStringLiteral("inspect"), tunnel.config().inspect},
-            {QStringLiteral("requests"), qint64(tunnel.inspector()->requests())},
-            {QStringLiteral("lastRequestAt"), timeOrNull(tunnel.inspector()->lastRequestAt())},
+            {QStringLiteral("requests"), qint64(tunnel.gateway()->requests())},
+            {QStringLiteral("lastRequestAt"), timeOrNull(tunnel.gateway()->lastRequestAt())},
             {QStringLiteral("password"), tunnel.config().password},
             {QStringLiteral("stopsAt"), timeOrNull(tunnel.stopsAt())}};
 }
@@ -509,7 +509,7 @@ void ControlServer::set(QLocalSocket* socket, TunnelInstance* tunnel,
 
 void ControlServer::listRequests(QLocalSocket* socket, TunnelInstance* tunnel,
                                  const ControlRequest& request) {
-    const RequestLog* log = tunnel->inspector()->log();
+    const RequestLog* log = tunnel->gateway()->log();
     const int count = log->rowCount();
     const int wanted = request.limit > 0 ? int(qMin<qint64>(request.limit, count)) : count;
     const QString base = tunnel->tunnelURL().value_or(
@@ -557,7 +557,7 @@ void ControlServer::listRequests(QLocalSocket* socket, TunnelInstance* tunnel,
 
 void ControlServer::replay(QLocalSocket* socket, TunnelInstance* tunnel, qint64 requestId) {
     using Code = ControlError::Code;
-    TunnelRequestCapture* capture = tunnel->inspector();
+    TunnelGateway* capture = tunnel->gateway();
     RequestLog* log = capture->log();
     const int row = log->rowOf(quint64(requestId));
     const QString name = quoted(tunnel->config().name);
