@@ -15,7 +15,7 @@ class QObject;
 //   ScriptedClients clients;                   // services.newClient = clients.factory()
 //   tunnel.start();
 //   ScriptedClient* c = clients.latest();      // c->program, c->arguments as launched
-//   c->print(ClientLines::urlBox + ClientLines::registered);  // at once, like its stderr
+//   c->print(ClientLines::urlBox);             // at once, like its standard error
 //   c->exit(3);                                // at once: the tunnel handles the exit
 //
 // stop() ends it with status 15, queued to the event loop as a real child's exit would come
