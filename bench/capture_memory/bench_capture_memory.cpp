@@ -6,7 +6,7 @@
 // Usage: bench_capture_memory [rounds, default 6] [requests a round, default 200]
 #include "model/RequestFilter.h"
 #include "model/RequestLog.h"
-#include "model/TunnelRequestCapture.h"
+#include "model/TunnelGateway.h"
 #include "ui/RequestsWindow.h"
 
 #include <QApplication>
@@ -42,10 +42,10 @@ int main(int argc, char** argv) {
         if (!origin.waitForReadyRead(10000))
             return 1;
     const qint64 originPort = origin.readLine().mid(5).trimmed().toLongLong();
-    TunnelRequestCapture capture;
+    TunnelGateway capture;
     QString error;
-    const QString proxy = capture.start(originPort, &error);
-    capture.setInspect(true);
+    capture.setOptions({.port = originPort, .inspect = true});
+    const QString proxy = capture.start(&error);
     if (proxy.isEmpty())
         return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
     RequestsWindow window(

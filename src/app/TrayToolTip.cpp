@@ -47,13 +47,13 @@ QString text(const std::vector<TunnelInstance*>& instances) {
             break;
         }
         // Counted whatever inspection is set to; read now, not announced per request.
-        const quint64 requests = instance->inspector()->requests();
+        const quint64 requests = instance->gateway()->requests();
         const int count = requests > quint64(INT_MAX) ? INT_MAX : int(requests);
         if (count > 0)
             lines << QCoreApplication::translate("TrayToolTip", "%n request(s), the last at %1",
                                                  nullptr, count)
                          .arg(QLocale().toString(
-                             instance->inspector()->lastRequestAt().toLocalTime().time(),
+                             instance->gateway()->lastRequestAt().toLocalTime().time(),
                              QLocale::ShortFormat));
     }
     if (lines.size() == 1)

@@ -15,7 +15,7 @@ namespace {
 // identical requests are replayed together. Once replay returns the new entry's id:
 //     const quint64 id = capture->replay(original);
 //     return [id](const HttpExchange& entry) { return entry.id == id; };
-std::function<bool(const HttpExchange&)> sendAgain(TunnelRequestCapture* capture,
+std::function<bool(const HttpExchange&)> sendAgain(TunnelGateway* capture,
                                                    const HttpExchange& original) {
     const quint64 newestBefore = capture->log()->exchangeAt(0).id;
     capture->replay(original);
@@ -33,7 +33,7 @@ void ReplayHandler::execute(ControlConnection& connection, const ControlRequest&
     TunnelInstance* tunnel = resolve(connection, request.tunnel);
     if (!tunnel)
         return;
-    TunnelRequestCapture* capture = tunnel->inspector();
+    TunnelGateway* capture = tunnel->gateway();
     const int row = capture->log()->rowOf(quint64(request.requestId));
     const QString name = quoted(*tunnel);
     if (row < 0) {

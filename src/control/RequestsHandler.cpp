@@ -27,7 +27,7 @@ void RequestsHandler::execute(ControlConnection& connection, const ControlReques
     TunnelInstance* tunnel = resolve(connection, request.tunnel);
     if (!tunnel)
         return;
-    const RequestLog* log = tunnel->inspector()->log();
+    const RequestLog* log = tunnel->gateway()->log();
     const int count = log->rowCount();
     const int wanted = request.limit > 0 ? int(qMin<qint64>(request.limit, count)) : count;
     const QString base = tunnel->tunnelURL().value_or(

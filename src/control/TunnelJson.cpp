@@ -45,8 +45,8 @@ QJsonObject TunnelJson::describe(const TunnelInstance& tunnel) {
             {QStringLiteral("problem"), textOrNull(tunnel.problem())},
             {QStringLiteral("rewriteHost"), tunnel.config().rewriteHost},
             {QStringLiteral("inspect"), tunnel.config().inspect},
-            {QStringLiteral("requests"), qint64(tunnel.inspector()->requests())},
-            {QStringLiteral("lastRequestAt"), timeOrNull(tunnel.inspector()->lastRequestAt())},
+            {QStringLiteral("requests"), qint64(tunnel.gateway()->requests())},
+            {QStringLiteral("lastRequestAt"), timeOrNull(tunnel.gateway()->lastRequestAt())},
             {QStringLiteral("password"), tunnel.config().password},
             {QStringLiteral("stopsAt"), timeOrNull(tunnel.stopsAt())}};
 }

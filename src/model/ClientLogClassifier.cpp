@@ -154,51 +154,6 @@ bool isUpkeep(QByteArrayView message) {
 
 } // namespace
 
-QString ClientLogClassifier::Problem::text() const {
-    switch (kind) {
-    case Kind::None:
-        return {};
-    case Kind::NoInternet:
-        return tr("No internet connection: the tunnel service cannot be reached");
-    case Kind::RateLimited:
-        return tr("The tunnel service is limiting new tunnels; try again in a few minutes");
-    case Kind::ServiceFailed:
-        return argument.isEmpty()
-                   ? tr("The tunnel service failed to create the tunnel; try again in a few "
-                        "minutes")
-                   : tr("The tunnel service failed (HTTP %1)").arg(argument);
-    case Kind::ServiceRefused:
-        return tr("The tunnel service refused the tunnel: %1").arg(argument);
-    case Kind::EdgeLookupFailed:
-        return tr("The tunnel network cannot be looked up (DNS)");
-    case Kind::EdgeUnreachable:
-        return tr("The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be "
-                  "blocked");
-    case Kind::ConnectFailed:
-        return tr("The tunnel could not connect to the tunnel network");
-    case Kind::ClientUpdated:
-        return tr("cloudflared updated itself to version %1 and stopped; start the tunnel again")
-            .arg(argument);
-    case Kind::OriginRefused:
-        return argument.isEmpty() ? tr("Nothing answers on the local port")
-                                  : tr("Nothing answers on port %1").arg(argument);
-    case Kind::OriginTimeout:
-        return tr("The server on port %1 accepts connections but does not answer").arg(argument);
-    case Kind::OriginHungUp:
-        return tr("The server on port %1 closes connections without answering").arg(argument);
-    case Kind::OriginUnknownHost:
-        return tr("The local server's host name cannot be looked up (port %1)").arg(argument);
-    case Kind::OriginFailed:
-        return tr("Requests to the server on port %1 fail").arg(argument);
-    case Kind::ClientError:
-        return argument;
-    }
-    return {};
-}
-
-ClientLogClassifier::ClientLogClassifier(qint64 originPort)
-    : m_originPort(originPort > 0 ? QByteArray::number(originPort) : QByteArray()) {}
-
 std::optional<QString> ClientLogClassifier::feed(QByteArrayView chunk) {
     m_found.reset();
     m_lines.splitLines(chunk, [this](QByteArrayView lines) { readLines(lines); });
@@ -209,10 +164,6 @@ std::optional<QString> ClientLogClassifier::finish() {
     m_found.reset();
     m_lines.finishLines([this](QByteArrayView lines) { readLines(lines); });
     return std::exchange(m_found, std::nullopt);
-}
-
-void ClientLogClassifier::reset(qint64 originPort) {
-    *this = ClientLogClassifier(originPort);
 }
 
 int ClientLogClassifier::connections() const {
@@ -323,7 +274,8 @@ void ClientLogClassifier::setConnection(QByteArrayView message, bool registered)
 void ClientLogClassifier::readError(QByteArrayView message, QByteArrayView line) {
     // Most frequent first: a busy tunnel whose server is down logs a pair of these per request.
     if (const qsizetype at = find(message, "Unable to reach the origin service"); at >= 0) {
-        setProblem(originFailure(message.sliced(at)), m_originPort, line);
+        // The address in the line is the gateway's, not the server's: named by the board.
+        setProblem(originFailure(message.sliced(at)), {}, line);
         return;
     }
     if (isUpkeep(message))

@@ -2,22 +2,20 @@
 
 #include "model/TunnelUrlScanner.h"
 
-#include <QCoreApplication>
 #include <QString>
 #include <cstdint>
 #include <optional>
 
 // Reads the client's standard error, chunk by chunk, for what it says about the tunnel: the
 // public URL, connections to the tunnel network registered and lost, and the current problem.
-// Knows the lines of every client generation since 2021. Cheap on a flood: a line is looked at
+// Knows the lines of every client generation since 2021. What a problem is called is the
+// ProblemBoard's. Cheap on a flood: a line is looked at
 // by its level and a few fixed markers, and only a line that carries a known marker is ever
 // decoded. Memory is bounded (one partial line, one last error line). Lines about the client's
 // own upkeep (update checks, protocol percentages, the ICMP proxy, the connectivity pre-checks,
 // an empty configuration file) never count. When problems follow each other, the latest one is
 // current; a registration answers every problem except one about the local server.
 class ClientLogClassifier {
-    Q_DECLARE_TR_FUNCTIONS(ClientLogClassifier)
-
 public:
     enum class Kind {
         None,
@@ -29,7 +27,7 @@ public:
         EdgeUnreachable,   // the tunnel network's addresses do not answer
         ConnectFailed,     // the first connection failed for good, for no reason named before
         ClientUpdated,     // the client replaced itself and ended; argument: the new version
-        OriginRefused,     // nothing accepts connections on the local port (argument)
+        OriginRefused,     // nothing accepts connections on the local port
         OriginTimeout,     // the local server accepts but never answers
         OriginHungUp,      // the local server closes the connection without an answer
         OriginUnknownHost, // the local server's host name cannot be looked up
@@ -43,8 +41,6 @@ public:
         // The client's own line, as printed.
         QString line;
 
-        // In plain words, translated.
-        QString text() const;
         bool sameAs(const Problem& other) const {
             return kind == other.kind && argument == other.argument;
         }
@@ -56,17 +52,13 @@ public:
 
     static constexpr qsizetype maxErrorLine = 1024;
 
-    // originPort: the port of the local server the tunnel is for. Problems with it name this
-    // port, never the address in the client's line, which may be a forwarder of our own.
-    explicit ClientLogClassifier(qint64 originPort = 0);
-
     // Reads the lines this chunk completes; returns the first tunnel URL among them, until one
     // has been seen.
     std::optional<QString> feed(QByteArrayView chunk);
     // End of stream: reads the unfinished last line.
     std::optional<QString> finish();
-    // Starts afresh, for a client forwarding to a server on this port.
-    void reset(qint64 originPort = 0);
+    // Starts afresh, for a new client.
+    void reset() { *this = ClientLogClassifier(); }
 
     // Connections to the tunnel network registered now.
     int connections() const;
@@ -94,6 +86,5 @@ private:
     uint64_t m_connections = 0; // one bit per connection index
     bool m_everConnected = false;
     Problem m_problem;
-    QByteArray m_originPort;
     QByteArray m_lastError;
 };

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "model/ClientLogClassifier.h"
+#include "model/ClientProcess.h"
 #include "model/CloudflaredLocator.h"
-#include "model/OriginProbe.h"
+#include "model/ProblemBoard.h"
 #include "model/TunnelConfig.h"
-#include "model/TunnelRequestCapture.h"
+#include "model/TunnelGateway.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QObject>
-#include <QProcess>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -17,7 +17,6 @@
 #include <optional>
 
 class BasicAuthGuard;
-class ChildErrorReader;
 class ClientVersion;
 
 // What an instance needs from its surroundings.
@@ -27,11 +26,14 @@ struct TunnelServices {
     int outageNoticeMs = 30000;
     // Which version the found client is (not owned); nullptr: not asked.
     ClientVersion* clientVersion = nullptr;
+    // Makes the process of one run of the client; defaults to a QProcessClient.
+    std::function<std::unique_ptr<ClientProcess>(QObject* parent)> newClient = {};
 };
 
-// The live side of one tunnel: runs at most one cloudflared child, reads its standard error
-// for the public URL, its connections and its problems, and publishes state / tunnelURL /
-// problem / config. What happens to the tunnel that a person should hear about is announced
+// The live side of one tunnel: runs at most one client process at a time, reads its standard
+// error for the public URL and its connections, keeps the gateway's options in step with the
+// switches, and publishes state / tunnelURL / problem / config. What stands in the way is the
+// ProblemBoard's. What happens to the tunnel that a person should hear about is announced
 // through the signals below, with its facts; the application decides what to post. Lives on
 // the GUI thread.
 //
@@ -53,7 +55,7 @@ public:
     };
 
     // A running child that ignores the terminate signal is killed after this long.
-    static constexpr int killGraceMs = 5000;
+    static constexpr int killGraceMs = ClientProcess::killGraceMs;
 
     using Services = TunnelServices;
 
@@ -65,9 +67,9 @@ public:
     // A child has been launched and its exit not yet handled (every state but Stopped).
     bool isRunning() const { return m_state != State::Stopped; }
     // What stands in the tunnel's way, in plain words; empty when nothing does.
-    QString problem() const { return m_problem; }
+    QString problem() const { return m_board.text(); }
     // The client's own line behind the problem.
-    QString problemDetail() const { return m_problemDetail; }
+    QString problemDetail() const { return m_board.detail(); }
     const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
     QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
     const TunnelConfig& config() const { return m_config; }
@@ -88,7 +90,7 @@ public:
     // The local server sees requests as opened at http://localhost:PORT.
     void setRewriteHost(bool on);
     // The gateway in front of the local server, with the inspector's log and the counts.
-    TunnelRequestCapture* inspector() const { return m_inspector; }
+    TunnelGateway* gateway() const { return m_gateway; }
 
     // Turns the password on or off, saved with the tunnel. Takes effect at once: a running
     // child keeps its URL; turned on while running, a password is drawn now.
@@ -141,12 +143,10 @@ private:
     void stopAtLimit();
     // A new password (or none) for the child launched now or stopped now.
     void setPassword(QString password);
-    void updateGuard();
-    void applyRefusal();
+    void updateGateway();
     void handleOutput(QByteArrayView chunk);
     void applyLog(const std::optional<QString>& url);
-    void applyOrigin(const OriginAddress& found, bool mayClear);
-    void handleExit(int exitCode, QProcess::ExitStatus status);
+    void handleExit(int status);
     void cleanup();
     void terminateChild();
     void setConfig(const TunnelConfig& config);
@@ -154,29 +154,21 @@ private:
     // Works the state out again from the facts below, announcing a change.
     void updateState();
     void setTunnelURL(std::optional<QString> url);
-    // Where the current problem came from: the client's lines, our look at the origin, or us.
-    enum class Source { Own, Log, Origin, Refusal };
-    void setProblem(const QString& text, const QString& detail, Source source = Source::Own);
 
     TunnelConfig m_config;
     Services m_services;
     State m_state = State::Stopped;
-    QString m_problem;
-    QString m_problemDetail;
     std::optional<QString> m_tunnelURL;
 
-    TunnelRequestCapture* m_inspector;
-    QProcess* m_process = nullptr;
-    ChildErrorReader* m_reader = nullptr;
+    TunnelGateway* m_gateway;
+    std::unique_ptr<ClientProcess> m_client;
     ClientLogClassifier m_classifier;
-    ClientLogClassifier::Problem m_logProblem; // the classifier's problem last applied
-    Source m_problemSource = Source::Own;
+    ProblemBoard m_board{m_config, m_classifier};
     bool m_launched = false;        // a child was launched and its exit not yet handled
     bool m_stopRequested = false;   // the child's output and exit no longer count
     bool m_connected = false;       // at least one connection is registered now
     bool m_everConnected = false;   // since this launch
     bool m_activeAnnounced = false; // once per launch
-    QTimer m_killTimer;
     QTimer m_outageTimer;
     QTimer m_limitTimer;
     std::optional<std::chrono::seconds> m_stopAfter;

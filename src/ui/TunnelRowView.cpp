@@ -299,7 +299,7 @@ void TunnelRowView::openInspector() {
         return;
     // One window per tunnel, kept while its tunnel lives; it closes with the tunnel's log.
     if (!m_inspectorWindow) {
-        TunnelRequestCapture* inspector = m_instance->inspector();
+        TunnelGateway* inspector = m_instance->gateway();
         // Requests came to the public URL; with none (stopped), to the local server.
         auto baseUrl = [instance = m_instance] {
             if (!instance)
@@ -323,7 +323,7 @@ void TunnelRowView::refresh() {
     m_inspectAction->setChecked(m_instance->config().inspect);
     m_rewriteHostAction->setChecked(m_instance->config().rewriteHost);
     m_requestsButton->setVisible(m_instance->config().inspect ||
-                                 m_instance->inspector()->log()->rowCount() > 0);
+                                 m_instance->gateway()->log()->rowCount() > 0);
     using State = TunnelInstance::State;
     const State state = m_instance->state();
     const bool reconnecting = state == State::Reconnecting;

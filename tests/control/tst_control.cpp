@@ -193,11 +193,11 @@ private slots:
         QCOMPARE(app.quillby("set o --inspect on"), 0);
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost,
-                             app.store->instances().back()->inspector()->port());
+                             app.store->instances().back()->gateway()->port());
         client.write("GET /a HTTP/1.1\r\nHost: x\r\n\r\n");
         QByteArray answer;
         QTRY_VERIFY2((answer += client.readAll()).endsWith("ok"), answer.constData());
-        QTRY_COMPARE(app.store->instances().back()->inspector()->log()->rowCount(), 1);
+        QTRY_COMPARE(app.store->instances().back()->gateway()->log()->rowCount(), 1);
         QString out;
         QCOMPARE(app.quillby("requests o", &out), 0);
         QVERIFY2(out.contains(QRegularExpression("^1  [0-9:]{8}  GET     /a  200 ")),

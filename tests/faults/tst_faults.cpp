@@ -1,9 +1,9 @@
 // Faults Quillby must survive, on real processes: the application (fault_driver, which runs
 // the app's own session) killed or signalled while tunnels run, a kill in the middle of saving,
 // and settings it cannot read or write.
-// Covered closer to their code: a stubborn child on Stop and a killed owner's children
-// (tests/model/tst_tunnelinstance), the client removed and put back (tests/model/tst_locator),
-// a second launch (tests/e2e/journey.py).
+// Covered closer to their code: what a tunnel makes of a client that ignores Stop
+// (tests/model/tst_tunnelinstance), the real child's Stop (tests/model/tst_client), the client
+// found or missing (tests/model/tst_values), a second launch (tests/e2e/journey.py).
 // Runs inside scripts/desktop-session.sh --tray --notifications.
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"

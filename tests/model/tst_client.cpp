@@ -1,10 +1,12 @@
-// Which client runs: its version read without waiting, once per executable, and a client too
-// old refused, with the stand-in client as each generation.
+// Which client runs and how: its version read without waiting, once per executable, a client
+// too old refused, with the stand-in client as each generation; the real child's command line,
+// its standard output never read, and Stop ending it.
 #include "TestSupport.h"
 #include "model/ClientVersion.h"
 #include "model/TunnelInstance.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace TestSupport;
@@ -13,7 +15,10 @@ class TestClient : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { qunsetenv("FAKE_CF_VERSION"); }
+    void init() {
+        qunsetenv("FAKE_CF_VERSION");
+        qunsetenv("FAKE_CF_STDOUT_MIB");
+    }
 
     void versionIsReadOncePerExecutable_data() {
         QTest::addColumn<QByteArray>("generation");
@@ -60,8 +65,7 @@ private slots:
         QTRY_COMPARE(client.version(), QStringLiteral("2026.9.0"));
     }
 
-    // Registrations as each generation words them are tst_clientlog's; the command line that
-    // keeps the quick tunnel ours (no self-update, no user configuration) is tst_tunnelinstance's.
+    // Registrations as each generation words them are tst_clientlog's.
     void tooOldClientIsNotStarted() {
         qputenv("FAKE_CF_VERSION", "2021.8.3");
         ClientVersion client(fakeClientLocator());
@@ -73,6 +77,25 @@ private slots:
         QVERIFY(!tunnel.hasChild());
         QCOMPARE(tunnel.problem(), QStringLiteral("cloudflared 2021.8.3 is too old for quick "
                                                   "tunnels; update it to 2021.8.4 or newer"));
+    }
+
+    // The command line keeps the quick tunnel ours (no self-update, no user configuration,
+    // always the gateway); 64 MiB on standard output does not block it on the way to the URL.
+    void realChild() {
+        qputenv("FAKE_CF_STDOUT_MIB", "64");
+        TunnelInstance tunnel(TunnelConfig::create(QStringLiteral("T"), 3000),
+                              {fakeClientLocator()});
+        tunnel.start();
+        QTRY_COMPARE_WITH_TIMEOUT(tunnel.state(), TunnelInstance::State::Active, 15000);
+        const qint64 pid = tunnel.childPid();
+        QCOMPARE(processCommandLine(pid),
+                 fakeClientPath() + QStringLiteral(" tunnel --no-autoupdate --config /dev/null "
+                                                   "--url http://127.0.0.1:%1")
+                                        .arg(tunnel.gateway()->port()));
+        QSignalSpy gone(&tunnel, &TunnelInstance::childGone);
+        tunnel.stop();
+        QVERIFY(gone.wait(15000));
+        QVERIFY(!processAlive(pid) && !tunnel.isRunning());
     }
 };
 

@@ -1,28 +1,28 @@
-// A tunnel's life with real child processes (the stand-in client) and a real notification
-// daemon on a session bus of the test's own. Which problem each client line means is
-// tst_clientlog's; a killed application's children and Quit's wait for stubborn ones are
-// tst_faults'. Here: what the instance makes of a running child.
+// A tunnel's life in process, against the scripted client and real loopback servers: what the
+// client prints and how it ends decide the state, the URL, the problem and the events told;
+// which problem shows when several sources report (ProblemBoard). Which problem each client line
+// means is tst_clientlog's; the real child's command line and stop are tst_client's; a killed
+// application's children and Quit's wait for stubborn ones are tst_faults'.
+#include "ClientLines.h"
+#include "ScriptedClient.h"
 #include "TestSupport.h"
 #include "app/TrayToolTip.h"
-#include "app/TunnelNotifications.h"
+#include "model/RefusalText.h"
 #include "model/TunnelInstance.h"
-#include "platform/FreedesktopNotifier.h"
 #include "proxy/BasicAuthGuard.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 
+using namespace ClientLines;
 using namespace TestSupport;
 using State = TunnelInstance::State;
 
 namespace {
 
-const QString fakeUrl = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
-constexpr int slow = 15000; // generous: process start-up on a loaded machine
+constexpr int noticeMs = 50; // an outage is told after this long
 
 // A real local server on 127.0.0.1 (4), on ::1 only (6), or a port nobody listens on (0).
 struct Origin {
@@ -36,16 +36,18 @@ struct Origin {
     }
 };
 
-// How the stand-in client behaves (its FAKE_CF_ variables) and what must come of it.
+// What the client prints, how it ends, and what must come of it.
 struct Run {
-    QByteArrayList env;
-    int listen = 4;       // see Origin
-    bool exits;           // the client ends by itself; else we stop it
-    bool active;          // registered: Active posted, no longer connecting
-    QString problem = {}; // %1: the port
-    int crash = 0;        // the status of a crash notice, with the problem
-    int limit = 0;        // Stop After, in seconds, set once active
-    int outage = 0;       // every connection lost once: 1 shorter than the notice time, 2 longer
+    QByteArray output;
+    int exit = -1;        // the client ends by itself with this status; -1: we stop it
+    State state;          // after the output
+    QString problem = {}; // %1: the port; kept after the end
+    QStringList events = {};
+    int listen = 4;         // see Origin
+    QByteArray onStop = {}; // printed after Stop, before it exits with stopStatus
+    int stopStatus = 15;
+    int limit = 0;  // Stop After, in seconds, set after the output
+    int outage = 0; // every connection lost: 1 back before the notice, 2 after it
 };
 
 } // namespace
@@ -55,148 +57,202 @@ Q_DECLARE_METATYPE(Run)
 class TestTunnelInstance : public QObject {
     Q_OBJECT
 
-    FreedesktopNotifier m_notifier;
-    TunnelNotifications m_notes{&m_notifier};
+    ScriptedClients m_clients;
+    QStringList m_events;
 
-    // "summary/body" of everything the daemon shows within waitMs, or once there are atLeast.
-    static QStringList shown(int atLeast, int waitMs = 5000) {
-        QList<ShownNotification> seen;
-        QElapsedTimer timer;
-        for (timer.start(); seen.size() < atLeast && timer.elapsed() < waitMs; QTest::qWait(50))
-            seen += takeNotifications();
-        QStringList result;
-        for (const auto& n : seen)
-            result << n.summary + QLatin1Char('/') + n.shownBody;
-        return result;
-    }
-
-    // A watched tunnel on port, with the stand-in client unless told otherwise.
-    std::unique_ptr<TunnelInstance> tunnel(const char* name, qint64 port = 3000,
-                                           ClientLocator client = fakeClientLocator()) {
-        // Outages are told after 800 ms, so that the test can wait one out.
-        auto t = std::make_unique<TunnelInstance>(TunnelConfig::create(name, port),
-                                                  TunnelInstance::Services{client, 800});
-        m_notes.watch(t.get());
+    // A tunnel on port whose events are written down, with scripted clients.
+    std::unique_ptr<TunnelInstance> tunnel(qint64 port = 3000) {
+        auto t = std::make_unique<TunnelInstance>(
+            TunnelConfig::create(QStringLiteral("T"), port),
+            TunnelInstance::Services{.findClient = fakeClientLocator(),
+                                     .outageNoticeMs = noticeMs,
+                                     .newClient = m_clients.factory()});
+        m_events.clear();
+        auto note = [this](const QString& event) { m_events << event; };
+        connect(t.get(), &TunnelInstance::becameActive, this, [=](auto& url) { note(url); });
+        connect(t.get(), &TunnelInstance::outageContinues, this, [=] { note("outage"); });
+        connect(t.get(), &TunnelInstance::failedToStart, this,
+                [=](auto& reason) { note("failed: " + reason); });
+        connect(t.get(), &TunnelInstance::endedUnexpectedly, this, [=](int status, auto& reason) {
+            note(QStringLiteral("ended %1: %2").arg(status).arg(reason));
+        });
+        connect(t.get(), &TunnelInstance::stoppedAtLimit, this,
+                [=](auto limit) { note(QStringLiteral("limit %1").arg(limit.count())); });
         return t;
     }
-
-    static void stop(TunnelInstance& t) {
-        t.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!t.isRunning(), TunnelInstance::killGraceMs + slow);
-    }
+    void print(const QByteArray& text) { m_clients.latest()->print(text); }
 
 private slots:
-    void initTestCase() {
-        QVERIFY2(notificationDaemonRunning(),
-                 "run inside scripts/desktop-session.sh --notifications");
-    }
+    void init() { m_clients = {}; }
 
-    void init() {
-        for (const QString& name : QProcessEnvironment::systemEnvironment().keys())
-            if (name.startsWith(QLatin1String("FAKE_CF_")))
-                qunsetenv(name.toLatin1());
-        takeNotifications();
-    }
-
-    // A port out of range from a saved list: not started, a problem.
-    void portOutOfRange() {
-        auto t = tunnel("Web", 70000);
-        t->start();
-        QVERIFY(!t->hasChild() && !t->isRunning());
-        QCOMPARE(t->problem(), QString("Port 70000 is outside 1 to 65535; enter another to start"));
-    }
-
-    // What the client prints decides the state, the problem and the notifications.
-    void clientLinesTellTheTruth_data() {
+    void clientDecides_data() {
         QTest::addColumn<Run>("run");
-        auto row = [](const char* name, const Run& run) { QTest::newRow(name) << run; };
-        const QByteArray mode = "FAKE_CF_MODE=", often = "FAKE_CF_INTERVAL_MS=50";
-        row("registered, server on ::1 only", {{}, 6, false, true});
-        const char* unreachable =
+        const QString unreachable =
             "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked";
-        const char* offline = "No internet connection: the tunnel service cannot be reached";
-        row("never registers", {{mode + "edge-timeout", often}, 4, false, false, unreachable});
-        row("no internet", {{mode + "api-failure"}, 4, true, false, offline, 1});
-        row("nothing listens, requests refused",
-            {{mode + "origin-refused", often}, 0, false, true, "Nothing answers on port %1"});
-        row("URL printed after Stop", {{mode + "no-url", "FAKE_CF_ON_TERM=url"}, 4, false, false});
-        row("non-zero exit after Stop", {{"FAKE_CF_ON_TERM=fail"}, 4, false, true});
+        const QString offline = "No internet connection: the tunnel service cannot be reached";
+        const QString nothing = "Nothing answers on port %1";
+        const QByteArray up = urlBox + at(registered);
+        auto row = [](const char* name, const Run& run) { QTest::newRow(name) << run; };
+        row("registered, server on ::1 only", {up, -1, State::Active, {}, {url}, 6});
+        row("URL, never registers", {urlBox + quicTimeout2023, -1, State::Connecting, unreachable});
+        row("no internet", {apiFailure, 1, State::Connecting, offline, {"ended 1: " + offline}});
+        row("nothing listens", {up, -1, State::Active, nothing, {url}, 0});
+        row("requests refused",
+            {up + originPair("connect: connection refused"), -1, State::Active, nothing, {url}});
+        row("URL printed after Stop", {{}, -1, State::Connecting, {}, {}, 4, up});
+        row("non-zero exit after Stop", {up, -1, State::Active, {}, {url}, 4, {}, 1});
         // Our own kill after the grace period is no crash.
-        row("ignores Stop", {{"FAKE_CF_IGNORE_TERM=1"}, 4, false, true});
-        row("exit 0", {{mode + "exit"}, 4, true, true});
-        row("exit 15", {{mode + "exit", "FAKE_CF_EXIT_STATUS=15"}, 4, true, true});
-        row("exit 3", {{mode + "exit", "FAKE_CF_EXIT_STATUS=3"}, 4, true, true, {}, 3});
-        row("64 MiB on standard output", {{"FAKE_CF_STDOUT_MIB=64"}, 4, false, true});
-        row("stopped at a 2-second limit", {{}, 4, true, true, {}, 0, 2});
-        const QByteArray lost = mode + "lost", every = "FAKE_CF_INTERVAL_MS=300";
-        row("short outage", {{lost, every, "FAKE_CF_OUTAGE_MS=300"}, 4, false, true, {}, 0, 0, 1});
-        row("long outage", {{lost, every, "FAKE_CF_OUTAGE_MS=1500"}, 4, false, true, {}, 0, 0, 2});
+        row("ignores Stop, killed", {up, -1, State::Active, {}, {url}, 4, {}, 9});
+        row("exit 0", {up, 0, State::Active, {}, {url}});
+        row("exit 15", {up, 15, State::Active, {}, {url}});
+        row("exit 3, its last line", {up + bare("panic: odd"),
+                                      3,
+                                      State::Active,
+                                      "panic: odd",
+                                      {url, "ended 3: panic: odd"}});
+        row("stopped at a 1-second limit",
+            {up, -1, State::Active, {}, {url, "limit 1"}, 4, {}, 15, 1});
+        row("short outage", {up, -1, State::Active, {}, {url}, 4, {}, 15, 0, 1});
+        row("long outage", {up, -1, State::Active, {}, {url, "outage"}, 4, {}, 15, 0, 2});
     }
-    void clientLinesTellTheTruth() {
+    void clientDecides() {
         QFETCH(Run, run);
-        for (const QByteArray& pair : run.env)
-            qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
         Origin origin(run.listen);
         run.problem.replace(QStringLiteral("%1"), QString::number(origin.port));
-        auto t = tunnel("T", origin.port);
-        bool sawUrl = false;
-        connect(t.get(), &TunnelInstance::changed, this, [&] { sawUrl |= bool(t->tunnelURL()); });
+        m_clients.prepare = [](ScriptedClient& c) { c.ignoreStop = true; };
+        auto t = tunnel(origin.port);
         t->start();
+        ScriptedClient* client = m_clients.latest();
+        QCOMPARE(client->arguments.join(' '),
+                 QStringLiteral("tunnel --no-autoupdate --config /dev/null --url "
+                                "http://127.0.0.1:%1")
+                     .arg(t->gateway()->port())); // the gateway, wherever the server listens
+        QCOMPARE(client->program, fakeClientPath());
+        t->start(); // already running: nothing happens
+        QCOMPARE(m_clients.count(), 1);
+        print(run.output);
+        QCOMPARE(t->state(), run.state);
+        QCOMPARE(t->tunnelURLText(), run.output.contains(url.toUtf8()) ? url : QString());
+        if (run.outage) {
+            QSignalSpy outage(t.get(), &TunnelInstance::outageContinues);
+            print(lost2026);
+            QCOMPARE(t->state(), State::Reconnecting);
+            QVERIFY(t->tunnelURL()); // kept while reconnecting
+            QVERIFY(run.outage == 1 || outage.wait(5000));
+            print(at(registered));
+            QCOMPARE(t->state(), State::Active);
+            QVERIFY(run.outage == 2 || !outage.wait(2 * noticeMs));
+        }
         if (run.limit) {
-            QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Active, slow);
             t->setStopAfter(std::chrono::seconds(run.limit));
+            QVERIFY(t->stopsAt().isValid());
+            QSignalSpy limit(t.get(), &TunnelInstance::stoppedAtLimit);
+            QVERIFY(limit.wait(run.limit * 1000 + 2000));
+            QCOMPARE(client->stopsAsked, 1);
         }
-        const bool printsUrl = run.env.value(0) != "FAKE_CF_MODE=no-url";
-        if (run.exits) {
-            QTRY_VERIFY_WITH_TIMEOUT(!t->isRunning(), slow);
+        if (run.exit < 0) // an exit may name it only then
+            QTRY_COMPARE(t->problem(), run.problem);
+        QSignalSpy gone(t.get(), &TunnelInstance::childGone);
+        if (run.exit >= 0) {
+            client->exit(run.exit);
         } else {
-            const qint64 pid = t->childPid();
-            // Always the gateway, wherever the server listens.
-            QTRY_COMPARE(processCommandLine(pid),
-                         fakeClientPath() + QStringLiteral(" tunnel --no-autoupdate --config "
-                                                           "/dev/null --url http://127.0.0.1:%1")
-                                                .arg(t->inspector()->port()));
-            t->start(); // already running: nothing happens
-            QCOMPARE(t->childPid(), pid);
-            QTRY_COMPARE_WITH_TIMEOUT(t->problem(), run.problem, slow);
-            QTRY_COMPARE_WITH_TIMEOUT(t->state() != State::Connecting, run.active, slow);
-            if (run.outage) { // reconnecting keeps the URL
-                QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Reconnecting, slow);
-                QVERIFY(t->tunnelURL());
-                QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Active, slow);
-            }
-            QTest::qWait(300); // what must not happen has had time to happen
-            QCOMPARE(t->state() == State::Connecting, !run.active);
-            QCOMPARE(t->tunnelURLText(), printsUrl ? fakeUrl : QString()); // even connecting
-            t->stop();
-            QVERIFY(!t->tunnelURL() && t->isRunning()); // until the exit is handled
-            stop(*t);
-            QVERIFY(!processAlive(pid));
+            if (!run.limit)
+                t->stop();
+            QVERIFY(!t->tunnelURL() && t->state() == State::Stopping);
+            client->print(run.onStop);
+            QVERIFY(!t->tunnelURL() && t->state() == State::Stopping);
+            client->exit(run.stopStatus);
         }
-        QVERIFY(!t->tunnelURL() && t->stopsAt().isNull());
+        QCOMPARE(gone.size(), 1);
+        QCOMPARE(t->state(), State::Stopped);
+        QVERIFY(!t->tunnelURL() && t->stopsAt().isNull() && !t->hasChild());
         QCOMPARE(t->problem(), run.problem); // kept after the end, until the next start
         QVERIFY(run.problem.isEmpty() || !t->problemDetail().isEmpty());
-        QVERIFY(printsUrl || !sawUrl);
-        QStringList expected;
-        if (run.active)
-            expected << QStringLiteral("'T' Active/") + fakeUrl;
-        if (run.outage == 2)
-            expected << QStringLiteral(
-                "'T' Reconnecting/Lost its connection to the tunnel network; still trying");
-        if (run.crash)
-            expected
-                << QStringLiteral("'T' Stopped/Tunnel crashed (exit code: %1)").arg(run.crash) +
-                       (run.problem.isEmpty() ? QString() : QLatin1Char('\n') + run.problem);
-        if (run.limit)
-            expected
-                << QStringLiteral("'T' Stopped/Shared for %1 seconds, as asked").arg(run.limit);
-        QCOMPARE(shown(expected.size() + 1, expected.isEmpty() ? 1000 : 3000), expected);
+        QCOMPARE(m_events, run.events);
+        t->start();
+        QCOMPARE(t->problem(), QString());
+    }
+
+    // A live port change: the gateway turns, the child and URL stay, and what the client says
+    // about the server names the new port (it named the port of the launch).
+    void portChangeNamesTheNewPort() {
+        Origin first(4), second(4);
+        auto t = tunnel(first.port);
+        t->start();
+        print(urlBox + at(registered) + originPair("EOF"));
+        const QString hungUp = "The server on port %1 closes connections without answering";
+        QCOMPARE(t->problem(), hungUp.arg(first.port));
+        t->updatePort(second.port);
+        QCOMPARE(t->gateway()->options().port, second.port);
+        QCOMPARE(t->problem(), QString()); // about the old server
+        print(originPair("dial tcp 127.0.0.1:8000: i/o timeout"));
+        QCOMPARE(t->problem(),
+                 QStringLiteral("The server on port %1 accepts connections but does not answer")
+                     .arg(second.port));
+        QCOMPARE(m_clients.count(), 1);
+        QCOMPARE(t->tunnelURLText(), url);
+        // Shown again once the server is gone: the look finds nothing listening.
+        second.server.close();
+        print(at(registered, 1));
+        t->checkOrigin();
+        QTRY_COMPARE(t->problem(), QStringLiteral("The server on port %1 accepts connections but "
+                                                  "does not answer")
+                                       .arg(second.port)); // the client's words rank higher
+    }
+
+    // Which source shows when several report, each text naming the current port.
+    void problemsByRank_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("shown");
+        const QMap<QChar, QString> texts = {
+            {'-', {}},
+            {'e',
+             "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked"},
+            {'n', "Nothing answers on port %1"},
+            {'v', RefusalText::problem(HostCheck::Vite, true)},
+            {'t', "The server on port %1 accepts connections but does not answer"},
+            {'l', "Port %1 is outside 1 to 65535; enter another to start"}};
+        // "steps:shown". Steps: E edge time-out, R registered, O requests refused, T requests
+        // time out (client); G a request found nothing, g one was answered, H Vite refused, h no
+        // more (gateway); P the port changes, L the port was out of range at launch, C a new
+        // launch. Shown: a key of texts.
+        for (const QString& row : QStringLiteral("GE:e GER:n GH:v HG:v HE:e HER:v Hh:- Gg:- Og:n "
+                                                 "OHP:- TP:- EP:e PT:t LP:- L:l EHGC:-")
+                                      .split(' '))
+            QTest::newRow(qPrintable(row)) << row.section(':', 0, 0) << texts[row.back()];
+    }
+    void problemsByRank() {
+        QFETCH(QString, steps);
+        QFETCH(QString, shown);
+        TunnelConfig config = TunnelConfig::create(QStringLiteral("T"), 3000);
+        ClientLogClassifier client;
+        ProblemBoard board(config, client);
+        for (const QChar step : steps) {
+            const QByteArray lines =
+                QMap<QChar, QByteArray>{{'E', quicTimeout2023},
+                                        {'R', at(registered)},
+                                        {'O', originPair("connect: connection refused")},
+                                        {'T', originPair("i/o timeout")}}[step];
+            client.feed(lines);
+            board.readClient();
+            if (step == 'G' || step == 'g')
+                board.gatewayReached(step == 'g');
+            else if (step == 'H' || step == 'h')
+                board.gatewayRefused(step == 'H' ? HostCheck::Vite : HostCheck::None);
+            else if (step == 'P')
+                config.port = 4000, board.portChanged();
+            else if (step == 'L')
+                board.launchFailed(ProblemBoard::LaunchCheck::PortOutOfRange);
+            else if (step == 'C')
+                board.clear();
+        }
+        QCOMPARE(board.text(), QString(shown).replace("%1", QString::number(config.port)));
     }
 
     // The switch keeps the child; a new password at every start and at every switch-on, the
     // gateway's guard in step, none while stopping. gateway.py tries it through the gateway.
     void passwordFollowsTheSwitch() {
-        auto t = tunnel("Web");
+        auto t = tunnel();
         QSignalSpy saves(t.get(), &TunnelInstance::configChanged);
         const std::shared_ptr<BasicAuthGuard> guard = t->accessGuard();
         auto status = [&](const QString& password) {
@@ -206,11 +262,10 @@ private slots:
         t->setRequirePassword(true);
         QVERIFY(t->password().isEmpty());
         t->start();
-        QTRY_COMPARE_WITH_TIMEOUT(t->state(), State::Active, slow);
+        print(urlBox + at(registered));
         const QString first = t->password();
-        const qint64 pid = t->childPid();
         QCOMPARE(status(first), 200u);
-        QCOMPARE(TrayToolTip::text({t.get()}), "Quillby\nWeb: " + fakeUrl + " (password)");
+        QCOMPARE(TrayToolTip::text({t.get()}), "Quillby\nT: " + url + " (password)");
         t->setRequirePassword(false);
         QVERIFY(t->password().isEmpty() && guard->check("", "v").status() == 200u);
         t->setRequirePassword(true);
@@ -218,30 +273,40 @@ private slots:
         QCOMPARE(status(first), 401u);
         QCOMPARE(status(t->password()), 200u);
         QVERIFY(!QJsonDocument(t->config().toJson()).toJson().contains(first.toUtf8()));
-        QCOMPARE(t->childPid(), pid);
+        QCOMPARE(m_clients.count(), 1);
         QCOMPARE(saves.size(), 3); // one for each switch
 
         const QString second = t->password();
+        m_clients.latest()->ignoreStop = true;
         t->stop();
         QVERIFY(t->password().isEmpty());
         QCOMPARE(status(second), 401u); // nobody passes while the child stops
-        stop(*t);
+        m_clients.latest()->exit(15);
         t->start();
         QVERIFY(!t->password().isEmpty() && t->password() != second);
-        stop(*t);
     }
 
-    void launchFailureIsReported() {
-        QTemporaryDir dir;
-        const QString client = dir.filePath(QStringLiteral("cloudflared"));
-        QFile file(client);
-        QVERIFY(file.open(QIODevice::WriteOnly)); // not executable: exec fails
-        file.close();
-        auto t = tunnel("Broken", 3000, [client] { return std::optional<QString>(client); });
+    void launchRefused_data() {
+        QTest::addColumn<qint64>("port");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("exec fails") << qint64(3000) << "Permission denied" << QString()
+                                    << QStringList{"failed: Permission denied"};
+        QTest::newRow("port out of range")
+            << qint64(70000) << QString()
+            << "Port 70000 is outside 1 to 65535; enter another to start" << QStringList();
+    }
+    void launchRefused() {
+        QFETCH(qint64, port);
+        QFETCH(QString, failure);
+        m_clients.prepare = [failure](ScriptedClient& c) { c.launchFailure = failure; };
+        auto t = tunnel(port);
         t->start();
         QVERIFY(!t->isRunning() && !t->hasChild());
-        const QStringList notes = shown(1);
-        QVERIFY(notes.size() == 1 && notes[0].startsWith("'Broken' Error/Failed to start: "));
+        QTEST(t->problem(), "problem");
+        QTEST(m_events, "events");
+        QVERIFY(!t->gateway()->isListening());
     }
 };
 

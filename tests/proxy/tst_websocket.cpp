@@ -1,7 +1,7 @@
 // WebSocket messages read from upgraded connections through the real gateway, between Beast's
 // client and server on real sockets, into the tunnel's request log.
 #include "model/ExchangeText.h"
-#include "model/TunnelRequestCapture.h"
+#include "model/TunnelGateway.h"
 
 #include <QtTest>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -29,7 +29,7 @@ struct Connection {
     asio::io_context io;
     tcp::acceptor acceptor{io, {asio::ip::address_v4::loopback(), 0}};
     std::jthread server;
-    TunnelRequestCapture gateway;
+    TunnelGateway gateway;
     Socket ws{io};
     Connection(bool capture, bool deflate, bool fragment) {
         server = std::jthread([this, deflate, fragment] {
@@ -44,8 +44,8 @@ struct Connection {
                     ws.write(buffer.data(), ec);
             }
         });
-        gateway.setInspect(capture);
-        gateway.start(acceptor.local_endpoint().port(), nullptr);
+        gateway.setOptions({.port = acceptor.local_endpoint().port(), .inspect = capture});
+        gateway.start(nullptr);
         ws.next_layer().connect({asio::ip::address_v4::loopback(), gateway.port()});
         setUp(ws, deflate, fragment);
         ws.handshake("quiet-river.trycloudflare.com", "/live");

@@ -26,10 +26,8 @@
 //                                       then a registered connection
 //                       no-url          banner only, then runs until signalled
 //                       flood           FAKE_CF_FLOOD_MIB MiB of log lines, URL in the middle
-//                       exit            URL, then exits with FAKE_CF_EXIT_STATUS
 //   FAKE_CF_MODES       "m1,m2,...": the Nth launch recorded in FAKE_CF_PIDFILE takes the Nth
 //   FAKE_CF_LABEL       the random label of the URL (default fare-write-waste-gadgets)
-//   FAKE_CF_EXIT_STATUS status for mode exit (default 0)
 //   FAKE_CF_IGNORE_TERM 1: SIGTERM is ignored
 //   FAKE_CF_STDOUT_MIB  MiB written to standard output first
 //   FAKE_CF_PAUSE_MS    pause between split writes (default 200)
@@ -37,8 +35,6 @@
 //   FAKE_CF_EXIT_AFTER_FLOOD 1: mode flood exits 0 when done instead of running on
 //   FAKE_CF_INTERVAL_MS pause between repeated lines (default 5000, as the real client)
 //   FAKE_CF_OUTAGE_MS   length of the outage of mode lost (default 1000)
-//   FAKE_CF_ON_TERM     graceful: the shutdown line, then exit 0; url: the URL box and a
-//                       registration first; fail: exit 1. Unset: the signal ends it.
 //   FAKE_CF_WORDING     unknown: registrations worded as no client words them
 //   FAKE_CF_BOX         unknown: the URL given in a layout no client has, without https://
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
@@ -76,7 +72,6 @@
 namespace {
 
 volatile sig_atomic_t crashRequested = 0;
-volatile sig_atomic_t termRequested = 0;
 
 bool newest = false; // 2024.10 or later: no "Unregistered" line
 
@@ -103,7 +98,7 @@ bool envIs(const char* name, const char* value) {
 
 void sleepMs(long ms) {
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested && !termRequested) {
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested) {
     }
 }
 
@@ -218,12 +213,6 @@ void answerSignals() {
     if (crashRequested) {
         writeErr(stamp("ERR") + "connection lost\n");
         std::_Exit(1);
-    }
-    if (termRequested) {
-        writeErr(stamp() + "Initiating graceful shutdown due to signal terminated ...\n");
-        if (envIs("FAKE_CF_ON_TERM", "url"))
-            urlBox(), registered();
-        std::_Exit(envIs("FAKE_CF_ON_TERM", "fail") ? 1 : 0);
     }
 }
 
@@ -526,13 +515,8 @@ int main(int argc, char** argv) {
     struct sigaction usr1 {};
     usr1.sa_handler = [](int) { crashRequested = 1; };
     sigaction(SIGUSR1, &usr1, nullptr);
-    if (envIs("FAKE_CF_IGNORE_TERM", "1")) {
+    if (envIs("FAKE_CF_IGNORE_TERM", "1"))
         std::signal(SIGTERM, SIG_IGN);
-    } else if (*env("FAKE_CF_ON_TERM", "")) {
-        struct sigaction term {};
-        term.sa_handler = [](int) { termRequested = 1; };
-        sigaction(SIGTERM, &term, nullptr);
-    }
 
     // Rows of one window may each need their own mode; every client sees only a gateway port,
     // so the order of launches picks it.
@@ -631,7 +615,6 @@ int main(int argc, char** argv) {
          }},
         {"no-url", [] { return runOn; }}, // connecting for as long as it runs
         {"flood", [&] { return flood(port), envIs("FAKE_CF_EXIT_AFTER_FLOOD", "1") ? 0 : runOn; }},
-        {"exit", [] { return urlBox(), registered(), std::atoi(env("FAKE_CF_EXIT_STATUS", "0")); }},
     };
     writeErr("2026-01-01T00:00:00Z INF Thank you for trying Cloudflare Tunnel. Doing so, without a "
              "Cloudflare account, is a quick way to experiment and try it out.\n"

@@ -1,9 +1,11 @@
-// The status window on a real store and the stand-in client: a tunnel row's states and its name
+// The status window on a real store and the scripted client: a tunnel row's states and its name
 // and port commits with their silent reverts (the port rule itself is in tst_values), header
 // count, empty state, add and delete, the missing-client alert and its copy action,
 // Launch at Login failing, and the scanner panel on real listeners of
 // ephemeral ports, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
 // through their menu piece, the row and the QR panel. Copying the URL is in the journey.
+#include "ClientLines.h"
+#include "ScriptedClient.h"
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
@@ -34,13 +36,14 @@
 #include <QTest>
 #include <QToolButton>
 
+using namespace ClientLines;
 using namespace TestSupport;
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int slow = 15000;
+constexpr int slow = 15000; // a scan on a loaded machine
 struct RowState {
-    QByteArrayList env; // of the client; empty: never started
+    std::optional<QByteArray> output; // of the client; none: never started
     Theme::Named dot;
     bool connecting, url;
     QString line; // the connecting line, or the problem line
@@ -59,7 +62,9 @@ Q_DECLARE_METATYPE(Commit)
 struct Fixture {
     TempHome home;
     std::unique_ptr<QSettings> settings = home.settings();
-    TunnelStore store{settings.get(), {fakeClientLocator()}};
+    ScriptedClients clients;
+    TunnelStore store{settings.get(),
+                      {.findClient = fakeClientLocator(), .newClient = clients.factory()}};
     XdgAutostartLoginItem loginItem{{u"/opt/Quillby/quillby"_s}};
     ClientLocator findClient = fakeClientLocator();
     StatusMenuView view{&store, &loginItem, [this] { return findClient(); }};
@@ -100,51 +105,47 @@ class TestStatusMenu : public QObject {
                  dot == Theme::Named::Gray ? "Start" : "Stop");
     }
 
+    // The latest client prints the URL and registers.
+    void registers() { m_f->clients.latest()->print(urlBox + at(registered)); }
+
 private slots:
     void init() {
-        for (const char* name : {"FAKE_CF_MODE", "FAKE_CF_INTERVAL_MS", "FAKE_CF_OUTAGE_MS"})
-            qunsetenv(name);
         m_f = std::make_unique<Fixture>();
         showView();
     }
     void cleanup() {
         m_f->store.stopAll();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_f->store.hasLiveChildren(), slow);
+        QTRY_VERIFY(!m_f->store.hasLiveChildren());
         m_f.reset();
     }
 
     void rowStates_data() {
         QTest::addColumn<RowState>("r");
-        const auto row = [](const char* tag, QByteArrayList env, Theme::Named dot, bool connecting,
-                            bool url, const char* line = "") {
-            QTest::newRow(tag) << RowState{env, dot, connecting, url, QString::fromUtf8(line)};
+        const auto row = [](const char* tag, std::optional<QByteArray> output, Theme::Named dot,
+                            bool connecting, bool url, const char* line = "") {
+            QTest::newRow(tag) << RowState{output, dot, connecting, url, QString::fromUtf8(line)};
         };
         using enum Theme::Named;
         row("stopped", {}, Gray, false, false);
-        row("connecting", {"FAKE_CF_MODE=no-url"}, Orange, true, false, "Connecting...");
+        row("connecting", "", Orange, true, false, "Connecting...");
         // The URL known, the edge unreachable: URL, connecting line and problem.
-        row("edge unreachable", {"FAKE_CF_MODE=edge-timeout", "FAKE_CF_INTERVAL_MS=50"}, Orange,
-            true, true,
+        row("edge unreachable", urlBox + quicTimeout2023, Orange, true, true,
             "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked");
         // Every connection lost after it was active.
-        row("reconnecting", {"FAKE_CF_MODE=lost", "FAKE_CF_OUTAGE_MS=60000"}, Orange, true, true,
+        row("reconnecting", urlBox + at(registered) + lost2026, Orange, true, true,
             "Reconnecting...");
-        row("running", {"FAKE_CF_MODE=url"}, Green, false, true);
+        row("running", urlBox + at(registered), Green, false, true);
     }
     void rowStates() {
         QFETCH(RowState, r);
-        for (const QByteArray& pair : r.env)
-            qputenv(pair.left(pair.indexOf('=')), pair.mid(pair.indexOf('=') + 1));
         TunnelRowView* row = rows().front();
         auto* problem = child<QLabel>("problemLine", row);
         auto* connectingText = child("connectingLine", row)->findChild<QLabel*>();
-        if (!r.env.isEmpty())
+        if (r.output) {
             click(child("startStopButton", row));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            child<StatusDot>("statusDot", row)->color() == Theme::named(r.dot, row->palette()) &&
-                child("urlLine", row)->isVisible() == r.url &&
-                (r.line.isEmpty() || problem->text() == r.line || connectingText->text() == r.line),
-            slow);
+            m_f->clients.latest()->print(*r.output);
+        }
+        QVERIFY(r.line.isEmpty() || problem->text() == r.line || connectingText->text() == r.line);
         checkState(row, r.dot, r.connecting, r.url);
         if (r.url) { // on one line, middle-elided and selectable
             auto* label = child<ElidedLabel>("urlLabel", row);
@@ -154,12 +155,12 @@ private slots:
         }
         // The problem's whole text in its tooltip.
         QCOMPARE(problem->isVisible(), !problem->toolTip().isEmpty());
-        if (r.env.isEmpty())
+        if (!r.output)
             return;
         // Stopped again: no animation, the dot at full opacity; a problem is kept until the
         // next start.
         click(child("startStopButton", row));
-        QTRY_VERIFY_WITH_TIMEOUT(!row->instance()->isRunning(), slow);
+        QTRY_VERIFY(!row->instance()->isRunning());
         checkState(row, Theme::Named::Gray, false, false);
         QCOMPARE(child<StatusDot>("statusDot", row)->opacity(), 1.0);
         if (r.line.startsWith("The tunnel"_L1))
@@ -174,7 +175,7 @@ private slots:
         auto* stopAfter = child<QMenu>("stopAfterMenu", &menu);
         QVERIFY(!stopAfter->isEnabled()); // nothing to count from while stopped
         tunnel->start();
-        QTRY_VERIFY_WITH_TIMEOUT((tunnel->state() == TunnelInstance::State::Active), slow);
+        registers();
         child<QAction>("requirePasswordAction", &menu)->trigger();
         QVERIFY(!tunnel->password().isEmpty());
         emit menu.aboutToShow();
@@ -259,10 +260,9 @@ private slots:
         auto* count = child<QLabel>("activeCountLabel");
         QVERIFY(count->isHidden());
         for (TunnelInstance* tunnel : m_f->store.instances())
-            tunnel->start();
+            tunnel->start(), registers();
         QTRY_COMPARE(count->text(), "2 active");
         TunnelRowView* row = rows().front();
-        QTRY_VERIFY_WITH_TIMEOUT(row->instance()->tunnelURL(), slow);
         m_f->view.setPalette(QPalette(QColor(0x1e, 0x1e, 0x1e)));
         QCOMPARE(count->palette().color(QPalette::WindowText),
                  Theme::named(Theme::Named::Green, m_f->view.palette()));
@@ -271,9 +271,9 @@ private slots:
         checkState(row, Theme::Named::Green, false, true);
         // The count stays until the last running tunnel's exit has been handled.
         m_f->store.instances().front()->stop();
-        QTRY_COMPARE_WITH_TIMEOUT(count->text(), "1 active", slow);
+        QTRY_COMPARE(count->text(), "1 active");
         m_f->store.instances().back()->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(count->isHidden(), slow);
+        QTRY_VERIFY(count->isHidden());
         QVERIFY(!alert()); // the client is installed
     }
 

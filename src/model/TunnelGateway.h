@@ -4,32 +4,35 @@
 #include "proxy/Gateway.h"
 
 #include <QObject>
+#include <memory>
 
 // The gateway of one tunnel as the model sees it: the proxy every request through the tunnel
 // passes on its way to the local server, with its live options, its counts, the log of what it
 // captured while inspection was on and what it found out about the server.
-class TunnelRequestCapture : public QObject {
+class TunnelGateway : public QObject {
     Q_OBJECT
 
 public:
-    explicit TunnelRequestCapture(QObject* parent = nullptr);
+    // Everything the tunnel's switches decide, handed over at once; applied live.
+    struct Options {
+        qint64 port = 0; // the local server's; a number that is no port is not applied
+        bool inspect = false;
+        bool rewriteHost = true;
+        std::shared_ptr<BasicAuthGuard> guard = {}; // who may pass, asked per request
+    };
+
+    explicit TunnelGateway(QObject* parent = nullptr);
 
     RequestLog* log() { return &m_log; }
     bool isListening() const { return m_gateway.isListening(); }
     quint16 port() const { return m_gateway.port(); }
 
+    void setOptions(const Options& options);
+    const Options& options() const { return m_options; }
     // Starts the gateway in front of the local server's port (kept when it already runs) and
     // returns the URL the client is to forward to; empty, with the reason, when it cannot listen.
-    QString start(qint64 port, QString* error);
+    QString start(QString* error);
     void stop();
-    // Live, while the client keeps running.
-    void setPort(qint64 port);
-    void setInspect(bool on) { m_gateway.setCapture(on); }
-    void setRewriteHost(bool on) { m_gateway.setRewriteHost(on); }
-    // Who may pass, asked per request; set once, before the first start.
-    void setAccessGuard(std::shared_ptr<BasicAuthGuard> guard) {
-        m_gateway.setAccessGuard(std::move(guard));
-    }
 
     quint64 requests() const { return m_gateway.requests(); }
     QDateTime lastRequestAt() const { return m_gateway.lastRequestAt(); }
@@ -48,6 +51,7 @@ private:
     void take(const QList<HttpExchange>& batch);
     void takeStatus();
 
+    Options m_options;
     RequestLog m_log;
     Gateway m_gateway;
     GatewayStatus m_status;

@@ -1,0 +1,40 @@
+#include "ScriptedClient.h"
+
+void ScriptedClient::print(QByteArrayView text) {
+    if (m_running)
+        emit errorOutput(text);
+}
+
+void ScriptedClient::exit(int status) {
+    if (!std::exchange(m_running, false))
+        return;
+    emit exited(status);
+}
+
+bool ScriptedClient::launch(const QString& program, const QStringList& arguments, QString* reason) {
+    this->program = program;
+    this->arguments = arguments;
+    if (!launchFailure.isEmpty()) {
+        *reason = launchFailure;
+        return false;
+    }
+    m_running = true;
+    return true;
+}
+
+void ScriptedClient::stop() {
+    ++stopsAsked;
+    if (!ignoreStop)
+        QMetaObject::invokeMethod(
+            this, [this] { exit(terminatedStatus); }, Qt::QueuedConnection);
+}
+
+std::function<std::unique_ptr<ClientProcess>(QObject*)> ScriptedClients::factory() {
+    return [this](QObject* parent) {
+        auto client = std::make_unique<ScriptedClient>(parent);
+        if (prepare)
+            prepare(*client);
+        m_made.append(client.get());
+        return std::unique_ptr<ClientProcess>(std::move(client));
+    };
+}
