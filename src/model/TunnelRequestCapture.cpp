@@ -2,6 +2,7 @@
 
 TunnelRequestCapture::TunnelRequestCapture(QObject* parent)
     : QObject(parent) {
+    m_gateway.setQuickTunnel(true);
     connect(&m_gateway, &Gateway::exchangesCaptured, this, &TunnelRequestCapture::take);
     connect(&m_gateway, &Gateway::messagesCaptured, &m_log, &RequestLog::appendMessages);
     connect(&m_gateway, &Gateway::statusChanged, this, &TunnelRequestCapture::takeStatus);
@@ -27,8 +28,8 @@ void TunnelRequestCapture::setPort(qint64 port) {
         m_gateway.setOriginPort(quint16(port));
 }
 
-void TunnelRequestCapture::replay(const HttpExchange& exchange) {
-    m_gateway.replay(exchange);
+quint64 TunnelRequestCapture::replay(const HttpExchange& exchange) {
+    return m_gateway.replay(exchange);
 }
 
 void TunnelRequestCapture::take(const QList<HttpExchange>& batch) {
@@ -42,4 +43,7 @@ void TunnelRequestCapture::takeStatus() {
         emit originChanged(status.answers);
     if (status.refusal != before.refusal)
         emit refusalChanged();
+    if (status.eventStream != before.eventStream || status.slowMethod != before.slowMethod ||
+        status.slowPath != before.slowPath || status.inFlightLimit != before.inFlightLimit)
+        emit edgeLimitsChanged();
 }

@@ -26,6 +26,9 @@ public:
     void setPort(qint64 port);
     void setInspect(bool on) { m_gateway.setCapture(on); }
     void setRewriteHost(bool on) { m_gateway.setRewriteHost(on); }
+    // On by default: every tunnel started here is a quick one, whose edge holds server-sent
+    // events back; a tunnel on the user's own domain streams them and turns it off.
+    void setQuickTunnel(bool on) { m_gateway.setQuickTunnel(on); }
     // Who may pass, asked per request; set once, before the first start.
     void setAccessGuard(std::shared_ptr<BasicAuthGuard> guard) {
         m_gateway.setAccessGuard(std::move(guard));
@@ -36,13 +39,26 @@ public:
     // The dev server's host check that refused the latest requests it looks at; None otherwise.
     HostCheck refusal() const { return m_gateway.status().refusal; }
 
-    // Sends a captured request to the local server again, as a new entry of the log.
-    void replay(const HttpExchange& exchange);
+    // What the edge did or does to visitors lately, from status lines and headers; each goes by
+    // itself a while after it was last seen (GatewayStatus says the rule).
+    // An answer was a stream of server-sent events, held back by a quick tunnel's edge.
+    bool eventStreamHeldBack() const { return m_status.eventStream; }
+    // A request waited past the edge's limit for its first byte (its visitor got 524): its
+    // method and path, empty when none did.
+    QString slowMethod() const { return QString::fromStdString(m_status.slowMethod); }
+    QString slowPath() const { return QString::fromStdString(m_status.slowPath); }
+    // As many requests were in flight at once as a quick tunnel takes (more got 429).
+    bool inFlightLimitReached() const { return m_status.inFlightLimit; }
+
+    // Sends a captured request to the local server again. Returns the id of the new entry of
+    // the log, which is appended once the answer came; 0 when the gateway is not running.
+    quint64 replay(const HttpExchange& exchange);
 
 signals:
     // The latest request through the tunnel found the local server answering, or not.
     void originChanged(bool answers);
     void refusalChanged();
+    void edgeLimitsChanged();
 
 private:
     void take(const QList<HttpExchange>& batch);
