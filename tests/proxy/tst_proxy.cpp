@@ -211,10 +211,10 @@ private slots:
         headers->setPlainText(headers->toPlainText() + "X-Added: yes\n");
         auto* body = editor.findChild<QPlainTextEdit*>("bodyEdit");
         body->setPlainText(body->toPlainText() + "\nthird");
-        m_proxy.replay(editor.edited());
+        const quint64 id = m_proxy.replay(editor.edited());
         QTRY_COMPARE(m_seen.size(), 1);
         const HttpExchange& again = m_seen.first();
-        QVERIFY(again.replayed && again.edited && again.id != captured.id);
+        QVERIFY(again.replayed && again.edited && again.id == id);
         QVERIFY(again.firstByteUs > 0 && again.firstByteUs <= again.durationUs);
         QCOMPARE(again.status, 200);
         QCOMPARE(again.responseBody, "line\r\nline\r\nthird"_ba); // line ends kept
