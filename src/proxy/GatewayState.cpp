@@ -17,8 +17,7 @@ void GatewayState::requestStarted(steady_clock::time_point now) {
 }
 
 void GatewayState::eventStreamAnswered() {
-    if (quickTunnel.load(std::memory_order_relaxed))
-        raise(EventStream, status.eventStream);
+    raise(EventStream, status.eventStream);
 }
 
 void GatewayState::forgetEventStream() {

@@ -317,7 +317,9 @@ void ProxySession::onResponseHeader(error_code ec) {
     }
     captureResponseHeader();
     m_scanner.begin(status, m_nextJsRequest, response.count(http::field::content_encoding) > 0);
-    if (m_inFlight && isEventStream(response.base()))
+    // Told only by a quick tunnel, whose edge holds the stream back until it ends.
+    if (m_inFlight && m_state->quickTunnel.load(std::memory_order_relaxed) &&
+        isEventStream(response.base()))
         m_state->eventStreamAnswered();
     // With the body (or its first piece) at hand, header and body leave in one write.
     if (m_response->is_done() || m_originBuffer.size() > 0)
