@@ -13,7 +13,9 @@ QString TunnelRequestCapture::start(qint64 port, QString* error) {
         setPort(port);
         return m_gateway.url();
     }
-    m_status = {};
+    // A new run starts knowing nothing of the edge.
+    if (!std::exchange(m_status, {}).sameEdgeFacts({}))
+        emit edgeLimitsChanged();
     if (port < 1 || port > 65535 || !m_gateway.start(quint16(port), error))
         return {};
     return m_gateway.url();
@@ -43,7 +45,6 @@ void TunnelRequestCapture::takeStatus() {
         emit originChanged(status.answers);
     if (status.refusal != before.refusal)
         emit refusalChanged();
-    if (status.eventStream != before.eventStream || status.slowMethod != before.slowMethod ||
-        status.slowPath != before.slowPath || status.inFlightLimit != before.inFlightLimit)
+    if (!status.sameEdgeFacts(before))
         emit edgeLimitsChanged();
 }

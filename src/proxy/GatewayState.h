@@ -49,6 +49,10 @@ struct GatewayStatus {
     bool inFlightLimit = false;
 
     friend bool operator==(const GatewayStatus&, const GatewayStatus&) = default;
+    bool sameEdgeFacts(const GatewayStatus& other) const {
+        return eventStream == other.eventStream && slowMethod == other.slowMethod &&
+               slowPath == other.slowPath && inFlightLimit == other.inFlightLimit;
+    }
 };
 
 // What every connection of one gateway shares. The atomics are switched and read from any

@@ -16,7 +16,8 @@
 // 100-continue, and Upgrade passed through as raw bytes after 101 (a captured WebSocket's
 // messages read from them on the way, see WebSocketFrameReader). A request that does not
 // parse gets 400 and never reaches the dev server; a refused dev server gets a 502 page.
-// Exchanges are captured only while capture is on; the counts are kept always.
+// Exchanges are captured only while capture is on; the counts, and what the tunnel service's
+// edge would do to visitors (GatewayStatus), are kept always.
 class ProxyServer {
 public:
     using ExchangeHandler = std::function<void(HttpExchange)>;
