@@ -4,8 +4,10 @@
 // back. WebSocket relaying is in tst_websocket.
 #include "model/CurlCommand.h"
 #include "model/HarWriter.h"
+#include "model/RequestLog.h"
 #include "proxy/Gateway.h"
 #include "ui/RequestEditorDialog.h"
+#include "ui/RequestsWindow.h"
 
 #include <QComboBox>
 #include <QJsonArray>
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -192,6 +195,24 @@ private slots:
         QTRY_COMPARE(m_seen.size(), 1);
         QVERIFY(m_seen.first().id == id && m_seen.first().replayed);
         QCOMPARE(summary(m_seen.first(), false), summary(captured, false));
+    }
+
+    // The window shows the entry of its own replay (held by /events until /release), not
+    // another replay that came first.
+    void windowShowsItsOwnReplay() {
+        RequestLog log;
+        connect(&m_proxy, &Gateway::exchangesCaptured, &log, &RequestLog::append);
+        RequestsWindow window(&log, [this](const HttpExchange& e) { return m_proxy.replay(e); },
+                              {});
+        log.append({HttpExchange{.id = 1000, .method = "GET", .target = "/events"}});
+        window.findChild<QPushButton*>("replayButton")->click();
+        m_proxy.replay({.method = "GET", .target = "/echo"});
+        QTRY_COMPARE(log.rowCount(), 2);
+        QCOMPARE(run("curl", {"-s", url("/release")}), "released"_ba);
+        QTRY_COMPARE(log.rowCount(), 4); // with /release's own entry
+        const QList<HttpExchange> shown = window.exchanges(true);
+        QVERIFY(shown.size() == 1 && shown[0].replayed && shown[0].target == "/events");
+        m_seen.clear();
     }
 
     // The second event is sent only after the first has come out of the proxy.
