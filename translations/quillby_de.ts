@@ -643,6 +643,37 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>RequestDetailPane</name>
+    <message>
+        <source>Selected request</source>
+        <translation>Ausgewählte Anfrage</translation>
+    </message>
+    <message>
+        <source>Request</source>
+        <translation>Anfrage</translation>
+    </message>
+    <message>
+        <source>Response</source>
+        <translation>Antwort</translation>
+    </message>
+    <message>
+        <source>&amp;Request</source>
+        <translation>&amp;Anfrage</translation>
+    </message>
+    <message>
+        <source>Re&amp;sponse</source>
+        <translation>Ant&amp;wort</translation>
+    </message>
+    <message>
+        <source>&amp;Messages</source>
+        <translation>&amp;Nachrichten</translation>
+    </message>
+    <message>
+        <source>&amp;Messages (%1)</source>
+        <translation>&amp;Nachrichten (%1)</translation>
+    </message>
+</context>
+<context>
     <name>RequestEditorDialog</name>
     <message>
         <source>Edit and Replay</source>
@@ -675,6 +706,48 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>&amp;Send</source>
         <translation>&amp;Senden</translation>
+    </message>
+</context>
+<context>
+    <name>RequestListPane</name>
+    <message>
+        <source>Filter by method, path, status, header or body</source>
+        <translation>Nach Methode, Pfad, Status, Kopfzeile oder Inhalt filtern</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>Filter</translation>
+    </message>
+    <message>
+        <source>%1xx</source>
+        <translation>%1xx</translation>
+    </message>
+    <message>
+        <source>Show only answers with status %1xx</source>
+        <translation>Nur Antworten mit Status %1xx zeigen</translation>
+    </message>
+    <message>
+        <source>Requests, newest first</source>
+        <translation>Anfragen, neueste zuerst</translation>
+    </message>
+    <message>
+        <source>No requests yet. Requests that reach the tunnel's public URL appear here.</source>
+        <translation>Noch keine Anfragen. Anfragen an die öffentliche URL des Tunnels erscheinen hier.</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>%1 of %2 requests shown</source>
+        <translation>%1 von %2 Anfragen gezeigt</translation>
+    </message>
+    <message numerus="yes">
+        <source>Older requests leave the list to keep it within %1 and %2 requests; %n so far.</source>
+        <translation>
+            <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
+            <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -729,35 +802,26 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>RequestMessagesPane</name>
+    <message>
+        <source>WebSocket messages, oldest first</source>
+        <translation>WebSocket-Nachrichten, älteste zuerst</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Nachricht</translation>
+    </message>
+    <message>
+        <source>Select a message to see it in full.</source>
+        <translation>Wählen Sie eine Nachricht, um sie ganz zu sehen.</translation>
+    </message>
+    <message>
+        <source>No messages yet. They appear here as they pass.</source>
+        <translation>Noch keine Nachrichten. Sie erscheinen hier, sobald sie durchkommen.</translation>
+    </message>
+</context>
+<context>
     <name>RequestsWindow</name>
-    <message>
-        <source>Requests, newest first</source>
-        <translation>Anfragen, neueste zuerst</translation>
-    </message>
-    <message>
-        <source>No requests yet. Requests that reach the tunnel's public URL appear here.</source>
-        <translation>Noch keine Anfragen. Anfragen an die öffentliche URL des Tunnels erscheinen hier.</translation>
-    </message>
-    <message>
-        <source>Selected request</source>
-        <translation>Ausgewählte Anfrage</translation>
-    </message>
-    <message>
-        <source>Request</source>
-        <translation>Anfrage</translation>
-    </message>
-    <message>
-        <source>Response</source>
-        <translation>Antwort</translation>
-    </message>
-    <message>
-        <source>&amp;Request</source>
-        <translation>&amp;Anfrage</translation>
-    </message>
-    <message>
-        <source>Re&amp;sponse</source>
-        <translation>Ant&amp;wort</translation>
-    </message>
     <message>
         <source>Re&amp;play</source>
         <translation>&amp;Erneut senden</translation>
@@ -777,22 +841,6 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Requests to %1</source>
         <translation>Anfragen an %1</translation>
-    </message>
-    <message>
-        <source>Filter by method, path, status, header or body</source>
-        <translation>Nach Methode, Pfad, Status, Kopfzeile oder Inhalt filtern</translation>
-    </message>
-    <message>
-        <source>Filter</source>
-        <translation>Filter</translation>
-    </message>
-    <message>
-        <source>%1xx</source>
-        <translation>%1xx</translation>
-    </message>
-    <message>
-        <source>Show only answers with status %1xx</source>
-        <translation>Nur Antworten mit Status %1xx zeigen</translation>
     </message>
     <message>
         <source>&amp;Edit and Replay…</source>
@@ -823,14 +871,6 @@ Installieren Sie es mit: %1</translation>
         <translation>Ausgewählte Anfragen…</translation>
     </message>
     <message>
-        <source>%1 of %2</source>
-        <translation>%1 von %2</translation>
-    </message>
-    <message>
-        <source>%1 of %2 requests shown</source>
-        <translation>%1 von %2 Anfragen gezeigt</translation>
-    </message>
-    <message>
         <source>Save as HAR</source>
         <translation>Als HAR speichern</translation>
     </message>
@@ -842,40 +882,9 @@ Installieren Sie es mit: %1</translation>
         <source>HTTP Archive (*.har)</source>
         <translation>HTTP-Archiv (*.har)</translation>
     </message>
-    <message numerus="yes">
-        <source>Older requests leave the list to keep it within %1 and %2 requests; %n so far.</source>
-        <translation>
-            <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
-            <numerusform>Ältere Anfragen verlassen die Liste, damit sie unter %1 und %2 Anfragen bleibt; bisher %n.</numerusform>
-        </translation>
-    </message>
     <message>
         <source>Copied</source>
         <translation>Kopiert</translation>
-    </message>
-    <message>
-        <source>WebSocket messages, oldest first</source>
-        <translation>WebSocket-Nachrichten, älteste zuerst</translation>
-    </message>
-    <message>
-        <source>Message</source>
-        <translation>Nachricht</translation>
-    </message>
-    <message>
-        <source>&amp;Messages</source>
-        <translation>&amp;Nachrichten</translation>
-    </message>
-    <message>
-        <source>&amp;Messages (%1)</source>
-        <translation>&amp;Nachrichten (%1)</translation>
-    </message>
-    <message>
-        <source>Select a message to see it in full.</source>
-        <translation>Wählen Sie eine Nachricht, um sie ganz zu sehen.</translation>
-    </message>
-    <message>
-        <source>No messages yet. They appear here as they pass.</source>
-        <translation>Noch keine Nachrichten. Sie erscheinen hier, sobald sie durchkommen.</translation>
     </message>
 </context>
 <context>

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     if (proxy.isEmpty())
         return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
     RequestsWindow window(
-        capture.log(), [&capture](const HttpExchange& e) { capture.replay(e); },
+        capture.log(), [&capture](const HttpExchange& e) { return capture.replay(e); },
         [] { return QStringLiteral("https://quiet-river.example"); });
     window.show();
 

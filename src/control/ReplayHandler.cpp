@@ -7,27 +7,6 @@
 
 #include <QTimer>
 
-namespace {
-
-// Sends the request again; the entry that will be its answer.
-// TODO(replay-id): the gateway's replay does not name the entry it makes yet, so this guesses
-// the first replayed entry after now with the same method and target, which is wrong when two
-// identical requests are replayed together. Once replay returns the new entry's id:
-//     const quint64 id = capture->replay(original);
-//     return [id](const HttpExchange& entry) { return entry.id == id; };
-std::function<bool(const HttpExchange&)> sendAgain(TunnelGateway* capture,
-                                                   const HttpExchange& original) {
-    const quint64 newestBefore = capture->log()->exchangeAt(0).id;
-    capture->replay(original);
-    return [newestBefore, method = original.method,
-            target = original.target](const HttpExchange& entry) {
-        return entry.replayed && entry.id > newestBefore && entry.method == method &&
-               entry.target == target;
-    };
-}
-
-} // namespace
-
 void ReplayHandler::execute(ControlConnection& connection, const ControlRequest& request) {
     using Code = ControlError::Code;
     TunnelInstance* tunnel = resolve(connection, request.tunnel);
@@ -41,12 +20,16 @@ void ReplayHandler::execute(ControlConnection& connection, const ControlRequest&
                          tr("%1 has no request %2 in its log.").arg(name).arg(request.requestId)});
         return;
     }
-    if (!capture->isListening()) {
+    // The new entry's id; none when the gateway is not running.
+    const quint64 id = capture->replay(capture->log()->exchangeAt(row));
+    if (!id) {
         connection.fail({Code::Stopped, tr("%1 does not inspect requests.").arg(name)});
         return;
     }
     // The entry arrives on a later turn of the event loop, never within the call.
-    waitFor(connection, capture->log(), sendAgain(capture, capture->log()->exchangeAt(row)), name);
+    waitFor(
+        connection, capture->log(), [id](const HttpExchange& entry) { return entry.id == id; },
+        name);
 }
 
 void ReplayHandler::waitFor(ControlConnection& connection, RequestLog* log, EntryMatch match,

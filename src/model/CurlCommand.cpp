@@ -8,13 +8,6 @@ namespace {
 // Inline bodies stay well under the length one argument may have (128 KiB on Linux).
 constexpr qsizetype inlineLimit = 16 * 1024;
 
-bool has(const HttpExchange::Headers& headers, const char* name) {
-    for (const auto& field : headers)
-        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
 bool isInlineText(const QByteArray& body) {
     if (body.size() > inlineLimit || body.startsWith('@'))
         return false; // curl reads a file for "@name"
@@ -98,7 +91,7 @@ QString of(const HttpExchange& exchange, const QString& baseUrl) {
     if (!body.isEmpty())
         unwanted += {QStringLiteral("Content-Type"), QStringLiteral("Expect")};
     for (const QString& name : unwanted)
-        if (!has(exchange.requestHeaders, name.toLatin1().constData()))
+        if (!HttpExchange::field(exchange.requestHeaders, name.toLatin1().constData()))
             command += indent + QStringLiteral("-H ") + quoted(name + QLatin1Char(':'));
     if (!body.isEmpty())
         command += indent + QStringLiteral("--data-binary ") +

@@ -14,13 +14,6 @@ QString tr(const char* text) {
     return QCoreApplication::translate("ExchangeText", text);
 }
 
-QByteArray headerValue(const HttpExchange::Headers& headers, const QByteArray& name) {
-    for (const auto& [key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
 QString headerLines(const HttpExchange::Headers& headers) {
     QString text;
     for (const auto& [name, value] : headers)
@@ -159,7 +152,7 @@ QString request(const HttpExchange& exchange) {
                    QString::fromUtf8(exchange.target) + QLatin1Char('\n') +
                    headerLines(exchange.requestHeaders);
     const QString shown =
-        body(exchange.requestBody, headerValue(exchange.requestHeaders, "Content-Type"),
+        body(exchange.requestBody, HttpExchange::value(exchange.requestHeaders, "Content-Type"),
              exchange.requestBodySize);
     return shown.isEmpty() ? text : text + QLatin1Char('\n') + shown;
 }
@@ -172,7 +165,7 @@ QString response(const HttpExchange& exchange) {
                    QString::fromLatin1(exchange.reason) + QLatin1Char('\n') +
                    headerLines(exchange.responseHeaders);
     const QString shown =
-        body(exchange.responseBody, headerValue(exchange.responseHeaders, "Content-Type"),
+        body(exchange.responseBody, HttpExchange::value(exchange.responseHeaders, "Content-Type"),
              exchange.responseBodySize);
     return shown.isEmpty() ? text : text + QLatin1Char('\n') + shown;
 }

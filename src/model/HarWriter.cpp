@@ -8,13 +8,6 @@
 
 namespace {
 
-QByteArray headerValue(const HttpExchange::Headers& headers, const char* name) {
-    for (const auto& [key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
 QJsonArray nameValues(const HttpExchange::Headers& headers) {
     QJsonArray list;
     for (const auto& [name, value] : headers)
@@ -101,7 +94,7 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
     if (exchange.requestBodySize > 0) {
         QJsonObject postData{
             {QStringLiteral("mimeType"),
-             QString::fromUtf8(headerValue(exchange.requestHeaders, "Content-Type"))}};
+             QString::fromUtf8(HttpExchange::value(exchange.requestHeaders, "Content-Type"))}};
         putBody(postData, exchange.requestBody, exchange.requestBodySize,
                 QStringLiteral("_encoding"));
         request.insert(QStringLiteral("postData"), postData);
@@ -114,7 +107,7 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
     QJsonObject content{
         {QStringLiteral("size"), exchange.responseBodySize},
         {QStringLiteral("mimeType"),
-         QString::fromUtf8(headerValue(exchange.responseHeaders, "Content-Type"))},
+         QString::fromUtf8(HttpExchange::value(exchange.responseHeaders, "Content-Type"))},
     };
     if (exchange.responseBodySize > 0)
         putBody(content, exchange.responseBody, exchange.responseBodySize,
@@ -127,7 +120,7 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
         {QStringLiteral("headers"), nameValues(exchange.responseHeaders)},
         {QStringLiteral("content"), content},
         {QStringLiteral("redirectURL"),
-         QString::fromUtf8(headerValue(exchange.responseHeaders, "Location"))},
+         QString::fromUtf8(HttpExchange::value(exchange.responseHeaders, "Location"))},
         {QStringLiteral("headersSize"), -1},
         {QStringLiteral("bodySize"), exchange.status ? exchange.responseBodySize : -1},
     };

@@ -15,6 +15,7 @@ TunnelGateway::TunnelGateway(QObject* parent)
     connect(&m_gateway, &Gateway::statusChanged, this, &TunnelGateway::takeStatus);
     m_gateway.setCapture(m_options.inspect);
     m_gateway.setRewriteHost(m_options.rewriteHost);
+    m_gateway.setQuickTunnel(m_options.quickTunnel);
 }
 
 void TunnelGateway::setOptions(const Options& options) {
@@ -25,13 +26,17 @@ void TunnelGateway::setOptions(const Options& options) {
         m_gateway.setRewriteHost(options.rewriteHost);
     if (options.guard != m_options.guard)
         m_gateway.setAccessGuard(options.guard);
+    if (options.quickTunnel != m_options.quickTunnel)
+        m_gateway.setQuickTunnel(options.quickTunnel);
     m_options = options;
 }
 
 QString TunnelGateway::start(QString* error) {
     if (m_gateway.isListening())
         return m_gateway.url();
-    m_status = {};
+    // A new run starts knowing nothing of the edge.
+    if (!std::exchange(m_status, {}).sameEdgeFacts({}))
+        emit edgeLimitsChanged();
     if (!isPort(m_options.port) || !m_gateway.start(quint16(m_options.port), error))
         return {};
     return m_gateway.url();
@@ -41,8 +46,8 @@ void TunnelGateway::stop() {
     m_gateway.stop();
 }
 
-void TunnelGateway::replay(const HttpExchange& exchange) {
-    m_gateway.replay(exchange);
+quint64 TunnelGateway::replay(const HttpExchange& exchange) {
+    return m_gateway.replay(exchange);
 }
 
 void TunnelGateway::take(const QList<HttpExchange>& batch) {
@@ -56,4 +61,6 @@ void TunnelGateway::takeStatus() {
         emit originChanged(status.answers);
     if (status.refusal != before.refusal)
         emit refusalChanged();
+    if (!status.sameEdgeFacts(before))
+        emit edgeLimitsChanged();
 }

@@ -19,6 +19,9 @@ public:
         bool inspect = false;
         bool rewriteHost = true;
         std::shared_ptr<BasicAuthGuard> guard = {}; // who may pass, asked per request
+        // A quick tunnel's edge holds server-sent events back; one on the user's own domain
+        // streams them.
+        bool quickTunnel = true;
     };
 
     explicit TunnelGateway(QObject* parent = nullptr);
@@ -39,13 +42,26 @@ public:
     // The dev server's host check that refused the latest requests it looks at; None otherwise.
     HostCheck refusal() const { return m_gateway.status().refusal; }
 
-    // Sends a captured request to the local server again, as a new entry of the log.
-    void replay(const HttpExchange& exchange);
+    // What the edge did or does to visitors lately, from status lines and headers; each goes by
+    // itself a while after it was last seen (GatewayStatus says the rule).
+    // An answer was a stream of server-sent events, held back by a quick tunnel's edge.
+    bool eventStreamHeldBack() const { return m_status.eventStream; }
+    // A request waited past the edge's limit for its first byte (its visitor got 524): its
+    // method and path, empty when none did.
+    QString slowMethod() const { return QString::fromStdString(m_status.slowMethod); }
+    QString slowPath() const { return QString::fromStdString(m_status.slowPath); }
+    // As many requests were in flight at once as a quick tunnel takes (more got 429).
+    bool inFlightLimitReached() const { return m_status.inFlightLimit; }
+
+    // Sends a captured request to the local server again. Returns the id of the new entry of
+    // the log, which is appended once the answer came; 0 when the gateway is not running.
+    quint64 replay(const HttpExchange& exchange);
 
 signals:
     // The latest request through the tunnel found the local server answering, or not.
     void originChanged(bool answers);
     void refusalChanged();
+    void edgeLimitsChanged();
 
 private:
     void take(const QList<HttpExchange>& batch);

@@ -33,11 +33,14 @@ public:
     bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_server.port(); }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
-    void replay(const HttpExchange& exchange) { m_server.replay(exchange); }
+    // The id of the new entry, which arrives with a later batch; 0 while stopped.
+    quint64 replay(const HttpExchange& exchange) { return m_server.replay(exchange); }
 
     void setOriginPort(quint16 port) { m_server.setOriginPort(port); }
     void setCapture(bool on) { m_server.setCapture(on); }
     void setRewriteHost(bool on);
+    void setQuickTunnel(bool on) { m_server.setQuickTunnel(on); }
+    void setEdgeLimits(const EdgeLimits& limits) { m_server.setEdgeLimits(limits); }
     void setAccessGuard(std::shared_ptr<BasicAuthGuard> guard) {
         m_server.setAccessGuard(std::move(guard));
     }

@@ -55,6 +55,18 @@ struct HttpExchange {
         return bytes;
     }
 
+    // The value of the first field of that name (in any case); null when there is none.
+    static const QByteArray* field(const Headers& headers, QByteArrayView name) {
+        for (const auto& [key, value] : headers)
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return &value;
+        return nullptr;
+    }
+    static QByteArray value(const Headers& headers, QByteArrayView name) {
+        const QByteArray* found = field(headers, name);
+        return found ? *found : QByteArray();
+    }
+
     bool requestBodyCut() const { return requestBodySize > requestBody.size(); }
     bool responseBodyCut() const { return responseBodySize > responseBody.size(); }
 };

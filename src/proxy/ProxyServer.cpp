@@ -2,7 +2,6 @@
 
 #include "proxy/GatewayLoop.h"
 #include "proxy/ProxySession.h"
-#include "proxy/ReplayClient.h"
 
 #include <boost/asio/post.hpp>
 #include <future>
@@ -47,6 +46,9 @@ bool ProxyServer::start(quint16 originPort, QString* error) {
     state->capture = m_capture;
     state->guard = m_guard;
     state->rewriteHost = m_rewriteHost;
+    state->quickTunnel = m_quickTunnel;
+    state->ids = m_ids;
+    state->limits = m_limits;
     state->port = originPort;
     state->acceptor.emplace(GatewayLoop::context());
     boost::system::error_code ec;
@@ -75,7 +77,7 @@ void ProxyServer::stop() {
     m_lastRequestMs = lastRequestMs();
     std::promise<void> done;
     asio::post(GatewayLoop::context(), [state = m_state, &done] {
-        state->stopped = true;
+        state->close();
         state->acceptor.reset();
         for (ProxySession* session : state->sessions)
             session->close();
@@ -104,6 +106,15 @@ void ProxyServer::setRewriteHost(bool on) {
         m_state->rewriteHost = on;
 }
 
+void ProxyServer::setQuickTunnel(bool on) {
+    m_quickTunnel = on;
+    if (!m_state)
+        return;
+    m_state->quickTunnel = on;
+    if (!on)
+        asio::post(GatewayLoop::context(), [state = m_state] { state->forgetEventStream(); });
+}
+
 void ProxyServer::forgetRefusal() {
     if (m_state)
         asio::post(GatewayLoop::context(),
@@ -119,12 +130,14 @@ qint64 ProxyServer::lastRequestMs() const {
     return current ? current : m_lastRequestMs;
 }
 
-void ProxyServer::replay(const HttpExchange& exchange) {
+quint64 ProxyServer::replay(const HttpExchange& exchange) {
     if (!m_state)
-        return;
-    asio::post(GatewayLoop::context(), [state = m_state, exchange] {
+        return 0;
+    const quint64 id = m_state->nextId();
+    asio::post(GatewayLoop::context(), [state = m_state, exchange, id] {
         if (!state->stopped)
-            std::make_shared<ReplayClient>(tcp::socket(GatewayLoop::context()), state, exchange)
-                ->start();
+            std::make_shared<ProxySession>(tcp::socket(GatewayLoop::context()), state)
+                ->replay(exchange, id);
     });
+    return id;
 }

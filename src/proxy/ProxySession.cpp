@@ -8,6 +8,7 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 #include <limits>
+#include <sstream>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -42,6 +43,15 @@ QByteArray bytesOf(beast::string_view text) {
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+beast::string_view viewOf(const QByteArray& bytes) {
+    return beast::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+bool isEventStream(const http::fields& fields) {
+    const beast::string_view type = fields[http::field::content_type];
+    return beast::iequals(type.substr(0, 17), "text/event-stream");
+}
+
 } // namespace
 
 ProxySession::ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state)
@@ -54,7 +64,57 @@ ProxySession::ProxySession(tcp::socket client, std::shared_ptr<GatewayState> sta
 }
 
 ProxySession::~ProxySession() {
+    endRequest();
     m_state->sessions.erase(this);
+}
+
+void ProxySession::replay(const HttpExchange& captured, quint64 id) {
+    m_replayId = id;
+    m_replayEdited = captured.edited;
+    // Told as it was asked for should it not even parse (the editor lets anything through).
+    m_started = std::chrono::steady_clock::now();
+    m_exchange = captured;
+    m_exchange.id = id;
+    m_exchange.replayed = true;
+    m_exchange.time = QDateTime::currentDateTimeUtc();
+    m_exchange.firstByteUs = 0;
+    m_exchange.originRefused = false;
+    m_exchange.messages.clear();
+    m_exchange.messagesDropped = 0;
+    m_exchangeOpen = true;
+    http::request<http::string_body> request;
+    request.method_string(viewOf(captured.method));
+    request.target(viewOf(captured.target));
+    // The body goes out whole now, so its length replaces whatever framing it came with.
+    const std::string length = std::to_string(captured.requestBody.size());
+    bool hasLength = false;
+    for (const auto& [name, value] : captured.requestHeaders) {
+        const bool framing = beast::iequals(viewOf(name), "content-length") ||
+                             beast::iequals(viewOf(name), "transfer-encoding");
+        if (!framing)
+            request.insert(viewOf(name), viewOf(value));
+        else if (!hasLength)
+            request.insert(http::field::content_length, length);
+        hasLength = hasLength || framing;
+    }
+    if (!hasLength && !captured.requestBody.isEmpty())
+        request.set(http::field::content_length, length);
+    request.body() = captured.requestBody.toStdString();
+    // Read back as a visitor's request would be, from the buffer instead of the socket.
+    std::ostringstream text;
+    text << request;
+    const std::string bytes = std::move(text).str();
+    m_clientBuffer.commit(
+        asio::buffer_copy(m_clientBuffer.prepare(bytes.size()), asio::buffer(bytes)));
+    readRequestHeader();
+}
+
+void ProxySession::describeRequest(std::string& method, std::string& path) const {
+    const auto& request = m_request->get();
+    const beast::string_view verb = request.method_string();
+    method.assign(verb.data(), verb.size());
+    const beast::string_view target = request.target();
+    path.assign(target.data(), std::min(target.size(), target.find('?')));
 }
 
 void ProxySession::close() {
@@ -85,26 +145,33 @@ void ProxySession::onRequestHeader(error_code ec) {
         return;
     }
     auto& request = m_request->get();
-    m_state->requests.fetch_add(1, std::memory_order_relaxed);
-    m_state->lastRequestMs.store(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count(),
-                                 std::memory_order_relaxed);
-    m_capture = m_state->capture.load(std::memory_order_relaxed);
+    m_started = std::chrono::steady_clock::now();
+    if (!m_replayId) {
+        m_state->requests.fetch_add(1, std::memory_order_relaxed);
+        m_state->lastRequestMs.store(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count(),
+                                     std::memory_order_relaxed);
+        m_inFlight = true;
+        m_waitingSince = m_started;
+        m_state->requestStarted(m_started);
+    }
+    m_capture = m_replayId || m_state->capture.load(std::memory_order_relaxed);
     m_rewrite = m_state->rewriteHost.load(std::memory_order_relaxed);
     m_port = m_state->port.load(std::memory_order_relaxed);
     if (m_capture) {
         // As the visitor sent it, before any rewriting.
-        m_started = std::chrono::steady_clock::now();
         m_exchange = HttpExchange{};
-        m_exchange.id = m_state->nextId++;
+        m_exchange.id = m_replayId ? m_replayId : m_state->nextId();
+        m_exchange.replayed = m_replayId != 0;
+        m_exchange.edited = m_replayEdited;
         m_exchange.time = QDateTime::currentDateTimeUtc();
         m_exchange.method = bytesOf(request.method_string());
         m_exchange.target = bytesOf(request.target());
         m_exchange.requestHeaders = headersOf(request.base());
         m_exchangeOpen = true;
     }
-    m_nextTarget = request.target().starts_with("/_next/");
+    m_nextJsRequest = request.target().starts_with("/_next/");
     m_expectContinue = beast::iequals(request[http::field::expect], "100-continue");
     m_closeAfter = false;
     m_retried = false;
@@ -145,7 +212,7 @@ void ProxySession::connectTo(bool ipv6, bool last) {
         if (ec) {
             const std::string port = std::to_string(self->m_port);
             self->m_exchange.originRefused = true;
-            self->m_state->report({false, self->m_state->status.refusal});
+            self->m_state->setAnswers(false);
             self->answerLocally(502, "Bad Gateway",
                                 "<!DOCTYPE html>\n<title>502 Bad Gateway</title>\n"
                                 "<h1>Nothing listens on port " +
@@ -223,35 +290,25 @@ void ProxySession::onResponseHeader(error_code ec) {
     }
     auto& response = m_response->get();
     const unsigned status = response.result_int();
+    m_waitingSince = {}; // the edge has its first byte
     if (m_rewrite && status >= 200)
         HostRewrite::response(response.base(), m_port, m_publicHost);
     m_responseWriter.emplace(response);
     if (status == 101) {
         captureResponseHeader();
-        http::async_write_header(m_client, *m_responseWriter,
-                                 [self = shared_from_this()](error_code ec, std::size_t) {
-                                     if (ec)
-                                         return self->fail();
-                                     self->startTunnel();
-                                 });
-        return;
+        return writeResponseHeader([this] { relayUpgraded(); });
     }
     if (status >= 100 && status < 200) {
         // An interim answer: pass it on and wait for the final one.
         const bool continueBody = m_expectContinue && status == 100;
-        http::async_write_header(
-            m_client, *m_responseWriter,
-            [self = shared_from_this(), continueBody](error_code ec, std::size_t) {
-                if (ec)
-                    return self->fail();
-                if (continueBody) {
-                    self->m_expectContinue = false;
-                    self->relayRequestBody();
-                } else {
-                    self->readResponseHeader();
-                }
-            });
-        return;
+        return writeResponseHeader([this, continueBody] {
+            if (continueBody) {
+                m_expectContinue = false;
+                relayRequestBody();
+            } else {
+                readResponseHeader();
+            }
+        });
     }
     if (m_expectContinue) {
         // Answered without asking for the body: where the client's bytes stand is unknown.
@@ -259,15 +316,26 @@ void ProxySession::onResponseHeader(error_code ec) {
         m_closeAfter = true;
     }
     captureResponseHeader();
-    m_scanner.begin(status, m_nextTarget, response.count(http::field::content_encoding) > 0);
+    m_scanner.begin(status, m_nextJsRequest, response.count(http::field::content_encoding) > 0);
+    // Told only by a quick tunnel, whose edge holds the stream back until it ends.
+    if (m_inFlight && m_state->quickTunnel.load(std::memory_order_relaxed) &&
+        isEventStream(response.base()))
+        m_state->eventStreamAnswered();
     // With the body (or its first piece) at hand, header and body leave in one write.
     if (m_response->is_done() || m_originBuffer.size() > 0)
         return relayResponseBody();
+    writeResponseHeader([this] { relayResponseBody(); });
+}
+
+// A replay has no visitor to tell: it goes on at once.
+template <class Next> void ProxySession::writeResponseHeader(Next next) {
+    if (m_replayId)
+        return next();
     http::async_write_header(m_client, *m_responseWriter,
-                             [self = shared_from_this()](error_code ec, std::size_t) {
+                             [self = shared_from_this(), next](error_code ec, std::size_t) {
                                  if (ec)
                                      return self->fail();
-                                 self->relayResponseBody();
+                                 next();
                              });
 }
 
@@ -308,11 +376,12 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
             self->relayBody(in, inBuffer, parser, out, writer, response, next);
     };
     auto& body = parser.get().body();
+    const bool toNobody = response && m_replayId;
     if (parser.is_done()) {
         body.data = nullptr;
         body.size = 0;
         body.more = false;
-        if (writer.is_done())
+        if (writer.is_done() || toNobody)
             return (this->*next)();
         http::async_write(out, writer, std::move(written));
         return;
@@ -320,28 +389,30 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
     body.data = m_chunk.data();
     body.size = m_chunk.size();
     // read_some hands over whatever arrived, so a stream of events is passed on as it comes.
-    http::async_read_some(
-        in, inBuffer, parser,
-        [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, response, next,
-         written = std::move(written)](error_code ec, std::size_t) mutable {
-            if (ec == http::error::need_buffer)
-                ec = {};
-            if (ec)
-                return self->fail();
-            auto& body = parser.get().body();
-            const std::size_t got = self->m_chunk.size() - body.size;
-            self->onPiece(response, got);
-            if (got == 0 && !parser.is_done())
-                return self->relayBody(in, inBuffer, parser, out, writer, response, next);
-            // A null pointer, not an empty piece: an empty chunk would end a chunked body.
-            body.data = got ? self->m_chunk.data() : nullptr;
-            body.size = got;
-            body.more = !parser.is_done();
-            http::async_write(out, writer, std::move(written));
-        });
+    http::async_read_some(in, inBuffer, parser,
+                          [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer,
+                           response, next,
+                           written = std::move(written)](error_code ec, std::size_t) mutable {
+                              if (ec == http::error::need_buffer)
+                                  ec = {};
+                              if (ec)
+                                  return self->fail();
+                              auto& body = parser.get().body();
+                              const std::size_t got = self->m_chunk.size() - body.size;
+                              self->onPiece(response, got);
+                              if ((got == 0 && !parser.is_done()) || (response && self->m_replayId))
+                                  return written({}, 0);
+                              // A null pointer, not an empty piece: an empty chunk would end a
+                              // chunked body.
+                              body.data = got ? self->m_chunk.data() : nullptr;
+                              body.size = got;
+                              body.more = !parser.is_done();
+                              http::async_write(out, writer, std::move(written));
+                          });
 }
 
 void ProxySession::onResponseSent() {
+    endRequest();
     reportAnswer(m_response->get().result_int());
     emitExchange();
     const bool originKeeps = m_response->keep_alive() && !m_response->need_eof();
@@ -353,7 +424,7 @@ void ProxySession::onResponseSent() {
 }
 
 bool ProxySession::admitted() {
-    if (!m_state->guard)
+    if (!m_state->guard || m_replayId)
         return true;
     auto& fields = m_request->get().base();
     // The password of a protected tunnel is never kept, whatever the answer.
@@ -384,6 +455,7 @@ void ProxySession::answerLocally(unsigned status, std::string_view reason, std::
     response->set(http::field::connection, "close");
     response->body() = std::move(body);
     response->prepare_payload();
+    endRequest();
     if (m_exchangeOpen) {
         m_exchange.status = int(status);
         m_exchange.reason = bytesOf(response->reason());
@@ -394,13 +466,17 @@ void ProxySession::answerLocally(unsigned status, std::string_view reason, std::
     }
     error_code ignored;
     m_origin.close(ignored);
+    if (m_replayId)
+        return;
     http::async_write(
         m_client, *response,
         [self = shared_from_this(), response](error_code, std::size_t) { self->finish(false); });
 }
 
-void ProxySession::startTunnel() {
+void ProxySession::relayUpgraded() {
     reportAnswer(101);
+    if (m_replayId)
+        return fail(); // captured with its 101; nobody to relay to
     const auto& response = m_response->get();
     if (m_exchangeOpen && beast::iequals(response[http::field::upgrade], "websocket")) {
         // The entry goes out first, so that its messages find it.
@@ -473,7 +549,18 @@ void ProxySession::tap(bool toServer, const char* data, std::size_t size) {
     }
 }
 
+void ProxySession::endRequest() {
+    m_waitingSince = {};
+    if (std::exchange(m_inFlight, false))
+        m_state->requestEnded();
+}
+
 void ProxySession::finish(bool keepAlive) {
+    if (m_replayId) {
+        error_code ignored;
+        m_origin.close(ignored);
+        return;
+    }
     if (keepAlive)
         return readRequestHeader();
     // Closing with unread input would reset the connection and could lose the answer on its
@@ -498,6 +585,7 @@ void ProxySession::drain() {
 }
 
 void ProxySession::fail() {
+    endRequest();
     if (m_exchangeOpen)
         emitExchange();
     error_code ignored;
@@ -508,12 +596,12 @@ void ProxySession::fail() {
 
 // A refusal stays told until a request of the kind that check looks at passes.
 void ProxySession::reportAnswer(unsigned status) {
-    GatewayStatus next{true, m_state->status.refusal};
+    m_state->setAnswers(true);
+    const HostCheck told = m_state->status.refusal;
     if (m_scanner.result() != HostCheck::None)
-        next.refusal = m_scanner.result();
-    else if (status < 400 && (next.refusal != HostCheck::Next || m_nextTarget))
-        next.refusal = HostCheck::None;
-    m_state->report(next);
+        m_state->setRefusal(m_scanner.result());
+    else if (status < 400 && (told != HostCheck::Next || m_nextJsRequest))
+        m_state->setRefusal(HostCheck::None);
 }
 
 void ProxySession::captureResponseHeader() {

@@ -19,8 +19,11 @@
 
 // One client connection: reads each request's header, applies the gateway's options to it,
 // forwards it to the dev server, relays both bodies piece by piece (capturing them only while
-// inspection is on) and watches the answer for a host check's refusal; after a 101 it copies
-// raw bytes both ways until either side closes.
+// inspection is on) and watches the answer for a host check's refusal and the edge's limits;
+// after a 101 it copies raw bytes both ways until either side closes.
+//
+// A replay is a session too, with no visitor: its request is read from a captured exchange
+// instead of a socket, and its answer is captured, not sent on.
 class ProxySession : public std::enable_shared_from_this<ProxySession> {
 public:
     using tcp = boost::asio::ip::tcp;
@@ -37,8 +40,17 @@ public:
     ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state);
     ~ProxySession();
     void start() { readRequestHeader(); }
+    // Sends `captured` to the dev server as the entry `id`, marked as replayed.
+    void replay(const HttpExchange& captured, quint64 id);
     // Ends both connections; pending handlers finish with errors.
     void close();
+
+    // Since when the current request has waited for the dev server's first byte; zero while it
+    // does not wait, or once its wait was told.
+    std::chrono::steady_clock::time_point waitingSince() const { return m_waitingSince; }
+    void forgetWaiting() { m_waitingSince = {}; }
+    // The current request's method and path (without the query).
+    void describeRequest(std::string& method, std::string& path) const;
 
 private:
     void readRequestHeader();
@@ -58,10 +70,12 @@ private:
     void onResponseSent();
     void answerLocally(unsigned status, std::string_view reason, std::string body,
                        const std::vector<std::pair<std::string, std::string>>& fields = {});
-    void startTunnel();
+    template <class Next> void writeResponseHeader(Next next);
+    void relayUpgraded();
     void pump(tcp::socket& from, tcp::socket& to, std::shared_ptr<std::vector<char>> buffer);
     // Hands bytes that passed after a captured 101 to WebSocket to that direction's reader.
     void tap(bool toServer, const char* data, std::size_t size);
+    void endRequest();
     void finish(bool keepAlive);
     void drain();
     void fail();
@@ -91,12 +105,14 @@ private:
     std::string m_publicHost; // the Host as it arrived, while rewriting
     HttpExchange m_exchange;  // filled only while capturing
     std::chrono::steady_clock::time_point m_started;
+    std::chrono::steady_clock::time_point m_waitingSince;
     boost::asio::steady_timer m_linger;
     std::uint16_t m_port = 0;       // the dev server's port for this request
     std::uint16_t m_originPort = 0; // the port m_origin is connected to
     bool m_capture = false;
     bool m_rewrite = false;
-    bool m_nextTarget = false;
+    bool m_nextJsRequest = false; // to /_next/, where Next.js's check answers
+    bool m_inFlight = false;      // counted in the gateway's requests in flight
     bool m_exchangeOpen = false;
     bool m_expectContinue = false;
     bool m_closeAfter = false;
@@ -104,6 +120,8 @@ private:
     bool m_retried = false;
     bool m_bodySent = false; // some of the request's body went to the dev server
     int m_pumpsLeft = 0;
+    quint64 m_replayId = 0; // a replay's entry; 0: the requests of a visitor
+    bool m_replayEdited = false;
     // After a captured 101 to WebSocket: the upgraded entry, a reader per direction.
     quint64 m_upgradedId = 0;
     std::optional<WebSocketFrameReader> m_toServerFrames;

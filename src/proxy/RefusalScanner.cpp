@@ -25,9 +25,9 @@ constexpr Needle needles[] = {
 
 } // namespace
 
-void RefusalScanner::begin(unsigned status, bool nextTarget, bool encoded) {
+void RefusalScanner::begin(unsigned status, bool nextJsRequest, bool encoded) {
     m_status = status;
-    m_nextTarget = nextTarget;
+    m_nextJsRequest = nextJsRequest;
     // Other statuses are looked at only for webpack-dev-server before 4, which answered 200.
     m_active = !encoded;
     m_seen = 0;
@@ -71,7 +71,7 @@ void RefusalScanner::lookAtHead() {
     const std::string_view head(m_head, m_headSize);
     if (head.substr(0, webpackText.size()) == webpackText)
         m_found = HostCheck::Webpack;
-    else if (m_nextTarget && m_status == 403 && head.substr(0, nextText.size()) == nextText)
+    else if (m_nextJsRequest && m_status == 403 && head.substr(0, nextText.size()) == nextText)
         m_found = HostCheck::Next;
 }
 

@@ -14,9 +14,9 @@ public:
     // their styles first).
     static constexpr std::size_t scanLimit = 32 * 1024;
 
-    // Starts on a response's header. `nextTarget`: the request asked for /_next/...;
+    // Starts on a response's header. `nextJsRequest`: the request asked for /_next/...;
     // `encoded`: the body has a Content-Encoding, so its bytes are not text.
-    void begin(unsigned status, bool nextTarget, bool encoded);
+    void begin(unsigned status, bool nextJsRequest, bool encoded);
     void feed(const char* data, std::size_t size);
     HostCheck result() const { return m_found; }
 
@@ -26,7 +26,7 @@ private:
 
     bool m_active = false;
     unsigned m_status = 0;
-    bool m_nextTarget = false;
+    bool m_nextJsRequest = false;
     std::size_t m_seen = 0;
     char m_carry[carryMax * 2 + 1] = {};
     std::size_t m_carrySize = 0;

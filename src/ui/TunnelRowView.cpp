@@ -1,6 +1,7 @@
 #include "ui/TunnelRowView.h"
 
 #include "model/PortText.h"
+#include "model/RequestBaseUrl.h"
 #include "model/ShareDuration.h"
 #include "model/TunnelInstance.h"
 #include "model/TunnelName.h"
@@ -300,16 +301,11 @@ void TunnelRowView::openInspector() {
     // One window per tunnel, kept while its tunnel lives; it closes with the tunnel's log.
     if (!m_inspectorWindow) {
         TunnelGateway* inspector = m_instance->gateway();
-        // Requests came to the public URL; with none (stopped), to the local server.
-        auto baseUrl = [instance = m_instance] {
-            if (!instance)
-                return QString();
-            return instance->tunnelURL().value_or(
-                QStringLiteral("http://localhost:%1").arg(instance->config().port));
-        };
         m_inspectorWindow = new RequestsWindow(
-            inspector->log(), [inspector](const HttpExchange& e) { inspector->replay(e); },
-            baseUrl);
+            inspector->log(), [inspector](const HttpExchange& e) { return inspector->replay(e); },
+            [instance = m_instance] {
+                return instance ? RequestBaseUrl::of(*instance) : QString();
+            });
     }
     m_inspectorWindow->setTunnelName(m_instance->config().name);
     m_inspectorWindow->show();

@@ -209,8 +209,6 @@ private slots:
         QCOMPARE(out, "2  HTTP/1.1 200 OK\n");
         QCOMPARE(app.quillby("replay o 7", &out), 4);
         QVERIFY2(out.contains("'o' has no request 7 in its log."), qPrintable(out));
-        // TODO(replay-id): two identical requests replayed together each answer with their own
-        // entry, once the gateway's replay names the entry it makes.
     }
 
     // The hand-over of a second launch and lines no command line sends, on the wire.

@@ -3,7 +3,7 @@
 #   /echo         answers the request body as its body; X-Echo carries method, path, headers
 #   /bytes?mib=N  answers N MiB of a fixed pattern (Content-Length)
 #   /chunked?n=N  answers N chunks, "chunk 0\n" ... (chunked)
-#   /events       server-sent events: "one", then "two" once /release was asked for
+#   /events       server-sent events: "one", then "two" once /release was asked for (once each)
 #   HEAD          answers Content-Length: 1234 and no body
 import base64, json, threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -60,6 +60,7 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(b"data: one\n\n")
             self.wfile.flush()
             release.wait(30)
+            release.clear()
             self.wfile.write(b"data: two\n\n")
             self.close_connection = True
         elif url.path == "/release":

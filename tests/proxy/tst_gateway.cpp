@@ -1,7 +1,7 @@
 // The gateway's own rules, between raw sockets: Host rewriting both ways, the dev servers'
-// refusals, malformed requests, the page when nothing listens, live options and counts. Rewriting
-// off, WebSocket upgrades, moving to ::1 and a gateway that cannot listen are in
-// tests/e2e/gateway.py, with real dev servers.
+// refusals, malformed requests, the page when nothing listens, live options and counts, replays
+// and the edge's limits. Rewriting off, WebSocket upgrades, moving to ::1 and a gateway that
+// cannot listen are in tests/e2e/gateway.py, with real dev servers.
 #include "proxy/Gateway.h"
 #include "proxy/RefusalScanner.h"
 
@@ -23,6 +23,16 @@ struct Rewrite {
     QByteArray fields, originSees, originSends, visitorSees; // fields: the visitor's after Host
 };
 Q_DECLARE_METATYPE(Rewrite)
+// `requests` at once to a dev server that answers `reply` (none when empty); the facts the
+// gateway tells about the edge, until they go by themselves.
+struct Edge {
+    QByteArray reply;
+    bool quick;
+    int requests;
+    int firstByteMs;
+    GatewayStatus told; // none: the answers are captured and nothing is told
+};
+Q_DECLARE_METATYPE(Edge)
 
 using namespace Qt::StringLiterals;
 
@@ -34,7 +44,7 @@ struct RawOrigin : QTcpServer {
     QByteArray seen; // every request's bytes, in order
     int requests = 0;
 
-    RawOrigin() {
+    explicit RawOrigin(const QHostAddress& address = QHostAddress::LocalHost) {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
@@ -45,7 +55,16 @@ struct RawOrigin : QTcpServer {
                 });
             }
         });
-        listen(QHostAddress::LocalHost);
+        listen(address);
+    }
+};
+
+// A gateway that keeps what it captured.
+struct Recorder : Gateway {
+    QList<HttpExchange> seen;
+    Recorder() {
+        connect(this, &Gateway::exchangesCaptured, this,
+                [this](const QList<HttpExchange>& batch) { seen += batch; });
     }
 };
 
@@ -186,13 +205,77 @@ private slots:
         QVERIFY(origin.seen.startsWith("GET /after "));
     }
 
+    // A log outlives its gateway's run: a replay after a restart finds a server on ::1 alone as
+    // live requests do, and is told by the id it returned, even among identical requests.
+    void replay_data() {
+        QTest::addColumn<QHostAddress>("address");
+        QTest::newRow("127.0.0.1") << QHostAddress(QHostAddress::LocalHost);
+        QTest::newRow("::1 only") << QHostAddress(QHostAddress::LocalHostIPv6);
+    }
+    void replay() {
+        QFETCH(QHostAddress, address);
+        RawOrigin origin(address);
+        Recorder gateway;
+        gateway.setCapture(true);
+        QVERIFY(gateway.start(origin.serverPort()));
+        QVERIFY(get(gateway.port(), "/same").endsWith("ok") &&
+                get(gateway.port(), "/same").endsWith("ok"));
+        QTRY_COMPARE(gateway.seen.size(), 2);
+        gateway.stop();
+        QVERIFY(gateway.start(origin.serverPort()));
+        const QList<HttpExchange>& seen = gateway.seen;
+        const QList<quint64> ids{seen[0].id, seen[1].id, gateway.replay(seen[0]),
+                                 gateway.replay(seen[1])};
+        QTRY_COMPARE(seen.size(), 4);
+        QCOMPARE(QSet<quint64>(ids.begin(), ids.end()).size(), 4);
+        for (int i : {2, 3})
+            QVERIFY(seen[i].id == ids[i] && seen[i].replayed && seen[i].status == 200);
+    }
+
+    void edgeLimits_data() {
+        QTest::addColumn<Edge>("e");
+        const QByteArray events =
+            "HTTP/1.1 200 OK\r\nContent-Type: Text/Event-Stream; charset=utf-8"
+            "\r\nContent-Length: 2\r\n\r\nok";
+        QTest::newRow("events on a quick tunnel")
+            << Edge{events, true, 1, 60000, {.eventStream = true}};
+        QTest::newRow("events on the user's domain") << Edge{events, false, 1, 60000, {}};
+        QTest::newRow("199 with no first byte in time")
+            << Edge{{}, true, 199, 50, {.slowMethod = "POST", .slowPath = "/slow"}};
+        QTest::newRow("200 in flight") << Edge{{}, true, 200, 60000, {.inFlightLimit = true}};
+    }
+    void edgeLimits() {
+        QFETCH(Edge, e);
+        RawOrigin origin;
+        origin.reply = e.reply;
+        Recorder gateway;
+        gateway.setEdgeLimits(
+            {std::chrono::milliseconds(e.firstByteMs), 200, std::chrono::milliseconds(300)});
+        gateway.setQuickTunnel(e.quick);
+        // Nothing to tell: the captures say when every answer went by.
+        const bool silent = e.told == GatewayStatus{};
+        gateway.setCapture(silent);
+        connect(&gateway, &Gateway::statusChanged, this, [&] {
+            QVERIFY(gateway.status() == e.told || gateway.status() == GatewayStatus{});
+        });
+        QVERIFY(gateway.start(origin.serverPort()));
+        std::vector<std::unique_ptr<QTcpSocket>> visitors;
+        for (int i = 0; i < e.requests; ++i) {
+            auto& visitor = visitors.emplace_back(std::make_unique<QTcpSocket>());
+            visitor->connectToHost(QHostAddress::LocalHost, gateway.port());
+            visitor->write("POST /slow?token=1 HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n");
+        }
+        if (silent)
+            QTRY_COMPARE(int(gateway.seen.size()), e.requests);
+        else
+            QTRY_VERIFY(gateway.status() == e.told);
+        QTRY_VERIFY(gateway.status() == GatewayStatus{}); // gone by itself
+    }
+
     // Capture off: counts only, nothing kept; switched on live, exchanges come.
     void countsAndCapture() {
         RawOrigin origin;
-        Gateway gateway;
-        QList<HttpExchange> captured;
-        connect(&gateway, &Gateway::exchangesCaptured, this,
-                [&captured](const QList<HttpExchange>& batch) { captured += batch; });
+        Recorder gateway;
         QVERIFY(gateway.start(origin.serverPort()));
         QVERIFY(!gateway.lastRequestAt().isValid());
         const QDateTime before = QDateTime::currentDateTimeUtc();
@@ -201,12 +284,10 @@ private slots:
         QCOMPARE(gateway.requests(), 3u);
         QVERIFY(gateway.lastRequestAt() >= before.addMSecs(-1) &&
                 gateway.lastRequestAt() <= QDateTime::currentDateTimeUtc());
-        QTest::qWait(2 * Gateway::batchIntervalMs);
-        QVERIFY(captured.isEmpty());
         gateway.setCapture(true);
         QVERIFY(get(gateway.port(), "/seen").endsWith("ok"));
-        QTRY_COMPARE(captured.size(), 1);
-        QCOMPARE(captured.first().target, "/seen"_ba);
+        QTRY_COMPARE(gateway.seen.size(), 1); // and none of the three before
+        QCOMPARE(gateway.seen.first().target, "/seen"_ba);
         QCOMPARE(gateway.requests(), 4u);
     }
 
@@ -215,10 +296,7 @@ private slots:
     void followsTheServer() {
         RawOrigin v4, other;
         const quint16 port = v4.serverPort();
-        Gateway gateway;
-        QList<HttpExchange> captured;
-        connect(&gateway, &Gateway::exchangesCaptured, this,
-                [&captured](const QList<HttpExchange>& batch) { captured += batch; });
+        Recorder gateway;
         gateway.setCapture(true);
         QVERIFY(gateway.start(port));
         QVERIFY(get(gateway.port()).endsWith("ok"));
@@ -227,7 +305,7 @@ private slots:
         QVERIFY(page.startsWith("HTTP/1.1 502 Bad Gateway"));
         QVERIFY(page.contains(u"nothing listens on port %1 on this computer"_s.arg(port).toUtf8()));
         QTRY_VERIFY(!gateway.status().answers);
-        QTRY_VERIFY(!captured.isEmpty() && captured.last().originRefused);
+        QTRY_VERIFY(!gateway.seen.isEmpty() && gateway.seen.last().originRefused);
         QVERIFY(v4.listen(QHostAddress::LocalHost, port));
         QVERIFY(get(gateway.port()).endsWith("ok"));
         QTRY_VERIFY(gateway.status().answers);
