@@ -5,8 +5,8 @@ One check per run, each inside its own scripts/desktop-session.sh:
 
   --check sni      (--sni-tray) a StatusNotifierItem host: the item registers with the
                    watcher, its pixmaps and NewIcon follow the state, the host's click and
-                   Activate(x, y) open the window next to that point and on the screen, the
-                   exported menu's "Show Tunnels" and "Quit" work.
+                   Activate(x, y) open the window next to that point and on the screen (where
+                   exactly is tst_app's), the exported menu's "Show Tunnels" and "Quit" work.
   --check wayland  (--wayland, optionally --sni-tray too) weston: without a tray an ordinary
                    window; with one the window the host's Activate opens, placed by the
                    compositor; Quit ends Quillby and its running tunnel.
@@ -19,7 +19,6 @@ import os
 import re
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from journey import (Journey, JourneyFailure, classify, gvariant, grab, log, main,  # noqa: E402
@@ -113,11 +112,10 @@ class Desktops(Journey):
     def check_sni(self):
         self.app = self.start_quillby("sni")
         item = Item(self.app.pid, self.processes)
-        log("1. The item is registered and gray; the host shows it")
+        log("1. The item is registered and gray")
         if name := gvariant(item.get("IconName")):
             raise JourneyFailure(f"the item names theme icon {name!r}: hosts would show that")
         wait_for("a gray outlined cloud in the item's pixmaps", lambda: item.icon() == ("gray", False))
-        wait_for("a gray icon in the host's panel", lambda: self.host_icon() == "gray")
         self.screenshot("sni-idle")
 
         log("2. A click on the icon in the host opens the window next to it")
@@ -139,14 +137,12 @@ class Desktops(Journey):
         item.call("Activate", "0", "0")  # closes the open window
         wait_for("the window to close", lambda: not popup())
         self.screenshot("sni-running")
-        for x, y in [(SCREEN[0] - 4, SCREEN[1] - 4), (4, SCREEN[1] // 2), (SCREEN[0] // 2, 4)]:
-            # A host calls Activate for a click, so the pointer is at the point it passes.
-            run("xdotool", "mousemove", str(x), str(y))
-            time.sleep(0.1)
-            self.opens_by(x, y, f"Activate({x}, {y})", lambda: item.call("Activate", str(x), str(y)))
-            item.call("Activate", str(x), str(y))
-            wait_for("the window to close again", lambda: not popup())
-        log("   placed by the point and on the screen at three corners")
+        # A host calls Activate for a click, so the pointer is at the point it passes.
+        x, y = SCREEN[0] - 4, SCREEN[1] - 4
+        run("xdotool", "mousemove", str(x), str(y))
+        self.opens_by(x, y, f"Activate({x}, {y})", lambda: item.call("Activate", str(x), str(y)))
+        item.call("Activate", str(x), str(y))
+        wait_for("the window to close again", lambda: not popup())
 
         log("5. The exported menu: Show Tunnels, then Quit with the tunnel running")
         path, items = item.menu()

@@ -24,10 +24,9 @@ private slots:
         QTest::addColumn<QByteArray>("generation");
         QTest::addColumn<QString>("version");
         QTest::addColumn<bool>("tooOld");
-        QTest::newRow("2022") << QByteArray("2022") << "2022.10.3" << false;
-        QTest::newRow("2023.2") << QByteArray("2023.2") << "2023.2.1" << false;
-        QTest::newRow("2023.7") << QByteArray("2023.7") << "2023.7.3" << false;
         QTest::newRow("2026") << QByteArray("2026") << "2026.8.2" << false;
+        QTest::newRow("2021.10.0, months compared as numbers")
+            << QByteArray("2021.10.0") << "2021.10.0" << false;
         QTest::newRow("2021.8.4, first with the URL box")
             << QByteArray("2021.8.4") << "2021.8.4" << false;
         QTest::newRow("2021.8.3") << QByteArray("2021.8.3") << "2021.8.3" << true;
@@ -65,7 +64,7 @@ private slots:
         QTRY_COMPARE(client.version(), QStringLiteral("2026.9.0"));
     }
 
-    // Registrations as each generation words them are tst_clientlog's.
+    // A client too old is not started.
     void tooOldClientIsNotStarted() {
         qputenv("FAKE_CF_VERSION", "2021.8.3");
         ClientVersion client(fakeClientLocator());
@@ -88,10 +87,12 @@ private slots:
         tunnel.start();
         QTRY_COMPARE_WITH_TIMEOUT(tunnel.state(), TunnelInstance::State::Active, 15000);
         const qint64 pid = tunnel.childPid();
-        QCOMPARE(processCommandLine(pid),
-                 fakeClientPath() + QStringLiteral(" tunnel --no-autoupdate --config /dev/null "
-                                                   "--url http://127.0.0.1:%1")
-                                        .arg(tunnel.gateway()->port()));
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        QVERIFY(cmdline.open(QIODevice::ReadOnly));
+        QCOMPARE(cmdline.readAll().replace('\0', ' '),
+                 fakeClientPath().toLocal8Bit() + " tunnel --no-autoupdate --config /dev/null " +
+                     "--url http://127.0.0.1:" + QByteArray::number(tunnel.gateway()->port()) +
+                     ' ');
         QSignalSpy gone(&tunnel, &TunnelInstance::childGone);
         tunnel.stop();
         QVERIFY(gone.wait(15000));

@@ -1,7 +1,8 @@
 // The gateway's own rules, between raw sockets: Host rewriting both ways, the dev servers'
-// refusals, malformed requests, the page when nothing listens, live options and counts, replays
-// and the edge's limits. Rewriting off, WebSocket upgrades, moving to ::1 and a gateway that
-// cannot listen are in tests/e2e/gateway.py, with real dev servers.
+// refusals, malformed requests, the password, the page when nothing listens, a server that moves
+// to ::1, live options and counts, replays and the edge's limits. Real dev servers and a gateway
+// that cannot listen are in tests/e2e/gateway.py.
+#include "proxy/BasicAuthGuard.h"
 #include "proxy/Gateway.h"
 #include "proxy/RefusalScanner.h"
 
@@ -204,6 +205,29 @@ private slots:
         QVERIFY(origin.seen.startsWith("GET /after "));
     }
 
+    // Refused without the password, the server never told it; ten failures, then 429.
+    void password() {
+        RawOrigin origin;
+        Gateway gateway;
+        auto guard = std::make_shared<BasicAuthGuard>();
+        guard->requireCredentials("quillby", "pw");
+        gateway.setAccessGuard(guard);
+        QVERIFY(gateway.start(origin.serverPort()));
+        const auto as = [&](const QByteArray& pair) {
+            return exchange(gateway.port(),
+                            "GET / HTTP/1.1\r\nHost: a\r\nAuthorization: Basic " + pair.toBase64() +
+                                "\r\n\r\n",
+                            "\r\n\r\n");
+        };
+        QVERIFY(get(gateway.port(), "/", "\r\n\r\n").startsWith("HTTP/1.1 401 "));
+        QVERIFY(as("quillby:pw").startsWith("HTTP/1.1 200 "));
+        QVERIFY(origin.seen.startsWith("GET / ") && !origin.seen.contains("Authorization"));
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(as("quillby:no").startsWith("HTTP/1.1 401 "));
+        QVERIFY(as("quillby:pw").startsWith("HTTP/1.1 429 "));
+        QCOMPARE(origin.requests, 1);
+    }
+
     // A log outlives its gateway's run: a replay after a restart finds a server on ::1 alone as
     // live requests do, and is told by the id it returned, even among identical requests.
     void replay_data() {
@@ -290,8 +314,8 @@ private slots:
         QCOMPARE(gateway.requests(), 4u);
     }
 
-    // The server goes (the gateway's own 502 page, captured as refused) and comes back; the port
-    // changes under a kept-alive connection: every request finds it.
+    // The server goes (the gateway's own 502 page, captured as refused) and comes back on ::1;
+    // the port changes under a kept-alive connection: every request finds it.
     void followsTheServer() {
         RawOrigin v4, other;
         const quint16 port = v4.serverPort();
@@ -305,7 +329,7 @@ private slots:
         QVERIFY(page.contains(u"nothing listens on port %1 on this computer"_s.arg(port).toUtf8()));
         QTRY_VERIFY(!gateway.status().answers);
         QTRY_VERIFY(!gateway.seen.isEmpty() && gateway.seen.last().originRefused);
-        QVERIFY(v4.listen(QHostAddress::LocalHost, port));
+        QVERIFY(v4.listen(QHostAddress::LocalHostIPv6, port));
         QVERIFY(get(gateway.port()).endsWith("ok"));
         QTRY_VERIFY(gateway.status().answers);
 

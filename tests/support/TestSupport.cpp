@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 #include <algorithm>
@@ -58,17 +57,6 @@ bool processAlive(qint64 pid) {
     return close < 0 || close + 2 >= text.size() || text.at(close + 2) != 'Z';
 }
 
-QString processCommandLine(qint64 pid) {
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray raw = file.readAll();
-    if (raw.endsWith('\0'))
-        raw.chop(1);
-    raw.replace('\0', ' ');
-    return QString::fromLocal8Bit(raw);
-}
-
 bool notificationDaemonRunning() {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() &&
@@ -98,15 +86,7 @@ QList<ShownNotification> takeNotifications() {
         auto field = [&object](const char* name) {
             return object[QLatin1String(name)][QLatin1String("data")].toString();
         };
-        // dunst formats "<b>summary</b>\nbody" and reads the result as markup.
-        const QString message = field("message");
-        QString shown = message.mid(message.indexOf(QLatin1Char('\n')) + 1);
-        shown.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
-        const char* entities[] = {"&lt;", "<",      "&gt;", ">",     "&quot;",
-                                  "\"",   "&apos;", "'",    "&amp;", "&"};
-        for (int i = 0; i < 10; i += 2)
-            shown.replace(QLatin1String(entities[i]), QLatin1String(entities[i + 1]));
-        result.append({field("summary"), field("body"), shown});
+        result.append({field("summary"), field("body")});
     }
     lastSeenId = newest;
     // The daemon lists the newest first.

@@ -71,15 +71,10 @@ private:
 
 // Whether a process exists and has not finished (a zombie counts as finished).
 bool processAlive(qint64 pid);
-// Its command line, arguments separated by spaces.
-QString processCommandLine(qint64 pid);
 
 // One notification as the running notification daemon (dunst) recorded it.
 struct ShownNotification {
-    QString summary;
-    QString body;
-    // The body as the daemon shows it: markup interpreted, entities decoded.
-    QString shownBody;
+    QString summary, body;
 };
 // Closes every shown notification and returns the daemon's history, oldest first.
 // Empty when no daemon runs.

@@ -20,8 +20,6 @@
 //                                       and registered again FAKE_CF_OUTAGE_MS later
 //                       vanish          URL, registered; after one interval /ready counts no
 //                                       connection, and no line says so
-//                       autoupdate      URL; unless --no-autoupdate was given, it updates
-//                                       itself after one interval and exits 11, else registered
 //                       split           the URL line written in two pieces, with a pause,
 //                                       then a registered connection
 //                       no-url          banner only, then runs until signalled
@@ -485,14 +483,12 @@ int main(int argc, char** argv) {
     }
     // tunnel [--no-autoupdate] [--config PATH] --url URL, as Quillby starts it; or tunnel with
     // a command: login, create, route dns, list, delete, run.
-    bool noAutoupdate = false, force = false;
+    bool force = false;
     std::string config, originUrl, credentials;
     std::vector<std::string> words;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--no-autoupdate")
-            noAutoupdate = true;
-        else if (arg == "--metrics" && i + 1 < argc)
+        if (arg == "--metrics" && i + 1 < argc)
             setFakeMetricsAddress(argv[++i], version);
         else if (arg == "-f" || arg == "--overwrite-dns")
             force = true;
@@ -500,7 +496,7 @@ int main(int argc, char** argv) {
             (arg == "--url" ? originUrl : config) = argv[++i];
         else if ((arg == "--credentials-file" || arg == "-o") && i + 1 < argc)
             (arg == "-o" ? config : credentials) = argv[++i]; // -o json: the only format
-        else
+        else if (arg != "--no-autoupdate")                    // the only one; it always runs so
             words.push_back(arg);
     }
     if (argc >= 2 && std::strcmp(argv[1], "tunnel") == 0 && !words.empty() && words[0] != "run")
@@ -591,18 +587,6 @@ int main(int argc, char** argv) {
         {"vanish",
          [&] {
              return urlBox(), registered(), pause(intervalMs), setFakeReadyConnections(0), runOn;
-         }},
-        // Installed by download, its output no terminal: it replaces itself and ends. (The real
-        // client first waits a day; here the interval stands for it.)
-        {"autoupdate",
-         [&] {
-             urlBox();
-             if (noAutoupdate)
-                 return registered(), runOn;
-             pause(intervalMs);
-             writeErr(stamp() + "cloudflared has been updated version=2026.9.0\n"
-                                "cloudflared has been updated to version 2026.9.0\n");
-             return 11;
          }},
         {"split",
          [] {

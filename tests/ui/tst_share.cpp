@@ -66,6 +66,7 @@ private slots:
     void urlIsHandedOn_data() {
         QTest::addColumn<Way>("way");
         QTest::newRow("row Open in Browser") << Way{"openButton", false, true, false};
+        QTest::newRow("row Copy URL") << Way{"copyButton", true, false, false};
         QTest::newRow("panel Open in Browser") << Way{"qrOpenButton", false, true, false};
         QTest::newRow("panel Copy URL, dark") << Way{"qrCopyButton", true, false, true};
         // dunst's own invocations: its menu's entry chosen, or the default action.

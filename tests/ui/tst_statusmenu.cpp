@@ -3,7 +3,7 @@
 // count, empty state, add and delete, the missing-client alert and its copy action,
 // Launch at Login failing, and the scanner panel on real listeners of
 // ephemeral ports, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
-// through their menu piece, the row and the QR panel. Copying the URL is in the journey.
+// through their menu piece, the row and the QR panel. Copying the URL is in tst_share.
 #include "ClientLines.h"
 #include "ScriptedClient.h"
 #include "TestSupport.h"
