@@ -269,6 +269,7 @@ private slots:
         Origin origin;
         const QString port = QString::number(origin.serverPort());
         QCOMPARE(app.quillby("add --port " + port + " --name o --start"), 0);
+        QCOMPARE(app.quillby("url o --wait 10"), 0); // the export names the public URL
         QCOMPARE(app.quillby("set o --inspect on"), 0);
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost,
