@@ -127,6 +127,23 @@ int follow(QTextStream& out, ControlClient& client) {
     return NotRunning;
 }
 
+// login: the page to open on standard error, then how signing in ended.
+int signIn(QTextStream& out, QTextStream& err, ControlClient& client) {
+    while (const std::optional<QJsonObject> event = client.next()) {
+        if ((*event)[QLatin1String("event")].toString() == QLatin1String("signInUrl")) {
+            err << tr("Open this page to sign in: %1").arg(urlOf(*event)) << '\n';
+            err.flush();
+        } else if ((*event)[QLatin1String("ok")].toBool()) {
+            out << tr("Signed in") << '\n';
+            return Done;
+        } else {
+            err << "quillby: " << (*event)[QLatin1String("message")].toString() << '\n';
+            return statusOf(ControlError::codeNamed((*event)[QLatin1String("error")].toString()));
+        }
+    }
+    return Failed;
+}
+
 // What a command prints when it succeeds.
 void printReply(QTextStream& out, QTextStream& err, Command command, const QJsonObject& reply,
                 bool json) {
@@ -178,6 +195,10 @@ void printReply(QTextStream& out, QTextStream& err, Command command, const QJson
     }
     case Command::Add:
         out << reply[QLatin1String("tunnel")][QLatin1String("id")].toString() << '\n';
+        break;
+    case Command::Remove:
+        if (const QString note = reply[QLatin1String("note")].toString(); !note.isEmpty())
+            err << note << '\n';
         break;
     default:
         break;
@@ -332,6 +353,11 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         if (request.limit < 1)
             return usage(tr("--limit needs a whole number from 1."));
     }
+    if (isSet(Field::Hostname)) {
+        const QString host = given(Field::Hostname);
+        request.hostname = host == QLatin1String("quick") ? QString() : host;
+    }
+    request.deleteRemote = isSet(Field::DeleteRemote);
     if (spec.parameter(Field::RequestId)) {
         request.requestId = given(Field::RequestId).toLongLong();
         if (request.requestId < 1)
@@ -357,6 +383,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
     }
     if (request.follow)
         return follow(out, client);
+    if (spec.command == Command::Login)
+        return signIn(out, err, client);
     printReply(out, err, spec.command, *reply, isSet(Field::Json));
     return Done;
 }

@@ -12,6 +12,8 @@ void AddHandler::execute(ControlConnection& connection, const ControlRequest& re
         return;
     }
     TunnelInstance* tunnel = m_store->addTunnel(name, request.port);
+    if (request.hostname)
+        tunnel->setHostname(*request.hostname);
     if (!request.startNow || start(connection, tunnel))
         connection.reply({{QStringLiteral("tunnel"), TunnelJson::describe(*tunnel)}});
 }

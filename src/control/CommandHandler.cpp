@@ -44,8 +44,12 @@ bool CommandHandler::start(ControlConnection& connection, TunnelInstance* tunnel
     }
     tunnel->start();
     if (!tunnel->isRunning()) {
-        connection.fail(
-            {ControlError::Code::StartFailed, tr("%1 failed to start.").arg(quoted(*tunnel))});
+        // Setting a named tunnel up can fail before anything runs; the problem says why.
+        const QString problem = tunnel->problem();
+        connection.fail({ControlError::Code::StartFailed,
+                         problem.isEmpty()
+                             ? tr("%1 failed to start.").arg(quoted(*tunnel))
+                             : tr("%1 failed to start: %2").arg(quoted(*tunnel), problem)});
         return false;
     }
     return true;

@@ -6,7 +6,7 @@ using Command = ControlRequest::Command;
 using Field = CommandSpec::Field;
 using Form = CommandSpec::Form;
 
-constexpr std::array<CommandSpec::FieldText, 17> fieldTexts{{
+constexpr std::array<CommandSpec::FieldText, 19> fieldTexts{{
     {Field::None, "", nullptr, ""},
     {Field::Tunnel, "tunnel", nullptr,
      QT_TRANSLATE_NOOP("ControlCommand", "A tunnel's name, port or id (or the id's first 8 or "
@@ -45,6 +45,14 @@ constexpr std::array<CommandSpec::FieldText, 17> fieldTexts{{
     {Field::Limit, "limit", "N", QT_TRANSLATE_NOOP("ControlCommand", "Only the newest N.")},
     {Field::RequestId, "requestId", nullptr,
      QT_TRANSLATE_NOOP("ControlCommand", "A request's id, as quillby requests prints it.")},
+    {Field::Hostname, "hostname", "HOST",
+     QT_TRANSLATE_NOOP("ControlCommand",
+                       "Its address on your own domain, such as dev.example.com, kept across "
+                       "restarts (sign in first with quillby login); quick: a new random "
+                       "address at every start.")},
+    {Field::DeleteRemote, "deleteRemote", nullptr,
+     QT_TRANSLATE_NOOP("ControlCommand", "Also delete its named tunnel from your account, and "
+                                         "its credentials.")},
 }};
 
 constexpr bool inFieldOrder() {
@@ -56,7 +64,7 @@ constexpr bool inFieldOrder() {
 }
 static_assert(inFieldOrder(), "fieldTexts is indexed by Field");
 
-constexpr std::array<CommandSpec, 11> commands{{
+constexpr std::array<CommandSpec, 12> commands{{
     {Command::Show, "show", nullptr, nullptr, {}},
     {Command::List,
      "list",
@@ -92,12 +100,13 @@ constexpr std::array<CommandSpec, 11> commands{{
      nullptr,
      {{{Field::Port, Form::RequiredOption},
        {Field::Name, Form::Option},
+       {Field::Hostname, Form::Option},
        {Field::Start, Form::Switch}}}},
     {Command::Remove,
      "remove",
      QT_TRANSLATE_NOOP("ControlCommand", "Remove a tunnel, stopping it first."),
      nullptr,
-     {{{Field::Tunnel, Form::Argument}}}},
+     {{{Field::Tunnel, Form::Argument}, {Field::DeleteRemote, Form::Switch}}}},
     {Command::Share,
      "share",
      QT_TRANSLATE_NOOP("ControlCommand", "Start the tunnel on a port (added when there is none), "
@@ -124,7 +133,8 @@ constexpr std::array<CommandSpec, 11> commands{{
        {Field::RewriteHost, Form::Option},
        {Field::Inspect, Form::Option},
        {Field::Password, Form::Option},
-       {Field::For, Form::Option}}}},
+       {Field::For, Form::Option},
+       {Field::Hostname, Form::Option}}}},
     {Command::Requests,
      "requests",
      QT_TRANSLATE_NOOP("ControlCommand", "Print the requests recorded through a tunnel, oldest "
@@ -142,6 +152,16 @@ constexpr std::array<CommandSpec, 11> commands{{
      QT_TRANSLATE_NOOP("ControlCommand", "the requests recorded, or one sent again"),
      {{{Field::Tunnel, Form::Argument}, {Field::RequestId, Form::Argument}}},
      30000},
+    {Command::Login,
+     "login",
+     QT_TRANSLATE_NOOP("ControlCommand",
+                       "Sign in to your account with the tunnel service, once, for tunnels on "
+                       "your own domain: prints the page to open and waits until the browser "
+                       "is done."),
+     QT_TRANSLATE_NOOP("ControlCommand", "sign in for tunnels on your own domain"),
+     {{{Field::Wait, Form::Option,
+        QT_TRANSLATE_NOOP("ControlCommand", "Wait up to SECONDS for the browser (default 600).")}}},
+     600000},
 }};
 
 } // namespace

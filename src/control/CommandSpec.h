@@ -19,22 +19,24 @@ struct CommandSpec {
     // an option of the same name.
     enum class Field : quint8 {
         None,
-        Tunnel,      // "tunnel": a name, port or id; the argument TUNNEL
-        All,         // "all": every tunnel instead of the one; --all, shown as TUNNEL|--all
-        Port,        // "port": 1 to 65535; the argument PORT or --port N
-        Name,        // "name": text; --name NAME
-        Start,       // "start": true or false; --start
-        Wait,        // "wait": seconds, a decimal number; --wait SECONDS
-        Json,        // the command line's --json; never sent
-        RewriteHost, // "rewriteHost": true or false; --rewrite-host on|off
-        Inspect,     // "inspect": true or false; --inspect on|off
-        Password,    // "password": true or false; --password on|off, or the switch --password
-        For,         // "for": whole seconds, or null for no limit; --for DURATION|off
-        Credentials, // "credentials": true; --credentials
-        Follow,      // "follow": true; --follow
-        Har,         // "har": true; --har
-        Limit,       // "limit": a whole number from 1; --limit N
-        RequestId,   // "requestId": a whole number from 1; the argument REQUEST_ID
+        Tunnel,       // "tunnel": a name, port or id; the argument TUNNEL
+        All,          // "all": every tunnel instead of the one; --all, shown as TUNNEL|--all
+        Port,         // "port": 1 to 65535; the argument PORT or --port N
+        Name,         // "name": text; --name NAME
+        Start,        // "start": true or false; --start
+        Wait,         // "wait": seconds, a decimal number; --wait SECONDS
+        Json,         // the command line's --json; never sent
+        RewriteHost,  // "rewriteHost": true or false; --rewrite-host on|off
+        Inspect,      // "inspect": true or false; --inspect on|off
+        Password,     // "password": true or false; --password on|off, or the switch --password
+        For,          // "for": whole seconds, or null for no limit; --for DURATION|off
+        Credentials,  // "credentials": true; --credentials
+        Follow,       // "follow": true; --follow
+        Har,          // "har": true; --har
+        Limit,        // "limit": a whole number from 1; --limit N
+        RequestId,    // "requestId": a whole number from 1; the argument REQUEST_ID
+        Hostname,     // "hostname": a host name, "" for quick; --hostname HOST|quick
+        DeleteRemote, // "deleteRemote": true; --delete-remote
     };
     // How the command line takes a field. A request must carry it unless it is an Option or
     // a Switch (an option without a value: true when given).
@@ -62,7 +64,7 @@ struct CommandSpec {
     // Its line in `quillby --help`, in context "ControlCommand". Neighbours with the same
     // line (or none) share it.
     const char* overview;
-    std::array<Parameter, 7> parameters;
+    std::array<Parameter, 8> parameters;
     // How long it waits for the tunnel to become active when --wait is not given.
     qint64 defaultWaitMs = 0;
 

@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <cmath>
 
 namespace {
@@ -105,6 +106,23 @@ std::optional<ControlError> readField(ControlRequest& request, Field field,
         (field == Field::Limit ? request.limit : request.requestId) = *number;
         break;
     }
+    case Field::Hostname: {
+        // Letters, digits and hyphens in two labels or more; empty for a quick tunnel.
+        static const QRegularExpression host(QStringLiteral(
+            "^(?:[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?\\.)+[a-z][a-z0-9-]*[a-z0-9]$"));
+        const QString text = value.toString().toLower();
+        if (!value.isString() ||
+            (!text.isEmpty() && (text.size() > 253 || !host.match(text).hasMatch())))
+            return invalid(QStringLiteral("\"hostname\" must be a host name such as "
+                                          "dev.example.com, or empty for a quick tunnel"));
+        request.hostname = text;
+        break;
+    }
+    case Field::DeleteRemote:
+        if (!value.isBool())
+            return invalid(QStringLiteral("\"deleteRemote\" must be true or false"));
+        request.deleteRemote = value.toBool();
+        break;
     case Field::None:
     case Field::Json:
         break;
@@ -191,7 +209,8 @@ QByteArray ControlRequest::encode() const {
         {"password", password},
         {"credentials", credentials ? std::optional(true) : std::nullopt},
         {"follow", follow ? std::optional(true) : std::nullopt},
-        {"har", har ? std::optional(true) : std::nullopt}};
+        {"har", har ? std::optional(true) : std::nullopt},
+        {"deleteRemote", deleteRemote ? std::optional(true) : std::nullopt}};
     for (const auto& [key, value] : switches) {
         if (value)
             object.insert(QLatin1String(key), *value);
@@ -201,6 +220,8 @@ QByteArray ControlRequest::encode() const {
                                                         : QJsonValue(QJsonValue::Null));
     if (limit != 0)
         object.insert(QStringLiteral("limit"), limit);
+    if (hostname)
+        object.insert(QStringLiteral("hostname"), *hostname);
     if (requestId != 0)
         object.insert(QStringLiteral("requestId"), requestId);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';

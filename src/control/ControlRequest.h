@@ -17,7 +17,20 @@
 class ControlRequest {
 public:
     // show: the hand-over of a second launch; the others are the command line's.
-    enum class Command { Show, List, Start, Stop, Url, Add, Remove, Share, Set, Requests, Replay };
+    enum class Command {
+        Show,
+        List,
+        Start,
+        Stop,
+        Url,
+        Add,
+        Remove,
+        Share,
+        Set,
+        Requests,
+        Replay,
+        Login,
+    };
 
     static constexpr int version = 1;
     // Bound of one request line, line break excluded.
@@ -70,6 +83,10 @@ public:
     qint64 limit = 0;
     // replay: the request's id in the tunnel's log.
     qint64 requestId = 0;
+    // add, set: the address on the user's own domain, lower case; empty: a quick tunnel.
+    std::optional<QString> hostname;
+    // remove: delete the named tunnel from the account too.
+    bool deleteRemote = false;
 
     friend bool operator==(const ControlRequest&, const ControlRequest&) = default;
 

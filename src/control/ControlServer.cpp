@@ -3,6 +3,7 @@
 #include "control/AddHandler.h"
 #include "control/ControlConnection.h"
 #include "control/ListHandler.h"
+#include "control/LoginHandler.h"
 #include "control/RemoveHandler.h"
 #include "control/ReplayHandler.h"
 #include "control/RequestsHandler.h"
@@ -33,6 +34,7 @@ ControlServer::ControlServer(QLocalServer* server, TunnelStore* store, QObject* 
     m_handlers[Command::Set] = std::make_unique<SetHandler>(store);
     m_handlers[Command::Requests] = std::make_unique<RequestsHandler>(store);
     m_handlers[Command::Replay] = std::make_unique<ReplayHandler>(store);
+    m_handlers[Command::Login] = std::make_unique<LoginHandler>(store);
     connect(m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
 }
 

@@ -16,10 +16,10 @@ void SetHandler::execute(ControlConnection& connection, const ControlRequest& re
         return;
     }
     if (!request.name && request.port == 0 && !request.rewriteHost && !request.inspect &&
-        !request.password && !request.stopAfter) {
+        !request.password && !request.stopAfter && !request.hostname) {
         connection.fail({Code::InvalidArgument,
                          tr("Nothing to change: give --name, --port, --rewrite-host, --inspect, "
-                            "--password or --for.")});
+                            "--password, --for or --hostname.")});
         return;
     }
     // Checked before anything changes, so that a refused request changes nothing.
@@ -42,5 +42,8 @@ void SetHandler::execute(ControlConnection& connection, const ControlRequest& re
         tunnel->setInspect(*request.inspect);
     if (request.rewriteHost)
         tunnel->setRewriteHost(*request.rewriteHost);
+    // Last: a running tunnel starts over on the new address.
+    if (request.hostname)
+        tunnel->setHostname(*request.hostname);
     connection.reply({{QStringLiteral("tunnel"), TunnelJson::describe(*tunnel)}});
 }

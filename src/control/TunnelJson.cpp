@@ -48,7 +48,8 @@ QJsonObject TunnelJson::describe(const TunnelInstance& tunnel) {
             {QStringLiteral("requests"), qint64(tunnel.gateway()->requests())},
             {QStringLiteral("lastRequestAt"), timeOrNull(tunnel.gateway()->lastRequestAt())},
             {QStringLiteral("password"), tunnel.config().password},
-            {QStringLiteral("stopsAt"), timeOrNull(tunnel.stopsAt())}};
+            {QStringLiteral("stopsAt"), timeOrNull(tunnel.stopsAt())},
+            {QStringLiteral("hostname"), textOrNull(tunnel.publicHostname())}};
 }
 
 QJsonObject TunnelJson::client(ClientVersion* version) {

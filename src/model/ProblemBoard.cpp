@@ -42,6 +42,10 @@ void ProblemBoard::launchFailed(LaunchCheck check, const QString& argument) {
     file(Source::Launch, Report{int(check), argument, {}});
 }
 
+void ProblemBoard::accountFailed(const QString& text, const QString& detail) {
+    file(Source::Launch, Report{int(LaunchCheck::Account), text, detail});
+}
+
 void ProblemBoard::readClient() {
     const ClientLogClassifier::Problem& problem = m_client.problem();
     if (!problem.sameAs(m_clientSeen))
@@ -147,6 +151,8 @@ std::pair<QString, QString> ProblemBoard::render(Source source, const Report& re
                     {}};
         case LaunchCheck::GatewayCannotListen:
             return {tr("Cannot start: the gateway cannot listen (%1)").arg(report.argument), {}};
+        case LaunchCheck::Account:
+            return {report.argument, report.line};
         }
         break;
     case Source::Client:

@@ -28,7 +28,7 @@ public:
         HostCheck, // the dev server's host check refused requests, seen by the gateway
         Origin,    // nothing accepts connections on the port, seen by our look or the gateway
     };
-    enum class LaunchCheck { PortOutOfRange, ClientTooOld, GatewayCannotListen };
+    enum class LaunchCheck { PortOutOfRange, ClientTooOld, GatewayCannotListen, Account };
 
     // config and client: the tunnel's, read whenever a text is made; both must outlive the board.
     ProblemBoard(const TunnelConfig& config, ClientLogClassifier& client,
@@ -45,6 +45,9 @@ public:
     void clear();
     // A launch was refused by our own check; argument: the client's version or the reason.
     void launchFailed(LaunchCheck check, const QString& argument = {});
+    // Setting the named tunnel up failed: text in plain words (AccountOutcome's), detail the
+    // client's reason.
+    void accountFailed(const QString& text, const QString& detail);
     // The client's lines were read: its current problem, whenever it changed.
     void readClient();
     // The client ended with a failure status: its last words count too. Returns the text for the

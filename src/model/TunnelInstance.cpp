@@ -1,6 +1,9 @@
 #include "model/TunnelInstance.h"
 
+#include "model/AccountFiles.h"
 #include "model/ClientVersion.h"
+#include "model/NamedTunnelCommand.h"
+#include "model/NamedTunnelSetup.h"
 #include "model/QProcessClient.h"
 #include "model/SharePassword.h"
 #include "proxy/BasicAuthGuard.h"
@@ -90,14 +93,13 @@ void TunnelInstance::start() {
 }
 
 void TunnelInstance::launch() {
-    if (isRunning())
-        return;
     const std::optional<QString> client = m_services.findClient();
     if (!client)
         return;
 
     cleanup();
     m_board.clear(); // a new start: earlier problems no longer apply
+    m_accountProblem.reset();
     using Check = ProblemBoard::LaunchCheck;
     // A saved list may hold a number that is no port: it is kept, but never handed to a client.
     if (m_config.port < 1 || m_config.port > 65535) {
@@ -111,11 +113,20 @@ void TunnelInstance::launch() {
         m_board.launchFailed(Check::ClientTooOld, version);
         return;
     }
+    if (!m_config.hostname.isEmpty() && !NamedTunnelSetup::isReady(m_config.id, m_config.remote))
+        return setUpNamed(false, false);
+    launchChild();
+}
+
+void TunnelInstance::launchChild() {
+    const std::optional<QString> client = m_services.findClient();
+    if (!client)
+        return;
     // The client always forwards to the gateway, which finds the server on 127.0.0.1 or ::1.
     QString error;
     const QString gatewayURL = m_gateway->start(&error);
     if (gatewayURL.isEmpty()) {
-        m_board.launchFailed(Check::GatewayCannotListen, error);
+        m_board.launchFailed(ProblemBoard::LaunchCheck::GatewayCannotListen, error);
         return;
     }
     m_client = m_services.newClient(this);
@@ -128,14 +139,8 @@ void TunnelInstance::launch() {
     m_activeAnnounced = false;
     // In place before the child can bring any visitor.
     setPassword(m_config.password ? SharePassword::generate() : QString());
-    // The client never replaces itself while it runs (it would end the tunnel), and reads an
-    // empty configuration of ours, never the user's own, whose ingress rules would win over
-    // --url and serve something else than the local server.
-    const QStringList arguments{QStringLiteral("tunnel"),   QStringLiteral("--no-autoupdate"),
-                                QStringLiteral("--config"), QProcess::nullDevice(),
-                                QStringLiteral("--url"),    gatewayURL};
     QString reason;
-    if (!m_client->launch(*client, arguments, &reason)) {
+    if (!m_client->launch(*client, clientArguments(gatewayURL), &reason)) {
         setPassword(QString());
         cleanup();
         if (!m_config.inspect)
@@ -146,16 +151,123 @@ void TunnelInstance::launch() {
         return;
     }
     m_launched = true;
+    // A named tunnel's client prints no URL: the address is the hostname's.
+    if (!m_config.hostname.isEmpty())
+        setTunnelURL(QStringLiteral("https://") + m_config.hostname);
     updateState();
     m_board.lookAtOrigin(false);
 }
 
+QStringList TunnelInstance::clientArguments(const QString& gatewayURL) const {
+    if (!m_config.hostname.isEmpty())
+        return NamedTunnelCommand::run(AccountFiles::credentialsPath(m_config.id),
+                                       m_gateway->port(), m_config.remote);
+    // The client never replaces itself while it runs (it would end the tunnel), and reads an
+    // empty configuration of ours, never the user's own, whose ingress rules would win over
+    // --url and serve something else than the local server.
+    return {QStringLiteral("tunnel"), QStringLiteral("--no-autoupdate"), QStringLiteral("--config"),
+            QProcess::nullDevice(),   QStringLiteral("--url"),           gatewayURL};
+}
+
+void TunnelInstance::setHostname(const QString& host) {
+    const QString hostname = host.trimmed().toLower();
+    if (hostname == m_config.hostname)
+        return;
+    m_config.hostname = hostname;
+    // Routed anew; the named tunnel its credentials name is reused, not made again.
+    m_config.remote = {};
+    updateGateway();
+    emit configChanged();
+    emit changed();
+    if (!isRunning())
+        return;
+    // A new address needs a new child.
+    m_restart = true;
+    terminateChild();
+}
+
+TunnelInstance::ProblemAction TunnelInstance::problemAction() const {
+    if (!m_accountProblem || m_board.shown() != ProblemBoard::Source::Launch)
+        return ProblemAction::None;
+    switch (*m_accountProblem) {
+    case AccountOutcome::Kind::HostTaken:
+        return ProblemAction::TakeOver;
+    case AccountOutcome::Kind::CredentialsMissing:
+        return ProblemAction::CreateAgain;
+    case AccountOutcome::Kind::NotSignedIn:
+    case AccountOutcome::Kind::Refused:
+        return ProblemAction::SignIn;
+    default:
+        return ProblemAction::None;
+    }
+}
+
+void TunnelInstance::takeOver() {
+    if (!m_config.hostname.isEmpty() && !isRunning())
+        setUpNamed(true, false);
+}
+
+void TunnelInstance::createAgain() {
+    if (!m_config.hostname.isEmpty() && !isRunning())
+        setUpNamed(false, true);
+}
+
+void TunnelInstance::setUpNamed(bool takeOver, bool recreate) {
+    clearStopAfter();
+    m_board.clear();
+    m_accountProblem.reset();
+    // Told at once, so that a command that starts the tunnel can say why it did not.
+    if (!m_config.remote.isNull() && !recreate)
+        return namedSetUp(AccountOutcome::of(AccountOutcome::Kind::CredentialsMissing));
+    if (!AccountFiles::signedIn())
+        return namedSetUp(AccountOutcome::of(AccountOutcome::Kind::NotSignedIn));
+    if (!m_setup) {
+        m_setup = new NamedTunnelSetup(m_services.findClient, this);
+        connect(m_setup, &NamedTunnelSetup::finished, this, &TunnelInstance::namedSetUp);
+        connect(m_setup, &NamedTunnelSetup::stepChanged, this, [this](NamedTunnelSetup::Step step) {
+            m_stepText = step == NamedTunnelSetup::Step::Creating ? tr("Creating the tunnel…")
+                         : step == NamedTunnelSetup::Step::Routing
+                             ? tr("Pointing %1 at it…").arg(m_config.hostname)
+                             : tr("Deleting the tunnel whose credentials are gone…");
+            emit changed();
+        });
+    }
+    m_setup->start(
+        {m_config.id, m_config.name, m_config.hostname, m_config.remote, takeOver, recreate});
+    updateState();
+}
+
+void TunnelInstance::namedSetUp(const AccountOutcome& outcome) {
+    m_stepText.clear();
+    if (outcome.kind == AccountOutcome::Kind::Done) {
+        if (m_config.remote != outcome.remote) {
+            m_config.remote = outcome.remote;
+            emit configChanged();
+        }
+        launchChild();
+    } else {
+        m_accountProblem = outcome.kind;
+        m_board.accountFailed(outcome.text(), outcome.detail);
+    }
+    updateState();
+    emit changed();
+    if (!m_launched)
+        emit childGone();
+}
+
 void TunnelInstance::stop() {
+    m_restart = false;
     clearStopAfter();
     terminateChild();
 }
 
 void TunnelInstance::terminateChild() {
+    if (m_setup && m_setup->isRunning()) {
+        m_setup->cancel();
+        m_stepText.clear();
+        restartIfAsked();
+        return;
+    }
     if (!hasChild())
         return;
     // Whatever the child prints or however it ends from now on, it was asked to stop.
@@ -186,7 +298,8 @@ void TunnelInstance::checkOrigin() {
 }
 
 void TunnelInstance::updateGateway() {
-    m_gateway->setOptions({m_config.port, m_config.inspect, m_config.rewriteHost, m_guard});
+    m_gateway->setOptions({m_config.port, m_config.inspect, m_config.rewriteHost, m_guard,
+                           m_config.hostname.isEmpty()});
 }
 
 void TunnelInstance::setInspect(bool on) {
@@ -315,6 +428,14 @@ void TunnelInstance::handleExit(int status) {
     if (!m_config.inspect)
         m_gateway->stop();
     emit childGone();
+    restartIfAsked();
+}
+
+void TunnelInstance::restartIfAsked() {
+    // Connecting throughout: a restart for a new address is no stop.
+    if (std::exchange(m_restart, false) && !m_retired)
+        launch();
+    updateState();
 }
 
 void TunnelInstance::cleanup() {
@@ -334,7 +455,7 @@ void TunnelInstance::updateState() {
         state = State::Reconnecting;
     else if (m_launched && m_connected && m_tunnelURL)
         state = State::Active;
-    else if (m_launched)
+    else if (m_launched || m_restart || (m_setup && m_setup->isRunning()))
         state = State::Connecting;
     if (state == m_state)
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AccountOutcome.h"
 #include "model/ClientLogClassifier.h"
 #include "model/ClientProcess.h"
 #include "model/CloudflaredLocator.h"
@@ -18,6 +19,7 @@
 
 class BasicAuthGuard;
 class ClientVersion;
+class NamedTunnelSetup;
 
 // What an instance needs from its surroundings.
 struct TunnelServices {
@@ -75,6 +77,21 @@ public:
     const TunnelConfig& config() const { return m_config; }
 
     void setName(const QString& name);
+
+    // The tunnel on the user's own domain: its hostname (dev.example.com), empty for a quick
+    // tunnel. Saved with the tunnel; a running tunnel starts over on the new address.
+    void setHostname(const QString& host);
+    QString publicHostname() const { return m_config.hostname; }
+    // The step of setting the named tunnel up, in plain words, while the first start works
+    // ("Creating the tunnel…"); empty otherwise.
+    QString stepText() const { return m_stepText; }
+    // What the problem line offers to do about the problem shown.
+    enum class ProblemAction { None, SignIn, TakeOver, CreateAgain };
+    ProblemAction problemAction() const;
+    // Points the hostname at this tunnel even though another record holds it, then runs.
+    void takeOver();
+    // The credentials are gone: a new named tunnel with new credentials, then runs.
+    void createAgain();
 
     void start();
     void stop();
@@ -139,6 +156,12 @@ signals:
 
 private:
     void launch();
+    // The named tunnel's part of a start, kept together.
+    void setUpNamed(bool takeOver, bool recreate);
+    void namedSetUp(const AccountOutcome& outcome);
+    QStringList clientArguments(const QString& gatewayURL) const;
+    void launchChild();
+    void restartIfAsked();
     void clearStopAfter();
     void stopAtLimit();
     // A new password (or none) for the child launched now or stopped now.
@@ -177,4 +200,8 @@ private:
     QString m_password;
     std::shared_ptr<BasicAuthGuard> m_guard;
     bool m_retired = false;
+    NamedTunnelSetup* m_setup = nullptr; // while the named tunnel is set up
+    QString m_stepText;
+    std::optional<AccountOutcome::Kind> m_accountProblem; // the setup's, filed on the board
+    bool m_restart = false; // the address changed while running: start again once stopped
 };

@@ -1,5 +1,6 @@
 #include "model/TunnelStore.h"
 
+#include "model/NamedTunnelSetup.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelName.h"
 
@@ -21,7 +22,8 @@ std::optional<QByteArray> storedBytes(const QVariant& value) {
 TunnelStore::TunnelStore(QSettings* settings, TunnelInstance::Services services, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_services(std::move(services)) {
+    , m_services(std::move(services))
+    , m_account(m_services.findClient) {
     loadTunnels();
     observeInstances();
 }
@@ -117,13 +119,15 @@ TunnelInstance* TunnelStore::tunnelToShare(qint64 port) {
     return chosen ? chosen : addTunnel(TunnelName::forPort(port), port);
 }
 
-void TunnelStore::removeTunnel(const QUuid& id) {
+void TunnelStore::removeTunnel(const QUuid& id, bool deleteRemote) {
     const auto it =
         std::find_if(m_instances.begin(), m_instances.end(),
                      [&id](const TunnelInstance* instance) { return instance->id() == id; });
     if (it == m_instances.end())
         return;
     TunnelInstance* removed = *it;
+    if (deleteRemote)
+        this->deleteRemote(removed->id(), removed->config().remote);
     m_instances.erase(it);
     observeInstances();
     // It stays our child until its process is gone, so quit still waits for it.
@@ -131,6 +135,17 @@ void TunnelStore::removeTunnel(const QUuid& id) {
     emit instancesChanged();
     emit changed();
     saveTunnels();
+}
+
+void TunnelStore::deleteRemote(const QUuid& id, const QUuid& remote) {
+    // `delete -f` ends the named tunnel's connections too; the child then ends by itself.
+    auto* setup = new NamedTunnelSetup(m_services.findClient, this);
+    connect(setup, &NamedTunnelSetup::finished, this,
+            [this, setup, id](const AccountOutcome& outcome) {
+                setup->deleteLater();
+                emit remoteDeleted(id, outcome);
+            });
+    setup->deleteRemote(id, remote);
 }
 
 bool TunnelStore::hasRunningTunnel() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Account.h"
 #include "model/TunnelInstance.h"
 
 #include <QObject>
@@ -29,7 +30,9 @@ public:
     // The tunnel `quillby share PORT` starts: the one already on that port (an active one
     // first, then a running one, then the first listed), else a new one named for the port.
     TunnelInstance* tunnelToShare(qint64 port);
-    void removeTunnel(const QUuid& id);
+    // Removes a tunnel. deleteRemote: its named tunnel is deleted from the account too, then its
+    // credentials file (remoteDeleted() follows); otherwise both are left.
+    void removeTunnel(const QUuid& id, bool deleteRemote = false);
     void saveTunnels();
 
     bool hasRunningTunnel() const;
@@ -42,6 +45,8 @@ public:
     bool hasLiveChildren() const;
 
     const TunnelInstance::Services& services() const { return m_services; }
+    // The account with the tunnel service, for signing in.
+    Account* account() { return &m_account; }
 
 signals:
     // Something about the store or one of its instances changed.
@@ -49,16 +54,20 @@ signals:
     // The list itself changed (membership or order).
     void instancesChanged();
     void allStopped();
+    // The named tunnel of a removed tunnel was deleted from the account, or not.
+    void remoteDeleted(const QUuid& id, const AccountOutcome& outcome);
 
 private:
     void loadTunnels();
     void observeInstances();
     TunnelInstance* makeInstance(const TunnelConfig& config);
     void checkAllStopped();
+    void deleteRemote(const QUuid& id, const QUuid& remote);
 
     QSettings* m_settings;
     TunnelInstance::Services m_services;
     std::vector<TunnelInstance*> m_instances;
     std::vector<QMetaObject::Connection> m_subscriptions;
     bool m_stoppingAll = false;
+    Account m_account;
 };

@@ -16,53 +16,11 @@
 #include <QTest>
 
 using Kind = AccountOutcome::Kind;
+using namespace TestSupport;
 
 namespace {
 
 const QUuid tunnelId = QUuid::fromString(QLatin1String("5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11"));
-const char* const certificate = "-----BEGIN ARGO TUNNEL TOKEN-----\neyJ6b25lSUQiOiI3YjBh\n"
-                                "-----END ARGO TUNNEL TOKEN-----\n";
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The stand-in account API in a mode of account_api.py; "offline": none listens.
-class AccountApi {
-public:
-    explicit AccountApi(const QString& mode) {
-        quint16 port = TestSupport::closedPort();
-        if (mode != u"offline") {
-            m_server.start(QStringLiteral("/usr/bin/python3"), {QUILLBY_ACCOUNT_API, mode});
-            while (!m_server.canReadLine() && m_server.waitForReadyRead(10000)) {
-            }
-            port = quint16(m_server.readLine().mid(5).trimmed().toUInt());
-        }
-        qputenv("TUNNEL_API_URL", "http://127.0.0.1:" + QByteArray::number(port));
-    }
-    ~AccountApi() {
-        m_server.kill();
-        m_server.waitForFinished();
-    }
-    // Calls answered so far that name what: "POST", "PUT /zones", " /" for any.
-    int calls(const QByteArray& what) {
-        if (m_server.isOpen())
-            m_log += m_server.readAllStandardOutput();
-        return int(m_log.count(what));
-    }
-
-private:
-    QProcess m_server;
-    QByteArray m_log;
-};
 
 AccountOutcome setUp(NamedTunnelSetup::Request request, QList<NamedTunnelSetup::Step>* steps = {}) {
     NamedTunnelSetup setup(TestSupport::fakeClientLocator());
@@ -139,7 +97,6 @@ private slots:
         QTest::newRow("created, routed") << QString("ok") << Kind::Done << 1;
         QTest::newRow("not signed in") << QString("signed out") << Kind::NotSignedIn << 0;
         QTest::newRow("outside the zone") << QString("outside") << Kind::OutsideZone << 1;
-        QTest::newRow("offline") << QString("offline") << Kind::Unreachable << 0;
         QTest::newRow("expired certificate") << QString("expired") << Kind::Refused << 1;
     }
     void setUpFirst() {
@@ -160,50 +117,6 @@ private slots:
             return;
         QVERIFY(NamedTunnelSetup::isReady(tunnelId, outcome.remote));
         QCOMPARE(steps, (QList{NamedTunnelSetup::Step::Creating, NamedTunnelSetup::Step::Routing}));
-        const QString credentials = AccountFiles::credentialsPath(tunnelId);
-        QCOMPARE(QFile::permissions(credentials) & 0x7077, 0x6000); // owner: read, write
-        // Saved with the tunnel: the hostname and the named tunnel's id, no secret.
-        TunnelConfig config = TunnelConfig::create("My Web", 3000);
-        config.hostname = hostname, config.remote = outcome.remote;
-        m_home->settings()->setValue(SettingsKeys::tunnelConfigs, encodeTunnelConfigs({config}));
-        const QByteArray saved = readFile(m_home->settingsPath()),
-                         secret = QJsonDocument::fromJson(readFile(credentials))["TunnelSecret"]
-                                      .toString()
-                                      .toUtf8();
-        QVERIFY(saved.contains(hostname.toUtf8()) && secret.size() > 8 && !saved.contains(secret));
-        // A later start: at once, without a child or an account call.
-        steps.clear();
-        QCOMPARE(setUp({tunnelId, "My Web", hostname, outcome.remote}, &steps).kind, Kind::Done);
-        QVERIFY(steps.isEmpty() && api.calls(" /") == 2);
-        // The run command line as the client takes it: four connections, no URL.
-        QProcess run;
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start(TestSupport::fakeClientPath(),
-                  NamedTunnelCommand::run(credentials, 8000, outcome.remote));
-        QByteArray said;
-        QTRY_COMPARE((said += run.readAll()).count("Registered tunnel connection"), 4);
-        QVERIFY(said.contains("Starting tunnel tunnelID=" +
-                              outcome.remote.toByteArray(QUuid::WithoutBraces)));
-        run.kill();
-        run.waitForFinished();
-    }
-
-    // Routing fails after creating: every later attempt routes the same named tunnel; taking
-    // the hostname over is asked for, never done by default.
-    void hostTakenThenTakenOver() {
-        AccountApi api("taken");
-        writeFile(AccountFiles::loginCertificatePath(), certificate);
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            const AccountOutcome outcome = setUp(request());
-            QVERIFY(outcome.kind == Kind::HostTaken && outcome.text().contains("dev.example.com"));
-            QVERIFY(!NamedTunnelSetup::isReady(tunnelId, outcome.remote));
-        }
-        NamedTunnelSetup::Request takeOver = request();
-        takeOver.takeOver = true;
-        const AccountOutcome outcome = setUp(takeOver);
-        QCOMPARE(outcome.kind, Kind::Done);
-        QCOMPARE(outcome.remote, AccountFiles::credentialsTunnelId(tunnelId));
-        QVERIFY(api.calls("POST") == 1 && api.calls("PUT") == 3);
     }
 
     // Credentials gone: said so, made again only when asked (the old named tunnel deleted

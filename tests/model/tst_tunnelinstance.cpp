@@ -7,6 +7,7 @@
 #include "ScriptedClient.h"
 #include "TestSupport.h"
 #include "app/TrayToolTip.h"
+#include "model/AccountFiles.h"
 #include "model/RefusalText.h"
 #include "model/TunnelInstance.h"
 #include "proxy/BasicAuthGuard.h"
@@ -171,6 +172,45 @@ private slots:
         QCOMPARE(m_events, run.events);
         t->start();
         QCOMPARE(t->problem(), QString());
+    }
+
+    // A tunnel on a hostname whose named tunnel is set up runs at once on its credentials, at
+    // https://HOST; losing one connection of four is no outage; a switch to quick and back
+    // starts a new child each time (set up anew: not signed in here, so it says so).
+    void namedTunnelRuns() {
+        TempHome home;
+        TunnelConfig config = TunnelConfig::create(QStringLiteral("T"), 3000);
+        config.hostname = QStringLiteral("dev.example.com");
+        config.remote = QUuid::createUuid();
+        QFile credentials(AccountFiles::credentialsPath(config.id));
+        QVERIFY(credentials.open(QIODevice::WriteOnly));
+        credentials.write(
+            QJsonDocument(QJsonObject{{"TunnelID", config.remote.toString(QUuid::WithoutBraces)}})
+                .toJson());
+        credentials.close();
+        TunnelInstance t(config,
+                         {.findClient = fakeClientLocator(), .newClient = m_clients.factory()});
+        t.start();
+        QCOMPARE(m_clients.latest()->arguments.join(' '),
+                 QStringLiteral("tunnel --no-autoupdate --config /dev/null run --credentials-file "
+                                "%1 --url http://127.0.0.1:%2 %3")
+                     .arg(credentials.fileName())
+                     .arg(t.gateway()->port())
+                     .arg(config.remote.toString(QUuid::WithoutBraces)));
+        QVERIFY(!t.gateway()->options().quickTunnel);
+        print(at(registered, {0, 1, 2, 3}) + lost2026);
+        QCOMPARE(t.state(), State::Active);
+        QCOMPARE(t.tunnelURLText(), QStringLiteral("https://dev.example.com"));
+        t.setHostname(QString());
+        QTRY_COMPARE(m_clients.count(), 2);
+        QVERIFY(m_clients.latest()->arguments.contains("--url") &&
+                !m_clients.latest()->arguments.contains("run"));
+        QCOMPARE(t.tunnelURLText(), QString());
+        t.setHostname(QStringLiteral("dev.example.com"));
+        QTRY_COMPARE(t.state(), State::Stopped);
+        QCOMPARE(m_clients.count(), 2);
+        QVERIFY(t.problem().startsWith("Sign in first") &&
+                t.problemAction() == TunnelInstance::ProblemAction::SignIn);
     }
 
     // A live port change: the gateway turns, the child and URL stay, and what the client says

@@ -122,7 +122,7 @@ private slots:
         const QByteArray port = QByteArray::number(origin.serverPort());
         for (QByteArray* text : {&fields, &originSees, &originSends, &visitorSees})
             text->replace("LOC", "http://localhost:PORT")
-                .replace("PUB", "https://quiet-river.trycloudflare.com")
+                .replace("PUB", "https://dev.example.com") // a host of the user's own
                 .replace("PORT", port)
                 .replace("|", "\r\n");
         origin.reply = "HTTP/1.1 302 Found\r\n" + originSends + "Content-Length: 0\r\n\r\n";
@@ -130,7 +130,7 @@ private slots:
         QVERIFY(gateway.start(origin.serverPort()));
         const QByteArray answer = exchange(
             gateway.port(),
-            "GET /page HTTP/1.1\r\nHost: quiet-river.trycloudflare.com\r\n" + fields + "\r\n",
+            "GET /page HTTP/1.1\r\nHost: dev.example.com\r\n" + fields + "\r\n",
             "\r\n\r\n");
         QVERIFY(answer.contains(visitorSees));
         QVERIFY(origin.seen.contains(originSees));

@@ -4,12 +4,14 @@
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTest>
 #include <algorithm>
 #include <csignal>
 
@@ -110,6 +112,44 @@ QList<ShownNotification> takeNotifications() {
     // The daemon lists the newest first.
     std::reverse(result.begin(), result.end());
     return result;
+}
+
+} // namespace TestSupport
+
+namespace TestSupport {
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+AccountApi::AccountApi(const QString& mode) {
+    quint16 port = closedPort();
+    if (mode != u"offline") {
+        m_server.start(QStringLiteral("/usr/bin/python3"), {QUILLBY_ACCOUNT_API, mode});
+        while (!m_server.canReadLine() && m_server.waitForReadyRead(10000)) {
+        }
+        port = quint16(m_server.readLine().mid(5).trimmed().toUInt());
+    }
+    qputenv("TUNNEL_API_URL", "http://127.0.0.1:" + QByteArray::number(port));
+}
+
+AccountApi::~AccountApi() {
+    m_server.kill();
+    m_server.waitForFinished();
+}
+
+int AccountApi::calls(const QByteArray& what) {
+    if (m_server.isOpen())
+        m_log += m_server.readAllStandardOutput();
+    return int(m_log.count(what));
 }
 
 } // namespace TestSupport

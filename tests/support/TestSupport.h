@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
@@ -45,6 +46,28 @@ private:
 
 // A loopback port nothing listens on: one the system handed out and the test closed again.
 quint16 closedPort();
+
+// An account certificate as the client's login writes it.
+inline const char* const certificate = "-----BEGIN ARGO TUNNEL TOKEN-----\neyJ6b25lSUQiOiI3YjBh\n"
+                                       "-----END ARGO TUNNEL TOKEN-----\n";
+// Writes content to path, making its folder.
+void writeFile(const QString& path, const QByteArray& content);
+// Empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// The stand-in account API (account_api.py) in one of its modes, at TUNNEL_API_URL; "offline":
+// none listens there.
+class AccountApi {
+public:
+    explicit AccountApi(const QString& mode);
+    ~AccountApi();
+    // Calls answered so far that name what: "POST", "PUT /zones", " /" for any.
+    int calls(const QByteArray& what);
+
+private:
+    QProcess m_server;
+    QByteArray m_log;
+};
 
 // Whether a process exists and has not finished (a zombie counts as finished).
 bool processAlive(qint64 pid);
