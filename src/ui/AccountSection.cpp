@@ -77,8 +77,8 @@ AccountSection::AccountSection(Account* account, QWidget* parent)
     m_message->setWordWrap(true);
     m_message->setTextFormat(Qt::PlainText);
 
-    for (QWidget* widget : {static_cast<QWidget*>(m_signInButton), static_cast<QWidget*>(m_signedIn),
-                            m_waitLine, m_urlLine, m_message}) {
+    const QList<QWidget*> lines{m_signInButton, m_signedIn, m_waitLine, m_urlLine, m_message};
+    for (QWidget* widget : lines) {
         widget->setFont(Theme::callout());
         root->addWidget(widget);
     }
