@@ -49,6 +49,33 @@
     </message>
 </context>
 <context>
+    <name>AccountSection</name>
+    <message>
+        <source>Sign In to Use Your Domain...</source>
+        <translation>Anmelden, um Ihre Domain zu nutzen …</translation>
+    </message>
+    <message>
+        <source>Once signed in, a tunnel can have an address on your own domain that stays</source>
+        <translation>Nach der Anmeldung kann ein Tunnel eine feste Adresse auf Ihrer eigenen Domain haben</translation>
+    </message>
+    <message>
+        <source>Signed in to use your domain</source>
+        <translation>Angemeldet, um Ihre Domain zu nutzen</translation>
+    </message>
+    <message>
+        <source>Waiting for you to sign in in the browser...</source>
+        <translation>Warten auf Ihre Anmeldung im Browser …</translation>
+    </message>
+    <message>
+        <source>Open in Browser</source>
+        <translation>Im Browser öffnen</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+</context>
+<context>
     <name>ActiveWait</name>
     <message>
         <source>%1 was removed.</source>
@@ -69,6 +96,33 @@
     <message>
         <source>%1 is still %2: %3</source>
         <translation>%1 ist noch im Zustand %2: %3</translation>
+    </message>
+</context>
+<context>
+    <name>AddressDialog</name>
+    <message>
+        <source>Address of %1</source>
+        <translation>Adresse von %1</translation>
+    </message>
+    <message>
+        <source>Quick: a new trycloudflare.com address at each start</source>
+        <translation>Schnell: bei jedem Start eine neue trycloudflare.com-Adresse</translation>
+    </message>
+    <message>
+        <source>On your own domain, the same at every start:</source>
+        <translation>Auf Ihrer eigenen Domain, bei jedem Start dieselbe:</translation>
+    </message>
+    <message>
+        <source>Host name</source>
+        <translation>Hostname</translation>
+    </message>
+    <message>
+        <source>Quillby creates the tunnel in your account and points the name at it on the first start.</source>
+        <translation>Beim ersten Start legt Quillby den Tunnel in Ihrem Konto an und lässt den Namen auf ihn zeigen.</translation>
+    </message>
+    <message>
+        <source>The running tunnel restarts on the new address.</source>
+        <translation>Der laufende Tunnel startet mit der neuen Adresse neu.</translation>
     </message>
 </context>
 <context>
@@ -116,6 +170,10 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>The name is empty.</source>
         <translation>Der Name ist leer.</translation>
+    </message>
+    <message>
+        <source>%1 failed to start: %2</source>
+        <translation>%1 konnte nicht starten: %2</translation>
     </message>
 </context>
 <context>
@@ -339,6 +397,34 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Send a recorded request to the local server again and print the new entry's status line and id.</source>
         <translation>Sendet eine aufgezeichnete Anfrage erneut an den lokalen Server und gibt Statuszeile und ID des neuen Eintrags aus.</translation>
+    </message>
+    <message>
+        <source>Open this page to sign in: %1</source>
+        <translation>Öffnen Sie diese Seite, um sich anzumelden: %1</translation>
+    </message>
+    <message>
+        <source>Signed in</source>
+        <translation>Angemeldet</translation>
+    </message>
+    <message>
+        <source>Its address on your own domain, such as dev.example.com, kept across restarts (sign in first with quillby login); quick: a new random address at every start.</source>
+        <translation>Seine Adresse auf Ihrer eigenen Domain, etwa dev.example.com, die über Neustarts bleibt (zuerst mit quillby login anmelden); quick: bei jedem Start eine neue zufällige Adresse.</translation>
+    </message>
+    <message>
+        <source>Also delete its named tunnel from your account, and its credentials.</source>
+        <translation>Auch seinen benannten Tunnel aus Ihrem Konto löschen, samt Zugangsdaten.</translation>
+    </message>
+    <message>
+        <source>Sign in to your account with the tunnel service, once, for tunnels on your own domain: prints the page to open and waits until the browser is done.</source>
+        <translation>Einmalig beim Konto des Tunneldienstes anmelden, für Tunnel auf Ihrer eigenen Domain: gibt die zu öffnende Seite aus und wartet, bis der Browser fertig ist.</translation>
+    </message>
+    <message>
+        <source>sign in for tunnels on your own domain</source>
+        <translation>für Tunnel auf Ihrer eigenen Domain anmelden</translation>
+    </message>
+    <message>
+        <source>Wait up to SECONDS for the browser (default 600).</source>
+        <translation>Bis zu SECONDS Sekunden auf den Browser warten (Standard 600).</translation>
     </message>
 </context>
 <context>
@@ -628,6 +714,17 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>RemoveHandler</name>
+    <message>
+        <source>Its named tunnel stays in your account, and its credentials in %1.</source>
+        <translation>Sein benannter Tunnel bleibt in Ihrem Konto, seine Zugangsdaten in %1.</translation>
+    </message>
+    <message>
+        <source>%1 is removed, but its named tunnel is still in your account: %2</source>
+        <translation>%1 ist entfernt, aber sein benannter Tunnel ist noch in Ihrem Konto: %2</translation>
+    </message>
+</context>
+<context>
     <name>ReplayHandler</name>
     <message>
         <source>%1 has no request %2 in its log.</source>
@@ -897,12 +994,12 @@ Installieren Sie es mit: %1</translation>
 <context>
     <name>SetHandler</name>
     <message>
-        <source>Nothing to change: give --name, --port, --rewrite-host, --inspect, --password or --for.</source>
-        <translation>Nichts zu ändern: Geben Sie --name, --port, --rewrite-host, --inspect, --password oder --for an.</translation>
-    </message>
-    <message>
         <source>%1 is not running; a time limit needs a running tunnel.</source>
         <translation>%1 läuft nicht; ein Zeitlimit braucht einen laufenden Tunnel.</translation>
+    </message>
+    <message>
+        <source>Nothing to change: give --name, --port, --rewrite-host, --inspect, --password, --for or --hostname.</source>
+        <translation>Nichts zu ändern: Geben Sie --name, --port, --rewrite-host, --inspect, --password, --for oder --hostname an.</translation>
     </message>
 </context>
 <context>
@@ -1020,6 +1117,21 @@ Installieren Sie es mit: %1</translation>
     </message>
 </context>
 <context>
+    <name>TunnelInstance</name>
+    <message>
+        <source>Creating the tunnel…</source>
+        <translation>Tunnel wird angelegt …</translation>
+    </message>
+    <message>
+        <source>Pointing %1 at it…</source>
+        <translation>%1 wird auf ihn gerichtet …</translation>
+    </message>
+    <message>
+        <source>Deleting the tunnel whose credentials are gone…</source>
+        <translation>Tunnel ohne Zugangsdaten wird gelöscht …</translation>
+    </message>
+</context>
+<context>
     <name>TunnelListView</name>
     <message>
         <source>No tunnels configured</source>
@@ -1028,6 +1140,22 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Tap + to add one</source>
         <translation>Mit + fügen Sie einen hinzu</translation>
+    </message>
+    <message>
+        <source>Remove %1?</source>
+        <translation>%1 entfernen?</translation>
+    </message>
+    <message>
+        <source>%1 points at a tunnel in your account. Delete that tunnel from the account too? Kept, it stays there with its credentials, and the name keeps pointing at it.</source>
+        <translation>%1 zeigt auf einen Tunnel in Ihrem Konto. Diesen Tunnel auch aus dem Konto löschen? Behalten, bleibt er dort mit seinen Zugangsdaten, und der Name zeigt weiter auf ihn.</translation>
+    </message>
+    <message>
+        <source>Delete from Account</source>
+        <translation>Aus dem Konto löschen</translation>
+    </message>
+    <message>
+        <source>Keep in Account</source>
+        <translation>Im Konto behalten</translation>
     </message>
 </context>
 <context>
@@ -1177,6 +1305,34 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>The local server sees every request as opened at localhost, so that its host check lets the tunnel through</source>
         <translation>Der lokale Server sieht jede Anfrage, als wäre sie unter localhost geöffnet, damit seine Host-Prüfung den Tunnel durchlässt</translation>
+    </message>
+    <message>
+        <source>Address...</source>
+        <translation>Adresse …</translation>
+    </message>
+    <message>
+        <source>A new quick address at each start, or one on your own domain</source>
+        <translation>Bei jedem Start eine neue schnelle Adresse oder eine auf Ihrer eigenen Domain</translation>
+    </message>
+    <message>
+        <source>Sign In...</source>
+        <translation>Anmelden …</translation>
+    </message>
+    <message>
+        <source>Take Over</source>
+        <translation>Übernehmen</translation>
+    </message>
+    <message>
+        <source>Create Again</source>
+        <translation>Neu anlegen</translation>
+    </message>
+    <message>
+        <source>Point the name at this tunnel instead of where it points now</source>
+        <translation>Den Namen auf diesen Tunnel richten statt dorthin, wohin er jetzt zeigt</translation>
+    </message>
+    <message>
+        <source>Delete the tunnel from your account and create it again with new credentials</source>
+        <translation>Den Tunnel aus Ihrem Konto löschen und mit neuen Zugangsdaten neu anlegen</translation>
     </message>
 </context>
 <context>

@@ -129,8 +129,7 @@ private slots:
         Gateway gateway; // rewriting by default
         QVERIFY(gateway.start(origin.serverPort()));
         const QByteArray answer = exchange(
-            gateway.port(),
-            "GET /page HTTP/1.1\r\nHost: dev.example.com\r\n" + fields + "\r\n",
+            gateway.port(), "GET /page HTTP/1.1\r\nHost: dev.example.com\r\n" + fields + "\r\n",
             "\r\n\r\n");
         QVERIFY(answer.contains(visitorSees));
         QVERIFY(origin.seen.contains(originSees));
