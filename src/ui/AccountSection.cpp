@@ -81,6 +81,9 @@ AccountSection::AccountSection(Account* account, QWidget* parent)
     for (QWidget* widget : lines) {
         widget->setFont(Theme::callout());
         root->addWidget(widget);
+        // In line with the button's text rather than its frame.
+        if (widget != m_signInButton)
+            widget->setContentsMargins(4, 0, 0, 0);
     }
     waitLabel->setFont(Theme::callout());
     m_urlLabel->setFont(Theme::callout());
