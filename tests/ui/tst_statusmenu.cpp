@@ -288,12 +288,9 @@ private slots:
         QTest::addColumn<QString>("api");
         QTest::addColumn<QString>("button"); // what the problem offers; none when empty
         QTest::addColumn<bool>("deleteRemote");
-        QTest::newRow("set up, kept") << "ok"
-                                      << "" << false;
-        QTest::newRow("host taken") << "taken"
-                                    << "Take Over" << true;
-        QTest::newRow("not signed in") << "ok"
-                                       << "Sign In..." << true;
+        QTest::newRow("set up, kept") << u"ok"_s << QString() << false;
+        QTest::newRow("host taken") << u"taken"_s << u"Take Over"_s << true;
+        QTest::newRow("not signed in") << u"ok"_s << u"Sign In..."_s << true;
     }
     void ownDomain() {
         QFETCH(QString, api);
