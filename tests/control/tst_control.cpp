@@ -193,6 +193,8 @@ private slots:
               1, "'site' is not running: dev.other.org is outside example.com", "outside", "1 2 0");
         named("taken, taken over", "ADD --start|-url site --wait 10|start site|url site --wait 10",
               1, "dev.example.com already points elsewhere; take it over", "taken", "1 3 0");
+        named("expired certificate", "ADD --start|url site --wait 10", 1, "refused your sign-in",
+              "expired", "1 0 0");
         named("offline", "ADD --start|url site --wait 10", 1, "cannot be reached", "offline",
               "0 0 0");
         named("not signed in", "ADD --start", 1, "'site' failed to start: Sign in first",
