@@ -8,7 +8,9 @@ client, for the README. Run inside a desktop session:
 Three windows: "connecting" (connecting with the URL known, reconnecting, nothing listening),
 "service" (no internet, rate limited, service failed), "network" (active, lookup failed, a
 port that is no port), "time-limit" (a row that stops by itself in 15 minutes) and "tunnels"
-(the README's first picture: one active, one connecting). And the inspector with a live-reload socket's messages
+(the README's first picture: one active, one connecting), "own-domain" (signed in with
+`quillby login`, a row active on https://dev.example.com, the stand-in account API behind it).
+And the inspector with a live-reload socket's messages
 ("requests-websocket", needs Debian's python3-websockets; `--only websocket` takes just it).
 """
 import asyncio
@@ -86,6 +88,40 @@ def scene(args, name, tunnels):
         j.cleanup()
         for s in listeners:
             s.close()
+
+
+def own_domain_scene(args):
+    """Signed in, one tunnel added on dev.example.com and active, as the command line does it."""
+    api = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(journey.__file__), "..",
+                                                         "support", "account_api.py"), "ok"],
+                           stdout=subprocess.PIPE, text=True)
+    j = journey.Journey(argparse.Namespace(quillby=args.quillby, client_dir=args.client_dir,
+                                           artifacts=args.out))
+    j.env["TUNNEL_API_URL"] = "http://127.0.0.1:" + api.stdout.readline().split()[1]
+    listener = socket.create_server(("127.0.0.1", 8109))
+    write_settings(j.config_home, [])
+    try:
+        j.a11y = journey.Accessibility()
+        j.app = j.start_quillby("own-domain")
+        j.open_window()
+        quillby = lambda *command: subprocess.run([args.quillby, *command], env=j.env, check=True,
+                                                  capture_output=True)
+        quillby("login", "--wait", "20")
+        quillby("add", "--port", "8109", "--name", "Web app", "--hostname", "dev.example.com",
+                "--start")
+        quillby("url", "Web app", "--wait", "20")
+        time.sleep(2.5)
+        journey.run("dunstctl", "close-all", check=False)
+        time.sleep(0.5)
+        g = journey.popup()
+        path = os.path.join(args.out, "row-own-domain.png")
+        subprocess.run(["import", "-window", "root", "-crop", f"{g['w']}x{g['h']}+{g['x']}+{g['y']}",
+                        "+repage", path], check=True, timeout=20)
+        print("wrote", path)
+    finally:
+        j.cleanup()
+        listener.close()
+        api.kill()
 
 
 def websocket_scene(args):
@@ -166,7 +202,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("build")
     parser.add_argument("out")
-    parser.add_argument("--only", help="one scene: connecting, service, network, time-limit, tunnels or websocket")
+    parser.add_argument("--only", help="one scene: connecting, service, network, time-limit, "
+                        "tunnels, own-domain or websocket")
     args = parser.parse_args()
     args.quillby = os.path.abspath(os.path.join(args.build, "src", "app", "quillby"))
     args.client_dir = os.path.abspath(os.path.join(args.build, "tests", "support", "bin"))
@@ -175,6 +212,8 @@ def main():
     for name, tunnels in SCENES.items():
         if args.only in (None, name):
             scene(args, name, tunnels)
+    if args.only in (None, "own-domain"):
+        own_domain_scene(args)
     if args.only in (None, "websocket"):
         websocket_scene(args)
 

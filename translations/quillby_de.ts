@@ -49,6 +49,33 @@
     </message>
 </context>
 <context>
+    <name>AccountSection</name>
+    <message>
+        <source>Sign In to Use Your Domain...</source>
+        <translation>Anmelden, um Ihre Domain zu nutzen …</translation>
+    </message>
+    <message>
+        <source>Once signed in, a tunnel can have an address on your own domain that stays</source>
+        <translation>Nach der Anmeldung kann ein Tunnel eine feste Adresse auf Ihrer eigenen Domain haben</translation>
+    </message>
+    <message>
+        <source>Signed in to use your domain</source>
+        <translation>Angemeldet, um Ihre Domain zu nutzen</translation>
+    </message>
+    <message>
+        <source>Waiting for you to sign in in the browser...</source>
+        <translation>Warten auf Ihre Anmeldung im Browser …</translation>
+    </message>
+    <message>
+        <source>Open in Browser</source>
+        <translation>Im Browser öffnen</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+</context>
+<context>
     <name>ActiveWait</name>
     <message>
         <source>%1 was removed.</source>
@@ -69,6 +96,33 @@
     <message>
         <source>%1 is still %2: %3</source>
         <translation>%1 ist noch im Zustand %2: %3</translation>
+    </message>
+</context>
+<context>
+    <name>AddressDialog</name>
+    <message>
+        <source>Address of %1</source>
+        <translation>Adresse von %1</translation>
+    </message>
+    <message>
+        <source>Quick: a new trycloudflare.com address at each start</source>
+        <translation>Schnell: bei jedem Start eine neue trycloudflare.com-Adresse</translation>
+    </message>
+    <message>
+        <source>On your own domain, the same at every start:</source>
+        <translation>Auf Ihrer eigenen Domain, bei jedem Start dieselbe:</translation>
+    </message>
+    <message>
+        <source>Host name</source>
+        <translation>Hostname</translation>
+    </message>
+    <message>
+        <source>Quillby creates the tunnel in your account and points the name at it on the first start.</source>
+        <translation>Beim ersten Start legt Quillby den Tunnel in Ihrem Konto an und lässt den Namen auf ihn zeigen.</translation>
+    </message>
+    <message>
+        <source>The running tunnel restarts on the new address.</source>
+        <translation>Der laufende Tunnel startet mit der neuen Adresse neu.</translation>
     </message>
 </context>
 <context>
@@ -1087,6 +1141,22 @@ Installieren Sie es mit: %1</translation>
         <source>Tap + to add one</source>
         <translation>Mit + fügen Sie einen hinzu</translation>
     </message>
+    <message>
+        <source>Remove %1?</source>
+        <translation>%1 entfernen?</translation>
+    </message>
+    <message>
+        <source>%1 points at a tunnel in your account. Delete that tunnel from the account too? Kept, it stays there with its credentials, and the name keeps pointing at it.</source>
+        <translation>%1 zeigt auf einen Tunnel in Ihrem Konto. Diesen Tunnel auch aus dem Konto löschen? Behalten, bleibt er dort mit seinen Zugangsdaten, und der Name zeigt weiter auf ihn.</translation>
+    </message>
+    <message>
+        <source>Delete from Account</source>
+        <translation>Aus dem Konto löschen</translation>
+    </message>
+    <message>
+        <source>Keep in Account</source>
+        <translation>Im Konto behalten</translation>
+    </message>
 </context>
 <context>
     <name>TunnelName</name>
@@ -1235,6 +1305,34 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>The local server sees every request as opened at localhost, so that its host check lets the tunnel through</source>
         <translation>Der lokale Server sieht jede Anfrage, als wäre sie unter localhost geöffnet, damit seine Host-Prüfung den Tunnel durchlässt</translation>
+    </message>
+    <message>
+        <source>Address...</source>
+        <translation>Adresse …</translation>
+    </message>
+    <message>
+        <source>A new quick address at each start, or one on your own domain</source>
+        <translation>Bei jedem Start eine neue schnelle Adresse oder eine auf Ihrer eigenen Domain</translation>
+    </message>
+    <message>
+        <source>Sign In...</source>
+        <translation>Anmelden …</translation>
+    </message>
+    <message>
+        <source>Take Over</source>
+        <translation>Übernehmen</translation>
+    </message>
+    <message>
+        <source>Create Again</source>
+        <translation>Neu anlegen</translation>
+    </message>
+    <message>
+        <source>Point the name at this tunnel instead of where it points now</source>
+        <translation>Den Namen auf diesen Tunnel richten statt dorthin, wohin er jetzt zeigt</translation>
+    </message>
+    <message>
+        <source>Delete the tunnel from your account and create it again with new credentials</source>
+        <translation>Den Tunnel aus Ihrem Konto löschen und mit neuen Zugangsdaten neu anlegen</translation>
     </message>
 </context>
 <context>

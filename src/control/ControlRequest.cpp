@@ -1,10 +1,10 @@
 #include "control/ControlRequest.h"
 
 #include "control/CommandSpec.h"
+#include "model/HostnameText.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <cmath>
 
 namespace {
@@ -107,15 +107,13 @@ std::optional<ControlError> readField(ControlRequest& request, Field field,
         break;
     }
     case Field::Hostname: {
-        // Letters, digits and hyphens in two labels or more; empty for a quick tunnel.
-        static const QRegularExpression host(QStringLiteral(
-            "^(?:[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?\\.)+[a-z][a-z0-9-]*[a-z0-9]$"));
-        const QString text = value.toString().toLower();
-        if (!value.isString() ||
-            (!text.isEmpty() && (text.size() > 253 || !host.match(text).hasMatch())))
+        // Empty for a quick tunnel.
+        const std::optional<QString> host =
+            value.isString() ? parseHostnameText(value.toString()) : std::nullopt;
+        if (!host)
             return invalid(QStringLiteral("\"hostname\" must be a host name such as "
                                           "dev.example.com, or empty for a quick tunnel"));
-        request.hostname = text;
+        request.hostname = *host;
         break;
     }
     case Field::DeleteRemote:

@@ -3,6 +3,7 @@
 #include "model/TunnelName.h"
 #include "model/TunnelStore.h"
 #include "platform/LoginItem.h"
+#include "ui/AccountSection.h"
 #include "ui/CloudflaredMissingAlert.h"
 #include "ui/Divider.h"
 #include "ui/PaletteTint.h"
@@ -69,9 +70,13 @@ StatusMenuView::StatusMenuView(TunnelStore* store, LoginItem* loginItem, ClientL
     root->addWidget(m_scanner);
     root->addWidget(new Divider(this));
 
-    // Launch at Login.
+    // Signing in to the account, then Launch at Login.
+    auto* accountBox = new QHBoxLayout;
+    accountBox->setContentsMargins(10, 6, 14, 0);
+    accountBox->addWidget(new AccountSection(m_store->account(), this));
+    root->addLayout(accountBox);
     auto* loginBox = new QHBoxLayout;
-    loginBox->setContentsMargins(14, 8, 14, 8);
+    loginBox->setContentsMargins(14, 4, 14, 8);
     m_launchAtLogin = new QCheckBox(tr("Launch at Login"), this);
     m_launchAtLogin->setObjectName(QStringLiteral("launchAtLogin"));
     m_launchAtLogin->setFont(Theme::callout());

@@ -15,7 +15,8 @@ class QToolButton;
 class TunnelStore;
 
 // The content of the status window: header with the active count and the add button, the
-// tunnel rows (or the empty state), the port scanner section, "Launch at Login" and Quit. It
+// tunnel rows (or the empty state), the port scanner section, signing in to use one's own domain,
+// "Launch at Login" and Quit. It
 // observes the store and changes the model only through it.
 class StatusMenuView : public QWidget {
     Q_OBJECT

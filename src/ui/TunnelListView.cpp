@@ -8,6 +8,8 @@
 
 #include <QEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -68,7 +70,8 @@ void TunnelListView::syncRows() {
         if (!row) {
             const QUuid id = instance->id();
             row = new TunnelRowView(
-                instance, [this, id] { m_store->removeTunnel(id); }, m_listContent);
+                instance, [this, id] { removeTunnel(id); }, m_listContent);
+            connect(row, &TunnelRowView::signInRequested, this, [this, id] { signInFor(id); });
         }
         kept.insert(instance->id(), row);
     }
@@ -115,4 +118,42 @@ bool TunnelListView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_listContent && event->type() == QEvent::LayoutRequest)
         QTimer::singleShot(0, this, &TunnelListView::updateListHeight);
     return QWidget::eventFilter(watched, event);
+}
+
+void TunnelListView::removeTunnel(const QUuid& id) {
+    const TunnelInstance* tunnel = m_store->instance(id);
+    if (!tunnel || tunnel->publicHostname().isEmpty())
+        return m_store->removeTunnel(id);
+    auto* ask =
+        new QMessageBox(QMessageBox::Question, tr("Remove %1?").arg(tunnel->config().name),
+                        tr("Remove %1?").arg(tunnel->config().name), QMessageBox::Cancel, window());
+    ask->setObjectName(QStringLiteral("removeNamedPrompt"));
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    ask->setInformativeText(
+        tr("%1 points at a tunnel in your account. Delete that tunnel from the account too? "
+           "Kept, it stays there with its credentials, and the name keeps pointing at it.")
+            .arg(tunnel->publicHostname()));
+    QPushButton* remote = ask->addButton(tr("Delete from Account"), QMessageBox::DestructiveRole);
+    remote->setObjectName(QStringLiteral("deleteRemoteButton"));
+    QPushButton* keep = ask->addButton(tr("Keep in Account"), QMessageBox::AcceptRole);
+    keep->setObjectName(QStringLiteral("keepRemoteButton"));
+    ask->setDefaultButton(keep);
+    connect(ask, &QMessageBox::buttonClicked, this, [this, id, remote, keep](auto* button) {
+        if (button == remote || button == keep)
+            m_store->removeTunnel(id, button == remote);
+    });
+    ask->open();
+}
+
+void TunnelListView::signInFor(const QUuid& id) {
+    Account* account = m_store->account();
+    connect(
+        account, &Account::signInFinished, this,
+        [this, id](const AccountOutcome& outcome) {
+            TunnelInstance* tunnel = m_store->instance(id);
+            if (outcome.kind == AccountOutcome::Kind::Done && tunnel && !tunnel->isRunning())
+                tunnel->start();
+        },
+        Qt::SingleShotConnection);
+    account->signIn();
 }

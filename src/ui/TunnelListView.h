@@ -12,7 +12,8 @@ class TunnelStore;
 
 // The tunnel rows in list order, each followed by a divider, or the empty state when there are
 // none. As tall as its rows up to maxListHeight, scrolling beyond. Rows report deletes and
-// edits to the store.
+// edits to the store; removing a tunnel on a hostname first asks whether its named tunnel
+// goes from the account too.
 class TunnelListView : public QWidget {
     Q_OBJECT
 
@@ -27,6 +28,9 @@ protected:
 private:
     void syncRows();
     void updateListHeight();
+    void removeTunnel(const QUuid& id);
+    // Signs in for a row's problem, then starts its tunnel.
+    void signInFor(const QUuid& id);
 
     TunnelStore* m_store;
     QWidget* m_emptyState;

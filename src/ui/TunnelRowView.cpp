@@ -5,6 +5,7 @@
 #include "model/ShareDuration.h"
 #include "model/TunnelInstance.h"
 #include "model/TunnelName.h"
+#include "ui/AddressDialog.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PaletteTint.h"
@@ -146,6 +147,12 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     m_problemLabel->setWordWrap(true);
     m_problemLabel->setTextFormat(Qt::PlainText);
     root->addWidget(m_problemLabel);
+    // What can be done about it, where the tunnel can do it itself; never done unasked.
+    m_problemButton = new QToolButton(this);
+    m_problemButton->setObjectName(QStringLiteral("problemActionButton"));
+    m_problemButton->setFont(Theme::callout());
+    m_problemButton->setCursor(Qt::PointingHandCursor);
+    root->addWidget(m_problemButton, 0, Qt::AlignLeft);
 
     // Control line.
     auto* controls = new QHBoxLayout;
@@ -164,6 +171,11 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
     m_optionsButton->setPopupMode(QToolButton::InstantPopup);
     auto* options = new QMenu(m_optionsButton);
     options->setObjectName(QStringLiteral("optionsMenu"));
+    QAction* address = options->addAction(tr("Address..."));
+    address->setObjectName(QStringLiteral("addressAction"));
+    address->setToolTip(tr("A new quick address at each start, or one on your own domain"));
+    connect(address, &QAction::triggered, this, &TunnelRowView::openAddressDialog);
+    options->addSeparator();
     m_rewriteHostAction = options->addAction(tr("Open as localhost"));
     m_rewriteHostAction->setObjectName(QStringLiteral("rewriteHostAction"));
     m_rewriteHostAction->setCheckable(true);
@@ -207,6 +219,7 @@ TunnelRowView::TunnelRowView(TunnelInstance* instance, std::function<void()> onD
             UrlActions::open(*m_instance->tunnelURL());
     });
     connect(m_requestsButton, &QToolButton::clicked, this, &TunnelRowView::openInspector);
+    connect(m_problemButton, &QToolButton::clicked, this, &TunnelRowView::solveProblem);
     connect(m_inspectAction, &QAction::toggled, this, [this](bool on) {
         if (m_instance)
             m_instance->setInspect(on);
@@ -313,6 +326,30 @@ void TunnelRowView::openInspector() {
     m_inspectorWindow->activateWindow();
 }
 
+void TunnelRowView::openAddressDialog() {
+    if (m_instance)
+        (new AddressDialog(m_instance, window()))->open();
+}
+
+void TunnelRowView::solveProblem() {
+    if (!m_instance)
+        return;
+    using Action = TunnelInstance::ProblemAction;
+    switch (m_instance->problemAction()) {
+    case Action::SignIn:
+        emit signInRequested();
+        break;
+    case Action::TakeOver:
+        m_instance->takeOver();
+        break;
+    case Action::CreateAgain:
+        m_instance->createAgain();
+        break;
+    case Action::None:
+        break;
+    }
+}
+
 void TunnelRowView::refresh() {
     if (!m_instance)
         return;
@@ -338,7 +375,10 @@ void TunnelRowView::refresh() {
                                           : tr("Stopped"));
 
     m_connectingLine->setVisible(connecting);
-    m_connectingLabel->setText(reconnecting ? tr("Reconnecting...") : tr("Connecting..."));
+    const QString step = m_instance->stepText();
+    m_connectingLabel->setText(reconnecting     ? tr("Reconnecting...")
+                               : step.isEmpty() ? tr("Connecting...")
+                                                : step);
     // Shown and copyable at once, even before the tunnel can carry traffic.
     m_urlLine->setVisible(url.has_value());
     m_urlLabel->setFullText(url.value_or(QString()));
@@ -349,6 +389,18 @@ void TunnelRowView::refresh() {
     m_problemLabel->setVisible(!problem.isEmpty());
     m_problemLabel->setText(problem);
     m_problemLabel->setToolTip(m_instance->problemDetail());
+    using Action = TunnelInstance::ProblemAction;
+    const Action action = m_instance->problemAction();
+    m_problemButton->setVisible(action != Action::None);
+    m_problemButton->setText(action == Action::SignIn     ? tr("Sign In...")
+                             : action == Action::TakeOver ? tr("Take Over")
+                                                          : tr("Create Again"));
+    m_problemButton->setToolTip(
+        action == Action::TakeOver
+            ? tr("Point the name at this tunnel instead of where it points now")
+        : action == Action::CreateAgain
+            ? tr("Delete the tunnel from your account and create it again with new credentials")
+            : QString());
     Theme::setForeground(
         m_problemLabel,
         Theme::named(running ? Theme::Named::Orange : Theme::Named::Red, palette()));

@@ -17,9 +17,10 @@ class QToolButton;
 class StatusDot;
 
 // One tunnel in the status window: status dot, editable name and port, the connecting or
-// reconnecting line, the public URL with its open, QR code and copy buttons (shown as soon as it
-// is known), when a time limit stops it, the current problem, start/stop and delete. It observes
-// its instance and reports edits to the instance; the store saves them.
+// reconnecting line (or the step of the first start on a hostname), the public URL with its
+// open, QR code and copy buttons (shown as soon as it is known), when a time limit stops it, the
+// current problem with what can be done about it, start/stop and delete. It observes its
+// instance and reports edits to the instance; the store saves them.
 class TunnelRowView : public QWidget {
     Q_OBJECT
 
@@ -33,6 +34,10 @@ public:
     // row comes into view.
     void fillFields();
 
+signals:
+    // The problem line's "Sign In..." was pressed.
+    void signInRequested();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -44,6 +49,8 @@ private:
     void copyURL();
     void showQrCode();
     void openInspector();
+    void openAddressDialog();
+    void solveProblem();
     void refresh();
     // "Stops in 12 min", and a single-shot timer for when those words next change; no timer
     // while the row is hidden.
@@ -67,6 +74,7 @@ private:
     QLabel* m_stopsLabel;
     QTimer* m_stopsTimer;
     QLabel* m_problemLabel;
+    QToolButton* m_problemButton;
     QToolButton* m_startStopButton;
     QToolButton* m_deleteButton;
     QToolButton* m_optionsButton;

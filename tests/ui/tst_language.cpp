@@ -89,6 +89,10 @@ private slots:
             {"Active Local Ports", "Aktive lokale Ports"},
             {"Scan ports", "Ports durchsuchen"},
             {"Click refresh to scan ports", "Zum Durchsuchen auf Aktualisieren klicken"},
+            {"Sign In to Use Your Domain...", "Anmelden, um Ihre Domain zu nutzen …"},
+            {"Once signed in, a tunnel can have an address on your own domain that stays",
+             "Nach der Anmeldung kann ein Tunnel eine feste Adresse auf Ihrer eigenen Domain "
+             "haben"},
             {"Launch at Login", "Bei der Anmeldung starten"},
             {"Quit", "Beenden"},
             {"cloudflared not found", "cloudflared nicht gefunden"},

@@ -3,14 +3,17 @@
 // count, empty state, add and delete, the missing-client alert and its copy action,
 // Launch at Login failing, and the scanner panel on real listeners of
 // ephemeral ports, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
-// through their menu piece, the row and the QR panel. Copying the URL is in tst_share.
+// through their menu piece, the row and the QR panel; a tunnel on the user's own domain from the
+// address dialog to its removal. Copying the URL is in tst_share.
 #include "ClientLines.h"
 #include "ScriptedClient.h"
 #include "TestSupport.h"
+#include "model/AccountFiles.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
 #include "platform/ClientInstallCommand.h"
 #include "platform/XdgAutostartLoginItem.h"
+#include "ui/AddressDialog.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PortScannerSection.h"
@@ -26,6 +29,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -275,6 +279,63 @@ private slots:
         m_f->store.instances().back()->stop();
         QTRY_VERIFY(count->isHidden());
         QVERIFY(!alert()); // the client is installed
+    }
+
+    // The address dialog refuses what is no host name; the row shows the steps of the first
+    // start, then https://HOST; a problem's button does what it says (never by itself);
+    // removal asks whether the named tunnel goes from the account too.
+    void ownDomain_data() {
+        QTest::addColumn<QString>("api");
+        QTest::addColumn<QString>("button"); // what the problem offers; none when empty
+        QTest::addColumn<bool>("deleteRemote");
+        QTest::newRow("set up, kept") << u"ok"_s << QString() << false;
+        QTest::newRow("host taken") << u"taken"_s << u"Take Over"_s << true;
+        QTest::newRow("not signed in") << u"ok"_s << u"Sign In..."_s << true;
+    }
+    void ownDomain() {
+        QFETCH(QString, api);
+        QFETCH(QString, button);
+        QFETCH(bool, deleteRemote);
+        AccountApi account(api);
+        if (button != "Sign In...")
+            writeFile(AccountFiles::loginCertificatePath(), certificate);
+        TunnelRowView* row = rows().front();
+        TunnelInstance* tunnel = row->instance();
+        child<QAction>("addressAction", row)->trigger();
+        auto* dialog = m_f->view.findChild<AddressDialog*>();
+        auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        QTest::keyClicks(child("hostnameField", dialog), " Dev.Example.");
+        QVERIFY(!ok->isEnabled());
+        QTest::keyClicks(child("hostnameField", dialog), "com");
+        click(ok);
+        QCOMPARE(tunnel->publicHostname(), "dev.example.com");
+        QStringList shown; // the connecting line at each change
+        QObject scope;
+        connect(tunnel, &TunnelInstance::changed, &scope, [&] {
+            if (child("connectingLine", row)->isVisible())
+                shown << child("connectingLine", row)->findChild<QLabel*>()->text();
+        });
+        click(child("startStopButton", row));
+        auto* action = child<QToolButton>("problemActionButton", row);
+        if (!button.isEmpty()) {
+            QTRY_VERIFY(action->isVisible());
+            QCOMPARE(action->text(), button);
+            QVERIFY(!m_f->clients.latest() && !tunnel->isRunning());
+            click(action);
+        }
+        QTRY_VERIFY(m_f->clients.latest());
+        registers();
+        QCOMPARE(child<ElidedLabel>("urlLabel", row)->fullText(), "https://dev.example.com");
+        checkState(row, Theme::Named::Green, false, true);
+        QVERIFY(action->isHidden());
+        shown.removeDuplicates();
+        QCOMPARE(shown, QStringList({"Creating the tunnel…", "Pointing dev.example.com at it…",
+                                     "Connecting..."}));
+        click(child("deleteButton", row));
+        auto* ask = m_f->view.findChild<QMessageBox*>("removeNamedPrompt");
+        click(child(deleteRemote ? "deleteRemoteButton" : "keepRemoteButton", ask));
+        QTRY_COMPARE(rows().size(), 0);
+        QTRY_COMPARE(account.calls("DELETE"), int(deleteRemote));
     }
 
     void emptyStateAddAndDelete() {
