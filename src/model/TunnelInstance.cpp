@@ -36,6 +36,14 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
             [this] { m_board.gatewayRefused(m_gateway->refusal()); });
     // Requests through the gateway tell precisely whether the local server answers.
     connect(m_gateway, &TunnelGateway::originChanged, &m_board, &ProblemBoard::gatewayReached);
+    // What the edge does to visitors, told before they complain.
+    connect(m_gateway, &TunnelGateway::edgeLimitsChanged, this, [this] {
+        const QString slowRequest = m_gateway->slowMethod().isEmpty()
+                                        ? QString()
+                                        : m_gateway->slowMethod() + u' ' + m_gateway->slowPath();
+        m_board.gatewaySawEdge(m_gateway->eventStreamHeldBack(), slowRequest,
+                               m_gateway->inFlightLimitReached());
+    });
 
     // One single-shot timer per limit; precise, since hours at 5% would be minutes early.
     m_limitTimer.setSingleShot(true);
@@ -54,6 +62,8 @@ TunnelInstance::~TunnelInstance() {
     // Nothing may reach this object any more; the client ends its child itself.
     if (m_client)
         m_client->disconnect(this);
+    if (m_metrics)
+        m_metrics->disconnect(this);
     m_board.disconnect(this);
 }
 
@@ -86,6 +96,7 @@ void TunnelInstance::start() {
     if (isRunning())
         return;
     clearStopAfter();
+    m_bindRetries = 0;
     launch();
 }
 
@@ -118,6 +129,12 @@ void TunnelInstance::launch() {
         m_board.launchFailed(Check::GatewayCannotListen, error);
         return;
     }
+    // In place before the child can bring any visitor.
+    setPassword(m_config.password ? SharePassword::generate() : QString());
+    launchClient(*client, gatewayURL);
+}
+
+void TunnelInstance::launchClient(const QString& program, const QString& gatewayURL) {
     m_client = m_services.newClient(this);
     connect(m_client.get(), &ClientProcess::errorOutput, this, &TunnelInstance::handleOutput);
     connect(m_client.get(), &ClientProcess::exited, this, &TunnelInstance::handleExit);
@@ -126,16 +143,19 @@ void TunnelInstance::launch() {
     m_connected = false;
     m_everConnected = false;
     m_activeAnnounced = false;
-    // In place before the child can bring any visitor.
-    setPassword(m_config.password ? SharePassword::generate() : QString());
     // The client never replaces itself while it runs (it would end the tunnel), and reads an
     // empty configuration of ours, never the user's own, whose ingress rules would win over
     // --url and serve something else than the local server.
-    const QStringList arguments{QStringLiteral("tunnel"),   QStringLiteral("--no-autoupdate"),
-                                QStringLiteral("--config"), QProcess::nullDevice(),
-                                QStringLiteral("--url"),    gatewayURL};
+    const QStringList arguments =
+        QStringList{QStringLiteral("tunnel"),   QStringLiteral("--no-autoupdate"),
+                    QStringLiteral("--config"), QProcess::nullDevice(),
+                    QStringLiteral("--url"),    gatewayURL} +
+        metricsArguments();
     QString reason;
-    if (!m_client->launch(*client, arguments, &reason)) {
+    if (!m_client->launch(program, arguments, &reason)) {
+        m_metrics->stop();
+        m_launched = false;
+        updateState(); // from Connecting when launched again on another port
         setPassword(QString());
         cleanup();
         if (!m_config.inspect)
@@ -146,6 +166,7 @@ void TunnelInstance::launch() {
         return;
     }
     m_launched = true;
+    m_metrics->setPolling(true);
     updateState();
     m_board.lookAtOrigin(false);
 }
@@ -160,6 +181,7 @@ void TunnelInstance::terminateChild() {
         return;
     // Whatever the child prints or however it ends from now on, it was asked to stop.
     m_stopRequested = true;
+    m_metrics->stop();
     m_board.stopLooking();
     setPassword(QString());
     setTunnelURL(std::nullopt);
@@ -186,7 +208,8 @@ void TunnelInstance::checkOrigin() {
 }
 
 void TunnelInstance::updateGateway() {
-    m_gateway->setOptions({m_config.port, m_config.inspect, m_config.rewriteHost, m_guard});
+    m_gateway->setOptions({m_config.port, m_config.inspect, m_config.rewriteHost, m_guard,
+                           m_config.hostname.isEmpty()});
 }
 
 void TunnelInstance::setInspect(bool on) {
@@ -279,16 +302,23 @@ void TunnelInstance::retire() {
 }
 
 void TunnelInstance::handleOutput(QByteArrayView chunk) {
-    if (!m_stopRequested)
-        applyLog(m_classifier.feed(chunk));
+    if (m_stopRequested)
+        return;
+    const int connections = m_classifier.connections();
+    const bool everConnected = m_classifier.everConnected();
+    const std::optional<QString> url = m_classifier.feed(chunk);
+    askMetrics(connections, url.has_value());
+    // Only a change the log tells counts as its word: a line it no longer prints says nothing.
+    if (m_classifier.connections() != connections || m_classifier.everConnected() != everConnected)
+        m_connected = m_classifier.connections() > 0;
+    applyLog(url);
 }
 
 void TunnelInstance::applyLog(const std::optional<QString>& url) {
     if (url && !m_tunnelURL)
         setTunnelURL(url); // shown and copyable at once, but not yet reachable
 
-    m_connected = m_classifier.connections() > 0;
-    m_everConnected = m_classifier.everConnected();
+    m_everConnected = m_everConnected || m_classifier.everConnected();
     updateState();
     m_board.readClient();
 }
@@ -300,6 +330,9 @@ void TunnelInstance::handleExit(int status) {
     if (!m_stopRequested)
         applyLog(m_classifier.finish());
     // 15: our own request to stop, or a client that ended as if it were one.
+    if (relaunchOnAnotherPort(status))
+        return;
+    m_metrics->stop();
     const bool failed =
         status != 0 && status != ClientProcess::terminatedStatus && !m_stopRequested;
     const QString reason = failed ? m_board.clientFailed() : QString();
@@ -354,4 +387,63 @@ void TunnelInstance::setTunnelURL(std::optional<QString> url) {
         return;
     m_tunnelURL = std::move(url);
     emit changed();
+}
+
+std::optional<int> TunnelInstance::connections() const {
+    return m_metrics && m_launched ? m_metrics->readyConnections() : std::nullopt;
+}
+
+QStringList TunnelInstance::metricsArguments() {
+    if (!m_metrics) {
+        m_metrics = new ClientMetrics(m_services.network ? m_services.network() : nullptr,
+                                      m_services.metricsTiming, this);
+        connect(m_metrics, &ClientMetrics::changed, this, &TunnelInstance::applyMetrics);
+    }
+    m_metricsReady.reset();
+    return m_metrics->launchArguments();
+}
+
+void TunnelInstance::askMetrics(int logConnections, bool urlSeen) {
+    // Every chunk while the tunnel is on its way (asks close together are merged); once it is
+    // up, a line that changed what the log tells.
+    if (m_state == State::Connecting || m_state == State::Reconnecting || urlSeen ||
+        m_classifier.connections() != logConnections)
+        m_metrics->ask();
+}
+
+void TunnelInstance::applyMetrics() {
+    if (!m_launched || m_stopRequested)
+        return;
+    if (const std::optional<int> ready = m_metrics->readyConnections();
+        ready && ready != m_metricsReady) {
+        // Its count changed: the newest word about the connections.
+        m_connected = *ready > 0;
+        m_everConnected = m_everConnected || m_connected;
+    }
+    m_metricsReady = m_metrics->readyConnections();
+    // The box in a layout the log does not know: the hostname the client serves.
+    if (!m_tunnelURL && m_metrics->tunnelURL())
+        setTunnelURL(m_metrics->tunnelURL());
+    updateState();
+    emit changed(); // the count of connections
+}
+
+bool TunnelInstance::relaunchOnAnotherPort(int status) {
+    // The metrics address was taken between its pick and the launch: the client ended at
+    // once, and runs again on another port without a word.
+    constexpr int maxBindRetries = 3;
+    if (m_stopRequested || status == 0 || m_bindRetries >= maxBindRetries || !m_metrics ||
+        !m_metrics->couldNotBind(m_classifier.exitProblem().line))
+        return false;
+    const std::optional<QString> program = m_services.findClient();
+    const QString gatewayURL = m_gateway->isListening() ? m_gateway->start(nullptr) : QString();
+    if (!program || gatewayURL.isEmpty())
+        return false;
+    ++m_bindRetries;
+    m_launched = false;
+    cleanup();
+    m_board.clear();
+    setTunnelURL(std::nullopt); // the ended child's
+    launchClient(*program, gatewayURL);
+    return true;
 }

@@ -61,4 +61,5 @@ private:
     std::vector<TunnelInstance*> m_instances;
     std::vector<QMetaObject::Connection> m_subscriptions;
     bool m_stoppingAll = false;
+    QNetworkAccessManager* m_network = nullptr; // see the constructor
 };
