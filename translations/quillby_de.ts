@@ -24,7 +24,7 @@
         <translation>%1 zeigt schon woandershin; übernehmen Sie den Namen, um ihn auf diesen Tunnel zu richten</translation>
     </message>
     <message>
-        <source>The tunnel service's account cannot be reached; check the internet connection</source>
+        <source>The tunnel service&apos;s account cannot be reached; check the internet connection</source>
         <translation>Das Konto beim Tunneldienst ist nicht erreichbar; prüfen Sie die Internetverbindung</translation>
     </message>
     <message>
@@ -32,7 +32,7 @@
         <translation>Der Tunneldienst hat Ihre Anmeldung abgelehnt (%1); melden Sie sich erneut an</translation>
     </message>
     <message>
-        <source>This tunnel's credentials file is gone or unreadable; create the tunnel again</source>
+        <source>This tunnel&apos;s credentials file is gone or unreadable; create the tunnel again</source>
         <translation>Die Zugangsdatei dieses Tunnels fehlt oder ist unlesbar; legen Sie den Tunnel neu an</translation>
     </message>
     <message>
@@ -44,7 +44,7 @@
         <translation>Zeitüberschreitung bei der Anmeldung: Im Browser wurde sie nicht rechtzeitig abgeschlossen</translation>
     </message>
     <message>
-        <source>The tunnel service's client failed: %1</source>
+        <source>The tunnel service&apos;s client failed: %1</source>
         <translation>Der Client des Tunneldienstes ist gescheitert: %1</translation>
     </message>
 </context>
@@ -95,11 +95,11 @@ Installieren Sie es mit: %1</translation>
 <context>
     <name>CommandHandler</name>
     <message>
-        <source>No tunnel has the name, port or id "%1".</source>
+        <source>No tunnel has the name, port or id &quot;%1&quot;.</source>
         <translation>Kein Tunnel hat den Namen, Port oder die ID „%1“.</translation>
     </message>
     <message numerus="yes">
-        <source>"%1" matches %n tunnels; name one by its id:</source>
+        <source>&quot;%1&quot; matches %n tunnels; name one by its id:</source>
         <translation>
             <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
             <numerusform>„%1“ passt auf %n Tunnel; geben Sie einen über seine ID an:</numerusform>
@@ -173,7 +173,7 @@ Installieren Sie es mit: %1</translation>
         <translation>Der lokale Port, 1 bis 65535.</translation>
     </message>
     <message>
-        <source>The tunnel's name (default "Tunnel").</source>
+        <source>The tunnel&apos;s name (default &quot;Tunnel&quot;).</source>
         <translation>Der Name des Tunnels (Vorgabe „Tunnel“).</translation>
     </message>
     <message>
@@ -189,11 +189,11 @@ Installieren Sie es mit: %1</translation>
         <translation>Der Befehl.</translation>
     </message>
     <message>
-        <source>A tunnel's name, port or id (or the id's first 8 or more characters).</source>
+        <source>A tunnel&apos;s name, port or id (or the id&apos;s first 8 or more characters).</source>
         <translation>Name, Port oder ID eines Tunnels (oder die ersten 8 oder mehr Zeichen der ID).</translation>
     </message>
     <message>
-        <source>Try 'quillby %1 --help'.</source>
+        <source>Try &apos;quillby %1 --help&apos;.</source>
         <translation>Siehe „quillby %1 --help“.</translation>
     </message>
     <message>
@@ -205,7 +205,7 @@ Installieren Sie es mit: %1</translation>
         <translation>PORT muss ein Port von 1 bis 65535 sein.</translation>
     </message>
     <message>
-        <source>unexpected argument '%1'.</source>
+        <source>unexpected argument &apos;%1&apos;.</source>
         <translation>unerwartetes Argument „%1“.</translation>
     </message>
     <message>
@@ -269,7 +269,7 @@ Installieren Sie es mit: %1</translation>
         <translation>--limit braucht eine ganze Zahl ab 1.</translation>
     </message>
     <message>
-        <source>REQUEST_ID must be a request's id, as quillby requests prints it.</source>
+        <source>REQUEST_ID must be a request&apos;s id, as quillby requests prints it.</source>
         <translation>REQUEST_ID muss die ID einer Anfrage sein, wie quillby requests sie ausgibt.</translation>
     </message>
     <message>
@@ -305,7 +305,7 @@ Installieren Sie es mit: %1</translation>
         <translation>Nur die neuesten N.</translation>
     </message>
     <message>
-        <source>A request's id, as quillby requests prints it.</source>
+        <source>A request&apos;s id, as quillby requests prints it.</source>
         <translation>Die ID einer Anfrage, wie quillby requests sie ausgibt.</translation>
     </message>
     <message>
@@ -313,11 +313,11 @@ Installieren Sie es mit: %1</translation>
         <translation>Stoppt ihn von selbst nach DURATION, etwa 90s, 30m, 2h oder 1h30m.</translation>
     </message>
     <message>
-        <source>Turn the tunnel's password on and print the URL with the user name and the password in it.</source>
+        <source>Turn the tunnel&apos;s password on and print the URL with the user name and the password in it.</source>
         <translation>Schaltet das Passwort des Tunnels ein und gibt die URL mit Benutzername und Passwort darin aus.</translation>
     </message>
     <message>
-        <source>Change a tunnel's name, port or switches, as the window does; a running tunnel keeps its URL, and the change is saved at once.</source>
+        <source>Change a tunnel&apos;s name, port or switches, as the window does; a running tunnel keeps its URL, and the change is saved at once.</source>
         <translation>Ändert Namen, Port oder Schalter eines Tunnels wie das Fenster; ein laufender Tunnel behält seine URL, und die Änderung wird sofort gespeichert.</translation>
     </message>
     <message>
@@ -325,7 +325,7 @@ Installieren Sie es mit: %1</translation>
         <translation>einen Tunnel ändern</translation>
     </message>
     <message>
-        <source>The tunnel's new name.</source>
+        <source>The tunnel&apos;s new name.</source>
         <translation>Der neue Name des Tunnels.</translation>
     </message>
     <message>
@@ -337,7 +337,7 @@ Installieren Sie es mit: %1</translation>
         <translation>die aufgezeichneten Anfragen, oder eine erneut gesendet</translation>
     </message>
     <message>
-        <source>Send a recorded request to the local server again and print the new entry's status line and id.</source>
+        <source>Send a recorded request to the local server again and print the new entry&apos;s status line and id.</source>
         <translation>Sendet eine aufgezeichnete Anfrage erneut an den lokalen Server und gibt Statuszeile und ID des neuen Eintrags aus.</translation>
     </message>
 </context>
@@ -359,7 +359,7 @@ Installieren Sie es mit: %1</translation>
         <translation>(%1 von %2 aufbewahrt; der Rest wurde weitergeleitet, aber nicht aufbewahrt)</translation>
     </message>
     <message>
-        <source>Nothing listened on the server's port.</source>
+        <source>Nothing listened on the server&apos;s port.</source>
         <translation>Am Port des Servers lauschte nichts.</translation>
     </message>
     <message>
@@ -547,12 +547,24 @@ Installieren Sie es mit: %1</translation>
         <translation>Der Server auf Port %1 schließt Verbindungen, ohne zu antworten</translation>
     </message>
     <message>
-        <source>The local server's host name cannot be looked up (port %1)</source>
+        <source>The local server&apos;s host name cannot be looked up (port %1)</source>
         <translation>Der Hostname des lokalen Servers lässt sich nicht auflösen (Port %1)</translation>
     </message>
     <message>
         <source>Requests to the server on port %1 fail</source>
         <translation>Anfragen an den Server auf Port %1 schlagen fehl</translation>
+    </message>
+    <message>
+        <source>%1 waited over 100 s for its first byte; the visitor got error 524</source>
+        <translation>%1 wartete über 100 s auf das erste Byte; der Besucher bekam Fehler 524</translation>
+    </message>
+    <message>
+        <source>200 requests are in flight at once, a quick tunnel&apos;s limit; more get error 429</source>
+        <translation>200 Anfragen sind gleichzeitig unterwegs, die Grenze eines Quick Tunnels; weitere bekommen Fehler 429</translation>
+    </message>
+    <message>
+        <source>The server on port %1 streams server-sent events, which a quick tunnel&apos;s edge holds back until each stream ends; a tunnel on your own domain streams them</source>
+        <translation>Der Server auf Port %1 sendet Server-Sent Events, die ein Quick Tunnel erst am Ende jedes Streams weitergibt; ein Tunnel auf Ihrer eigenen Domain überträgt sie sofort</translation>
     </message>
 </context>
 <context>
@@ -611,19 +623,19 @@ Installieren Sie es mit: %1</translation>
 <context>
     <name>RefusalText</name>
     <message>
-        <source>%1 refuses the tunnel's address; turn on Open as localhost</source>
+        <source>%1 refuses the tunnel&apos;s address; turn on Open as localhost</source>
         <translation>%1 lehnt die Adresse des Tunnels ab; schalten Sie „Als localhost öffnen“ ein</translation>
     </message>
     <message>
-        <source>%1 refuses the tunnel's requests; allow them in its %2</source>
+        <source>%1 refuses the tunnel&apos;s requests; allow them in its %2</source>
         <translation>%1 lehnt die Anfragen des Tunnels ab; erlauben Sie sie in %2</translation>
     </message>
     <message>
-        <source>%1's host check refused a request naming the public address. Open as localhost (in the row's ⋯ menu, or: quillby set "%2" --rewrite-host on) makes it see localhost:%3.</source>
-        <translation>Die Host-Prüfung von %1 hat eine Anfrage mit der öffentlichen Adresse abgelehnt. „Als localhost öffnen“ (im Menü ⋯ der Zeile oder: quillby set "%2" --rewrite-host on) lässt es localhost:%3 sehen.</translation>
+        <source>%1&apos;s host check refused a request naming the public address. Open as localhost (in the row&apos;s ⋯ menu, or: quillby set &quot;%2&quot; --rewrite-host on) makes it see localhost:%3.</source>
+        <translation>Die Host-Prüfung von %1 hat eine Anfrage mit der öffentlichen Adresse abgelehnt. „Als localhost öffnen“ (im Menü ⋯ der Zeile oder: quillby set &quot;%2&quot; --rewrite-host on) lässt es localhost:%3 sehen.</translation>
     </message>
     <message>
-        <source>%1's host check refused a request even as localhost:%2. Add the tunnel's address to %3 in its configuration.</source>
+        <source>%1&apos;s host check refused a request even as localhost:%2. Add the tunnel&apos;s address to %3 in its configuration.</source>
         <translation>Die Host-Prüfung von %1 hat eine Anfrage sogar als localhost:%2 abgelehnt. Tragen Sie die Adresse des Tunnels in seiner Konfiguration unter %3 ein.</translation>
     </message>
 </context>
@@ -731,7 +743,7 @@ Installieren Sie es mit: %1</translation>
         <translation>Anfragen, neueste zuerst</translation>
     </message>
     <message>
-        <source>No requests yet. Requests that reach the tunnel's public URL appear here.</source>
+        <source>No requests yet. Requests that reach the tunnel&apos;s public URL appear here.</source>
         <translation>Noch keine Anfragen. Anfragen an die öffentliche URL des Tunnels erscheinen hier.</translation>
     </message>
     <message>
@@ -1018,6 +1030,13 @@ Installieren Sie es mit: %1</translation>
             <numerusform>%n Anfragen, die letzte um %1</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n connection(s) up</source>
+        <translation>
+            <numerusform>%n Verbindung steht</numerusform>
+            <numerusform>%n Verbindungen stehen</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>TunnelListView</name>
@@ -1044,7 +1063,7 @@ Installieren Sie es mit: %1</translation>
 <context>
     <name>TunnelNotifications</name>
     <message>
-        <source>'%1' Error</source>
+        <source>&apos;%1&apos; Error</source>
         <translation>Fehler bei „%1“</translation>
     </message>
     <message>
@@ -1052,11 +1071,11 @@ Installieren Sie es mit: %1</translation>
         <translation>Start fehlgeschlagen: %1</translation>
     </message>
     <message>
-        <source>'%1' Active</source>
+        <source>&apos;%1&apos; Active</source>
         <translation>„%1“ ist aktiv</translation>
     </message>
     <message>
-        <source>'%1' Stopped</source>
+        <source>&apos;%1&apos; Stopped</source>
         <translation>„%1“ wurde beendet</translation>
     </message>
     <message>
@@ -1064,7 +1083,7 @@ Installieren Sie es mit: %1</translation>
         <translation>Tunnel abgestürzt (Exit-Code: %1)</translation>
     </message>
     <message>
-        <source>'%1' Reconnecting</source>
+        <source>&apos;%1&apos; Reconnecting</source>
         <translation>„%1“ verbindet sich neu</translation>
     </message>
     <message>

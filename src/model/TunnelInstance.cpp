@@ -329,10 +329,10 @@ void TunnelInstance::handleExit(int status) {
     // A last line without a line break counts as output.
     if (!m_stopRequested)
         applyLog(m_classifier.finish());
-    // 15: our own request to stop, or a client that ended as if it were one.
     if (relaunchOnAnotherPort(status))
         return;
     m_metrics->stop();
+    // 15: our own request to stop, or a client that ended as if it were one.
     const bool failed =
         status != 0 && status != ClientProcess::terminatedStatus && !m_stopRequested;
     const QString reason = failed ? m_board.clientFailed() : QString();

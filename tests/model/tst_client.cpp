@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 
 using namespace TestSupport;
@@ -17,9 +16,8 @@ class TestClient : public QObject {
 
 private slots:
     void init() {
-        for (const char* name : {"FAKE_CF_VERSION", "FAKE_CF_STDOUT_MIB", "FAKE_CF_WORDING",
-                                 "FAKE_CF_MODE", "FAKE_CF_METRICS", "FAKE_CF_BOX"})
-            qunsetenv(name);
+        qunsetenv("FAKE_CF_VERSION");
+        qunsetenv("FAKE_CF_STDOUT_MIB");
     }
 
     void versionIsReadOncePerExecutable_data() {
@@ -100,51 +98,6 @@ private slots:
         tunnel.stop();
         QVERIFY(gone.wait(15000));
         QVERIFY(!processAlive(pid) && !tunnel.isRunning());
-    }
-
-    // The client's metrics server beside its log, two tunnels at once on ports of their own:
-    // what either witness alone tells, and a metrics address taken before the client binds it.
-    void metricsBesideTheLog_data() {
-        QTest::addColumn<QByteArray>("env");
-        QTest::addColumn<TunnelInstance::State>("state");
-        QTest::addColumn<int>("connections"); // -1: unknown
-        using enum TunnelInstance::State;
-        auto row = [](const char* name, const char* env, TunnelInstance::State state, int n) {
-            QTest::newRow(name) << QByteArray(env) << state << n;
-        };
-        row("registration worded anew", "FAKE_CF_WORDING=unknown", Active, 1);
-        row("connections gone, no line", "FAKE_CF_MODE=vanish", Reconnecting, 0);
-        row("no metrics server", "FAKE_CF_METRICS=off", Active, -1);
-        row("box in a new layout", "FAKE_CF_BOX=unknown", Active, 1);
-        row("metrics address taken", "", Active, 1);
-    }
-    void metricsBesideTheLog() {
-        QFETCH(QByteArray, env);
-        QFETCH(TunnelInstance::State, state);
-        QFETCH(int, connections);
-        if (!env.isEmpty())
-            qputenv(env.split('=')[0], env.split('=')[1]);
-        qputenv("FAKE_CF_INTERVAL_MS", "200");
-        const TunnelServices services{.findClient = fakeClientLocator(),
-                                      .metricsTiming = {.pollMs = 200, .gapMs = 0, .blipMs = 500}};
-        TunnelInstance a(TunnelConfig::create("A", 3000), services),
-            b(TunnelConfig::create("B", 3001), services);
-        QSignalSpy ended(&a, &TunnelInstance::endedUnexpectedly);
-        a.start();
-        const quint16 first = a.metrics()->port();
-        QTcpServer taken; // before the child binds it, once its tunnel exists
-        QVERIFY(!env.isEmpty() || taken.listen(QHostAddress::LocalHost, first));
-        b.start();
-        QVERIFY(b.metrics()->port() != first);
-        for (TunnelInstance* t : {&a, &b}) {
-            QTRY_COMPARE_WITH_TIMEOUT(t->state(), state, 15000);
-            QTRY_COMPARE(t->connections().value_or(-1), connections);
-            QCOMPARE(t->tunnelURLText(),
-                     QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com"));
-            QCOMPARE(t->problem(), QString());
-        }
-        QCOMPARE(a.metrics()->port() != first, taken.isListening()); // launched again, unseen
-        QVERIFY(ended.isEmpty());
     }
 };
 

@@ -69,10 +69,9 @@ class TestTunnelInstance : public QObject {
         TunnelConfig config = TunnelConfig::create(QStringLiteral("T"), port);
         config.hostname = hostname;
         auto t = std::make_unique<TunnelInstance>(
-            config,
-            TunnelInstance::Services{.findClient = fakeClientLocator(),
-                                     .outageNoticeMs = noticeMs,
-                                     .newClient = m_clients.factory()});
+            config, TunnelInstance::Services{.findClient = fakeClientLocator(),
+                                             .outageNoticeMs = noticeMs,
+                                             .newClient = m_clients.factory()});
         m_events.clear();
         auto note = [this](const QString& event) { m_events << event; };
         connect(t.get(), &TunnelInstance::becameActive, this, [=](auto& url) { note(url); });
@@ -278,7 +277,8 @@ private slots:
         Origin origin(4);
         connect(&origin.server, &QTcpServer::newConnection, this, [&] {
             origin.server.nextPendingConnection()->write(
-                "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nContent-Length: 2\r\n\r\nok");
+                "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nContent-Length: "
+                "2\r\n\r\nok");
         });
         auto t = tunnel(origin.port, hostname);
         t->start();
