@@ -46,8 +46,10 @@ private slots:
         qputenv(env.split('=')[0], env.split('=')[1]);
         const TunnelServices services{.findClient = fakeClientLocator(),
                                       .metricsTiming = {.pollMs = 200, .gapMs = 0, .blipMs = 500}};
-        TunnelInstance a(TunnelConfig::create("A", 3000), services),
-            b(TunnelConfig::create("B", 3001), services);
+        QTcpServer origin; // no problem to tell about the local server
+        QVERIFY(origin.listen(QHostAddress::LocalHost));
+        TunnelInstance a(TunnelConfig::create("A", origin.serverPort()), services),
+            b(TunnelConfig::create("B", origin.serverPort()), services);
         QSignalSpy ended(&a, &TunnelInstance::endedUnexpectedly);
         a.start();
         const quint16 first = a.metrics()->port();
