@@ -29,7 +29,8 @@ if [ "$tunnels" = running ]; then
     # Started once the app answers, all active before the quiet period begins.
     ( until "$quillby" list >/dev/null 2>&1; do sleep 0.2; done
       for i in $(seq 0 9); do "$quillby" start "Tunnel $i" >/dev/null; done
-      for i in $(seq 0 9); do "$quillby" url "Tunnel $i" --wait 10 >/dev/null; done ) &
+      for i in $(seq 0 9); do "$quillby" url "Tunnel $i" --wait 10 >/dev/null; done
+      echo "active before the quiet period: $("$quillby" list | grep -c " active ")" ) &
 fi
 echo "quillby (10 $tunnels tunnels): $("$probe" --settle-ms $settle --idle-s "$seconds" -- "$quillby")"
 echo "bare tray:                    $("$probe" --settle-ms 3000 --idle-s "$seconds" -- "$build/bench/startup/bench_bare_tray")"
