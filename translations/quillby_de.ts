@@ -640,6 +640,18 @@ Installieren Sie es mit: %1</translation>
         <source>Requests to the server on port %1 fail</source>
         <translation>Anfragen an den Server auf Port %1 schlagen fehl</translation>
     </message>
+    <message>
+        <source>%1 waited over 100 s for its first byte; the visitor got error 524</source>
+        <translation>%1 wartete über 100 s auf das erste Byte; der Besucher bekam Fehler 524</translation>
+    </message>
+    <message>
+        <source>200 requests are in flight at once, a quick tunnel&apos;s limit; more get error 429</source>
+        <translation>200 Anfragen sind gleichzeitig unterwegs, die Grenze eines Quick Tunnels; weitere bekommen Fehler 429</translation>
+    </message>
+    <message>
+        <source>The server on port %1 streams server-sent events, which a quick tunnel&apos;s edge holds back until each stream ends; a tunnel on your own domain streams them</source>
+        <translation>Der Server auf Port %1 sendet Server-Sent Events, die ein Quick Tunnel erst am Ende jedes Streams weitergibt; ein Tunnel auf Ihrer eigenen Domain überträgt sie sofort</translation>
+    </message>
 </context>
 <context>
     <name>QCommandLineParser</name>
@@ -1113,6 +1125,13 @@ Installieren Sie es mit: %1</translation>
         <translation>
             <numerusform>%n Anfrage, die letzte um %1</numerusform>
             <numerusform>%n Anfragen, die letzte um %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n connection(s) up</source>
+        <translation>
+            <numerusform>%n Verbindung steht</numerusform>
+            <numerusform>%n Verbindungen stehen</numerusform>
         </translation>
     </message>
 </context>

@@ -5,7 +5,8 @@
 //
 // Usage: bench_tray_probe [--settle-ms N] [--idle-s N] -- program [args...]
 // Prints one line:
-//   startup_ms=... cpu_to_dock_ms=... rss_kib=... [idle_s=... wakeups=... cpu_ms=...]
+//   startup_ms=... cpu_to_dock_ms=... rss_kib=... [idle_s=... wakeups=... (main thread)
+//   wakeups_all_threads=... involuntary=... cpu_ms=...]
 //
 // cpu_to_dock_ms, the time the program's threads spent on a CPU up to the dock, varies far less
 // with the machine's load than the wall-clock figure.
@@ -60,8 +61,8 @@ bool docked(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_ato
     return found;
 }
 
-long statusField(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+long statusField(const std::string& proc, const char* field) {
+    std::ifstream status(proc + "/status");
     std::string line;
     const size_t length = std::strlen(field);
     while (std::getline(status, line)) {
@@ -69,6 +70,23 @@ long statusField(pid_t pid, const char* field) {
             return std::atol(line.c_str() + length + 1);
     }
     return -1;
+}
+
+long statusField(pid_t pid, const char* field) {
+    return statusField("/proc/" + std::to_string(pid), field);
+}
+
+// Voluntary context switches of every thread so far: each is a wake-up of the process.
+long allThreadsWakeups(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    long count = 0;
+    while (const dirent* entry = dir ? readdir(dir) : nullptr)
+        if (entry->d_name[0] != '.')
+            count += statusField(tasks + "/" + entry->d_name, "voluntary_ctxt_switches");
+    if (dir)
+        closedir(dir);
+    return count;
 }
 
 // Time on a CPU so far, all threads, in milliseconds (the scheduler's own nanosecond count).
@@ -162,10 +180,13 @@ int main(int argc, char* argv[]) {
     if (idleS > 0) {
         const long switches = statusField(pid, "voluntary_ctxt_switches");
         const long involuntary = statusField(pid, "nonvoluntary_ctxt_switches");
+        const long all = allThreadsWakeups(pid);
         const long cpu = cpuMs(pid);
         std::this_thread::sleep_for(std::chrono::seconds(idleS));
-        std::printf(" idle_s=%ld wakeups=%ld involuntary=%ld cpu_ms=%ld", idleS,
-                    statusField(pid, "voluntary_ctxt_switches") - switches,
+        // Threads that ended in between are not counted; the idle app starts none.
+        std::printf(" idle_s=%ld wakeups=%ld wakeups_all_threads=%ld involuntary=%ld cpu_ms=%ld",
+                    idleS, statusField(pid, "voluntary_ctxt_switches") - switches,
+                    allThreadsWakeups(pid) - all,
                     statusField(pid, "nonvoluntary_ctxt_switches") - involuntary, cpuMs(pid) - cpu);
     }
     std::printf("\n");

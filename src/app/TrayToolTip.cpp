@@ -46,6 +46,11 @@ QString text(const std::vector<TunnelInstance*>& instances) {
             lines << name;
             break;
         }
+        // A quick tunnel opens one or more; a tunnel on the user's own domain four.
+        if (const int connections = instance->connections().value_or(0);
+            connections > 1 && instance->state() == TunnelInstance::State::Active)
+            lines << QCoreApplication::translate("TrayToolTip", "%n connection(s) up", nullptr,
+                                                 connections);
         // Counted whatever inspection is set to; read now, not announced per request.
         const quint64 requests = instance->gateway()->requests();
         const int count = requests > quint64(INT_MAX) ? INT_MAX : int(requests);

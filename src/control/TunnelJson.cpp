@@ -17,6 +17,12 @@ QJsonValue textOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
+// As the client's metrics server last counted them; null when it did not say.
+QJsonValue connectionsOrNull(const TunnelInstance& tunnel) {
+    const std::optional<int> count = tunnel.connections();
+    return count ? QJsonValue(*count) : QJsonValue(QJsonValue::Null);
+}
+
 } // namespace
 
 QString TunnelJson::stateName(const TunnelInstance& tunnel) {
@@ -49,7 +55,8 @@ QJsonObject TunnelJson::describe(const TunnelInstance& tunnel) {
             {QStringLiteral("lastRequestAt"), timeOrNull(tunnel.gateway()->lastRequestAt())},
             {QStringLiteral("password"), tunnel.config().password},
             {QStringLiteral("stopsAt"), timeOrNull(tunnel.stopsAt())},
-            {QStringLiteral("hostname"), textOrNull(tunnel.publicHostname())}};
+            {QStringLiteral("hostname"), textOrNull(tunnel.publicHostname())},
+            {QStringLiteral("connections"), connectionsOrNull(tunnel)}};
 }
 
 QJsonObject TunnelJson::client(ClientVersion* version) {

@@ -88,6 +88,18 @@ void ProblemBoard::gatewayRefused(HostCheck check) {
          check == HostCheck::None ? std::nullopt : std::optional(Report{int(check), {}, {}}));
 }
 
+void ProblemBoard::gatewaySawEdge(bool eventStream, const QString& slowRequest,
+                                  bool inFlightLimit) {
+    if (!slowRequest.isEmpty())
+        file(Source::Edge, Report{SlowFirstByte, slowRequest, {}});
+    else if (inFlightLimit)
+        file(Source::Edge, Report{InFlightLimit, {}, {}});
+    else if (eventStream)
+        file(Source::Edge, Report{EventStream, {}, {}});
+    else
+        file(Source::Edge, std::nullopt);
+}
+
 void ProblemBoard::lookAtOrigin(bool mayClear) {
     OriginProbe::look(m_config.port, this, [this, mayClear, look = m_looks](bool listening) {
         if (look == m_looks)
@@ -169,6 +181,24 @@ std::pair<QString, QString> ProblemBoard::render(Source source, const Report& re
                     : tr("A request through the tunnel found nothing listening on port %1 on "
                          "this computer")
                           .arg(port)};
+    case Source::Edge:
+        switch (EdgeKind(report.kind)) {
+        case SlowFirstByte:
+            return {tr("%1 waited over 100 s for its first byte; the visitor got error 524")
+                        .arg(report.argument),
+                    {}};
+        case InFlightLimit:
+            return {tr("200 requests are in flight at once, a quick tunnel's limit; more get "
+                       "error 429"),
+                    {}};
+        case EventStream:
+            return {tr("The server on port %1 streams server-sent events, which a quick "
+                       "tunnel's edge holds back until each stream ends; a tunnel on your own "
+                       "domain streams them")
+                        .arg(port),
+                    {}};
+        }
+        break;
     }
     return {};
 }

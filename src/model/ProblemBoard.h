@@ -27,6 +27,10 @@ public:
         Client,    // the client's lines (ClientLogClassifier)
         HostCheck, // the dev server's host check refused requests, seen by the gateway
         Origin,    // nothing accepts connections on the port, seen by our look or the gateway
+        // What the tunnel service's edge does to visitors, seen by the gateway: below every
+        // problem that keeps the tunnel from working at all, and gone by itself a while after
+        // it was last seen.
+        Edge,
     };
     enum class LaunchCheck { PortOutOfRange, ClientTooOld, GatewayCannotListen, Account };
 
@@ -57,6 +61,10 @@ public:
     void gatewayReached(bool answers);
     // The dev server's host check the gateway saw refusing requests (None: no more).
     void gatewayRefused(HostCheck check);
+    // The edge's limits the gateway saw lately: an answer streaming server-sent events, held back
+    // by a quick tunnel's edge; the request ("METHOD /path") that waited past the edge's limit
+    // for its first byte, or empty; the requests in flight at the quick tunnel's limit.
+    void gatewaySawEdge(bool eventStream, const QString& slowRequest, bool inFlightLimit);
     // Looks whether anything accepts connections on the port, without blocking; the answer is
     // filed when it comes, unless stopLooking() or a port change came first. mayClear: a server
     // found also ends what said nothing answers (not at launch, where the client's lines may
@@ -81,6 +89,7 @@ private:
         QString line; // the client's
     };
     enum OriginKind { LookedAt, RequestFailed };
+    enum EdgeKind { SlowFirstByte, InFlightLimit, EventStream }; // the first one seen shows
 
     void file(Source source, std::optional<Report> report);
     void takeClientProblem(const ClientLogClassifier::Problem& problem);
@@ -90,7 +99,7 @@ private:
 
     const TunnelConfig& m_config;
     ClientLogClassifier& m_client;
-    std::array<std::optional<Report>, 4> m_reports;
+    std::array<std::optional<Report>, 5> m_reports;
     ClientLogClassifier::Problem m_clientSeen; // the classifier's problem last taken
     int m_looks = 0;                           // a look's answer counts while this is unchanged
     QString m_text;

@@ -39,6 +39,14 @@ TunnelInstance::TunnelInstance(TunnelConfig config, Services services, QObject* 
             [this] { m_board.gatewayRefused(m_gateway->refusal()); });
     // Requests through the gateway tell precisely whether the local server answers.
     connect(m_gateway, &TunnelGateway::originChanged, &m_board, &ProblemBoard::gatewayReached);
+    // What the edge does to visitors, told before they complain.
+    connect(m_gateway, &TunnelGateway::edgeLimitsChanged, this, [this] {
+        const QString slowRequest = m_gateway->slowMethod().isEmpty()
+                                        ? QString()
+                                        : m_gateway->slowMethod() + u' ' + m_gateway->slowPath();
+        m_board.gatewaySawEdge(m_gateway->eventStreamHeldBack(), slowRequest,
+                               m_gateway->inFlightLimitReached());
+    });
 
     // One single-shot timer per limit; precise, since hours at 5% would be minutes early.
     m_limitTimer.setSingleShot(true);
@@ -57,6 +65,8 @@ TunnelInstance::~TunnelInstance() {
     // Nothing may reach this object any more; the client ends its child itself.
     if (m_client)
         m_client->disconnect(this);
+    if (m_metrics)
+        m_metrics->disconnect(this);
     m_board.disconnect(this);
 }
 
@@ -89,6 +99,7 @@ void TunnelInstance::start() {
     if (isRunning())
         return;
     clearStopAfter();
+    m_bindRetries = 0;
     launch();
 }
 
@@ -129,6 +140,12 @@ void TunnelInstance::launchChild() {
         m_board.launchFailed(ProblemBoard::LaunchCheck::GatewayCannotListen, error);
         return;
     }
+    // In place before the child can bring any visitor.
+    setPassword(m_config.password ? SharePassword::generate() : QString());
+    launchClient(*client, gatewayURL);
+}
+
+void TunnelInstance::launchClient(const QString& program, const QString& gatewayURL) {
     m_client = m_services.newClient(this);
     connect(m_client.get(), &ClientProcess::errorOutput, this, &TunnelInstance::handleOutput);
     connect(m_client.get(), &ClientProcess::exited, this, &TunnelInstance::handleExit);
@@ -137,10 +154,17 @@ void TunnelInstance::launchChild() {
     m_connected = false;
     m_everConnected = false;
     m_activeAnnounced = false;
-    // In place before the child can bring any visitor.
-    setPassword(m_config.password ? SharePassword::generate() : QString());
+    QStringList arguments = clientArguments(gatewayURL);
+    // The `tunnel` command's own flag: a named tunnel's `run` takes flags only before its id.
+    const qsizetype run = arguments.indexOf(QStringLiteral("run"));
+    const QStringList metrics = metricsArguments();
+    for (qsizetype i = 0; i < metrics.size(); ++i)
+        arguments.insert(run < 0 ? arguments.size() : run + i, metrics[i]);
     QString reason;
-    if (!m_client->launch(*client, clientArguments(gatewayURL), &reason)) {
+    if (!m_client->launch(program, arguments, &reason)) {
+        m_metrics->stop();
+        m_launched = false;
+        updateState(); // from Connecting when launched again on another port
         setPassword(QString());
         cleanup();
         if (!m_config.inspect)
@@ -154,6 +178,7 @@ void TunnelInstance::launchChild() {
     // A named tunnel's client prints no URL: the address is the hostname's.
     if (!m_config.hostname.isEmpty())
         setTunnelURL(QStringLiteral("https://") + m_config.hostname);
+    m_metrics->setPolling(true);
     updateState();
     m_board.lookAtOrigin(false);
 }
@@ -272,6 +297,7 @@ void TunnelInstance::terminateChild() {
         return;
     // Whatever the child prints or however it ends from now on, it was asked to stop.
     m_stopRequested = true;
+    m_metrics->stop();
     m_board.stopLooking();
     setPassword(QString());
     setTunnelURL(std::nullopt);
@@ -392,16 +418,23 @@ void TunnelInstance::retire() {
 }
 
 void TunnelInstance::handleOutput(QByteArrayView chunk) {
-    if (!m_stopRequested)
-        applyLog(m_classifier.feed(chunk));
+    if (m_stopRequested)
+        return;
+    const int connections = m_classifier.connections();
+    const bool everConnected = m_classifier.everConnected();
+    const std::optional<QString> url = m_classifier.feed(chunk);
+    askMetrics(connections, url.has_value());
+    // Only a change the log tells counts as its word: a line it no longer prints says nothing.
+    if (m_classifier.connections() != connections || m_classifier.everConnected() != everConnected)
+        m_connected = m_classifier.connections() > 0;
+    applyLog(url);
 }
 
 void TunnelInstance::applyLog(const std::optional<QString>& url) {
     if (url && !m_tunnelURL)
         setTunnelURL(url); // shown and copyable at once, but not yet reachable
 
-    m_connected = m_classifier.connections() > 0;
-    m_everConnected = m_classifier.everConnected();
+    m_everConnected = m_everConnected || m_classifier.everConnected();
     updateState();
     m_board.readClient();
 }
@@ -412,6 +445,9 @@ void TunnelInstance::handleExit(int status) {
     // A last line without a line break counts as output.
     if (!m_stopRequested)
         applyLog(m_classifier.finish());
+    if (relaunchOnAnotherPort(status))
+        return;
+    m_metrics->stop();
     // 15: our own request to stop, or a client that ended as if it were one.
     const bool failed =
         status != 0 && status != ClientProcess::terminatedStatus && !m_stopRequested;
@@ -475,4 +511,63 @@ void TunnelInstance::setTunnelURL(std::optional<QString> url) {
         return;
     m_tunnelURL = std::move(url);
     emit changed();
+}
+
+std::optional<int> TunnelInstance::connections() const {
+    return m_metrics && m_launched ? m_metrics->readyConnections() : std::nullopt;
+}
+
+QStringList TunnelInstance::metricsArguments() {
+    if (!m_metrics) {
+        m_metrics = new ClientMetrics(m_services.network ? m_services.network() : nullptr,
+                                      m_services.metricsTiming, this);
+        connect(m_metrics, &ClientMetrics::changed, this, &TunnelInstance::applyMetrics);
+    }
+    m_metricsReady.reset();
+    return m_metrics->launchArguments();
+}
+
+void TunnelInstance::askMetrics(int logConnections, bool urlSeen) {
+    // Every chunk while the tunnel is on its way (asks close together are merged); once it is
+    // up, a line that changed what the log tells.
+    if (m_state == State::Connecting || m_state == State::Reconnecting || urlSeen ||
+        m_classifier.connections() != logConnections)
+        m_metrics->ask();
+}
+
+void TunnelInstance::applyMetrics() {
+    if (!m_launched || m_stopRequested)
+        return;
+    if (const std::optional<int> ready = m_metrics->readyConnections();
+        ready && ready != m_metricsReady) {
+        // Its count changed: the newest word about the connections.
+        m_connected = *ready > 0;
+        m_everConnected = m_everConnected || m_connected;
+    }
+    m_metricsReady = m_metrics->readyConnections();
+    // The box in a layout the log does not know: the hostname the client serves.
+    if (!m_tunnelURL && m_metrics->tunnelURL())
+        setTunnelURL(m_metrics->tunnelURL());
+    updateState();
+    emit changed(); // the count of connections
+}
+
+bool TunnelInstance::relaunchOnAnotherPort(int status) {
+    // The metrics address was taken between its pick and the launch: the client ended at
+    // once, and runs again on another port without a word.
+    constexpr int maxBindRetries = 3;
+    if (m_stopRequested || status == 0 || m_bindRetries >= maxBindRetries || !m_metrics ||
+        !m_metrics->couldNotBind(m_classifier.exitProblem().line))
+        return false;
+    const std::optional<QString> program = m_services.findClient();
+    const QString gatewayURL = m_gateway->isListening() ? m_gateway->start(nullptr) : QString();
+    if (!program || gatewayURL.isEmpty())
+        return false;
+    ++m_bindRetries;
+    m_launched = false;
+    cleanup();
+    m_board.clear();
+    setTunnelURL(std::nullopt); // the ended child's
+    launchClient(*program, gatewayURL);
+    return true;
 }

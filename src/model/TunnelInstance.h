@@ -2,6 +2,7 @@
 
 #include "model/AccountOutcome.h"
 #include "model/ClientLogClassifier.h"
+#include "model/ClientMetrics.h"
 #include "model/ClientProcess.h"
 #include "model/CloudflaredLocator.h"
 #include "model/ProblemBoard.h"
@@ -30,6 +31,10 @@ struct TunnelServices {
     ClientVersion* clientVersion = nullptr;
     // Makes the process of one run of the client; defaults to a QProcessClient.
     std::function<std::unique_ptr<ClientProcess>(QObject* parent)> newClient = {};
+    // The loopback network every tunnel asks its client's metrics server over, made on first
+    // use by whoever owns the tunnels; empty: each tunnel makes its own.
+    std::function<QNetworkAccessManager*()> network = {};
+    ClientMetricsTiming metricsTiming = {};
 };
 
 // The live side of one tunnel: runs at most one client process at a time, reads its standard
@@ -40,7 +45,10 @@ struct TunnelServices {
 // the GUI thread.
 //
 // The URL is published as soon as it is seen; the tunnel stays connecting until the client
-// registers its first connection, since only then can the URL carry traffic. Once a stop has
+// registers its first connection, since only then can the URL carry traffic. Two witnesses
+// tell the connections and the URL: the client's log lines and its metrics server
+// (ClientMetrics), whichever spoke last about the connections, since a client release may
+// reword or drop a line; the URL from the log, else from the metrics server. Once a stop has
 // been asked for, the child's output is ignored and its exit is not reported as an end.
 //
 // Every change of a published field is announced by changed(), after the field changed.
@@ -75,6 +83,11 @@ public:
     const std::optional<QString>& tunnelURL() const { return m_tunnelURL; }
     QString tunnelURLText() const { return m_tunnelURL.value_or(QString()); }
     const TunnelConfig& config() const { return m_config; }
+    // Connections to the tunnel network, as the client's metrics server last counted them;
+    // nullopt when it did not say (stopped, or a client that serves no metrics).
+    std::optional<int> connections() const;
+    // The running child's metrics server; nullptr before the first launch.
+    const ClientMetrics* metrics() const { return m_metrics; }
 
     void setName(const QString& name);
 
@@ -170,6 +183,12 @@ private:
     void handleOutput(QByteArrayView chunk);
     void applyLog(const std::optional<QString>& url);
     void handleExit(int status);
+    // The metrics witness: made at the first launch, asked as the log suggests a change.
+    QStringList metricsArguments();
+    void askMetrics(int logConnections, bool urlSeen);
+    void applyMetrics();
+    bool relaunchOnAnotherPort(int status);
+    void launchClient(const QString& program, const QString& gatewayURL);
     void cleanup();
     void terminateChild();
     void setConfig(const TunnelConfig& config);
@@ -192,6 +211,9 @@ private:
     bool m_connected = false;       // at least one connection is registered now
     bool m_everConnected = false;   // since this launch
     bool m_activeAnnounced = false; // once per launch
+    ClientMetrics* m_metrics = nullptr;
+    std::optional<int> m_metricsReady; // the last count taken from the metrics witness
+    int m_bindRetries = 0;             // since the last start()
     QTimer m_outageTimer;
     QTimer m_limitTimer;
     std::optional<std::chrono::seconds> m_stopAfter;

@@ -4,6 +4,7 @@
 #include "model/SettingsKeys.h"
 #include "model/TunnelName.h"
 
+#include <QNetworkAccessManager>
 #include <algorithm>
 
 namespace {
@@ -24,6 +25,13 @@ TunnelStore::TunnelStore(QSettings* settings, TunnelInstance::Services services,
     , m_settings(settings)
     , m_services(std::move(services))
     , m_account(m_services.findClient) {
+    // One for every tunnel's metrics asks, made when the first tunnel starts.
+    if (!m_services.network)
+        m_services.network = [this] {
+            if (!m_network)
+                m_network = new QNetworkAccessManager(this);
+            return m_network;
+        };
     loadTunnels();
     observeInstances();
 }

@@ -70,4 +70,5 @@ private:
     std::vector<QMetaObject::Connection> m_subscriptions;
     bool m_stoppingAll = false;
     Account m_account;
+    QNetworkAccessManager* m_network = nullptr; // see the constructor
 };

@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(cmdline.readAll().replace('\0', ' '),
                  fakeClientPath().toLocal8Bit() + " tunnel --no-autoupdate --config /dev/null " +
                      "--url http://127.0.0.1:" + QByteArray::number(tunnel.gateway()->port()) +
-                     ' ');
+                     " --metrics 127.0.0.1:" + QByteArray::number(tunnel.metrics()->port()) + ' ');
         QSignalSpy gone(&tunnel, &TunnelInstance::childGone);
         tunnel.stop();
         QVERIFY(gone.wait(15000));

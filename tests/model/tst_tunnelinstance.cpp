@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 using namespace ClientLines;
@@ -24,6 +25,9 @@ using State = TunnelInstance::State;
 namespace {
 
 constexpr int noticeMs = 50; // an outage is told after this long
+const QString eventStreamLine =
+    "The server on port %1 streams server-sent events, which a quick tunnel's edge holds back "
+    "until each stream ends; a tunnel on your own domain streams them";
 
 // A real local server on 127.0.0.1 (4), on ::1 only (6), or a port nobody listens on (0).
 struct Origin {
@@ -62,12 +66,13 @@ class TestTunnelInstance : public QObject {
     QStringList m_events;
 
     // A tunnel on port whose events are written down, with scripted clients.
-    std::unique_ptr<TunnelInstance> tunnel(qint64 port = 3000) {
+    std::unique_ptr<TunnelInstance> tunnel(qint64 port = 3000, const QString& hostname = {}) {
+        TunnelConfig config = TunnelConfig::create(QStringLiteral("T"), port);
+        config.hostname = hostname;
         auto t = std::make_unique<TunnelInstance>(
-            TunnelConfig::create(QStringLiteral("T"), port),
-            TunnelInstance::Services{.findClient = fakeClientLocator(),
-                                     .outageNoticeMs = noticeMs,
-                                     .newClient = m_clients.factory()});
+            config, TunnelInstance::Services{.findClient = fakeClientLocator(),
+                                             .outageNoticeMs = noticeMs,
+                                             .newClient = m_clients.factory()});
         m_events.clear();
         auto note = [this](const QString& event) { m_events << event; };
         connect(t.get(), &TunnelInstance::becameActive, this, [=](auto& url) { note(url); });
@@ -126,8 +131,9 @@ private slots:
         ScriptedClient* client = m_clients.latest();
         QCOMPARE(client->arguments.join(' '),
                  QStringLiteral("tunnel --no-autoupdate --config /dev/null --url "
-                                "http://127.0.0.1:%1")
-                     .arg(t->gateway()->port())); // the gateway, wherever the server listens
+                                "http://127.0.0.1:%1 --metrics 127.0.0.1:%2")
+                     .arg(t->gateway()->port()) // the gateway, wherever the server listens
+                     .arg(t->metrics()->port()));
         QCOMPARE(client->program, fakeClientPath());
         t->start(); // already running: nothing happens
         QCOMPARE(m_clients.count(), 1);
@@ -246,13 +252,18 @@ private slots:
             {'n', "Nothing answers on port %1"},
             {'v', RefusalText::problem(HostCheck::Vite, true)},
             {'t', "The server on port %1 accepts connections but does not answer"},
-            {'l', "Port %1 is outside 1 to 65535; enter another to start"}};
+            {'l', "Port %1 is outside 1 to 65535; enter another to start"},
+            {'w', "GET /slow waited over 100 s for its first byte; the visitor got error 524"},
+            {'f', "200 requests are in flight at once, a quick tunnel's limit; more get error 429"},
+            {'s', eventStreamLine}};
         // "steps:shown". Steps: E edge time-out, R registered, O requests refused, T requests
         // time out (client); G a request found nothing, g one was answered, H Vite refused, h no
         // more (gateway); P the port changes, L the port was out of range at launch, C a new
-        // launch. Shown: a key of texts.
+        // launch; the edge: S streams events, W a slow request and events, F 200 in flight, Q
+        // quiet again. Shown: a key of texts.
         for (const QString& row : QStringLiteral("GE:e GER:n GH:v HG:v HE:e HER:v Hh:- Gg:- Og:n "
-                                                 "OHP:- TP:- EP:e PT:t LP:- L:l EHGC:-")
+                                                 "OHP:- TP:- EP:e PT:t LP:- L:l EHGC:- S:s SW:w "
+                                                 "F:f SQ:- SGH:v SE:e SC:-")
                                       .split(' '))
             QTest::newRow(qPrintable(row)) << row.section(':', 0, 0) << texts[row.back()];
     }
@@ -280,8 +291,38 @@ private slots:
                 board.launchFailed(ProblemBoard::LaunchCheck::PortOutOfRange);
             else if (step == 'C')
                 board.clear();
+            else if (QStringLiteral("SWFQ").contains(step))
+                board.gatewaySawEdge(step == 'S' || step == 'W', step == 'W' ? "GET /slow" : "",
+                                     step == 'F');
         }
         QCOMPARE(board.text(), QString(shown).replace("%1", QString::number(config.port)));
+    }
+
+    // The gateway's word on the edge reaches the row; a tunnel on the user's own domain streams
+    // events (the gateway's own table: tst_gateway).
+    void eventStreamOnTheRow_data() {
+        QTest::addColumn<QString>("hostname");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("quick tunnel") << QString() << eventStreamLine;
+        QTest::newRow("own domain") << "dev.example.com" << QString();
+    }
+    void eventStreamOnTheRow() {
+        QFETCH(QString, hostname);
+        QFETCH(QString, problem);
+        Origin origin(4);
+        connect(&origin.server, &QTcpServer::newConnection, this, [&] {
+            origin.server.nextPendingConnection()->write(
+                "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nContent-Length: "
+                "2\r\n\r\nok");
+        });
+        auto t = tunnel(origin.port, hostname);
+        t->start();
+        print(urlBox + at(registered));
+        QCOMPARE(t->gateway()->options().quickTunnel, hostname.isEmpty());
+        QTcpSocket visitor;
+        visitor.connectToHost(QHostAddress::LocalHost, t->gateway()->port());
+        visitor.write("GET /events HTTP/1.1\r\nHost: a\r\n\r\n");
+        QTRY_COMPARE(t->problem(), problem.replace("%1", QString::number(origin.port)));
     }
 
     // The switch keeps the child; a new password at every start and at every switch-on, the
