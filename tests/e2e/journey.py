@@ -30,7 +30,8 @@ FOCUSABLE, SHOWING = 11, 25  # AT-SPI state bits
 # The role each focusable control must have, by its accessible name; selectable text (the URL)
 # is a "label" named by its text.
 ROLES = dict.fromkeys(["Add tunnel", "Start", "Stop", "Copy URL", "Open in Browser", "Show QR Code",
-                       "Delete tunnel", "Show requests", "Scan Local Ports", "Quit"], "push button")
+                       "Delete tunnel", "Show requests", "Scan Local Ports", "Quit",
+                       "Sign In to Use Your Domain..."], "push button")
 ROLES.update({"Name": "text", "Port": "text", "Tunnel Options": "button menu",
               "Launch at Login": "check box"})
 STARTED = time.monotonic()
