@@ -64,16 +64,7 @@ void AccountSignIn::start(std::chrono::milliseconds timeout) {
 void AccountSignIn::cancel() {
     m_watch.stop();
     m_deadline.stop();
-    if (QProcess* child = std::exchange(m_child, nullptr)) {
-        child->disconnect(this);
-        child->setParent(nullptr); // outlives us until it has ended
-        // Ends at once (it only waits for the browser) and is reaped by its own signal.
-        connect(child, &QProcess::finished, child, &QObject::deleteLater);
-        if (child->state() != QProcess::NotRunning)
-            child->kill();
-        else
-            child->deleteLater();
-    }
+    NamedTunnelCommand::abandon(std::exchange(m_child, nullptr), this);
 }
 
 void AccountSignIn::readOutput() {

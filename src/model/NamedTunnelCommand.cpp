@@ -1,5 +1,6 @@
 #include "model/NamedTunnelCommand.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 
 namespace {
@@ -54,4 +55,16 @@ QString NamedTunnelCommand::remoteName(const QString& name, const QUuid& tunnel)
         part.chop(1);
     return QStringLiteral("quillby-") + (part.isEmpty() ? QString() : part + u'-') +
            idText(tunnel).left(8);
+}
+
+void NamedTunnelCommand::abandon(QProcess* child, QObject* listener) {
+    if (!child)
+        return;
+    child->disconnect(listener);
+    child->setParent(nullptr); // outlives its owner until it has ended
+    QObject::connect(child, &QProcess::finished, child, &QObject::deleteLater);
+    if (child->state() != QProcess::NotRunning)
+        child->kill();
+    else
+        child->deleteLater();
 }

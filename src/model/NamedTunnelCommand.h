@@ -4,6 +4,9 @@
 #include <QStringList>
 #include <QUuid>
 
+class QObject;
+class QProcess;
+
 // The client's command lines for a named tunnel. Every one keeps the user's own config.yml out
 // (--config /dev/null) and the client from replacing itself (--no-autoupdate). The account API's
 // base is left to the client: TUNNEL_API_URL, when the environment sets it.
@@ -24,4 +27,8 @@ public:
     // "quillby-<name>-<first 8 of the id>", as the account's dashboard lists it: the name in
     // lower case, anything but letters and digits a hyphen.
     static QString remoteName(const QString& name, const QUuid& tunnel);
+
+    // Lets go of an account command still running: killed (it only waits on the account or the
+    // browser), deleted once it has ended, nothing of it heard any more.
+    static void abandon(QProcess* child, QObject* listener);
 };

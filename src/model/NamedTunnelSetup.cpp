@@ -96,15 +96,7 @@ void NamedTunnelSetup::deleteRemote(const QUuid& tunnel, const QUuid& remote) {
 }
 
 void NamedTunnelSetup::cancel() {
-    if (QProcess* child = std::exchange(m_child, nullptr)) {
-        child->disconnect(this);
-        child->setParent(nullptr); // outlives us until it has ended
-        connect(child, &QProcess::finished, child, &QObject::deleteLater);
-        if (child->state() != QProcess::NotRunning)
-            child->kill();
-        else
-            child->deleteLater();
-    }
+    NamedTunnelCommand::abandon(std::exchange(m_child, nullptr), this);
 }
 
 void NamedTunnelSetup::runStep(Step step, const QStringList& arguments, Reader read) {
