@@ -390,8 +390,7 @@ void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Pars
     body.size = m_chunk.size();
     // read_some hands over whatever arrived, so a stream of events is passed on as it comes.
     http::async_read_some(in, inBuffer, parser,
-                          [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer,
-                           response, next,
+                          [self = shared_from_this(), &parser, &out, &writer, response,
                            written = std::move(written)](error_code ec, std::size_t) mutable {
                               if (ec == http::error::need_buffer)
                                   ec = {};
