@@ -203,7 +203,8 @@ private slots:
         QVERIFY(origin.seen.startsWith("GET /after "));
     }
 
-    // Refused without the password, the server never told it; ten failures, then 429.
+    // The password taken off before the server sees the request; ten failures, then 429 for
+    // the same visitor. The guard's every answer is tst_sharing's.
     void password() {
         RawOrigin origin;
         Gateway gateway;
@@ -217,7 +218,6 @@ private slots:
                                 "\r\n\r\n",
                             "\r\n\r\n");
         };
-        QVERIFY(get(gateway.port(), "/", "\r\n\r\n").startsWith("HTTP/1.1 401 "));
         QVERIFY(as("quillby:pw").startsWith("HTTP/1.1 200 "));
         QVERIFY(origin.seen.startsWith("GET / ") && !origin.seen.contains("Authorization"));
         for (int i = 0; i < 10; ++i)

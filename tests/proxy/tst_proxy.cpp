@@ -258,9 +258,7 @@ private slots:
             send("GET /echo?a=1&b=two%20words HTTP/1.1\r\nHost: a\r\nAccept: */*\r\n\r\n"),
             send(post("/echo", m_binary, "Content-Type: application/octet-stream\r\n")),
             send("GET /bytes?mib=2 HTTP/1.1\r\nHost: a\r\n\r\n"),
-            send("GET /nowhere HTTP/1.1\r\nHost: a\r\n\r\n"),
         };
-        QCOMPARE(captured.at(1).requestBody, m_binary);
         QVERIFY(captured.at(2).responseBodyCut());
         const QJsonArray entries = QJsonDocument::fromJson(HarWriter::document(
             captured, "https://q.example/"))["log"]["entries"]
