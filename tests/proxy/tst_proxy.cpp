@@ -46,11 +46,6 @@ QByteArray summary(const HttpExchange& e, bool framing = true) {
     return lines.join('\n');
 }
 
-QByteArray post(const QByteArray& target, const QByteArray& body, const QByteArray& more = {}) {
-    return "POST " + target + " HTTP/1.1\r\nHost: a\r\n" + more +
-           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
 QByteArray run(const QString& program, const QStringList& args, QByteArray* err = nullptr) {
     QProcess process;
     process.start(program, args);
@@ -92,21 +87,13 @@ class ProxyTest : public QObject {
             qFatal("cannot write %s", qPrintable(file.fileName()));
         return file.fileName();
     }
-    // One request exactly as written, through the proxy; its capture. Captures that were still
-    // on their way go.
-    HttpExchange send(const QByteArray& request) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_proxy.port());
-        socket.write(request);
-        const auto found = [this, target = request.split(' ').at(1)] {
-            return std::find_if(m_seen.cbegin(), m_seen.cend(),
-                                [&target](const HttpExchange& e) { return e.target == target; });
-        };
-        // The answer is read as the event loop turns, until the capture comes out.
-        QTest::qWaitFor([&] { return found() != m_seen.cend(); }, 10000);
-        const HttpExchange captured = found() != m_seen.cend() ? *found() : HttpExchange();
-        m_seen.clear();
-        return captured;
+    // The captures of the requests curl sends, once the last one's, `last`, is among them;
+    // earlier ones were handed over before it.
+    QList<HttpExchange> curl(const QStringList& args, const QByteArray& last, qsizetype count) {
+        run("curl", QStringList{"-s"} + args);
+        QTest::qWaitFor([&] { return !m_seen.isEmpty() && m_seen.last().target == last; }, 10000);
+        const QList<HttpExchange> seen = std::exchange(m_seen, {});
+        return seen.mid(seen.size() - count);
     }
 
 private slots:
@@ -231,8 +218,10 @@ private slots:
     // The copy the editor hands back reaches the origin with the edits, as an entry of its own,
     // timed. Replays as captured are in exchanges().
     void replays() {
-        const HttpExchange captured =
-            send(post("/echo?v=1", "line\r\nline", "Content-Type: text/plain\r\n"));
+        const HttpExchange captured = curl({"-H", "Content-Type: text/plain", "--data-binary",
+                                            '@' + file("lines", "line\r\nline"), url("/echo?v=1")},
+                                           "/echo?v=1", 1)
+                                          .value(0);
         RequestEditorDialog editor(captured);
         editor.findChild<QComboBox*>("methodEdit")->setCurrentText("PUT");
         editor.findChild<QLineEdit*>("pathEdit")->setText("/echo?v=2");
@@ -254,12 +243,12 @@ private slots:
 
     // Written and read back; har-validator checks the app's own export in tests/e2e/gateway.py.
     void harRoundTrips() {
-        const QList<HttpExchange> captured{
-            send("GET /echo?a=1&b=two%20words HTTP/1.1\r\nHost: a\r\nAccept: */*\r\n\r\n"),
-            send(post("/echo", m_binary, "Content-Type: application/octet-stream\r\n")),
-            send("GET /bytes?mib=2 HTTP/1.1\r\nHost: a\r\n\r\n"),
-        };
-        QVERIFY(captured.at(2).responseBodyCut());
+        const QList<HttpExchange> captured =
+            curl({url("/echo?a=1&b=two%20words"), "--next", "-H",
+                  "Content-Type: application/octet-stream", "--data-binary",
+                  '@' + file("binary", m_binary), url("/echo"), "--next", url("/bytes?mib=2")},
+                 "/bytes?mib=2", 3);
+        QVERIFY(captured.size() == 3 && captured.at(2).responseBodyCut());
         const QJsonArray entries = QJsonDocument::fromJson(HarWriter::document(
             captured, "https://q.example/"))["log"]["entries"]
                                        .toArray();

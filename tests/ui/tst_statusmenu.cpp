@@ -1,8 +1,8 @@
 // The status window on a real store and the scripted client: a tunnel row's states and its name
 // and port commits with their silent reverts (the port rule itself is in tst_values), header
 // count, empty state, add and delete, the missing-client alert and its copy action,
-// Launch at Login failing, and the scanner panel on real listeners of
-// ephemeral ports, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
+// Launch at Login failing, and the scanner panel on a real listener of an
+// ephemeral port, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
 // through their menu piece, the row and the QR panel; a tunnel on the user's own domain from the
 // address dialog to its removal. Copying the URL is in tst_share.
 #include "ClientLines.h"
