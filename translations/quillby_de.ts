@@ -1230,6 +1230,16 @@ Installieren Sie es mit: %1</translation>
         <source>Shared for %1, as asked</source>
         <translation>Wie gewünscht %1 lang geteilt</translation>
     </message>
+    <message>
+        <source>&apos;%1&apos; Still in Your Account</source>
+        <translation>„%1“ ist noch in Ihrem Konto</translation>
+    </message>
+    <message>
+        <source>Its named tunnel could not be deleted from your account: %1
+Its credentials file is kept.</source>
+        <translation>Sein benannter Tunnel konnte nicht aus Ihrem Konto gelöscht werden: %1
+Seine Zugangsdatei bleibt erhalten.</translation>
+    </message>
 </context>
 <context>
     <name>TunnelRowView</name>

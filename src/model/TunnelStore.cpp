@@ -135,7 +135,7 @@ void TunnelStore::removeTunnel(const QUuid& id, bool deleteRemote) {
         return;
     TunnelInstance* removed = *it;
     if (deleteRemote)
-        this->deleteRemote(removed->id(), removed->config().remote);
+        this->deleteRemote(removed->id(), removed->config().name, removed->config().remote);
     m_instances.erase(it);
     observeInstances();
     // It stays our child until its process is gone, so quit still waits for it.
@@ -145,13 +145,13 @@ void TunnelStore::removeTunnel(const QUuid& id, bool deleteRemote) {
     saveTunnels();
 }
 
-void TunnelStore::deleteRemote(const QUuid& id, const QUuid& remote) {
+void TunnelStore::deleteRemote(const QUuid& id, const QString& name, const QUuid& remote) {
     // `delete -f` ends the named tunnel's connections too; the child then ends by itself.
     auto* setup = new NamedTunnelSetup(m_services.findClient, this);
     connect(setup, &NamedTunnelSetup::finished, this,
-            [this, setup, id](const AccountOutcome& outcome) {
+            [this, setup, id, name](const AccountOutcome& outcome) {
                 setup->deleteLater();
-                emit remoteDeleted(id, outcome);
+                emit remoteDeleted(id, name, outcome);
             });
     setup->deleteRemote(id, remote);
 }
