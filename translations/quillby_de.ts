@@ -74,6 +74,10 @@
         <source>Copy URL</source>
         <translation>URL kopieren</translation>
     </message>
+    <message>
+        <source>Sign In Again...</source>
+        <translation>Erneut anmelden …</translation>
+    </message>
 </context>
 <context>
     <name>ActiveWait</name>
@@ -425,6 +429,10 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Wait up to SECONDS for the browser (default 600).</source>
         <translation>Bis zu SECONDS Sekunden auf den Browser warten (Standard 600).</translation>
+    </message>
+    <message>
+        <source>Sign in anew even though a certificate is there, such as for another domain; the old one is kept beside it as cert.pem.old.</source>
+        <translation>Neu anmelden, obwohl ein Zertifikat da ist, etwa für eine andere Domain; das alte bleibt daneben als cert.pem.old erhalten.</translation>
     </message>
 </context>
 <context>

@@ -54,6 +54,7 @@ TunnelInstance* TunnelStore::makeInstance(const TunnelConfig& config) {
     connect(instance, &TunnelInstance::childGone, this, &TunnelStore::checkAllStopped);
     // Every edit, from the window or the command line, is written through at once.
     connect(instance, &TunnelInstance::configChanged, this, &TunnelStore::saveTunnels);
+    connect(instance, &TunnelInstance::accountAnswered, &m_account, &Account::noteAnswer);
     return instance;
 }
 
@@ -151,6 +152,7 @@ void TunnelStore::deleteRemote(const QUuid& id, const QString& name, const QUuid
     connect(setup, &NamedTunnelSetup::finished, this,
             [this, setup, id, name](const AccountOutcome& outcome) {
                 setup->deleteLater();
+                m_account.noteAnswer(outcome);
                 emit remoteDeleted(id, name, outcome);
             });
     setup->deleteRemote(id, remote);
