@@ -74,6 +74,10 @@
         <source>Copy URL</source>
         <translation>URL kopieren</translation>
     </message>
+    <message>
+        <source>Sign In Again...</source>
+        <translation>Erneut anmelden …</translation>
+    </message>
 </context>
 <context>
     <name>ActiveWait</name>
@@ -425,6 +429,10 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Wait up to SECONDS for the browser (default 600).</source>
         <translation>Bis zu SECONDS Sekunden auf den Browser warten (Standard 600).</translation>
+    </message>
+    <message>
+        <source>Sign in anew even though a certificate is there, such as for another domain; the old one is kept beside it as cert.pem.old.</source>
+        <translation>Neu anmelden, obwohl ein Zertifikat da ist, etwa für eine andere Domain; das alte bleibt daneben als cert.pem.old erhalten.</translation>
     </message>
 </context>
 <context>
@@ -1229,6 +1237,16 @@ Installieren Sie es mit: %1</translation>
     <message>
         <source>Shared for %1, as asked</source>
         <translation>Wie gewünscht %1 lang geteilt</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; Still in Your Account</source>
+        <translation>„%1“ ist noch in Ihrem Konto</translation>
+    </message>
+    <message>
+        <source>Its named tunnel could not be deleted from your account: %1
+Its credentials file is kept.</source>
+        <translation>Sein benannter Tunnel konnte nicht aus Ihrem Konto gelöscht werden: %1
+Seine Zugangsdatei bleibt erhalten.</translation>
     </message>
 </context>
 <context>

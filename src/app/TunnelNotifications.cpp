@@ -1,5 +1,6 @@
 #include "app/TunnelNotifications.h"
 
+#include "model/AccountOutcome.h"
 #include "model/ShareDuration.h"
 #include "model/TunnelInstance.h"
 #include "model/TunnelStore.h"
@@ -24,6 +25,16 @@ void TunnelNotifications::watch(TunnelStore* store) {
     };
     connect(store, &TunnelStore::instancesChanged, this, watchAll);
     watchAll();
+    // Removed with its named tunnel (from the window or the command line): once the row is
+    // gone, only a notification can say that the named tunnel is still in the account.
+    connect(store, &TunnelStore::remoteDeleted, this,
+            [this](const QUuid&, const QString& name, const AccountOutcome& outcome) {
+                if (outcome.kind != AccountOutcome::Kind::Done)
+                    post(tr("'%1' Still in Your Account").arg(name),
+                         tr("Its named tunnel could not be deleted from your account: %1\nIts "
+                            "credentials file is kept.")
+                             .arg(outcome.text()));
+            });
 }
 
 void TunnelNotifications::watch(TunnelInstance* tunnel) {

@@ -8,8 +8,9 @@ class TunnelStore;
 
 // Tells the user, through the desktop's notifications, what happens to the tunnels: one
 // became active (with buttons to open or copy its URL), lost every connection for a while,
-// failed to start, ended without being asked, or stopped at the time limit it was given. The
-// tunnels only say what happened; the words and the actions are chosen here.
+// failed to start, ended without being asked, or stopped at the time limit it was given; a
+// removed one's named tunnel could not be deleted from the account. The tunnels and the store
+// only say what happened; the words and the actions are chosen here.
 class TunnelNotifications : public QObject {
     Q_OBJECT
 

@@ -358,6 +358,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         request.hostname = host == QLatin1String("quick") ? QString() : host;
     }
     request.deleteRemote = isSet(Field::DeleteRemote);
+    request.again = isSet(Field::Again);
     if (spec.parameter(Field::RequestId)) {
         request.requestId = given(Field::RequestId).toLongLong();
         if (request.requestId < 1)

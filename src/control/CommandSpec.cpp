@@ -6,7 +6,7 @@ using Command = ControlRequest::Command;
 using Field = CommandSpec::Field;
 using Form = CommandSpec::Form;
 
-constexpr std::array<CommandSpec::FieldText, 19> fieldTexts{{
+constexpr std::array<CommandSpec::FieldText, 20> fieldTexts{{
     {Field::None, "", nullptr, ""},
     {Field::Tunnel, "tunnel", nullptr,
      QT_TRANSLATE_NOOP("ControlCommand", "A tunnel's name, port or id (or the id's first 8 or "
@@ -53,6 +53,10 @@ constexpr std::array<CommandSpec::FieldText, 19> fieldTexts{{
     {Field::DeleteRemote, "deleteRemote", nullptr,
      QT_TRANSLATE_NOOP("ControlCommand", "Also delete its named tunnel from your account, and "
                                          "its credentials.")},
+    {Field::Again, "again", nullptr,
+     QT_TRANSLATE_NOOP("ControlCommand",
+                       "Sign in anew even though a certificate is there, such as for another "
+                       "domain; the old one is kept beside it as cert.pem.old.")},
 }};
 
 constexpr bool inFieldOrder() {
@@ -160,7 +164,8 @@ constexpr std::array<CommandSpec, 12> commands{{
                        "is done."),
      QT_TRANSLATE_NOOP("ControlCommand", "sign in for tunnels on your own domain"),
      {{{Field::Wait, Form::Option,
-        QT_TRANSLATE_NOOP("ControlCommand", "Wait up to SECONDS for the browser (default 600).")}}},
+        QT_TRANSLATE_NOOP("ControlCommand", "Wait up to SECONDS for the browser (default 600).")},
+       {Field::Again, Form::Switch}}},
      600000},
 }};
 

@@ -37,6 +37,7 @@ struct CommandSpec {
         RequestId,    // "requestId": a whole number from 1; the argument REQUEST_ID
         Hostname,     // "hostname": a host name, "" for quick; --hostname HOST|quick
         DeleteRemote, // "deleteRemote": true; --delete-remote
+        Again,        // "again": true; --again
     };
     // How the command line takes a field. A request must carry it unless it is an Option or
     // a Switch (an option without a value: true when given).

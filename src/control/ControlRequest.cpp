@@ -117,9 +117,11 @@ std::optional<ControlError> readField(ControlRequest& request, Field field,
         break;
     }
     case Field::DeleteRemote:
+    case Field::Again:
         if (!value.isBool())
-            return invalid(QStringLiteral("\"deleteRemote\" must be true or false"));
-        request.deleteRemote = value.toBool();
+            return invalid(QStringLiteral("\"%1\" must be true or false")
+                               .arg(QLatin1String(CommandSpec::textOf(field).name)));
+        (field == Field::Again ? request.again : request.deleteRemote) = value.toBool();
         break;
     case Field::None:
     case Field::Json:
@@ -208,7 +210,8 @@ QByteArray ControlRequest::encode() const {
         {"credentials", credentials ? std::optional(true) : std::nullopt},
         {"follow", follow ? std::optional(true) : std::nullopt},
         {"har", har ? std::optional(true) : std::nullopt},
-        {"deleteRemote", deleteRemote ? std::optional(true) : std::nullopt}};
+        {"deleteRemote", deleteRemote ? std::optional(true) : std::nullopt},
+        {"again", again ? std::optional(true) : std::nullopt}};
     for (const auto& [key, value] : switches) {
         if (value)
             object.insert(QLatin1String(key), *value);

@@ -87,6 +87,8 @@ public:
     std::optional<QString> hostname;
     // remove: delete the named tunnel from the account too.
     bool deleteRemote = false;
+    // login: replace the certificate that is there.
+    bool again = false;
 
     friend bool operator==(const ControlRequest&, const ControlRequest&) = default;
 

@@ -35,5 +35,5 @@ void LoginHandler::execute(ControlConnection& connection, const ControlRequest& 
             }
             connection.close();
         });
-    account->signIn(std::chrono::milliseconds(request.waitMs));
+    account->signIn(std::chrono::milliseconds(request.waitMs), request.again);
 }

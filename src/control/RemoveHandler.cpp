@@ -29,19 +29,19 @@ void RemoveHandler::execute(ControlConnection& connection, const ControlRequest&
     }
     // Answered once the account has said whether the named tunnel is gone.
     auto* wait = new QObject(&connection);
-    QObject::connect(
-        m_store, &TunnelStore::remoteDeleted, wait,
-        [&connection, removed, name, id, wait](const QUuid& of, const AccountOutcome& outcome) {
-            if (of != id)
-                return;
-            wait->deleteLater();
-            if (outcome.kind == AccountOutcome::Kind::Done)
-                return connection.reply(removed);
-            connection.fail({ControlError::Code::StartFailed,
-                             tr("%1 is removed, but its named tunnel is still in "
-                                "your account: %2")
-                                 .arg(name, outcome.text())},
-                            removed);
-        });
+    QObject::connect(m_store, &TunnelStore::remoteDeleted, wait,
+                     [&connection, removed, name, id, wait](const QUuid& of, const QString&,
+                                                            const AccountOutcome& outcome) {
+                         if (of != id)
+                             return;
+                         wait->deleteLater();
+                         if (outcome.kind == AccountOutcome::Kind::Done)
+                             return connection.reply(removed);
+                         connection.fail({ControlError::Code::StartFailed,
+                                          tr("%1 is removed, but its named tunnel is still in "
+                                             "your account: %2")
+                                              .arg(name, outcome.text())},
+                                         removed);
+                     });
     m_store->removeTunnel(id, true);
 }

@@ -2,6 +2,8 @@
 
 #include "model/AccountFiles.h"
 
+#include <QFileInfo>
+
 Account::Account(ClientLocator findClient, QObject* parent)
     : QObject(parent)
     , m_signIn(std::move(findClient)) {
@@ -16,8 +18,20 @@ bool Account::signedIn() const {
     return AccountFiles::signedIn();
 }
 
-void Account::signIn(std::chrono::milliseconds timeout) {
-    m_signIn.start(timeout);
+bool Account::refused() const {
+    return m_refusedFile.isValid() &&
+           QFileInfo(AccountFiles::certificatePath()).lastModified() == m_refusedFile;
+}
+
+void Account::signIn(std::chrono::milliseconds timeout, bool again) {
+    m_signIn.start(timeout, again || refused());
+    emit changed();
+}
+
+void Account::noteAnswer(const AccountOutcome& outcome) {
+    if (outcome.kind != AccountOutcome::Kind::Refused || refused())
+        return;
+    m_refusedFile = QFileInfo(AccountFiles::certificatePath()).lastModified();
     emit changed();
 }
 

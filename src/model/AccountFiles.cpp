@@ -30,6 +30,20 @@ bool AccountFiles::holdsCertificate(const QString& path) {
            file.read(64 * 1024).contains("-----END ARGO TUNNEL TOKEN-----");
 }
 
+QString AccountFiles::setCertificateAside() {
+    const QString path = loginCertificatePath();
+    QString aside = path + QStringLiteral(".old");
+    for (int n = 2; QFile::exists(aside); ++n)
+        aside = path + QStringLiteral(".old.") + QString::number(n);
+    return QFile::rename(path, aside) ? aside : QString();
+}
+
+void AccountFiles::putCertificateBack(const QString& aside) {
+    // Renaming never replaces a file: a certificate that came in its place stays.
+    if (!aside.isEmpty())
+        QFile::rename(aside, loginCertificatePath());
+}
+
 QString AccountFiles::credentialsPath(const QUuid& tunnel) {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                            QStringLiteral("/quillby/tunnels");

@@ -16,6 +16,12 @@ public:
     // Whether the file at path is a certificate with an account token in it.
     static bool holdsCertificate(const QString& path);
     static bool signedIn() { return holdsCertificate(certificatePath()); }
+    // Moves the file at loginCertificatePath() aside, beside it (cert.pem.old, then .old.2, ...;
+    // its mode kept), since the client's login refuses to write over it; never deleted. The
+    // name it has now; empty when there was none or it could not be moved.
+    static QString setCertificateAside();
+    // Moves it back, unless a file came in its place.
+    static void putCertificateBack(const QString& aside);
 
     // $XDG_DATA_HOME/quillby/tunnels/<TUNNEL>.json; its folder made, owner only.
     static QString credentialsPath(const QUuid& tunnel);

@@ -26,16 +26,18 @@ AccountSignIn::~AccountSignIn() {
     cancel();
 }
 
-void AccountSignIn::start(std::chrono::milliseconds timeout) {
+void AccountSignIn::start(std::chrono::milliseconds timeout, bool replace) {
     cancel();
     const std::optional<QString> client = m_findClient();
-    if (AccountFiles::signedIn() || !client) {
+    if ((AccountFiles::signedIn() && !replace) || !client) {
         const auto kind = client ? AccountOutcome::Kind::Done : AccountOutcome::Kind::ClientMissing;
         QTimer::singleShot(0, this, [this, kind] { emit finished(AccountOutcome::of(kind)); });
         return;
     }
     m_output.clear();
     m_urlSeen = false;
+    if (replace)
+        m_setAside = AccountFiles::setCertificateAside();
     m_child = new QProcess(this);
     m_child->setProcessChannelMode(QProcess::MergedChannels);
     bindChildLifetimeToParent(*m_child);
@@ -65,6 +67,7 @@ void AccountSignIn::cancel() {
     m_watch.stop();
     m_deadline.stop();
     NamedTunnelCommand::abandon(std::exchange(m_child, nullptr), this);
+    AccountFiles::putCertificateBack(std::exchange(m_setAside, {}));
 }
 
 void AccountSignIn::readOutput() {

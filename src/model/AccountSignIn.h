@@ -21,8 +21,11 @@ public:
     ~AccountSignIn() override;
 
     // Starts signing in; finished() follows, at once when a certificate is there already. The
-    // client itself gives up after about ten minutes.
-    void start(std::chrono::milliseconds timeout = std::chrono::minutes(10));
+    // client itself gives up after about ten minutes. replace: the certificate there is no
+    // longer good (refused, or another domain is wanted): it is set aside for the login to
+    // write a new one, and put back when none comes (failed, timed out, cancelled).
+    void start(std::chrono::milliseconds timeout = std::chrono::minutes(10), bool replace = false);
+    // Ends the client; a certificate set aside goes back.
     void cancel();
     bool isRunning() const { return m_child != nullptr; }
 
@@ -40,6 +43,7 @@ private:
     QProcess* m_child = nullptr;
     QString m_output;
     bool m_urlSeen = false;
+    QString m_setAside; // where the certificate replaced is while the client runs
     QTimer m_watch;
     QTimer m_deadline;
 };

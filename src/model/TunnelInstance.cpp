@@ -274,6 +274,7 @@ void TunnelInstance::namedSetUp(const AccountOutcome& outcome) {
         m_accountProblem = outcome.kind;
         m_board.accountFailed(outcome.text(), outcome.detail);
     }
+    emit accountAnswered(outcome);
     updateState();
     emit changed();
     if (!m_launched)

@@ -154,6 +154,8 @@ signals:
     void configChanged();
     // The child's exit has been handled (or it never started); no child is left.
     void childGone();
+    // How setting the named tunnel up ended, for the account (a refused certificate).
+    void accountAnswered(const AccountOutcome& outcome);
 
     // Events worth telling a person, once each; none after retire().
     // The tunnel can carry traffic at url, for the first time since this launch.

@@ -54,6 +54,7 @@ TunnelInstance* TunnelStore::makeInstance(const TunnelConfig& config) {
     connect(instance, &TunnelInstance::childGone, this, &TunnelStore::checkAllStopped);
     // Every edit, from the window or the command line, is written through at once.
     connect(instance, &TunnelInstance::configChanged, this, &TunnelStore::saveTunnels);
+    connect(instance, &TunnelInstance::accountAnswered, &m_account, &Account::noteAnswer);
     return instance;
 }
 
@@ -135,7 +136,7 @@ void TunnelStore::removeTunnel(const QUuid& id, bool deleteRemote) {
         return;
     TunnelInstance* removed = *it;
     if (deleteRemote)
-        this->deleteRemote(removed->id(), removed->config().remote);
+        this->deleteRemote(removed->id(), removed->config().name, removed->config().remote);
     m_instances.erase(it);
     observeInstances();
     // It stays our child until its process is gone, so quit still waits for it.
@@ -145,13 +146,14 @@ void TunnelStore::removeTunnel(const QUuid& id, bool deleteRemote) {
     saveTunnels();
 }
 
-void TunnelStore::deleteRemote(const QUuid& id, const QUuid& remote) {
+void TunnelStore::deleteRemote(const QUuid& id, const QString& name, const QUuid& remote) {
     // `delete -f` ends the named tunnel's connections too; the child then ends by itself.
     auto* setup = new NamedTunnelSetup(m_services.findClient, this);
     connect(setup, &NamedTunnelSetup::finished, this,
-            [this, setup, id](const AccountOutcome& outcome) {
+            [this, setup, id, name](const AccountOutcome& outcome) {
                 setup->deleteLater();
-                emit remoteDeleted(id, outcome);
+                m_account.noteAnswer(outcome);
+                emit remoteDeleted(id, name, outcome);
             });
     setup->deleteRemote(id, remote);
 }

@@ -54,15 +54,16 @@ signals:
     // The list itself changed (membership or order).
     void instancesChanged();
     void allStopped();
-    // The named tunnel of a removed tunnel was deleted from the account, or not.
-    void remoteDeleted(const QUuid& id, const AccountOutcome& outcome);
+    // The named tunnel of a removed tunnel (id, and its name when removed) was deleted from the
+    // account, or not: then its credentials file is kept.
+    void remoteDeleted(const QUuid& id, const QString& name, const AccountOutcome& outcome);
 
 private:
     void loadTunnels();
     void observeInstances();
     TunnelInstance* makeInstance(const TunnelConfig& config);
     void checkAllStopped();
-    void deleteRemote(const QUuid& id, const QUuid& remote);
+    void deleteRemote(const QUuid& id, const QString& name, const QUuid& remote);
 
     QSettings* m_settings;
     TunnelInstance::Services m_services;

@@ -43,7 +43,6 @@ AccountSection::AccountSection(Account* account, QWidget* parent)
 
     m_signInButton = new QToolButton(this);
     m_signInButton->setObjectName(QStringLiteral("signInButton"));
-    m_signInButton->setText(tr("Sign In to Use Your Domain..."));
     m_signInButton->setToolTip(
         tr("Once signed in, a tunnel can have an address on your own domain that stays"));
     m_signInButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -120,7 +119,10 @@ AccountSection::AccountSection(Account* account, QWidget* parent)
 
 void AccountSection::refresh() {
     const bool signingIn = m_account->isSigningIn();
-    const bool signedIn = !signingIn && m_account->signedIn();
+    // A refused certificate is as good as none: signing in again replaces it.
+    const bool refused = m_account->refused();
+    const bool signedIn = !signingIn && m_account->signedIn() && !refused;
+    m_signInButton->setText(refused ? tr("Sign In Again...") : tr("Sign In to Use Your Domain..."));
     m_signInButton->setVisible(!signedIn);
     m_signInButton->setEnabled(!signingIn);
     m_signedIn->setVisible(signedIn);

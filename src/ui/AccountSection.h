@@ -11,8 +11,9 @@ struct AccountOutcome;
 
 // The window's line about the account with the tunnel service: "Sign In to Use Your Domain...",
 // then, while the client waits for the browser, the page to sign in on (to open or copy when no
-// browser came up), then whether it is signed in, or why not. It follows the account, whoever
-// started the sign-in (a row's problem, the command line).
+// browser came up), then whether it is signed in, or why not ("Sign In Again..." once the account
+// refused the certificate). It follows the account, whoever started the sign-in (a row's
+// problem, the command line).
 class AccountSection : public QWidget {
     Q_OBJECT
 

@@ -195,6 +195,11 @@ private slots:
               1, "dev.example.com already points elsewhere; take it over", "taken", "1 3 0");
         named("expired certificate", "ADD --start|url site --wait 10", 1, "refused your sign-in",
               "expired", "1 0 0");
+        // Set aside for the client's login, which never writes over one.
+        const char* signedInAnew = "^Open this page to sign in: https://.*\nSigned in\n$";
+        named("expired, signed in again", "ADD --start|-url site --wait 10|login --wait 10", 0,
+              signedInAnew, "expired", "1 0 0");
+        named("login --again", "login --again --wait 10", 0, signedInAnew, "ok", "0 0 0", 0);
         named("offline", "ADD --start|url site --wait 10", 1, "cannot be reached", "offline",
               "0 0 0");
         named("not signed in", "ADD --start", 1, "'site' failed to start: Sign in first",

@@ -44,23 +44,28 @@ private slots:
         qputenv("FAKE_CF_INTERVAL_MS", "50");
     }
 
-    // The row's certificate before; "" for none.
+    // The row's certificate before; "" for none. again: it is to be replaced (refused, or
+    // another domain wanted): set aside, kept, and put back when no new one comes.
     void signIn_data() {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<bool>("urlShown");
-        QTest::newRow("signed in") << QByteArray() << Kind::Done << true;
-        QTest::newRow("signed in already: no child")
-            << QByteArray(certificate) << Kind::Done << false;
+        QTest::addColumn<bool>("again");
+        const QByteArray none, old(certificate);
+        QTest::newRow("signed in") << none << Kind::Done << true << false;
+        QTest::newRow("signed in already: no child") << old << Kind::Done << false << false;
         // The client exits 0 having written nothing: the exit status is not trusted.
         QTest::newRow("a certificate without a token in the way")
-            << QByteArray("-----BEGIN CERTIFICATE-----\n") << Kind::Failed << false;
-        QTest::newRow("browser never finishes") << QByteArray() << Kind::TimedOut << true;
-        QTest::newRow("no client") << QByteArray() << Kind::ClientMissing << false;
+            << QByteArray("-----BEGIN CERTIFICATE-----\n") << Kind::Failed << false << false;
+        QTest::newRow("browser never finishes") << none << Kind::TimedOut << true << false;
+        QTest::newRow("no client") << none << Kind::ClientMissing << false << false;
+        QTest::newRow("again: the old one set aside") << old << Kind::Done << true << true;
+        QTest::newRow("again, never finishes: put back") << old << Kind::TimedOut << true << true;
     }
     void signIn() {
         QFETCH(QByteArray, before);
         QFETCH(Kind, kind);
+        QFETCH(bool, again);
         const QString path = AccountFiles::loginCertificatePath();
         if (!before.isEmpty())
             writeFile(path, before);
@@ -69,14 +74,16 @@ private slots:
                                                          : TestSupport::fakeClientLocator());
         QSignalSpy url(&signIn, &AccountSignIn::urlReady),
             finished(&signIn, &AccountSignIn::finished);
-        signIn.start(std::chrono::milliseconds(kind == Kind::TimedOut ? 500 : 10000));
+        signIn.start(std::chrono::milliseconds(kind == Kind::TimedOut ? 500 : 10000), again);
         QVERIFY(finished.wait(10000));
         const auto outcome = finished[0][0].value<AccountOutcome>();
         QCOMPARE(outcome.kind, kind);
         QTEST(url.size() == 1, "urlShown");
         QVERIFY(url.isEmpty() ||
                 url[0][0].toString().startsWith("https://dash.cloudflare.com/argotunnel?"));
-        QCOMPARE(AccountFiles::signedIn(), kind == Kind::Done);
+        QCOMPARE(AccountFiles::signedIn(), kind == Kind::Done || again);
+        if (again)
+            QCOMPARE(readFile(path + (kind == Kind::Done ? ".old" : "")), before);
         if (kind == Kind::Done && url.size())
             QCOMPARE(QFile::permissions(path) & 0x0077, 0); // owner only
         if (kind == Kind::Failed)

@@ -5,6 +5,7 @@
 #include "app/QuillbyApp.h"
 #include "app/StatusWindow.h"
 #include "app/Translations.h"
+#include "model/AccountFiles.h"
 #include "model/TunnelStore.h"
 #include "platform/ClientInstallCommand.h"
 #include "platform/Notifier.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 #include <csignal>
 
@@ -106,6 +108,13 @@ private slots:
             // The second line is the client's own last line.
             {"Tunnel crashed (exit code: 1)\nconnection lost",
              "Tunnel abgestürzt (Exit-Code: 1)\nconnection lost"},
+            {"'Site' Still in Your Account", "„Site“ ist noch in Ihrem Konto"},
+            {"Its named tunnel could not be deleted from your account: The tunnel service's "
+             "account cannot be reached; check the internet connection\nIts credentials file is "
+             "kept.",
+             "Sein benannter Tunnel konnte nicht aus Ihrem Konto gelöscht werden: Das Konto beim "
+             "Tunneldienst ist nicht erreichbar; prüfen Sie die Internetverbindung\nSeine "
+             "Zugangsdatei bleibt erhalten."},
             {"Shared for 1 second, as asked", "Wie gewünscht 1 Sekunde lang geteilt"},
         };
         // The same in both: names, numbers, the URL (the first tunnel is named "Tunnel" when it
@@ -142,8 +151,17 @@ private slots:
         QTRY_COMPARE(shownTexts(shown), expected(window, {"Quillby", "Tunnel", "Name", ":", "Port",
                                                           port, "OK", "\u22ef"}));
 
-        // A crash on demand, then a start stopped at its time limit; the notifications as the
-        // daemon shows them.
+        // A removed tunnel's named tunnel not deleted (offline), a crash on demand, then a start
+        // stopped at its time limit; the notifications as the daemon shows them.
+        AccountApi offline("offline");
+        writeFile(AccountFiles::loginCertificatePath(), certificate);
+        const QUuid site = app.store()->addTunnel("Site", 3001)->id();
+        writeFile(AccountFiles::credentialsPath(site),
+                  "{\"TunnelID\":\"" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) +
+                      "\"}");
+        QSignalSpy deleted(app.store(), &TunnelStore::remoteDeleted);
+        app.store()->removeTunnel(site, true);
+        QVERIFY(deleted.wait(slow));
         ::kill(static_cast<pid_t>(tunnel->childPid()), SIGUSR1);
         QTRY_VERIFY_WITH_TIMEOUT(!tunnel->hasChild(), slow);
         tunnel->start();
