@@ -76,7 +76,7 @@ QByteArray exchange(quint16 port, const QByteArray& request, const QByteArray& u
     socket.connectToHost(QHostAddress::LocalHost, port);
     socket.write(request);
     QByteArray answer;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             answer += socket.readAll();
             return answer.contains(until) || socket.state() == QAbstractSocket::UnconnectedState;
