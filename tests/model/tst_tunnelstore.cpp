@@ -1,6 +1,8 @@
 // The tunnel list: loading (with migration and the default tunnel), saving to a real settings
-// file, removing and forwarding changes. Lists reloaded in order and Quit's wait for stubborn
-// children are tst_faults'.
+// file, removing and forwarding changes, with scripted clients. Lists reloaded in order and
+// Quit's wait for stubborn children are tst_faults'.
+#include "ClientLines.h"
+#include "ScriptedClient.h"
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
@@ -12,8 +14,6 @@
 using namespace TestSupport;
 
 namespace {
-
-constexpr int slow = 15000;
 
 QList<TunnelConfig> configsOf(const TunnelStore& store) {
     QList<TunnelConfig> configs;
@@ -29,11 +29,13 @@ class TestTunnelStore : public QObject {
 
     std::unique_ptr<TempHome> m_home;
     std::unique_ptr<QSettings> m_settings;
+    ScriptedClients m_clients;
 
     std::unique_ptr<TunnelStore> openStore() {
         m_settings = m_home->settings();
-        return std::make_unique<TunnelStore>(m_settings.get(),
-                                             TunnelInstance::Services{fakeClientLocator()});
+        return std::make_unique<TunnelStore>(
+            m_settings.get(), TunnelInstance::Services{.findClient = fakeClientLocator(),
+                                                       .newClient = m_clients.factory()});
     }
     // The settings file as another reader sees it.
     QVariant saved(QAnyStringView key) const {
@@ -110,18 +112,21 @@ private slots:
         QTRY_COMPARE(savedList().back().name, QStringLiteral("Renamed"));
 
         added->start();
-        QTRY_VERIFY_WITH_TIMEOUT(added->tunnelURL(), slow);
+        const QPointer<ScriptedClient> client = m_clients.latest();
+        client->print(ClientLines::urlBox + ClientLines::at(ClientLines::registered));
         QCOMPARE(tunnels->activeCount(), 1);
         QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting, active
-        const qint64 pid = added->childPid();
 
         tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
         QCOMPARE(tunnels->instances().size(), size_t(2));
+        client->ignoreStop = true; // it ends below, once the store has settled
         tunnels->removeTunnel(added->id());
+        QCOMPARE(client->stopsAsked, 1);
         QCOMPARE(savedList(), QList<TunnelConfig>{tunnels->instances().front()->config()});
         QCoreApplication::processEvents();
         storeChanges.clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
+        client->exit(15);
+        QTRY_VERIFY(!client); // its instance goes with it
         QVERIFY(!tunnels->hasRunningTunnel() && tunnels->activeCount() == 0);
         QCOMPARE(storeChanges.size(), 0);
     }
