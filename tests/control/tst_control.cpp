@@ -23,6 +23,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,20 @@ const QList<std::pair<QString, int>> startingTunnels{
     {"web", 3000},  {"dup", 3002},    {"dup", 3003},   {"slow", 3005},
     {"dies", 3006}, {"twin-a", 3008}, {"twin-b", 3008}};
 
+// What a client does once launched: "url" prints the URL and registers (a named tunnel's four
+// connections), "no-url" says nothing, "api-failure" cannot reach the service and ends.
+void play(ScriptedClient& client, const QByteArray& mode) {
+    using namespace ClientLines;
+    if (client.arguments.contains("run"))
+        client.print(at(registered, {0, 1, 2, 3}));
+    else if (mode == "url")
+        client.print(urlBox + at(registered));
+    else if (mode == "api-failure")
+        client.print(apiFailure);
+    if (mode == "api-failure")
+        client.exit(1);
+}
+
 struct RunningApp {
     TempHome home;
     QString runtime = home.path() + "/runtime";
@@ -45,24 +60,9 @@ struct RunningApp {
     std::unique_ptr<SingleInstance> instance;
     std::unique_ptr<ControlServer> control;
 
-    // Each client, once launched: "url" prints the URL and registers (a named tunnel's four
-    // connections), "no-url" says nothing, "api-failure" cannot reach the service and ends.
     explicit RunningApp(const QByteArray& mode = "url") {
         clients.prepare = [mode](ScriptedClient& client) {
-            QMetaObject::invokeMethod(
-                &client,
-                [&client, mode] {
-                    using namespace ClientLines;
-                    if (client.arguments.contains("run"))
-                        client.print(at(registered, {0, 1, 2, 3}));
-                    else if (mode == "url")
-                        client.print(urlBox + at(registered));
-                    else if (mode == "api-failure")
-                        client.print(apiFailure);
-                    if (mode == "api-failure")
-                        client.exit(1);
-                },
-                Qt::QueuedConnection);
+            QTimer::singleShot(0, &client, [&client, mode] { play(client, mode); });
         };
         ::mkdir(QFile::encodeName(runtime).constData(), 0700);
         QList<TunnelConfig> list;
@@ -97,8 +97,8 @@ struct RunningApp {
         });
     }
     QString printed(const QString& line) const {
-        QFile file(home.path() + "/printed-" + QString::number(qHash(line)));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return QString::fromUtf8(
+            readFile(home.path() + "/printed-" + QString::number(qHash(line))));
     }
     // Its exit status once this thread's event loop has answered it; what it printed in *out.
     int quillby(const QString& line, QString* out = nullptr) {

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace ClientLines;
 using namespace TestSupport;
 
 namespace {
@@ -58,7 +59,7 @@ private slots:
     void firstLaunch_data() {
         QTest::addColumn<QVariant>("stored"); // "tunnelConfigs" before the launch
         QTest::addColumn<QVariant>("legacy"); // "tunnelPort" before the launch
-        QTest::addColumn<qint64>("port");     // of the one tunnel made
+        QTest::addColumn<qint64>("port");     // of the one tunnel made; 0: none is made
         const QVariant none;
         QTest::newRow("nothing saved") << none << none << qint64(8000);
         QTest::newRow("legacy port migrated once") << none << QVariant(3000) << qint64(3000);
@@ -69,6 +70,8 @@ private slots:
             << QVariant(4000) << qint64(4000);
         QTest::newRow("not json") << QVariant(QByteArray("{{{")) << none << qint64(8000);
         QTest::newRow("a number") << QVariant(42) << QVariant(4000) << qint64(4000);
+        QTest::newRow("empty list, legacy port ignored")
+            << QVariant(QByteArray("[]")) << QVariant(3000) << qint64(0);
     }
     void firstLaunch() {
         QFETCH(QVariant, stored);
@@ -80,23 +83,18 @@ private slots:
             save(SettingsKeys::legacyTunnelPort, legacy);
         for (int launch = 0; launch < 2; ++launch) {
             auto tunnels = openStore();
-            QCOMPARE(configsOf(*tunnels).size(), 1);
-            const TunnelConfig config = configsOf(*tunnels).front();
-            QVERIFY(config.name == QStringLiteral("Tunnel") && config.port == port);
+            const QList<TunnelConfig> configs = configsOf(*tunnels);
+            QCOMPARE(configs.size(), port ? 1 : 0);
+            QVERIFY(!port ||
+                    (configs[0].name == QStringLiteral("Tunnel") && configs[0].port == port));
             tunnels.reset();
-            QCOMPARE(savedList(), QList<TunnelConfig>{config});
+            QCOMPARE(savedList(), configs);
             QCOMPARE(saved(SettingsKeys::legacyTunnelPort).isValid(),
                      legacy.isValid() && legacy.toLongLong() != port);
-            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(), stored.toString());
+            // An empty list was read: nothing is kept aside.
+            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(),
+                     port ? stored.toString() : QString());
         }
-    }
-
-    void emptySavedListStaysEmpty() {
-        save(SettingsKeys::tunnelConfigs, QByteArray("[]"));
-        save(SettingsKeys::legacyTunnelPort, 3000);
-        QVERIFY(openStore()->instances().empty());
-        QCOMPARE(savedList(), QList<TunnelConfig>());
-        QCOMPARE(saved(SettingsKeys::legacyTunnelPort).toInt(), 3000); // ignored, left alone
     }
 
     // Changes reach the store later on the event loop and are saved; a removed instance is
@@ -113,7 +111,7 @@ private slots:
 
         added->start();
         const QPointer<ScriptedClient> client = m_clients.latest();
-        client->print(ClientLines::urlBox + ClientLines::at(ClientLines::registered));
+        client->print(urlBox + at(registered));
         QCOMPARE(tunnels->activeCount(), 1);
         QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting, active
 
