@@ -105,8 +105,6 @@ private slots:
         row("URL, never registers", {urlBox + quicTimeout2023, -1, State::Connecting, unreachable});
         row("no internet", {apiFailure, 1, State::Connecting, offline, {"ended 1: " + offline}});
         row("nothing listens", {up, -1, State::Active, nothing, {url}, 0});
-        row("requests refused",
-            {up + originPair("connect: connection refused"), -1, State::Active, nothing, {url}});
         row("URL printed after Stop", {{}, -1, State::Connecting, {}, {}, 4, up});
         row("non-zero exit after Stop", {up, -1, State::Active, {}, {url}, 4, {}, 1});
         // Our own kill after the grace period is no crash.
