@@ -166,7 +166,6 @@ private slots:
             url, 1);
         row("add, default name", "add --port 4002|list", 0, "4002  stopped     Tunnel\n$", 1);
         row("add, empty name", "add --port 4002 --name __", 2, "The name is empty");
-        row("remove", "remove web", 0, "^$", -1);
         row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$");
         // Tunnels on a hostname; a step marked '-' may fail. The first start sets the named
         // tunnel up, later ones make no account call; a failed setup is retried without a
