@@ -144,7 +144,7 @@ private slots:
         row("set, in list --json",
             "start web|set web --inspect on --password on --for 90s|list --json", 0,
             "\"inspect\": true,[\\s\\S]*\"password\": true,\\s+\"port\": "
-            "3000,[\\s\\S]*\"stopsAt\": \"20\\d\\d-\\d\\d-\\d\\dT[0-9:]{8}Z\"");
+            "3000,\\s+\"problem\": .*,[\\s\\S]*\"stopsAt\": \"20\\d\\d-\\d\\d-\\d\\dT[0-9:]{8}Z\"");
         row("set a stopped tunnel's time limit", "set web --for 1h", 1, "'web' is not running");
         row("set nothing", "set web", 2, "Nothing to change");
         row("ambiguous name", "start dup", 5,
@@ -256,6 +256,14 @@ private slots:
             QVERIFY(secret.size() > 8 && !listed.toUtf8().contains(secret) &&
                     !readFile(app.settings->fileName()).contains(secret));
         }
+        // Saved at once: the file holds what the store holds, switches included.
+        QList<TunnelConfig> configs;
+        for (const TunnelInstance* tunnel : app.store->instances())
+            configs.append(tunnel->config());
+        QCOMPARE(QSettings(app.settings->fileName(), QSettings::IniFormat)
+                     .value("tunnelConfigs")
+                     .toByteArray(),
+                 encodeTunnelConfigs(configs));
         // A time limit given with a command stops one tunnel that long after it was given.
         const auto limit = QRegularExpression("--for (\\w+)").match(commands);
         if (limit.hasMatch() && status == 0) {

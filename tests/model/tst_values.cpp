@@ -38,6 +38,8 @@ private slots:
                                 << decodes;
         };
         row("complete", R"({ID,"name":"a","port":1})", true);
+        row("extra key, inspect as text", R"({ID,"name":"a","port":1,"inspect":"yes","x":1})",
+            true);
         row("lower-case id", R"({"id":"5b4e2e1c-6a43-4f77-9d0b-3c2f7a9e8d11","name":"a","port":1})",
             true);
         row("no id", R"({"name":"a","port":1})", false);
