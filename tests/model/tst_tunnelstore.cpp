@@ -1,6 +1,8 @@
 // The tunnel list: loading (with migration and the default tunnel), saving to a real settings
-// file, removing and forwarding changes. Lists reloaded in order and Quit's wait for stubborn
-// children are tst_faults'.
+// file, removing and forwarding changes, with scripted clients. Lists reloaded in order and
+// Quit's wait for stubborn children are tst_faults'.
+#include "ClientLines.h"
+#include "ScriptedClient.h"
 #include "TestSupport.h"
 #include "model/SettingsKeys.h"
 #include "model/TunnelStore.h"
@@ -9,11 +11,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace ClientLines;
 using namespace TestSupport;
 
 namespace {
-
-constexpr int slow = 15000;
 
 QList<TunnelConfig> configsOf(const TunnelStore& store) {
     QList<TunnelConfig> configs;
@@ -29,11 +30,13 @@ class TestTunnelStore : public QObject {
 
     std::unique_ptr<TempHome> m_home;
     std::unique_ptr<QSettings> m_settings;
+    ScriptedClients m_clients;
 
     std::unique_ptr<TunnelStore> openStore() {
         m_settings = m_home->settings();
-        return std::make_unique<TunnelStore>(m_settings.get(),
-                                             TunnelInstance::Services{fakeClientLocator()});
+        return std::make_unique<TunnelStore>(
+            m_settings.get(), TunnelInstance::Services{.findClient = fakeClientLocator(),
+                                                       .newClient = m_clients.factory()});
     }
     // The settings file as another reader sees it.
     QVariant saved(QAnyStringView key) const {
@@ -56,7 +59,7 @@ private slots:
     void firstLaunch_data() {
         QTest::addColumn<QVariant>("stored"); // "tunnelConfigs" before the launch
         QTest::addColumn<QVariant>("legacy"); // "tunnelPort" before the launch
-        QTest::addColumn<qint64>("port");     // of the one tunnel made
+        QTest::addColumn<qint64>("port");     // of the one tunnel made; 0: none is made
         const QVariant none;
         QTest::newRow("nothing saved") << none << none << qint64(8000);
         QTest::newRow("legacy port migrated once") << none << QVariant(3000) << qint64(3000);
@@ -67,6 +70,8 @@ private slots:
             << QVariant(4000) << qint64(4000);
         QTest::newRow("not json") << QVariant(QByteArray("{{{")) << none << qint64(8000);
         QTest::newRow("a number") << QVariant(42) << QVariant(4000) << qint64(4000);
+        QTest::newRow("empty list, legacy port ignored")
+            << QVariant(QByteArray("[]")) << QVariant(3000) << qint64(0);
     }
     void firstLaunch() {
         QFETCH(QVariant, stored);
@@ -78,23 +83,18 @@ private slots:
             save(SettingsKeys::legacyTunnelPort, legacy);
         for (int launch = 0; launch < 2; ++launch) {
             auto tunnels = openStore();
-            QCOMPARE(configsOf(*tunnels).size(), 1);
-            const TunnelConfig config = configsOf(*tunnels).front();
-            QVERIFY(config.name == QStringLiteral("Tunnel") && config.port == port);
+            const QList<TunnelConfig> configs = configsOf(*tunnels);
+            QCOMPARE(configs.size(), port ? 1 : 0);
+            QVERIFY(!port ||
+                    (configs[0].name == QStringLiteral("Tunnel") && configs[0].port == port));
             tunnels.reset();
-            QCOMPARE(savedList(), QList<TunnelConfig>{config});
+            QCOMPARE(savedList(), configs);
             QCOMPARE(saved(SettingsKeys::legacyTunnelPort).isValid(),
                      legacy.isValid() && legacy.toLongLong() != port);
-            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(), stored.toString());
+            // An empty list was read: nothing is kept aside.
+            QCOMPARE(saved(SettingsKeys::tunnelConfigsUnreadable).toString(),
+                     port ? stored.toString() : QString());
         }
-    }
-
-    void emptySavedListStaysEmpty() {
-        save(SettingsKeys::tunnelConfigs, QByteArray("[]"));
-        save(SettingsKeys::legacyTunnelPort, 3000);
-        QVERIFY(openStore()->instances().empty());
-        QCOMPARE(savedList(), QList<TunnelConfig>());
-        QCOMPARE(saved(SettingsKeys::legacyTunnelPort).toInt(), 3000); // ignored, left alone
     }
 
     // Changes reach the store later on the event loop and are saved; a removed instance is
@@ -110,18 +110,21 @@ private slots:
         QTRY_COMPARE(savedList().back().name, QStringLiteral("Renamed"));
 
         added->start();
-        QTRY_VERIFY_WITH_TIMEOUT(added->tunnelURL(), slow);
+        const QPointer<ScriptedClient> client = m_clients.latest();
+        client->print(urlBox + at(registered));
         QCOMPARE(tunnels->activeCount(), 1);
         QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting, active
-        const qint64 pid = added->childPid();
 
         tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
         QCOMPARE(tunnels->instances().size(), size_t(2));
+        client->ignoreStop = true; // it ends below, once the store has settled
         tunnels->removeTunnel(added->id());
+        QCOMPARE(client->stopsAsked, 1);
         QCOMPARE(savedList(), QList<TunnelConfig>{tunnels->instances().front()->config()});
         QCoreApplication::processEvents();
         storeChanges.clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), slow);
+        client->exit(15);
+        QTRY_VERIFY(!client); // its instance goes with it
         QVERIFY(!tunnels->hasRunningTunnel() && tunnels->activeCount() == 0);
         QCOMPARE(storeChanges.size(), 0);
     }
