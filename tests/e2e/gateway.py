@@ -1,17 +1,22 @@
 #!/usr/bin/python3
-"""The gateway end to end: the built Quillby and its command line, the stand-in client playing
-the edge in front of the gateway (FAKE_CF_EDGE), real dev servers (Vite, Next.js, Django) and
-headless Chromium. Run inside scripts/desktop-session.sh --tray --notifications. One tunnel,
-"Dev", is pointed at each server in turn while it runs: its one child and its URL last through
-every change. What the gateway does with each request is tst_gateway's and tst_proxy's. Screenshots go to --artifacts; the row's options menu and refusal line also to
-$QUILLBY_SCREENSHOTS when set.
+"""The gateway end to end: the built Quillby and its command line, the stand-in client with an
+edge in front of it (Edge), real dev servers (Vite, Next.js, Django), headless Chromium and the
+stand-in account API (tests/support/account_api.py). Run inside scripts/desktop-session.sh
+--tray --notifications. One quick tunnel, "Dev", is pointed at each server in turn while it
+runs: its one child and its URL last through every change. Then a tunnel on the user's own
+domain, "Own", signed in, set up, and run again after a restart with no account call. What the
+gateway does with each request is tst_gateway's and tst_proxy's. Screenshots go to --artifacts;
+the row's options menu and refusal line also to $QUILLBY_SCREENSHOTS when set.
 """
 import contextlib
+import itertools
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
+import threading
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -23,6 +28,7 @@ from journey import (Journey, JourneyFailure, gvariant, key, log, main, popup,  
 LABEL = 'quill-gateway-over-loopback'
 NAME = LABEL + '.trycloudflare.com'
 PUBLIC = 'https://' + NAME
+HOST = 'dev.example.com'  # the own domain's tunnel's; the stand-in account's zone is example.com
 DOCS = os.environ.get('QUILLBY_SCREENSHOTS')  # set to docs/screenshots to renew the README's
 VITE_REFUSAL = 'Vite refuses the tunnel\'s address; turn on Open as localhost'
 MESSAGE = "document.getElementById('message').textContent"  # on the pages of Vite and Next.js
@@ -35,12 +41,103 @@ def expect(what, got, wanted):
         raise JourneyFailure(f'{what}: got {got!r}' + ('' if callable(wanted) else f', expected {wanted!r}'))
 
 
+class Edge:
+    """The tunnel network's edge: a loopback listener that hands each visitor connection to the
+    gateway of the newest client still running (its --url), the way a request comes there
+    through the real edge and client. The edge's forwarding headers and the connector's tag are
+    added, hop-by-hop ones dropped, a browser's Origin and Referer (plain http here) name the
+    public https URL, a WebSocket upgrade passes as raw bytes both ways; 502 with no gateway.
+    Chromium reaches it by mapping the public names to its port."""
+    DROPPED = {'connection', 'keep-alive', 'proxy-connection', 'te', 'upgrade', 'x-forwarded-for',
+               'x-forwarded-proto', 'cdn-loop', 'sec-websocket-version'}
+
+    def __init__(self, gateway_port):
+        self.gateway_port, self.rays = gateway_port, itertools.count(0x7e1f3a9c2b5d4000, 0x9e3779b9)
+        self.listener = socket.create_server(('127.0.0.1', 0))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        with contextlib.suppress(OSError):
+            while True:
+                threading.Thread(target=self.serve, args=(self.listener.accept()[0],), daemon=True).start()
+
+    @staticmethod
+    def pump(read, to, then=lambda: None):
+        with contextlib.suppress(OSError):
+            while chunk := read(65536):
+                to.sendall(chunk)
+        with contextlib.suppress(OSError):
+            then()
+
+    def serve(self, visitor):
+        """Requests go rewritten to one gateway connection, answers come back untouched."""
+        reader, origin, answers = visitor.makefile('rb'), None, None
+        try:
+            while head := self.head(reader):
+                if not origin:
+                    try:  # port 0 is refused too
+                        origin = socket.create_connection(('127.0.0.1', self.gateway_port() or 0))
+                    except OSError:
+                        return visitor.sendall(b'HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n')
+                    answers = threading.Thread(target=self.pump, args=(
+                        origin.recv, visitor, lambda: visitor.shutdown(socket.SHUT_RDWR)))
+                    answers.start()
+                request, length, upgrade = self.rewrite(head)
+                origin.sendall(request + reader.read(length))
+                if upgrade:
+                    return self.pump(reader.read1, origin)
+        except OSError:
+            pass
+        finally:
+            if origin:
+                with contextlib.suppress(OSError):
+                    origin.shutdown(socket.SHUT_WR)
+                answers.join()
+                origin.close()
+            reader.close()
+            visitor.close()
+
+    @staticmethod
+    def head(reader):
+        """A request's lines up to the blank one; None at the end."""
+        lines = []
+        while (line := reader.readline(65536)).strip():
+            lines.append(line.decode('latin-1').rstrip('\r\n'))
+        return lines if line else None
+
+    def rewrite(self, head):
+        fields = [(n.strip(), v.strip()) for n, v in (line.split(':', 1) for line in head[1:])]
+        value = lambda name: next((v for n, v in fields if n.lower() == name), '')
+        upgrade, public = value('upgrade').lower() == 'websocket', re.escape(value('host'))
+        fields = [(n, re.sub(f'(?i)^http://({public})(?=/|$)', r'https://\1', v)) for n, v in fields
+                  if not n.lower().startswith('cf-') and n.lower() not in self.DROPPED]
+        fields += [('X-Forwarded-For', '127.0.0.1'), ('X-Forwarded-Proto', 'https'),
+                   ('Cf-Connecting-Ip', '127.0.0.1'), ('Cf-Ray', f'{next(self.rays):016x}-AMS'),
+                   ('Cf-Visitor', '{"scheme":"https"}'), ('Cdn-Loop', 'cloudflare; loops=1'),
+                   ('Cf-Warp-Tag-Id', '0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57')]
+        fields += [('Connection', 'Upgrade'), ('Upgrade', 'websocket'), ('Sec-WebSocket-Version', '13')] \
+            if upgrade else [('Connection', 'keep-alive')]
+        text = ''.join(f'{line}\r\n' for line in [head[0]] + [f'{n}: {v}' for n, v in fields])
+        return (text + '\r\n').encode('latin-1'), int(value('content-length') or 0), upgrade
+
+
 class Gateway(Journey):
     def __init__(self, args):
         super().__init__(args)
         self.stack = contextlib.ExitStack()
-        self.env.update(FAKE_CF_LABEL=LABEL, FAKE_CF_EDGE='1',
-                        FAKE_CF_EDGE_PORT_FILE=os.path.join(self.home, 'edge-port'))
+        self.env.update(FAKE_CF_LABEL=LABEL)
+        self.edge = Edge(lambda: next((port for pid, port in reversed(self.launches()) if pid in self.alive()), None))
+        # The account API's log: "PORT n", then a line per call it answers.
+        self.account_log = Path(self.home, 'account-api')
+        with open(self.account_log, 'w') as out:
+            self.processes.append(subprocess.Popen(['/usr/bin/python3', HERE.parent / 'support/account_api.py', 'ok'],
+                                                   stdout=out))
+        port = wait_for('the account API', lambda: re.match(r'PORT (\d+)\n', self.account_log.read_text()))
+        self.env['TUNNEL_API_URL'] = f'http://127.0.0.1:{port.group(1)}'
+
+    def account_calls(self):
+        return [line.split()[0] for line in self.account_log.read_text().splitlines()[1:]]
 
     def q(self, *args, check=True):
         result = subprocess.run([self.quillby_path, *map(str, args)], env=self.env, text=True,
@@ -52,12 +149,8 @@ class Gateway(Journey):
     def tunnel(self, name='Dev'):
         return next(t for t in json.loads(self.q('list', '--json'))['tunnels'] if t['name'] == name)
 
-    def edge(self):
-        return int(wait_for('the edge', lambda: Path(self.env['FAKE_CF_EDGE_PORT_FILE']).exists()
-                            and Path(self.env['FAKE_CF_EDGE_PORT_FILE']).read_text()))
-
-    def get(self, path='/', headers=None):
-        return devservers.get(self.edge(), path, NAME, headers)
+    def get(self, path='/', headers=None, host=NAME):
+        return devservers.get(self.edge.port, path, host, headers)
 
     def repoint(self, port, **switches):
         self.q('set', 'Dev', '--port', port, *(f'--{k.replace("_", "-")}={v}' for k, v in switches.items()))
@@ -73,7 +166,7 @@ class Gateway(Journey):
         wait_for('the control socket', lambda: self.q('list', check=False))
         self.q('set', 'Tunnel', '--name', 'Dev', '--port', vite.port)
         expect('quillby share VITE_PORT', self.q('share', vite.port), PUBLIC)
-        self.browser = self.stack.enter_context(devservers.Browser({NAME: self.edge()}))
+        self.browser = self.stack.enter_context(devservers.Browser({NAME: self.edge.port, HOST: self.edge.port}))
         self.vite(vite)
         self.next(next_dev)
         self.django(django)
@@ -81,12 +174,14 @@ class Gateway(Journey):
         self.password(vite)
         self.inspector(vite)
         self.unable_to_bind()
+        self.own_domain(vite, django)
+        self.restarted(django)
 
     def vite(self, vite):
         log('1. Vite through Quillby: the page, the live-reload socket, a file edit over it')
         path = vite.live_reload_path()
         expect('the live-reload socket through the edge',
-               devservers.upgrade(self.edge(), path, NAME, PUBLIC, 'vite-hmr')[0], 101)
+               devservers.upgrade(self.edge.port, path, NAME, PUBLIC, 'vite-hmr')[0], 101)
         self.browser.goto(f'http://{NAME}/')
         self.edit(vite, 'hello from vite', 'edited')
 
@@ -106,7 +201,7 @@ class Gateway(Journey):
             script = re.search(r'src="(/_next/static/chunks/[^"]+)"', page).group(1)
             expect(f'rewrite {rewrite}: a /_next/ script, the live-reload socket',
                    (self.get(script, {'Origin': PUBLIC})[0],
-                    devservers.upgrade(self.edge(), '/_next/hmr?id=q', NAME, PUBLIC)[0]), (chunk, hmr))
+                    devservers.upgrade(self.edge.port, '/_next/hmr?id=q', NAME, PUBLIC)[0]), (chunk, hmr))
         self.browser.goto(f'http://{NAME}/')
         self.browser.wait_for(f"{MESSAGE} == 'hydrated'")
         self.one_child()
@@ -203,6 +298,33 @@ class Gateway(Journey):
         expect('the row; launches of the client', (line[0], len(self.launches())),
                ('Cannot start: the gateway cannot listen (Too many open files)', launches))
         expect('quillby list', self.tunnel()['state'], 'stopped')
+
+    def own_domain(self, vite, django):
+        log(f'8. Signed in, a tunnel on {HOST}: set up, Active there; through it with the rewrite')
+        expect('quillby login', self.q('login', '--wait', 20).splitlines()[-1], 'Signed in')
+        self.q('add', '--port', vite.port, '--name', 'Own', '--hostname', HOST, '--start')
+        expect('quillby url Own; the account API', (self.q('url', 'Own', '--wait', 20), self.account_calls()),
+               ('https://' + HOST, ['POST', 'PUT']))  # created, routed
+        # Vite answers a cross-origin request without the header, one from its own origin with it.
+        status, headers, _ = self.get(headers={'Origin': 'https://' + HOST}, host=HOST)
+        expect('Vite: the status; the origin it was sent', (status, headers.get('access-control-allow-origin')),
+               (200, f'http://localhost:{vite.port}'))
+        self.browser.goto(f'http://{HOST}/')
+        self.browser.wait_for(f"{MESSAGE} == 'protected'")
+        self.q('set', 'Own', '--port', django.port)
+        status, headers, _ = self.get('/go', host=HOST)
+        expect('a redirect Django built from Host', (status, headers.get('location')), (302, f'https://{HOST}/done'))
+
+    def restarted(self, django):
+        log('9. Quit, start Quillby again, Start: the same URL, no account call')
+        calls = len(self.account_calls())
+        self.quit_cleanly(self.app.terminate)
+        self.app = self.start_quillby('restarted')
+        wait_for('the control socket', lambda: self.q('list', check=False))
+        self.q('start', 'Own')
+        expect('quillby url Own', self.q('url', 'Own', '--wait', 20), 'https://' + HOST)
+        expect('Django through the edge', self.get(host=HOST)[:3:2], (200, b'hello from django'))
+        expect('account calls in this run', self.account_calls()[calls:], [])
 
     def cleanup(self):
         self.stack.close()

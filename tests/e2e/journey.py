@@ -233,9 +233,10 @@ class Journey:
         return self.a11y.find(self.app.pid, name)
 
     def launches(self):
-        """The stand-in clients started so far, as they record themselves in FAKE_CF_PIDFILE."""
+        """The stand-in clients started so far as (pid, the gateway's port), as they record
+        themselves in FAKE_CF_PIDFILE."""
         with contextlib.suppress(FileNotFoundError), open(self.env["FAKE_CF_PIDFILE"]) as f:
-            return [int(line.split()[0]) for line in f if line.strip()]
+            return [tuple(map(int, line.split())) for line in f if line.strip()]
         return []
 
     def alive(self):
@@ -243,7 +244,7 @@ class Journey:
             with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/stat") as f:
                 return f.read().rsplit(")", 1)[1].split()[0]
             return "X"
-        return [pid for pid in self.launches() if state(pid) not in "ZX"]
+        return [pid for pid, _ in self.launches() if state(pid) not in "ZX"]
 
     def child(self):
         return wait_for("the client", self.alive)[0]

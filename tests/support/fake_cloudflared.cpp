@@ -40,13 +40,8 @@
 // Named tunnels: `tunnel login`, `create [--credentials-file PATH] NAME`, `route dns
 // [--overwrite-dns] UUID HOST`, `list -o json`, `delete [-f] [--credentials-file PATH] UUID`
 // talk to the account API at TUNNEL_API_URL (tests/support/account_api.py); `run
-// --credentials-file PATH --url URL UUID` registers four connections for FAKE_CF_HOSTNAME
-// (default dev.example.com), whose edge FAKE_CF_EDGE=1 plays.
+// --credentials-file PATH --url URL UUID` registers four connections.
 //   FAKE_CF_LOGIN_MS    login writes the certificate after this long (default 50; < 0: never)
-//   FAKE_CF_BROWSER     1: login says a browser opened (else that it could not open one)
-//   FAKE_CF_MODE=lost-one  run loses its second connection after one interval
-// FAKE_CF_EDGE=1: it also plays the edge in front of --url (FakeEdge.h).
-#include "FakeEdge.h"
 #include "FakeMetrics.h"
 
 #include <algorithm>
@@ -340,9 +335,8 @@ std::string originCert(std::string& error) {
     return error.empty() ? (path.empty() ? home() + "/.cloudflared/cert.pem" : path) : "";
 }
 
-// Opens no browser: says so as the client does where it cannot, or as if it had
-// (FAKE_CF_BROWSER=1). The certificate comes FAKE_CF_LOGIN_MS later (default 50), never when
-// that is negative.
+// Opens no browser: says so as the client does where it cannot. The certificate comes
+// FAKE_CF_LOGIN_MS later (default 50), never when that is negative.
 int login() {
     const std::string dir = home() + "/.cloudflared", path = dir + "/cert.pem";
     ::mkdir(dir.c_str(), 0700);
@@ -354,13 +348,8 @@ int login() {
     }
     const std::string loginUrl = "https://dash.cloudflare.com/argotunnel?aud=&callback=https%3A%2F"
                                  "%2Flogin.cloudflareaccess.org%2FYcDqnJ6iTX3Rsn0Sd2hEbyjS6Gts";
-    writeErr(envIs("FAKE_CF_BROWSER", "1")
-                 ? "A browser window should have opened at the following URL:\n\n" + loginUrl +
-                       "\n\nIf the browser failed to open, please visit the URL above directly "
-                       "in your browser.\n"
-                 : "Please open the following URL and log in with your Cloudflare account:\n\n" +
-                       loginUrl +
-                       "\n\nLeave cloudflared running to download the cert automatically.\n");
+    writeErr("Please open the following URL and log in with your Cloudflare account:\n\n" +
+             loginUrl + "\n\nLeave cloudflared running to download the cert automatically.\n");
     const long ms = std::atol(env("FAKE_CF_LOGIN_MS", "50"));
     for (sleepMs(std::max(ms, 0L)); ms < 0; sleepMs(std::atol(env("FAKE_CF_INTERVAL_MS", "5000"))))
         writeErr(stamp() + "Waiting for login...\n");
@@ -458,17 +447,14 @@ int account(const std::vector<std::string>& words, const std::string& credential
     return 0;
 }
 
-// `tunnel run --credentials-file PATH --url URL UUID`: four connections, no URL printed; with
-// FAKE_CF_MODE=lost-one the second is lost after one interval and the others stay.
-int runNamed(const std::string& id, const std::string& credentials, long intervalMs) {
+// `tunnel run --credentials-file PATH --url URL UUID`: four connections, no URL printed.
+int runNamed(const std::string& id, const std::string& credentials) {
     if (!fileExists(credentials))
         return fail("Tunnel credentials file '" + credentials +
                     "' doesn't exist or is not a file\n");
     writeErr(stamp() + "Starting tunnel tunnelID=" + id + "\n");
     for (int index = 0; index < 4; ++index)
         registered(index);
-    if (envIs("FAKE_CF_MODE", "lost-one"))
-        pause(intervalMs), lostConnection(1);
     runUntilSignalled();
 }
 
@@ -536,13 +522,9 @@ int main(int argc, char** argv) {
          done += block.size())
         writeAll(1, block.data(), block.size());
 
+    if (!words.empty()) // run
+        return runNamed(words.size() > 1 ? words[1] : "", credentials);
     const long intervalMs = std::atol(env("FAKE_CF_INTERVAL_MS", "5000"));
-    if (!words.empty()) { // run
-        startFakeEdgeIfAsked(originUrl,
-                             std::string("https://") + env("FAKE_CF_HOSTNAME", "dev.example.com"));
-        return runNamed(words.size() > 1 ? words[1] : "", credentials, intervalMs);
-    }
-    startFakeEdgeIfAsked(originUrl, url());
 
     // Each mode writes its lines after the banner, then answers an exit status, or -1 to run
     // until signalled.
