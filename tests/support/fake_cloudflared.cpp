@@ -37,15 +37,12 @@
 //   FAKE_CF_BOX         unknown: the URL given in a layout no client has, without https://
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
 // `--metrics ADDRESS`: it serves /ready and /quicktunnel there once the URL exists (FakeMetrics.h).
-// Named tunnels: `tunnel login`, `create [--credentials-file PATH] NAME`, `route dns
-// [--overwrite-dns] UUID HOST`, `list -o json`, `delete [-f] [--credentials-file PATH] UUID`
-// talk to the account API at TUNNEL_API_URL (tests/support/account_api.py); `run
-// --credentials-file PATH --url URL UUID` registers four connections.
-//   FAKE_CF_LOGIN_MS    login writes the certificate after this long (default 50; < 0: never)
+// Named tunnels: `tunnel run --credentials-file PATH --url URL UUID` registers four
+// connections; the account's commands (`tunnel login`, `create`, `route dns`, `delete`) are
+// tests/support/account_api.py's, run in this process's place.
 #include "FakeMetrics.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -54,11 +51,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <netinet/in.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -241,210 +235,8 @@ std::string chosenVersion() {
     return version;
 }
 
-// The account's side: `tunnel login`, `create`, `route dns`, `list -o json` and `delete`
-// against the API at TUNNEL_API_URL (tests/support/account_api.py), with the real client's
-// lines. The certificate is the stand-in account's: example.com, always the same ids.
-const std::string accountId = "abcdabcdabcdabcd1234567890abcdef";
-const std::string zoneId = "7b0a4d77dfb881c1a3b7d61ea9443e19";
-
-std::string home() {
-    return env("HOME", "/");
-}
-
 bool fileExists(const std::string& path) {
     return std::ifstream(path).good();
-}
-
-struct Reply {
-    int status = 0; // 0: the API could not be reached; body says why
-    std::string body;
-};
-
-// One call over plain HTTP on loopback, the connection closed after the answer.
-Reply call(const std::string& method, const std::string& path, const std::string& body = "") {
-    const std::string base = env("TUNNEL_API_URL", "https://api.cloudflare.com/client/v4");
-    const size_t hostAt = base.find("://") + 3, pathAt = base.find('/', hostAt);
-    const std::string host = base.substr(hostAt, pathAt - hostAt);
-    const std::string url = base + path;
-    const size_t colon = host.rfind(':');
-    const int port = colon == std::string::npos ? 0 : std::atoi(host.c_str() + colon + 1);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    std::string verb = method.substr(0, 1) + method.substr(1);
-    std::transform(verb.begin() + 1, verb.end(), verb.begin() + 1, ::tolower);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return {0, "REST request failed: " + verb + " \"" + url + "\": dial tcp " + host +
-                       ": connect: connection refused"};
-    }
-    const std::string request =
-        method + " " + (pathAt == std::string::npos ? "" : base.substr(pathAt)) + path +
-        " HTTP/1.1\r\nHost: " + host + "\r\nAuthorization: Bearer stand-in-api-token\r\n" +
-        "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-        "\r\nConnection: close\r\n\r\n" + body;
-    writeAll(fd, request.data(), request.size());
-    std::string reply;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
-        reply.append(chunk, size_t(n));
-    ::close(fd);
-    return {std::atoi(reply.c_str() + 9), reply.substr(reply.find("\r\n\r\n") + 4)};
-}
-
-// The first `"name": "value"` (or number) of a JSON text.
-std::string field(const std::string& json, const std::string& name) {
-    size_t at = json.find("\"" + name + "\": ");
-    if (at == std::string::npos)
-        return "";
-    at += name.size() + 4;
-    const bool text = json[at] == '"';
-    return json.substr(at + text, json.find_first_of(text ? "\"" : ",\n}", at + text) - at - text);
-}
-
-// What the client makes of a failed call (cfapi's statusCodeToError).
-std::string apiError(const std::string& op, const Reply& reply) {
-    if (reply.status == 0)
-        return reply.body;
-    if (const std::string code = field(reply.body, "code"); !code.empty())
-        return "Failed to " + op + ": code: " + code + ", reason: " + field(reply.body, "message");
-    return reply.status == 400                          ? "incorrect request parameters"
-           : reply.status == 401 || reply.status == 403 ? "unauthorized"
-           : reply.status == 404
-               ? "not found"
-               : "API call to " + op + " failed with status " + std::to_string(reply.status);
-}
-
-// The certificate `login` wrote, or TUNNEL_ORIGIN_CERT; empty with the client's error when none.
-std::string originCert(std::string& error) {
-    const std::string path = env("TUNNEL_ORIGIN_CERT", "");
-    if (!path.empty() && !fileExists(path)) {
-        writeErr(stamp("ERR") +
-                 "Cannot find a valid certificate for your origin at the path:\n\n"
-                 "    " +
-                 path + "\n\n");
-        error = "Error locating origin cert: cannot find a valid certificate at the path " + path;
-    } else if (path.empty() && !fileExists(home() + "/.cloudflared/cert.pem")) {
-        writeErr(stamp("ERR") + "Cannot determine default origin certificate path. No file "
-                                "cert.pem in [~/.cloudflared ~/.cloudflare-warp ~/cloudflare-warp "
-                                "/etc/cloudflared /usr/local/etc/cloudflared]. You need to specify "
-                                "the origin certificate path by specifying the origincert option "
-                                "in the configuration file, or set TUNNEL_ORIGIN_CERT environment "
-                                "variable originCertPath=\n");
-        error = "Error locating origin cert: client didn't specify origincert path";
-    }
-    return error.empty() ? (path.empty() ? home() + "/.cloudflared/cert.pem" : path) : "";
-}
-
-// Opens no browser: says so as the client does where it cannot. The certificate comes
-// FAKE_CF_LOGIN_MS later (default 50), never when that is negative.
-int login() {
-    const std::string dir = home() + "/.cloudflared", path = dir + "/cert.pem";
-    ::mkdir(dir.c_str(), 0700);
-    if (std::ifstream(path).peek() != EOF) {
-        writeErr(stamp("ERR") + "You have an existing certificate at " + path +
-                 " which login would overwrite.\nIf this is intentional, please move or delete "
-                 "that file then run this command again.\n\n");
-        return 0;
-    }
-    const std::string loginUrl = "https://dash.cloudflare.com/argotunnel?aud=&callback=https%3A%2F"
-                                 "%2Flogin.cloudflareaccess.org%2FYcDqnJ6iTX3Rsn0Sd2hEbyjS6Gts";
-    writeErr("Please open the following URL and log in with your Cloudflare account:\n\n" +
-             loginUrl + "\n\nLeave cloudflared running to download the cert automatically.\n");
-    const long ms = std::atol(env("FAKE_CF_LOGIN_MS", "50"));
-    for (sleepMs(std::max(ms, 0L)); ms < 0; sleepMs(std::atol(env("FAKE_CF_INTERVAL_MS", "5000"))))
-        writeErr(stamp() + "Waiting for login...\n");
-    std::ofstream(path) << "-----BEGIN ARGO TUNNEL TOKEN-----\n"
-                           "eyJ6b25lSUQiOiI3YjBhNGQ3N2RmYjg4MWMxYTNiN2Q2MWVhOTQ0M2UxOSIsImFjY291\n"
-                           "bnRJRCI6ImFiY2RhYmNkYWJjZGFiY2QxMjM0NTY3ODkwYWJjZGVmIiwiYXBpVG9rZW4i\n"
-                           "OiJzdGFuZC1pbi1hcGktdG9rZW4ifQ==\n-----END ARGO TUNNEL TOKEN-----\n";
-    ::chmod(path.c_str(), 0600);
-    writeErr(stamp() +
-             "You have successfully logged in.\nIf you wish to copy your credentials to "
-             "a server, they have been saved to:\n" +
-             path + "\n\n");
-    return 0;
-}
-
-int create(const std::string& name, std::string credentials) {
-    std::string error;
-    const std::string cert = originCert(error);
-    if (cert.empty())
-        return fail("failed to create tunnel: couldn't create client to talk to Cloudflare "
-                    "Tunnel backend: " +
-                    error + "\n");
-    const std::string secret = "c3RhbmQtaW4gdHVubmVsIHNlY3JldCwgMzIgYnl0ZXMgbG9uZw==";
-    const Reply reply = call("POST", "/accounts/" + accountId + "/cfd_tunnel",
-                             "{\"name\":\"" + name + "\",\"tunnel_secret\":\"" + secret + "\"}");
-    const std::string failed = "failed to create tunnel: Create Tunnel API call failed: ";
-    if (reply.status == 409)
-        return fail(failed + "tunnel with name already exists\n");
-    if (reply.status != 200)
-        return fail(failed + apiError("create tunnel", reply) + "\n");
-    const std::string id = field(reply.body, "id");
-    const bool chosen = credentials.empty();
-    if (chosen)
-        credentials = cert.substr(0, cert.rfind('/') + 1) + id + ".json";
-    std::ofstream(credentials) << "{\"AccountTag\":\"" << accountId << "\",\"TunnelSecret\":\""
-                               << secret << "\",\"TunnelID\":\"" << id << "\"}";
-    ::chmod(credentials.c_str(), 0400);
-    std::printf("Tunnel credentials written to %s.%s Keep this file secret. To revoke these "
-                "credentials, delete the tunnel.\n\nCreated tunnel %s with id %s\n",
-                credentials.c_str(),
-                chosen ? " cloudflared chose this file based on where your origin certificate "
-                         "was found."
-                       : "",
-                name.c_str(), id.c_str());
-    return 0;
-}
-
-int routeDns(const std::string& id, const std::string& host, bool overwrite) {
-    std::string error;
-    if (originCert(error).empty())
-        return fail(error + "\n");
-    const Reply reply =
-        call("PUT", "/zones/" + zoneId + "/tunnels/" + id + "/routes",
-             "{\"type\":\"dns\",\"user_hostname\":\"" + host +
-                 "\",\"overwrite_existing\":" + (overwrite ? "true" : "false") + "}");
-    if (reply.status != 200)
-        return fail(apiError("add route", reply) + "\n");
-    const std::string name = field(reply.body, "name");
-    writeErr(stamp() +
-             (field(reply.body, "cname") == "new"
-                  ? "Added CNAME " + name + " which will route to this tunnel"
-                  : name + " is already configured to route to your tunnel") +
-             " tunnelID=" + id + "\n");
-    return 0;
-}
-
-int account(const std::vector<std::string>& words, const std::string& credentials, bool force) {
-    const std::string& command = words[0];
-    const auto argument = [&](size_t i) { return i < words.size() ? words[i] : std::string(); };
-    if (command == "login")
-        return login();
-    if (command == "create")
-        return create(argument(1), credentials);
-    if (command == "route" && argument(1) == "dns")
-        return routeDns(argument(2), argument(3), force);
-    std::string error;
-    if (originCert(error).empty())
-        return fail(error + "\n");
-    if (command == "list") {
-        const Reply reply = call("GET", "/accounts/" + accountId + "/cfd_tunnel?is_deleted=false");
-        if (reply.status != 200)
-            return fail("Error Parsing page 1: REST request failed: " +
-                        apiError("list tunnels", reply) + "\n");
-        const size_t at = reply.body.find("\"result\": ") + 10;
-        std::printf("%s\n",
-                    reply.body.substr(at, reply.body.find(",\n  \"messages\"") - at).c_str());
-        return 0;
-    }
-    const std::string id = argument(1); // delete
-    const Reply reply = call("DELETE", "/accounts/" + accountId + "/cfd_tunnel/" + id +
-                                           (force ? "?cascade=true" : ""));
-    if (reply.status != 200)
-        return fail("Error deleting tunnel " + id + ": " + apiError("delete tunnel", reply) + "\n");
-    std::remove(credentials.c_str());
-    return 0;
 }
 
 // `tunnel run --credentials-file PATH --url URL UUID`: four connections, no URL printed.
@@ -469,24 +261,27 @@ int main(int argc, char** argv) {
     }
     // tunnel [--no-autoupdate] [--config PATH] --url URL, as Quillby starts it; or tunnel with
     // a command: login, create, route dns, list, delete, run.
-    bool force = false;
     std::string config, originUrl, credentials;
     std::vector<std::string> words;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--metrics" && i + 1 < argc)
             setFakeMetricsAddress(argv[++i], version);
-        else if (arg == "-f" || arg == "--overwrite-dns")
-            force = true;
-        else if ((arg == "--config" || arg == "--url") && i + 1 < argc)
-            (arg == "--url" ? originUrl : config) = argv[++i];
-        else if ((arg == "--credentials-file" || arg == "-o") && i + 1 < argc)
-            (arg == "-o" ? config : credentials) = argv[++i]; // -o json: the only format
-        else if (arg != "--no-autoupdate")                    // the only one; it always runs so
+        else if ((arg == "--config" || arg == "--url" || arg == "--credentials-file") &&
+                 i + 1 < argc)
+            (arg == "--url" ? originUrl : arg == "--config" ? config : credentials) = argv[++i];
+        else if (arg != "--no-autoupdate") // the only one; it always runs so
             words.push_back(arg);
     }
-    if (argc >= 2 && std::strcmp(argv[1], "tunnel") == 0 && !words.empty() && words[0] != "run")
-        return account(words, credentials, force);
+    if (argc >= 2 && std::strcmp(argv[1], "tunnel") == 0 && !words.empty() && words[0] != "run") {
+        // The account's side is played beside the stand-in account API.
+        std::vector<char*> python{const_cast<char*>("python3"),
+                                  const_cast<char*>(QUILLBY_ACCOUNT_API)};
+        python.insert(python.end(), argv + 1, argv + argc);
+        python.push_back(nullptr);
+        ::execv("/usr/bin/python3", python.data());
+        return fail("stand-in cloudflared: cannot run /usr/bin/python3\n");
+    }
     const std::string port = originUrl.substr(originUrl.rfind(':') + 1);
     if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0 || originUrl.empty()) {
         writeErr("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
