@@ -9,21 +9,20 @@ gateway does with each request is tst_gateway's and tst_proxy's. Screenshots go 
 the row's options menu and refusal line also to $QUILLBY_SCREENSHOTS when set.
 """
 import contextlib
+import http.client
 import itertools
 import json
 import os
 import re
 import socket
 import subprocess
-import sys
 import threading
 from pathlib import Path
 
+from journey import Journey, JourneyFailure, expect, gvariant, key, log, main, quillby_windows, run, wait_for
+import devservers  # noqa: E402 (journey puts tests/support on the path)
+
 HERE = Path(__file__).resolve().parent
-sys.path[:0] = [str(HERE), str(HERE.parent / 'support')]
-import devservers  # noqa: E402
-from journey import (Journey, JourneyFailure, gvariant, key, log, main, popup,  # noqa: E402
-                     quillby_windows, run, wait_for)
 
 LABEL = 'quill-gateway-over-loopback'
 NAME = LABEL + '.trycloudflare.com'
@@ -32,13 +31,6 @@ HOST = 'dev.example.com'  # the own domain's tunnel's; the stand-in account's zo
 DOCS = os.environ.get('QUILLBY_SCREENSHOTS')  # set to docs/screenshots to renew the README's
 VITE_REFUSAL = 'Vite refuses the tunnel\'s address; turn on Open as localhost'
 MESSAGE = "document.getElementById('message').textContent"  # on the pages of Vite and Next.js
-
-
-def expect(what, got, wanted):
-    ok = wanted(got) if callable(wanted) else got == wanted
-    log(f"   {'ok' if ok else 'FAIL'}: {what}: {str(got)[:160]}")
-    if not ok:
-        raise JourneyFailure(f'{what}: got {got!r}' + ('' if callable(wanted) else f', expected {wanted!r}'))
 
 
 class Edge:
@@ -74,7 +66,8 @@ class Edge:
         """Requests go rewritten to one gateway connection, answers come back untouched."""
         reader, origin, answers = visitor.makefile('rb'), None, None
         try:
-            while head := self.head(reader):
+            while line := reader.readline(65536):
+                fields = http.client.parse_headers(reader)
                 if not origin:
                     try:  # port 0 is refused too
                         origin = socket.create_connection(('127.0.0.1', self.gateway_port() or 0))
@@ -83,7 +76,7 @@ class Edge:
                     answers = threading.Thread(target=self.pump, args=(
                         origin.recv, visitor, lambda: visitor.shutdown(socket.SHUT_RDWR)))
                     answers.start()
-                request, length, upgrade = self.rewrite(head)
+                request, length, upgrade = self.rewrite(line, fields)
                 origin.sendall(request + reader.read(length))
                 if upgrade:
                     return self.pump(reader.read1, origin)
@@ -98,28 +91,18 @@ class Edge:
             reader.close()
             visitor.close()
 
-    @staticmethod
-    def head(reader):
-        """A request's lines up to the blank one; None at the end."""
-        lines = []
-        while (line := reader.readline(65536)).strip():
-            lines.append(line.decode('latin-1').rstrip('\r\n'))
-        return lines if line else None
-
-    def rewrite(self, head):
-        fields = [(n.strip(), v.strip()) for n, v in (line.split(':', 1) for line in head[1:])]
-        value = lambda name: next((v for n, v in fields if n.lower() == name), '')
-        upgrade, public = value('upgrade').lower() == 'websocket', re.escape(value('host'))
-        fields = [(n, re.sub(f'(?i)^http://({public})(?=/|$)', r'https://\1', v)) for n, v in fields
-                  if not n.lower().startswith('cf-') and n.lower() not in self.DROPPED]
-        fields += [('X-Forwarded-For', '127.0.0.1'), ('X-Forwarded-Proto', 'https'),
-                   ('Cf-Connecting-Ip', '127.0.0.1'), ('Cf-Ray', f'{next(self.rays):016x}-AMS'),
-                   ('Cf-Visitor', '{"scheme":"https"}'), ('Cdn-Loop', 'cloudflare; loops=1'),
-                   ('Cf-Warp-Tag-Id', '0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57')]
-        fields += [('Connection', 'Upgrade'), ('Upgrade', 'websocket'), ('Sec-WebSocket-Version', '13')] \
+    def rewrite(self, line, fields):
+        upgrade, public = fields.get('upgrade', '').lower() == 'websocket', re.escape(fields.get('host', ''))
+        kept = [(n, re.sub(f'(?i)^http://({public})(?=/|$)', r'https://\1', v)) for n, v in fields.items()
+                if not n.lower().startswith('cf-') and n.lower() not in self.DROPPED]
+        kept += [('X-Forwarded-For', '127.0.0.1'), ('X-Forwarded-Proto', 'https'),
+                 ('Cf-Connecting-Ip', '127.0.0.1'), ('Cf-Ray', f'{next(self.rays):016x}-AMS'),
+                 ('Cf-Visitor', '{"scheme":"https"}'), ('Cdn-Loop', 'cloudflare; loops=1'),
+                 ('Cf-Warp-Tag-Id', '0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57')]
+        kept += [('Connection', 'Upgrade'), ('Upgrade', 'websocket'), ('Sec-WebSocket-Version', '13')] \
             if upgrade else [('Connection', 'keep-alive')]
-        text = ''.join(f'{line}\r\n' for line in [head[0]] + [f'{n}: {v}' for n, v in fields])
-        return (text + '\r\n').encode('latin-1'), int(value('content-length') or 0), upgrade
+        head = line.decode('latin-1') + ''.join(f'{n}: {v}\r\n' for n, v in kept) + '\r\n'
+        return head.encode('latin-1'), int(fields.get('content-length') or 0), upgrade
 
 
 class Gateway(Journey):
@@ -132,7 +115,7 @@ class Gateway(Journey):
         self.account_log = Path(self.home, 'account-api')
         with open(self.account_log, 'w') as out:
             self.processes.append(subprocess.Popen(['/usr/bin/python3', HERE.parent / 'support/account_api.py', 'ok'],
-                                                   stdout=out))
+                                                   stdout=out, start_new_session=True))
         port = wait_for('the account API', lambda: re.match(r'PORT (\d+)\n', self.account_log.read_text()))
         self.env['TUNNEL_API_URL'] = f'http://127.0.0.1:{port.group(1)}'
 
@@ -156,7 +139,7 @@ class Gateway(Journey):
         self.q('set', 'Dev', '--port', port, *(f'--{k.replace("_", "-")}={v}' for k, v in switches.items()))
 
     def one_child(self):
-        """Every change so far kept the first launch of the client and its URL."""
+        """Every change so far (steps 1 to 6) kept the first launch of the client and its URL."""
         expect('launches of the client; the URL', (len(self.launches()), self.q('url', 'Dev')), (1, PUBLIC))
 
     def run(self):
@@ -204,7 +187,6 @@ class Gateway(Journey):
                     devservers.upgrade(self.edge.port, '/_next/hmr?id=q', NAME, PUBLIC)[0]), (chunk, hmr))
         self.browser.goto(f'http://{NAME}/')
         self.browser.wait_for(f"{MESSAGE} == 'hydrated'")
-        self.one_child()
 
     def django(self, django):
         log('3. Django: 400 without the rewrite, 200 with it; a redirect built from Host is public')
@@ -247,7 +229,6 @@ class Gateway(Journey):
         self.edit(vite, 'edited', 'protected')
         self.q('set', 'Dev', '--password', 'off')
         expect('password off', self.get()[0], 200)
-        self.one_child()
 
     def inspector(self, vite):
         log("6. Inspection: the HAR to har-validator and DevTools; the requests window")
@@ -266,8 +247,7 @@ class Gateway(Journey):
             f"new h.HARFormat.HARRoot({json.dumps(har)}).log).map(r => [r.requestMethod, r.url(), r.statusCode]))")
         wanted = [[e['request']['method'], e['request']['url'], e['response']['status']] for e in har['log']['entries']]
         expect('DevTools imported', imported, lambda v: v == wanted and len(v) > 3)
-        if not popup():
-            self.open_window()
+        self.open_window()
         self.press('Show requests')  # and in the requests window
         wait_for('a request in the requests window', lambda: self.showing('/@vite/client'))
         self.screenshot('requests-window')
@@ -280,8 +260,7 @@ class Gateway(Journey):
         log('7. The gateway cannot listen (no file descriptor left): no start, the row says why')
         self.q('stop', 'Dev')
         launches = len(self.launches())
-        if not popup():
-            self.open_window()
+        self.open_window()
         start = wait_for('Start', lambda: self.showing('Start'))
         # Every descriptor from the lowest free one on is refused; the window's Start comes
         # over the accessibility bus, which is open already. No command may run meanwhile: the

@@ -36,13 +36,17 @@
 //   FAKE_CF_WORDING     unknown: registrations worded as no client words them
 //   FAKE_CF_BOX         unknown: the URL given in a layout no client has, without https://
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
-// `--metrics ADDRESS`: it serves /ready and /quicktunnel there once the URL exists (FakeMetrics.h).
+// `--metrics ADDRESS`: it serves /ready and /quicktunnel there once the URL exists, as the real
+// client does (metrics/metrics.go, metrics/readiness.go), unless FAKE_CF_METRICS=off; an address
+// that cannot be bound ends it at once with the client's lines and status 1.
 // Named tunnels: `tunnel run --credentials-file PATH --url URL UUID` registers four
 // connections; the account's commands (`tunnel login`, `create`, `route dns`, `delete`) are
 // tests/support/account_api.py's, run in this process's place.
-#include "FakeMetrics.h"
-
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -51,8 +55,12 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <netinet/in.h>
+#include <pthread.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -60,7 +68,7 @@ namespace {
 
 volatile sig_atomic_t crashRequested = 0;
 
-bool newest = false; // 2024.10 or later: no "Unregistered" line
+int released = 0; // the version's year * 100 + month
 
 void writeAll(int fd, const char* data, size_t size) {
     for (ssize_t n; size > 0; data += n, size -= size_t(n)) {
@@ -98,6 +106,84 @@ std::string url() {
            ".trycloudflare.com";
 }
 
+// Connections registered now, as /ready counts them.
+std::atomic<int> connected{0};
+std::string metricsAddress, hostname;
+
+std::string metricsAnswer(const std::string& requestLine) {
+    const size_t start = requestLine.find(' ') + 1;
+    const std::string path = requestLine.substr(start, requestLine.find(' ', start) - start);
+    int status = 200;
+    std::string body;
+    if (path == "/ready") {
+        const int ready = connected;
+        status = ready > 0 ? 200 : 503;
+        body = "{\"status\":" + std::to_string(status) +
+               ",\"readyConnections\":" + std::to_string(ready) +
+               ",\"connectorId\":\"0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57\"}";
+    } else if (path == "/quicktunnel") {
+        body = "{\"hostname\":\"" + hostname + "\"}";
+    } else {
+        status = 404, body = "404 page not found\n";
+    }
+    return "HTTP/1.1 " + std::to_string(status) +
+           (status == 200   ? " OK"
+            : status == 503 ? " Service Unavailable"
+                            : " Not Found") +
+           "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// One request per connection, in turn: enough for the few asks a test makes.
+void serveMetrics(int listener) {
+    for (int fd;
+         (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || errno != EBADF;) {
+        std::string request;
+        char chunk[4096];
+        for (ssize_t n; request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 &&
+                        (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0;)
+            request.append(chunk, size_t(n));
+        const std::string reply = metricsAnswer(request.substr(0, request.find('\r')));
+        if (::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) >= 0)
+            ::shutdown(fd, SHUT_WR);
+        ::close(fd);
+    }
+}
+
+// The client's end when its explicit address cannot be bound, as its version words it.
+[[noreturn]] void failToBind(int error) {
+    std::string why = std::strerror(error); // in Go's words: "address already in use"
+    why[0] = char(std::tolower(why[0]));
+    std::string reason = "listen tcp " + metricsAddress + ": bind: " + why;
+    if (released >= 202412)
+        reason = "failed to bind to address (" + metricsAddress + "): " + reason;
+    writeErr(stamp("ERR") + "Error opening metrics server listener error=\"" + reason +
+             "\"\nError opening metrics server listener: " + reason + "\n");
+    std::_Exit(1);
+}
+
+// Serves from the first call on: the real client starts it once the quick tunnel exists.
+void startMetrics() {
+    if (!hostname.empty() || metricsAddress.empty() || envIs("FAKE_CF_METRICS", "off"))
+        return;
+    hostname = url().substr(8);
+    const size_t colon = metricsAddress.rfind(':');
+    sockaddr_in at{AF_INET, htons(uint16_t(std::atoi(metricsAddress.c_str() + colon + 1))), {}, {}};
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on); // as Go's listeners do
+    if (::inet_pton(AF_INET, metricsAddress.substr(0, colon).c_str(), &at.sin_addr) != 1 ||
+        ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        ::listen(listener, 16) != 0)
+        failToBind(errno);
+    writeErr(stamp() + "Starting metrics server on " + metricsAddress + "/metrics\n");
+    // Its thread takes no signals: the main thread waits for them in sigsuspend.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    std::thread(serveMetrics, listener).detach();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 // A line of a box the client draws: "|  TEXT", padded, "|"; or its border.
 std::string boxLine(const std::string& inner) {
     std::string line = "|  " + inner;
@@ -110,19 +196,16 @@ const std::string boxBorder = "+" + std::string(92, '-') + "+\n";
 void urlBox() {
     if (envIs("FAKE_CF_BOX", "unknown"))
         return writeErr(stamp() + "Quick Tunnel ready hostname=" + url().substr(8) + "\n"),
-               serveFakeMetrics(url());
+               startMetrics();
     writeErr(stamp() + boxBorder +
              boxLine("Your quick Tunnel has been created! Visit it at (it may take some time to "
                      "be reachable):") +
              boxLine(url()) + stamp() + boxBorder);
-    serveFakeMetrics(url());
+    startMetrics();
 }
 
-// Connections registered now, as /ready counts them.
-int connected = 0;
-
 void registered(int index = 0) {
-    setFakeReadyConnections(++connected);
+    ++connected;
     if (envIs("FAKE_CF_WORDING", "unknown"))
         return writeErr(stamp() + "Edge connection " + std::to_string(index) +
                         " is up location=ams01 protocol=quic\n");
@@ -142,14 +225,15 @@ void edgeTimeout() {
 // The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
 // line: unregistering a dead connection fails before it would log.
 void lostConnection(int index = 0) {
-    setFakeReadyConnections(connected = std::max(connected - 1, 0));
+    connected = std::max(connected - 1, 0);
     const std::string where = "connIndex=" + std::to_string(index) + " event=0 ip=198.41.200.1" +
                               std::to_string(3 + index) + "\n";
-    writeErr((newest ? stamp("ERR") +
-                           "failed to serve tunnel connection error=\"timeout: no recent "
-                           "network activity\" " +
-                           where
-                     : stamp() + "Unregistered tunnel connection " + where) +
+    writeErr((released >= 202410
+                  ? stamp("ERR") +
+                        "failed to serve tunnel connection error=\"timeout: no recent "
+                        "network activity\" " +
+                        where
+                  : stamp() + "Unregistered tunnel connection " + where) +
              stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" " +
              where + stamp() + "Retrying connection in up to 1s " + where);
 }
@@ -222,7 +306,7 @@ void pause(long ms) {
     }
 }
 
-// The version FAKE_CF_VERSION names; whether it is 2024.10 or later.
+// The version FAKE_CF_VERSION names; when it was released.
 std::string chosenVersion() {
     std::string version = env("FAKE_CF_VERSION", "2023.7");
     for (const char* full : {"2022.10.3", "2023.2.1", "2023.7.3", "2026.8.2"}) {
@@ -231,7 +315,7 @@ std::string chosenVersion() {
     }
     int year = 0, month = 0;
     std::sscanf(version.c_str(), "%d.%d", &year, &month);
-    newest = year * 100 + month >= 202410;
+    released = year * 100 + month;
     return version;
 }
 
@@ -266,7 +350,7 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--metrics" && i + 1 < argc)
-            setFakeMetricsAddress(argv[++i], version);
+            metricsAddress = argv[++i];
         else if ((arg == "--config" || arg == "--url" || arg == "--credentials-file") &&
                  i + 1 < argc)
             (arg == "--url" ? originUrl : arg == "--config" ? config : credentials) = argv[++i];
@@ -361,10 +445,7 @@ int main(int argc, char** argv) {
              urlBox(), registered(), pause(intervalMs), lostConnection();
              return pause(std::atol(env("FAKE_CF_OUTAGE_MS", "1000"))), registered(), runOn;
          }},
-        {"vanish",
-         [&] {
-             return urlBox(), registered(), pause(intervalMs), setFakeReadyConnections(0), runOn;
-         }},
+        {"vanish", [&] { return urlBox(), registered(), pause(intervalMs), connected = 0, runOn; }},
         {"split",
          [] {
              const std::string line = boxLine(url());
