@@ -174,11 +174,6 @@ def icon_colour():
     return classify(grab(g["x"], g["y"], g["w"], g["h"])) if g else None
 
 
-def cmdline(pid):
-    with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/cmdline", "rb") as f:
-        return f.read().split(b"\0")[:-1]
-
-
 class Journey:
     def __init__(self, args):
         self.args, self.quillby_path, self.artifacts = args, args.quillby, args.artifacts
@@ -284,11 +279,9 @@ class Journey:
             raise JourneyFailure(f"{where}: {set(wanted) - set(checked)} not focusable")
 
     def cleanup(self):
-        for process in self.processes:  # each in a session of its own
+        # Each in a session of its own: ending one's group ends quillby's clients with it.
+        for process in self.processes:
             stop(process)
-        for pid in self.alive():
-            if (cmdline(pid) or [b""])[0].endswith(b"cloudflared"):
-                os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.home, ignore_errors=True)
 
     # Only what needs the built binary on a whole desktop. Covered closer to their code: the first

@@ -24,6 +24,7 @@ zone, tunnels, records = "example.com", {}, {}
 ACCOUNT, ZONE = "abcdabcdabcdabcd1234567890abcdef", "7b0a4d77dfb881c1a3b7d61ea9443e19"
 SECRET = "c3RhbmQtaW4gdHVubmVsIHNlY3JldCwgMzIgYnl0ZXMgbG9uZw=="
 STAMP = "2026-12-06T19:10:57Z "
+CERT = os.path.join(os.environ.get("HOME") or "/", ".cloudflared", "cert.pem")  # where login writes it
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -111,26 +112,21 @@ def origin_cert():
     if path and not os.access(path, os.R_OK):
         say(f"{STAMP}ERR Cannot find a valid certificate for your origin at the path:\n\n    {path}\n\n")
         return None, f"Error locating origin cert: cannot find a valid certificate at the path {path}"
-    if not path and not os.access(login_cert(), os.R_OK):
+    if not path and not os.access(CERT, os.R_OK):
         say(f"{STAMP}ERR Cannot determine default origin certificate path. No file cert.pem in "
             "[~/.cloudflared ~/.cloudflare-warp ~/cloudflare-warp /etc/cloudflared "
             "/usr/local/etc/cloudflared]. You need to specify the origin certificate path by "
             "specifying the origincert option in the configuration file, or set "
             "TUNNEL_ORIGIN_CERT environment variable originCertPath=\n")
         return None, "Error locating origin cert: client didn't specify origincert path"
-    return path or login_cert(), None
-
-
-def login_cert():
-    return os.path.join(os.environ.get("HOME") or "/", ".cloudflared", "cert.pem")
+    return path or CERT, None
 
 
 def login():
     """Opens no browser: says so as the client does where it cannot."""
-    path = login_cert()
-    os.makedirs(os.path.dirname(path), 0o700, exist_ok=True)
-    if os.path.exists(path) and os.path.getsize(path):
-        return say(f"{STAMP}ERR You have an existing certificate at {path} which login would "
+    os.makedirs(os.path.dirname(CERT), 0o700, exist_ok=True)
+    if os.path.exists(CERT) and os.path.getsize(CERT):
+        return say(f"{STAMP}ERR You have an existing certificate at {CERT} which login would "
                    "overwrite.\nIf this is intentional, please move or delete that file then run "
                    "this command again.\n\n")
     say("Please open the following URL and log in with your Cloudflare account:\n\n"
@@ -141,12 +137,12 @@ def login():
     while wait < 0:
         say(f"{STAMP}INF Waiting for login...\n")
         time.sleep(int(os.environ.get("FAKE_CF_INTERVAL_MS") or 5000) / 1000)
-    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as cert:
+    with open(os.open(CERT, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as cert:
         cert.write("-----BEGIN ARGO TUNNEL TOKEN-----\neyJ6b25lSUQiOiI3YjBhNGQ3N2RmYjg4MWMxYTNiN2Q2MWVh"
                    "OTQ0M2UxOSIsImFjY291\nbnRJRCI6ImFiY2RhYmNkYWJjZGFiY2QxMjM0NTY3ODkwYWJjZGVmIiwiYX"
                    "BpVG9rZW4i\nOiJzdGFuZC1pbi1hcGktdG9rZW4ifQ==\n-----END ARGO TUNNEL TOKEN-----\n")
     say(f"{STAMP}INF You have successfully logged in.\nIf you wish to copy your credentials to a "
-        f"server, they have been saved to:\n{path}\n\n")
+        f"server, they have been saved to:\n{CERT}\n\n")
 
 
 def create(name, credentials):

@@ -5,26 +5,17 @@
 // with a real child need:
 //
 //   FAKE_CF_VERSION     what --version names: 2022 (2022.10.3), 2023.2 (2023.2.1), 2023.7
-//                       (2023.7.3, default), 2026 (2026.8.2) or any X.Y.Z. From 2024.10 on a
-//                       lost connection says only "failed to serve", "Serve tunnel error",
-//                       "Retrying"; before, "Unregistered" first.
+//                       (2023.7.3, default), 2026 (2026.8.2) or any X.Y.Z.
 //   FAKE_CF_MODE        url (default)   banner, box with the URL, a registered connection,
 //                                       then runs until signalled
 //                       api-failure     no internet: the service cannot be reached, exit 1
-//                       rate-limited    HTTP 429 from the service, exit 1
-//                       service-failed  HTTP 500 from the service, exit 1
-//                       edge-timeout    URL, then quic dial time-outs every interval, for ever
-//                       edge-dns        URL, then the edge lookup fails, exit 1
 //                       origin-refused  URL, registered, then a refused request every interval
-//                       lost            URL, registered, connection lost after one interval
-//                                       and registered again FAKE_CF_OUTAGE_MS later
 //                       vanish          URL, registered; after one interval /ready counts no
 //                                       connection, and no line says so
 //                       split           the URL line written in two pieces, with a pause,
 //                                       then a registered connection
 //                       no-url          banner only, then runs until signalled
 //                       flood           FAKE_CF_FLOOD_MIB MiB of log lines, URL in the middle
-//   FAKE_CF_MODES       "m1,m2,...": the Nth launch recorded in FAKE_CF_PIDFILE takes the Nth
 //   FAKE_CF_LABEL       the random label of the URL (default fare-write-waste-gadgets)
 //   FAKE_CF_IGNORE_TERM 1: SIGTERM is ignored
 //   FAKE_CF_STDOUT_MIB  MiB written to standard output first
@@ -32,7 +23,6 @@
 //   FAKE_CF_PIDFILE     append "<pid> <port>\n" to this file at start
 //   FAKE_CF_EXIT_AFTER_FLOOD 1: mode flood exits 0 when done instead of running on
 //   FAKE_CF_INTERVAL_MS pause between repeated lines (default 5000, as the real client)
-//   FAKE_CF_OUTAGE_MS   length of the outage of mode lost (default 1000)
 //   FAKE_CF_WORDING     unknown: registrations worded as no client words them
 //   FAKE_CF_BOX         unknown: the URL given in a layout no client has, without https://
 // SIGUSR1 makes it exit with status 1 (a crash on demand).
@@ -54,10 +44,8 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <netinet/in.h>
 #include <pthread.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -113,23 +101,17 @@ std::string metricsAddress, hostname;
 std::string metricsAnswer(const std::string& requestLine) {
     const size_t start = requestLine.find(' ') + 1;
     const std::string path = requestLine.substr(start, requestLine.find(' ', start) - start);
-    int status = 200;
-    std::string body;
-    if (path == "/ready") {
-        const int ready = connected;
-        status = ready > 0 ? 200 : 503;
-        body = "{\"status\":" + std::to_string(status) +
-               ",\"readyConnections\":" + std::to_string(ready) +
-               ",\"connectorId\":\"0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57\"}";
-    } else if (path == "/quicktunnel") {
-        body = "{\"hostname\":\"" + hostname + "\"}";
-    } else {
-        status = 404, body = "404 page not found\n";
-    }
-    return "HTTP/1.1 " + std::to_string(status) +
-           (status == 200   ? " OK"
-            : status == 503 ? " Service Unavailable"
-                            : " Not Found") +
+    const int ready = connected;
+    const std::string status = path == "/ready" && !ready ? "503 Service Unavailable"
+                               : path == "/ready" || path == "/quicktunnel" ? "200 OK"
+                                                                            : "404 Not Found";
+    const std::string body = path == "/ready"
+                                 ? "{\"status\":" + status.substr(0, 3) +
+                                       ",\"readyConnections\":" + std::to_string(ready) +
+                                       ",\"connectorId\":\"0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57\"}"
+                             : path == "/quicktunnel" ? "{\"hostname\":\"" + hostname + "\"}"
+                                                      : "404 page not found\n";
+    return "HTTP/1.1 " + status +
            "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
@@ -215,29 +197,6 @@ void registered(int index = 0) {
              " location=ams01 protocol=quic\n");
 }
 
-// One attempt to reach the tunnel network, timed out (as 2023.7 words it).
-void edgeTimeout() {
-    writeErr(stamp("ERR") + "Failed to create new quic connection error=\"failed to dial to edge "
-                            "with quic: timeout: no recent network activity\" connIndex=0 event=0 "
-                            "ip=198.41.192.77\n");
-}
-
-// The connection dropped by the network. Since 2024.10 the client prints no "Unregistered"
-// line: unregistering a dead connection fails before it would log.
-void lostConnection(int index = 0) {
-    connected = std::max(connected - 1, 0);
-    const std::string where = "connIndex=" + std::to_string(index) + " event=0 ip=198.41.200.1" +
-                              std::to_string(3 + index) + "\n";
-    writeErr((released >= 202410
-                  ? stamp("ERR") +
-                        "failed to serve tunnel connection error=\"timeout: no recent "
-                        "network activity\" " +
-                        where
-                  : stamp() + "Unregistered tunnel connection " + where) +
-             stamp("ERR") + "Serve tunnel error error=\"timeout: no recent network activity\" " +
-             where + stamp() + "Retrying connection in up to 1s " + where);
-}
-
 // The pair every request prints while nothing answers on the local port.
 std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0bd1e6b397) {
     char cfRay[17];
@@ -255,14 +214,6 @@ std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0
 int fail(const std::string& text) {
     writeErr(text);
     return 1;
-}
-
-int quickTunnelAnswer(const char* code, const char* status) {
-    return fail(stamp("ERR") + "Error unmarshaling QuickTunnel response: error code: " + code +
-                " error=\"invalid character 'e' looking for beginning of value\" status_code=\"" +
-                status +
-                "\"\nfailed to unmarshal quick Tunnel: invalid character 'e' looking for "
-                "beginning of value\n");
 }
 
 // FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
@@ -319,13 +270,9 @@ std::string chosenVersion() {
     return version;
 }
 
-bool fileExists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
 // `tunnel run --credentials-file PATH --url URL UUID`: four connections, no URL printed.
 int runNamed(const std::string& id, const std::string& credentials) {
-    if (!fileExists(credentials))
+    if (!std::ifstream(credentials).good())
         return fail("Tunnel credentials file '" + credentials +
                     "' doesn't exist or is not a file\n");
     writeErr(stamp() + "Starting tunnel tunnelID=" + id + "\n");
@@ -379,20 +326,8 @@ int main(int argc, char** argv) {
     if (envIs("FAKE_CF_IGNORE_TERM", "1"))
         std::signal(SIGTERM, SIG_IGN);
 
-    // Rows of one window may each need their own mode; every client sees only a gateway port,
-    // so the order of launches picks it.
-    std::string mode = env("FAKE_CF_MODE", "url");
-    if (const char* pidfile = std::getenv("FAKE_CF_PIDFILE")) {
-        std::ifstream launches(pidfile);
-        const auto launch = std::count(std::istreambuf_iterator<char>(launches), {}, '\n');
-        std::stringstream modes(env("FAKE_CF_MODES", ""));
-        std::vector<std::string> list;
-        for (std::string next; std::getline(modes, next, ',');)
-            list.push_back(next);
-        if (launch < std::ssize(list))
-            mode = list[launch];
+    if (const char* pidfile = std::getenv("FAKE_CF_PIDFILE"))
         std::ofstream(pidfile, std::ios::app) << getpid() << " " << port << std::endl;
-    }
     if (!config.empty() && std::ifstream(config).peek() == EOF) // Quillby's /dev/null
         writeErr(stamp("ERR") + "Configuration file " + config + " was empty\n");
 
@@ -420,31 +355,8 @@ int main(int argc, char** argv) {
                          "tunnel\": dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no "
                          "such host\n");
          }},
-        {"rate-limited", [] { return quickTunnelAnswer("1015", "429 Too Many Requests"); }},
-        {"service-failed", [] { return quickTunnelAnswer("1101", "500 Internal Server Error"); }},
-        {"edge-timeout", [&] { return urlBox(), every(edgeTimeout); }},
-        {"edge-dns",
-         [] {
-             const std::string lookup = "lookup _v2-origintunneld._tcp.argotunnel.com on "
-                                        "127.0.0.53:53: no such host";
-             urlBox();
-             return fail(stamp("ERR") +
-                         "edge discovery: error looking up Cloudflare edge IPs: "
-                         "the DNS query failed error=\"" +
-                         lookup + "\" event=0\n" + stamp("ERR") +
-                         "Please try the following things to diagnose this issue\n" + stamp("ERR") +
-                         "1. ensure that argotunnel.com is returning \"origintunneld\" service "
-                         "records.\nCould not lookup srv records on _v2-origintunneld._tcp."
-                         "argotunnel.com: " +
-                         lookup + "\n");
-         }},
         {"origin-refused",
          [&] { return urlBox(), registered(), every([&] { writeErr(originRefused(port)); }); }},
-        {"lost",
-         [&] {
-             urlBox(), registered(), pause(intervalMs), lostConnection();
-             return pause(std::atol(env("FAKE_CF_OUTAGE_MS", "1000"))), registered(), runOn;
-         }},
         {"vanish", [&] { return urlBox(), registered(), pause(intervalMs), connected = 0, runOn; }},
         {"split",
          [] {
@@ -461,6 +373,7 @@ int main(int argc, char** argv) {
     writeErr("2026-01-01T00:00:00Z INF Thank you for trying Cloudflare Tunnel. Doing so, without a "
              "Cloudflare account, is a quick way to experiment and try it out.\n"
              "2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n");
+    const std::string mode = env("FAKE_CF_MODE", "url");
     for (const auto& [name, steps] : modes) {
         if (mode == name) {
             if (const int status = steps(); status != runOn)
