@@ -27,8 +27,8 @@ int countAlive(const QList<qint64>& pids) {
     return int(std::count_if(pids.begin(), pids.end(), &processAlive));
 }
 
-// The live children of `parent` now. A child reported at start may already have been replaced:
-// a client whose metrics port another process took in the meantime is launched again.
+// The live children of `parent` now: a client whose metrics port another process took in the
+// meantime is launched again, with a new pid.
 QList<qint64> childrenOf(qint64 parent) {
     QList<qint64> children;
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {

@@ -9,6 +9,7 @@ with no telemetry and no update check. The Node dev servers come from tests/devs
 /usr/bin/python3 must run this module, with python3-websockets for the DevTools connection.
 """
 import asyncio
+import collections
 import contextlib
 import http.client
 import json
@@ -84,14 +85,7 @@ def upgrade(port, path, host, origin=None, protocol=None):
     return int(status.group(1)) if status else 0, answer
 
 
-class Server:
-    def __init__(self, root, port):
-        self.root, self.port = root, port
-
-    def live_reload_path(self):
-        """Vite's live-reload socket's path, with the token its client script holds."""
-        script = get(self.port, '/@vite/client')[2].decode()
-        return '/?token=' + re.search(r'const wsToken = "([^"]+)"', script).group(1)
+Server = collections.namedtuple('Server', 'root port')  # the app's copy, its port
 
 
 @contextlib.contextmanager
