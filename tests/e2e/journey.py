@@ -215,8 +215,8 @@ class Journey:
         with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
             # Nothing started here outlives this script, even when it is killed outright.
             process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home, stdout=out,
-                                       stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=lambda: ctypes.CDLL(
-                                           None).prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
+                                       stderr=subprocess.STDOUT, start_new_session=True,
+                                       preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM))  # PDEATHSIG
         self.processes.append(process)
         return process
 
