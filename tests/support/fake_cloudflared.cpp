@@ -343,10 +343,6 @@ int main(int argc, char** argv) {
     // Each mode writes its lines after the banner, then answers an exit status, or -1 to run
     // until signalled.
     constexpr int runOn = -1;
-    auto every = [&](auto tick) -> int {
-        for (;;)
-            pause(intervalMs), tick();
-    };
     const std::pair<const char*, std::function<int()>> modes[] = {
         {"url", [] { return urlBox(), registered(), runOn; }},
         {"api-failure",
@@ -356,7 +352,10 @@ int main(int argc, char** argv) {
                          "such host\n");
          }},
         {"origin-refused",
-         [&] { return urlBox(), registered(), every([&] { writeErr(originRefused(port)); }); }},
+         [&]() -> int {
+             for (urlBox(), registered();;)
+                 pause(intervalMs), writeErr(originRefused(port));
+         }},
         {"vanish", [&] { return urlBox(), registered(), pause(intervalMs), connected = 0, runOn; }},
         {"split",
          [] {
