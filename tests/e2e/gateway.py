@@ -10,7 +10,6 @@ the row's options menu and refusal line also to $QUILLBY_SCREENSHOTS when set.
 """
 import contextlib
 import http.client
-import itertools
 import json
 import os
 import re
@@ -21,8 +20,6 @@ from pathlib import Path
 
 from journey import Journey, JourneyFailure, expect, gvariant, key, log, main, quillby_windows, run, wait_for
 import devservers  # noqa: E402 (journey puts tests/support on the path)
-
-HERE = Path(__file__).resolve().parent
 
 LABEL = 'quill-gateway-over-loopback'
 NAME = LABEL + '.trycloudflare.com'
@@ -45,7 +42,7 @@ class Edge:
                'x-forwarded-proto', 'cdn-loop', 'sec-websocket-version'}
 
     def __init__(self, gateway_port):
-        self.gateway_port, self.rays = gateway_port, itertools.count(0x7e1f3a9c2b5d4000, 0x9e3779b9)
+        self.gateway_port = gateway_port
         self.listener = socket.create_server(('127.0.0.1', 0))
         self.port = self.listener.getsockname()[1]
         threading.Thread(target=self.accept, daemon=True).start()
@@ -94,7 +91,7 @@ class Edge:
         kept = [(n, re.sub(f'(?i)^http://({public})(?=/|$)', r'https://\1', v)) for n, v in fields.items()
                 if not n.lower().startswith('cf-') and n.lower() not in self.DROPPED]
         kept += [('X-Forwarded-For', '127.0.0.1'), ('X-Forwarded-Proto', 'https'),
-                 ('Cf-Connecting-Ip', '127.0.0.1'), ('Cf-Ray', f'{next(self.rays):016x}-AMS'),
+                 ('Cf-Connecting-Ip', '127.0.0.1'), ('Cf-Ray', os.urandom(8).hex() + '-AMS'),
                  ('Cf-Visitor', '{"scheme":"https"}'), ('Cdn-Loop', 'cloudflare; loops=1'),
                  ('Cf-Warp-Tag-Id', '0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57')]
         kept += [('Connection', 'Upgrade'), ('Upgrade', 'websocket'), ('Sec-WebSocket-Version', '13')] \
@@ -112,7 +109,7 @@ class Gateway(Journey):
         # The account API's log: "PORT n", then a line per call it answers.
         self.account_log = Path(self.home, 'account-api')
         with open(self.account_log, 'w') as out:
-            self.processes.append(subprocess.Popen(['/usr/bin/python3', HERE.parent / 'support/account_api.py', 'ok'],
+            self.processes.append(subprocess.Popen(['/usr/bin/python3', Path(__file__).parent.parent / 'support/account_api.py', 'ok'],
                                                    stdout=out, start_new_session=True))
         port = wait_for('the account API', lambda: re.match(r'PORT (\d+)\n', self.account_log.read_text()))
         self.env['TUNNEL_API_URL'] = f'http://127.0.0.1:{port.group(1)}'
@@ -135,10 +132,6 @@ class Gateway(Journey):
 
     def repoint(self, port, **switches):
         self.q('set', 'Dev', '--port', port, *(f'--{k.replace("_", "-")}={v}' for k, v in switches.items()))
-
-    def one_child(self):
-        """Every change so far (steps 1 to 6) kept the first launch of the client and its URL."""
-        expect('launches of the client; the URL', (len(self.launches()), self.q('url', 'Dev')), (1, PUBLIC))
 
     def run(self):
         vite, next_dev, django = (self.stack.enter_context(start()) for start in
@@ -253,7 +246,8 @@ class Gateway(Journey):
         key('Escape')
         wait_for('the requests window to close', lambda: not self.showing('Requests, newest first'))
         self.q('set', 'Dev', '--inspect', 'off')
-        self.one_child()
+        # Every change so far (steps 1 to 6) kept the first launch of the client and its URL.
+        expect('launches of the client; the URL', (len(self.launches()), self.q('url', 'Dev')), (1, PUBLIC))
 
     def unable_to_bind(self):
         log('7. The gateway cannot listen (no file descriptor left): no start, the row says why')

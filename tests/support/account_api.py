@@ -17,7 +17,7 @@
 # at TUNNEL_API_URL, with the real client's lines. The certificate is the stand-in account's:
 # example.com, always the same ids. FAKE_CF_LOGIN_MS: login writes the certificate after this
 # long (default 50; < 0: never, saying "Waiting for login..." every FAKE_CF_INTERVAL_MS).
-import contextlib, http.client, json, os, sys, time, urllib.parse, uuid
+import argparse, contextlib, http.client, json, os, sys, time, urllib.parse, uuid
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 zone, tunnels, records = "example.com", {}, {}
@@ -183,17 +183,14 @@ def delete(id, credentials, force):
 
 
 def client(args):
-    words, credentials, force, args = [], "", False, iter(args)
-    for arg in args:
-        if arg in ("--config", "--metrics", "-o"):
-            next(args, None)
-        elif arg == "--credentials-file":
-            credentials = next(args, "")
-        elif arg in ("-f", "--overwrite-dns"):
-            force = True
-        elif arg != "--no-autoupdate":
-            words.append(arg)
-    words += [""] * 4
+    parser = argparse.ArgumentParser(prog="cloudflared tunnel")
+    for option in ("--config", "--metrics", "-o", "--credentials-file"):
+        parser.add_argument(option, default="")
+    parser.add_argument("-f", "--overwrite-dns", action="store_true")
+    parser.add_argument("--no-autoupdate", action="store_true")
+    parser.add_argument("words", nargs="*")
+    options = parser.parse_intermixed_args(args)
+    words, credentials, force = options.words + [""] * 4, options.credentials_file, options.overwrite_dns
     if words[0] == "login":
         return login()
     if words[0] == "create":
