@@ -297,6 +297,15 @@ class Gateway(Journey):
         expect('quillby url Own', self.q('url', 'Own', '--wait', 20), 'https://' + HOST)
         expect('Django through the edge', self.get(host=HOST)[:3:2], (200, b'hello from django'))
         expect('account calls in this run', self.account_calls()[calls:], [])
+        # The tunnel's secret stays in its credentials file: in nothing Quillby saves, writes or shows.
+        credentials = next(Path(self.env['XDG_DATA_HOME'], 'quillby').rglob('*.json'))
+        secret = json.loads(credentials.read_text())['TunnelSecret']
+        run('dunstctl', 'close-all')  # its history holds the closed ones
+        seen = [self.q('list', '--json'), run('dunstctl', 'history'),
+                *(p.read_text(errors='replace') for p in [*Path(self.artifacts).glob('quillby-*.log'),
+                                                          *Path(self.config_home).rglob('*.conf')])]
+        expect('the credentials file\'s mode; what shows its secret', (oct(credentials.stat().st_mode & 0o777),
+               [text[:40] for text in seen if secret in text]), ('0o600', []))
 
     def cleanup(self):
         self.stack.close()
