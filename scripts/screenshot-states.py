@@ -17,12 +17,67 @@ import asyncio
 import argparse
 import json
 import os
+import signal
 import socket
 import subprocess
 import sys
 import time
 import threading
 import uuid
+
+# The rows' client: the tests' stand-in (QUILLBY_STAND_IN) in the mode of its row, the Nth launch
+# playing the Nth of ROW_MODES; the modes only these pictures need are played here, with the real
+# client's lines (every generation's are tst_clientlog's).
+STAMP = "2026-12-06T19:10:57Z "
+DNS = "lookup _v2-origintunneld._tcp.argotunnel.com on 127.0.0.53:53: no such host"
+UNMARSHAL = ("ERR Error unmarshaling QuickTunnel response: error code: {} error=\"invalid character 'e' "
+             'looking for beginning of value" status_code="{}"')
+UNMARSHALED = "failed to unmarshal quick Tunnel: invalid character 'e' looking for beginning of value"
+# mode: (exit status, or None to run on; whether the URL comes; lines after it; last words)
+PLAYED = {
+    "edge-timeout": (None, True, ['ERR Failed to create new quic connection error="failed to dial to edge '
+                                  'with quic: timeout: no recent network activity" connIndex=0 event=0 '
+                                  "ip=198.41.192.77"], ""),
+    "lost": (None, True, ["INF Registered tunnel connection connIndex=0 connection=3f1c0a52-2f7e-4b8e-9a41-"
+                          "0c6d2f9e1b70 event=0 ip=198.41.200.13 location=ams01 protocol=quic",
+                          "INF Unregistered tunnel connection connIndex=0 event=0 ip=198.41.200.13",
+                          'ERR Serve tunnel error error="timeout: no recent network activity" connIndex=0 '
+                          "event=0 ip=198.41.200.13",
+                          "INF Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.200.13"], ""),
+    "rate-limited": (1, False, [UNMARSHAL.format(1015, "429 Too Many Requests")], UNMARSHALED),
+    "service-failed": (1, False, [UNMARSHAL.format(1101, "500 Internal Server Error")], UNMARSHALED),
+    "edge-dns": (1, True, [f'ERR edge discovery: error looking up Cloudflare edge IPs: the DNS query failed '
+                           f'error="{DNS}" event=0', "ERR Please try the following things to diagnose this issue",
+                           'ERR 1. ensure that argotunnel.com is returning "origintunneld" service records.'],
+                 f"Could not lookup srv records on _v2-origintunneld._tcp.argotunnel.com: {DNS}"),
+}
+
+
+def play_client():
+    stand_in, mode = os.environ["QUILLBY_STAND_IN"], "url"
+    if "--url" in sys.argv:
+        with open(os.environ.pop("FAKE_CF_PIDFILE"), "a+") as launches:
+            launches.seek(0)
+            mode = (os.environ["ROW_MODES"].split(",")[len(launches.readlines()):] + ["url"])[0]
+            launches.write(f"{os.getpid()} {sys.argv[sys.argv.index('--url') + 1].rsplit(':', 1)[1]}\n")
+    if mode not in PLAYED:
+        os.execve(stand_in, [stand_in, *sys.argv[1:]], {**os.environ, "FAKE_CF_MODE": mode})
+    status, url, lines, last_words = PLAYED[mode]
+    box = ["+" + "-" * 92 + "+", f"|  {'https://' + os.environ['FAKE_CF_LABEL'] + '.trycloudflare.com':<91}|"]
+    box.insert(1, f"|  {'Your quick Tunnel has been created! Visit it at (it may take some time to be reachable):':<91}|")
+    sys.stderr.write(
+        f"{STAMP}ERR Configuration file /dev/null was empty\n2026-01-01T00:00:00Z INF Thank you for trying "
+        "Cloudflare Tunnel. Doing so, without a Cloudflare account, is a quick way to experiment and try it "
+        "out.\n2026-01-01T00:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...\n"
+        + "".join(f"{STAMP}{line}\n" for line in [f"INF {line}" for line in box + box[:1]] * url + lines)
+        + last_words + "\n" * bool(last_words))
+    if status is None:
+        signal.pause()
+    return status
+
+
+if os.path.basename(sys.argv[0]) == "cloudflared":
+    sys.exit(play_client())
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import journey  # noqa: E402
@@ -54,9 +109,13 @@ def write_settings(config_home, tunnels):
 def scene(args, name, tunnels):
     j = journey.Journey(argparse.Namespace(quillby=args.quillby, client_dir=args.client_dir,
                                            artifacts=args.out))
-    # The rows start in order, so the Nth launch of the stand-in client plays the Nth mode.
-    j.env["FAKE_CF_MODES"] = ",".join(mode for _, _, mode, _ in tunnels)
-    j.env.update({"FAKE_CF_INTERVAL_MS": "300", "FAKE_CF_OUTAGE_MS": "600000"})
+    # The rows start in order, so the Nth launch of the client plays the Nth mode.
+    client = os.path.join(j.home, "bin")
+    os.makedirs(client)
+    os.symlink(os.path.abspath(__file__), os.path.join(client, "cloudflared"))
+    j.env.update(ROW_MODES=",".join(mode for _, _, mode, _ in tunnels), FAKE_CF_INTERVAL_MS="300",
+                 QUILLBY_STAND_IN=os.path.join(args.client_dir, "cloudflared"),
+                 PATH=client + os.pathsep + j.env["PATH"])
     listeners = []
     for _, port, _, listen in tunnels:
         if listen:
@@ -160,8 +219,8 @@ def websocket_scene(args):
         subprocess.run([args.quillby, "set", "Vite app", "--inspect", "on"], env=j.env, check=True,
                        stdout=subprocess.DEVNULL)
         j.press("Start")
-        child = j.child()
-        proxy = journey.cmdline(child)[-1].decode().rsplit(":", 1)[1]
+        j.child()
+        proxy = j.launches()[-1][1]
 
         async def visitor():
             socket = await websockets.connect(

@@ -18,11 +18,8 @@ import contextlib
 import os
 import re
 import subprocess
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from journey import (Journey, JourneyFailure, classify, gvariant, grab, log, main,  # noqa: E402
-                     popup, run, wait_for)
+from journey import Journey, JourneyFailure, classify, expect, gvariant, grab, log, main, popup, run, wait_for
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -55,7 +52,7 @@ class Item:
         self.service, self.path = wait_for("the item registered with the watcher", registered)
         self.monitor = subprocess.Popen(
             ["gdbus", "monitor", "--session", "--dest", self.service, "--object-path",
-             self.path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+             self.path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, start_new_session=True)
         os.set_blocking(self.monitor.stdout.fileno(), False)
         processes.append(self.monitor)  # ended with the others
 
@@ -113,8 +110,8 @@ class Desktops(Journey):
         self.app = self.start_quillby("sni")
         item = Item(self.app.pid, self.processes)
         log("1. The item is registered and gray")
-        if name := gvariant(item.get("IconName")):
-            raise JourneyFailure(f"the item names theme icon {name!r}: hosts would show that")
+        expect("the theme icon it names (hosts would show that)", gvariant(item.get("IconName")),
+               lambda name: not name)
         wait_for("a gray outlined cloud in the item's pixmaps", lambda: item.icon() == ("gray", False))
         self.screenshot("sni-idle")
 
@@ -146,8 +143,7 @@ class Desktops(Journey):
 
         log("5. The exported menu: Show Tunnels, then Quit with the tunnel running")
         path, items = item.menu()
-        if set(items) != {"Show Tunnels", "Quit"}:
-            raise JourneyFailure(f"the exported menu holds {sorted(items)}")
+        expect("the exported menu", set(items), {"Show Tunnels", "Quit"})
 
         def event(label):
             bus(item.service, path, "com.canonical.dbusmenu.Event", str(items[label]), "clicked",
@@ -169,9 +165,8 @@ class Desktops(Journey):
         else:
             log("1. No tray: an ordinary window that says why")
         wait_for("the window on the accessibility bus", lambda: self.showing("Tunnels"))
-        said = any(n.name.startswith("No system tray was found") for n in self.a11y.showing(self.app.pid))
-        if said == tray:
-            raise JourneyFailure(f"the no-tray notice is {'shown' if said else 'missing'}")
+        expect("the no-tray notice shown", any(n.name.startswith("No system tray was found")
+                                               for n in self.a11y.showing(self.app.pid)), not tray)
         self.screenshot("wayland-window")
 
         log("2. A tunnel runs; Quit ends it with Quillby")

@@ -20,6 +20,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from devservers import stop, wait_for  # noqa: E402,F401 (wait_for for every check)
+
 # The locator looks here before PATH; a real client there would be used instead of the stand-in.
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
                       "/home/linuxbrew/.linuxbrew/bin/cloudflared"]
@@ -52,14 +55,12 @@ def run(*args, check=True, timeout=20, **kwargs):
     return result.stdout
 
 
-def wait_for(what, predicate, timeout=15.0):
-    """Polls until predicate() answers something true, and returns that."""
-    deadline = time.monotonic() + timeout
-    while not (value := predicate()):
-        if time.monotonic() > deadline:
-            raise JourneyFailure(f"timed out after {timeout:.0f} s waiting for: {what}")
-        time.sleep(0.1)
-    return value
+def expect(what, got, wanted):
+    """got is wanted, or wanted(got) is true."""
+    ok = wanted(got) if callable(wanted) else got == wanted
+    log(f"   {'ok' if ok else 'FAIL'}: {what}: {str(got)[:160]}")
+    if not ok:
+        raise JourneyFailure(f"{what}: got {got!r}" + ("" if callable(wanted) else f", expected {wanted!r}"))
 
 
 def gvariant(text):
@@ -173,11 +174,6 @@ def icon_colour():
     return classify(grab(g["x"], g["y"], g["w"], g["h"])) if g else None
 
 
-def cmdline(pid):
-    with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/cmdline", "rb") as f:
-        return f.read().split(b"\0")[:-1]
-
-
 class Journey:
     def __init__(self, args):
         self.args, self.quillby_path, self.artifacts = args, args.quillby, args.artifacts
@@ -219,8 +215,8 @@ class Journey:
         with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
             # Nothing started here outlives this script, even when it is killed outright.
             process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home, stdout=out,
-                                       stderr=subprocess.STDOUT, preexec_fn=lambda: ctypes.CDLL(
-                                           None).prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
+                                       stderr=subprocess.STDOUT, start_new_session=True,
+                                       preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM))  # PDEATHSIG
         self.processes.append(process)
         return process
 
@@ -233,9 +229,10 @@ class Journey:
         return self.a11y.find(self.app.pid, name)
 
     def launches(self):
-        """The stand-in clients started so far, as they record themselves in FAKE_CF_PIDFILE."""
+        """The stand-in clients started so far as (pid, the gateway's port), as they record
+        themselves in FAKE_CF_PIDFILE."""
         with contextlib.suppress(FileNotFoundError), open(self.env["FAKE_CF_PIDFILE"]) as f:
-            return [int(line.split()[0]) for line in f if line.strip()]
+            return [tuple(map(int, line.split())) for line in f if line.strip()]
         return []
 
     def alive(self):
@@ -243,7 +240,7 @@ class Journey:
             with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/stat") as f:
                 return f.read().rsplit(")", 1)[1].split()[0]
             return "X"
-        return [pid for pid in self.launches() if state(pid) not in "ZX"]
+        return [pid for pid, _ in self.launches() if state(pid) not in "ZX"]
 
     def child(self):
         return wait_for("the client", self.alive)[0]
@@ -255,14 +252,14 @@ class Journey:
             str(icon["y"] + icon["h"] // 2), "click", "1")
 
     def open_window(self):
-        self.click_icon()
+        if not popup():
+            self.click_icon()
         wait_for("the status window", popup)
         wait_for("the window's controls on the accessibility bus", lambda: self.showing("Tunnels"))
 
     def quit_cleanly(self, how):
         how()
-        if (status := self.app.wait(10)) != 0:
-            raise JourneyFailure(f"quit ended quillby with status {status}")
+        expect("quillby's exit status after quitting", self.app.wait(10), 0)
         wait_for("every client to end with the application", lambda: not self.alive(), 3)
         log("   quit with status 0, no client left")
 
@@ -282,15 +279,9 @@ class Journey:
             raise JourneyFailure(f"{where}: {set(wanted) - set(checked)} not focusable")
 
     def cleanup(self):
+        # Each in a session of its own: ending one's group ends quillby's clients with it.
         for process in self.processes:
-            process.terminate()
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                process.wait(timeout=5)
-            process.kill()  # nothing when it has ended
-            process.wait()
-        for pid in self.alive():
-            if (cmdline(pid) or [b""])[0].endswith(b"cloudflared"):
-                os.kill(pid, signal.SIGKILL)
+            stop(process)
         shutil.rmtree(self.home, ignore_errors=True)
 
     # Only what needs the built binary on a whole desktop. Covered closer to their code: the first
@@ -314,8 +305,7 @@ class Journey:
         self.child()
         wait_for("a green tray icon", lambda: icon_colour() == "green")
         dot = wait_for("the status dot saying Running", lambda: self.showing("Running"))
-        if dot.role not in ("image", "graphic"):
-            raise JourneyFailure(f"the status dot is a {dot.role}, not an image")
+        expect("the status dot's role", dot.role, lambda role: role in ("image", "graphic"))
         self.screenshot("tunnel-active-green-icon")
         self.audit("the window", ["Add tunnel", "Name", "Port", "Stop", "Open in Browser",
                                   "Show QR Code", "Copy URL", "Delete tunnel", "Scan Local Ports",
@@ -324,8 +314,7 @@ class Journey:
         log("3. A second launch hands over and exits 0; Quit with the tunnel running ends its client")
         self.click_icon()
         wait_for("the window to close", lambda: not popup())
-        if (status := self.start_quillby("handover").wait(10)) != 0:
-            raise JourneyFailure(f"the second quillby exited with status {status}")
+        expect("the second quillby's exit status", self.start_quillby("handover").wait(10), 0)
         wait_for("the first quillby to show its window", popup)
         self.screenshot("second-launch-shows-window")
         self.quit_cleanly(lambda: self.press("Quit"))

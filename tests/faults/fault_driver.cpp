@@ -1,9 +1,9 @@
 // The application's session exactly as the app runs it (single instance, signal watcher,
-// settings in the user's config folder, platform notifier and login item), with two additions a
-// fault test needs from outside: start every tunnel at launch, and report the children.
+// settings in the user's config folder, platform notifier and login item), with what a fault
+// test needs from outside: start every tunnel at launch, and say when it has.
 //
-//   fault_driver app [--start-all]   runs the app; prints "child <pid>" per started child,
-//                                    then "ready"; exits as Quillby does
+//   fault_driver app [--start-all]   runs the app; prints "ready" once every tunnel has
+//                                    started; exits as Quillby does
 //   fault_driver saves               rewrites the saved list with alternately "old" and "new"
 //                                    names, as fast as it can, until killed; prints "saving"
 //
@@ -24,14 +24,11 @@ namespace {
 int runApp(int argc, char* argv[], bool startAll) {
     QApplication app(argc, argv);
     return runSession([startAll](QuillbyApp& quillby) {
-        QTextStream out(stdout);
         for (TunnelInstance* tunnel : quillby.store()->instances()) {
             if (startAll)
                 tunnel->start();
-            if (tunnel->hasChild())
-                out << "child " << tunnel->childPid() << '\n';
         }
-        out << "ready" << Qt::endl;
+        QTextStream(stdout) << "ready" << Qt::endl;
     });
 }
 

@@ -1,13 +1,15 @@
 """Real dev servers and a real browser for the tests, each on an ephemeral port of 127.0.0.1:
 vite(), next_dev() and django() (context managers yielding a Server), get() and upgrade() for
 requests with exactly the given Host, Browser (headless Chromium over DevTools, host names
-mapped to local ports) and har_errors() (the npm package har-validator's verdict).
+mapped to local ports) and har_errors() (the npm package har-validator's verdict); wait_for()
+and stop() for every test that drives processes.
 Each server runs on a copy of its app (a test may edit server.root), in its own process group,
 with no telemetry and no update check. The Node dev servers come from tests/devservers
 (scripts/install-deps.sh installs them); Django from Debian's python3-django, whose
 /usr/bin/python3 must run this module, with python3-websockets for the DevTools connection.
 """
 import asyncio
+import collections
 import contextlib
 import http.client
 import json
@@ -26,6 +28,28 @@ STARTUP_LIMIT = 120  # seconds: a first Next.js compile on a busy machine
 # Where a dev server looks for updates: a closed loopback port, so it never leaves the machine.
 QUIET = {'NEXT_TELEMETRY_DISABLED': '1', 'npm_config_registry': 'http://127.0.0.1:9/',
          'BROWSER': 'none', 'CI': '1', 'NO_UPDATE_NOTIFIER': '1'}
+
+
+def wait_for(what, predicate, timeout=15.0):
+    """Polls until predicate() answers something true, and returns that; the limit only stops a
+    hung test."""
+    deadline = time.monotonic() + timeout
+    while not (value := predicate()):
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'timed out after {timeout:.0f} s waiting for: {what}')
+        time.sleep(0.1)
+    return value
+
+
+def stop(process):
+    """Ends a process started in a session of its own, with everything it started."""
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(process.pid, signal.SIGTERM)
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
 
 
 def node():
@@ -61,24 +85,7 @@ def upgrade(port, path, host, origin=None, protocol=None):
     return int(status.group(1)) if status else 0, answer
 
 
-class Server:
-    def __init__(self, root, port):
-        self.root, self.port = root, port
-
-    def live_reload_path(self):
-        """Vite's live-reload socket's path, with the token its client script holds."""
-        script = get(self.port, '/@vite/client')[2].decode()
-        return '/?token=' + re.search(r'const wsToken = "([^"]+)"', script).group(1)
-
-
-def _stop(process):
-    with contextlib.suppress(ProcessLookupError):
-        os.killpg(process.pid, signal.SIGTERM)
-    try:
-        process.wait(10)
-    except subprocess.TimeoutExpired:
-        os.killpg(process.pid, signal.SIGKILL)
-        process.wait()
+Server = collections.namedtuple('Server', 'root port')  # the app's copy, its port
 
 
 @contextlib.contextmanager
@@ -112,7 +119,7 @@ def _serve(kind, app, command):
                     yield Server(root, port)
                     return
             finally:
-                _stop(process)
+                stop(process)
         raise RuntimeError(f'{kind} did not start:\n' + (root / 'server.log').read_text())
     finally:
         shutil.rmtree(root, ignore_errors=True)
@@ -187,12 +194,10 @@ class Browser:
              '--disable-background-networking', '--disable-component-update', 'about:blank'],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         try:
-            active, deadline = self.profile / 'DevToolsActivePort', time.monotonic() + 30
-            while len(active.read_text().split() if active.exists() else []) < 2:
-                if time.monotonic() > deadline or self.process.poll() is not None:
-                    raise RuntimeError('Chromium did not start')
-                time.sleep(0.1)
-            targets = json.loads(get(int(active.read_text().split()[0]), '/json/list')[2])
+            active = self.profile / 'DevToolsActivePort'  # its port, then its path
+            port = wait_for('Chromium', lambda: active.exists() and len(lines := active.read_text().split()) > 1
+                            and int(lines[0]), 30)
+            targets = json.loads(get(port, '/json/list')[2])
             page = next(t for t in targets if t['type'] == 'page')
             async def connect():  # websockets 10 takes the loop it runs in
                 return await websockets.connect(page['webSocketDebuggerUrl'], max_size=None)
@@ -206,7 +211,7 @@ class Browser:
         # Said goodbye before the browser goes; one that went first has closed it already.
         with contextlib.suppress(Exception):
             self.socket and self.loop.run_until_complete(self.socket.close())
-        _stop(self.process)
+        stop(self.process)
         self.loop.close()
         shutil.rmtree(self.profile, ignore_errors=True)
 
@@ -227,12 +232,8 @@ class Browser:
         return result['result'].get('value')
 
     def wait_for(self, expression, limit=60):
-        """Waits until the expression is true in the page (the limit only stops a hung test)."""
-        deadline = time.monotonic() + limit
-        while not self.evaluate(expression):
-            if time.monotonic() > deadline:
-                raise AssertionError(f'never true: {expression}\n{self.evaluate("document.documentElement.outerHTML")}')
-            time.sleep(0.1)
+        """Waits until the expression is true in the page."""
+        wait_for(f'{expression} in the page', lambda: self.evaluate(expression), limit)
 
     def goto(self, url, landing=None):
         """Navigates and waits for the page (at `landing`, where the address changes) to load."""
