@@ -1,14 +1,13 @@
 #pragma once
 
 #include "proxy/BasicAuthGuard.h"
+#include "proxy/GatewayLoop.h"
 #include "proxy/HostCheck.h"
 #include "proxy/HttpExchange.h"
 #include "proxy/WebSocketMessage.h"
 
 #include <array>
 #include <atomic>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -82,7 +81,7 @@ struct GatewayState : std::enable_shared_from_this<GatewayState> {
     bool ipv6First = false; // the address that answered last: ::1 rather than 127.0.0.1
     bool stopped = false;   // nothing more is told; sessions close
     GatewayStatus status;
-    std::optional<boost::asio::ip::tcp::acceptor> acceptor;
+    std::optional<GatewayLoop::Acceptor> acceptor;
     std::unordered_set<ProxySession*> sessions;
 
     static boost::asio::ip::tcp::endpoint endpoint(bool ipv6, std::uint16_t port) {
@@ -134,8 +133,8 @@ private:
 
     int inFlight = 0;
     bool watchingFirstByte = false; // the first-byte timer is armed
-    std::optional<boost::asio::steady_timer> firstByteTimer;
-    std::optional<boost::asio::steady_timer> holdTimer;
+    std::optional<GatewayLoop::Timer> firstByteTimer;
+    std::optional<GatewayLoop::Timer> holdTimer;
     std::array<steady_clock::time_point, factCount> lastSeen{};
     bool holding = false;       // the hold timer is armed
     bool slowRequestUp = false; // status.slowMethod names one

@@ -12,16 +12,17 @@ using tcp = asio::ip::tcp;
 namespace {
 
 void accept(const std::shared_ptr<GatewayState>& state) {
-    state->acceptor->async_accept([state](boost::system::error_code ec, tcp::socket socket) {
-        if (state->stopped || ec == asio::error::operation_aborted)
-            return;
-        if (!ec) {
-            boost::system::error_code ignored;
-            socket.set_option(tcp::no_delay(true), ignored);
-            std::make_shared<ProxySession>(std::move(socket), state)->start();
-        }
-        accept(state);
-    });
+    state->acceptor->async_accept(
+        [state](boost::system::error_code ec, GatewayLoop::Socket socket) {
+            if (state->stopped || ec == asio::error::operation_aborted)
+                return;
+            if (!ec) {
+                boost::system::error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
+                std::make_shared<ProxySession>(std::move(socket), state)->start();
+            }
+            accept(state);
+        });
 }
 
 } // namespace
@@ -136,7 +137,7 @@ quint64 ProxyServer::replay(const HttpExchange& exchange) {
     const quint64 id = m_state->nextId();
     asio::post(GatewayLoop::context(), [state = m_state, exchange, id] {
         if (!state->stopped)
-            std::make_shared<ProxySession>(tcp::socket(GatewayLoop::context()), state)
+            std::make_shared<ProxySession>(GatewayLoop::Socket(GatewayLoop::context()), state)
                 ->replay(exchange, id);
     });
     return id;

@@ -2,11 +2,13 @@
 
 #include "proxy/HostRewrite.h"
 
+#include <array>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
+#include <iterator>
 #include <limits>
 #include <sstream>
 
@@ -16,13 +18,32 @@ namespace http = beast::http;
 
 namespace {
 
+QByteArray bytesOf(beast::string_view text) {
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+// `seen` made equal to `text`, shared: allocates only when the text changed since.
+const QByteArray& reused(QByteArray& seen, beast::string_view text) {
+    if (QByteArrayView(seen) != QByteArrayView(text.data(), qsizetype(text.size())))
+        seen = bytesOf(text);
+    return seen;
+}
+
+// Captures repeat most names and values from one request to the next (Host, User-Agent,
+// Content-Type, Server, ...): each known field's last name and value are kept on the gateway's
+// thread, and an equal one shares their bytes instead of allocating its own.
 HttpExchange::Headers headersOf(const http::fields& fields) {
+    thread_local std::array<std::pair<QByteArray, QByteArray>, std::size_t(http::field::xref) + 1>
+        seen;
     HttpExchange::Headers headers;
+    headers.reserve(std::distance(fields.begin(), fields.end()));
     for (const auto& field : fields) {
-        const auto name = field.name_string();
-        const auto value = field.value();
-        headers.append({QByteArray(name.data(), qsizetype(name.size())),
-                        QByteArray(value.data(), qsizetype(value.size()))});
+        if (field.name() == http::field::unknown) {
+            headers.append({bytesOf(field.name_string()), bytesOf(field.value())});
+            continue;
+        }
+        auto& [name, value] = seen[std::size_t(field.name())];
+        headers.append({reused(name, field.name_string()), reused(value, field.value())});
     }
     return headers;
 }
@@ -39,10 +60,6 @@ bool isMalformed(const boost::system::error_code& ec) {
            ec != http::error::end_of_stream && ec != http::error::partial_message;
 }
 
-QByteArray bytesOf(beast::string_view text) {
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
 beast::string_view viewOf(const QByteArray& bytes) {
     return beast::string_view(bytes.constData(), std::size_t(bytes.size()));
 }
@@ -54,7 +71,7 @@ bool isEventStream(const http::fields& fields) {
 
 } // namespace
 
-ProxySession::ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state)
+ProxySession::ProxySession(Socket client, std::shared_ptr<GatewayState> state)
     : m_client(std::move(client))
     , m_origin(m_client.get_executor())
     , m_state(std::move(state))
@@ -166,7 +183,8 @@ void ProxySession::onRequestHeader(error_code ec) {
         m_exchange.replayed = m_replayId != 0;
         m_exchange.edited = m_replayEdited;
         m_exchange.time = QDateTime::currentDateTimeUtc();
-        m_exchange.method = bytesOf(request.method_string());
+        thread_local QByteArray method;
+        m_exchange.method = reused(method, request.method_string());
         m_exchange.target = bytesOf(request.target());
         m_exchange.requestHeaders = headersOf(request.base());
         m_exchangeOpen = true;
@@ -359,9 +377,8 @@ void ProxySession::onPiece(bool response, std::size_t size) {
 }
 
 template <class Parser, class Writer>
-void ProxySession::relayBody(tcp::socket& in, beast::flat_buffer& inBuffer, Parser& parser,
-                             tcp::socket& out, Writer& writer, bool response,
-                             void (ProxySession::*next)()) {
+void ProxySession::relayBody(Socket& in, beast::flat_buffer& inBuffer, Parser& parser, Socket& out,
+                             Writer& writer, bool response, void (ProxySession::*next)()) {
     auto written = [self = shared_from_this(), &in, &inBuffer, &parser, &out, &writer, response,
                     next](error_code ec, std::size_t) {
         if (ec == http::error::need_buffer)
@@ -488,8 +505,8 @@ void ProxySession::relayUpgraded() {
     emitExchange();
     m_pumpsLeft = 2;
     // Bytes read past either header already belong to the new protocol.
-    auto forward = [self = shared_from_this()](beast::flat_buffer& early, tcp::socket& from,
-                                               tcp::socket& to) {
+    auto forward = [self = shared_from_this()](beast::flat_buffer& early, Socket& from,
+                                               Socket& to) {
         auto buffer = std::make_shared<std::vector<char>>(chunkSize);
         asio::async_write(to, early.data(),
                           [self, &early, &from, &to, buffer](error_code ec, std::size_t) {
@@ -505,14 +522,13 @@ void ProxySession::relayUpgraded() {
     forward(m_clientBuffer, m_client, m_origin);
 }
 
-void ProxySession::pump(tcp::socket& from, tcp::socket& to,
-                        std::shared_ptr<std::vector<char>> buffer) {
+void ProxySession::pump(Socket& from, Socket& to, std::shared_ptr<std::vector<char>> buffer) {
     from.async_read_some(asio::buffer(*buffer), [self = shared_from_this(), &from, &to,
                                                  buffer](error_code ec, std::size_t size) {
         if (ec) {
             // One direction ended: let the other side see it, keep the other direction.
             error_code ignored;
-            to.shutdown(tcp::socket::shutdown_send, ignored);
+            to.shutdown(Socket::shutdown_send, ignored);
             if (--self->m_pumpsLeft == 0)
                 self->fail();
             return;
@@ -565,7 +581,7 @@ void ProxySession::finish(bool keepAlive) {
     // Closing with unread input would reset the connection and could lose the answer on its
     // way: say goodbye, then read what still comes until the client closes, for a while.
     error_code ignored;
-    m_client.shutdown(tcp::socket::shutdown_send, ignored);
+    m_client.shutdown(Socket::shutdown_send, ignored);
     m_linger.expires_after(std::chrono::seconds(5));
     m_linger.async_wait([self = shared_from_this()](error_code ec) {
         if (!ec)
@@ -608,7 +624,8 @@ void ProxySession::captureResponseHeader() {
         return;
     const auto& response = m_response->get();
     m_exchange.status = int(response.result_int());
-    m_exchange.reason = bytesOf(response.reason());
+    thread_local QByteArray reason;
+    m_exchange.reason = reused(reason, response.reason());
     m_exchange.responseHeaders = headersOf(response.base());
     m_exchange.firstByteUs = std::chrono::duration_cast<std::chrono::microseconds>(
                                  std::chrono::steady_clock::now() - m_started)

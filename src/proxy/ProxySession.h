@@ -1,12 +1,11 @@
 #pragma once
 
+#include "proxy/GatewayLoop.h"
 #include "proxy/GatewayState.h"
 #include "proxy/HttpExchange.h"
 #include "proxy/RefusalScanner.h"
 #include "proxy/WebSocketFrameReader.h"
 
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -27,6 +26,7 @@
 class ProxySession : public std::enable_shared_from_this<ProxySession> {
 public:
     using tcp = boost::asio::ip::tcp;
+    using Socket = GatewayLoop::Socket;
     using error_code = boost::system::error_code;
     using RequestParser = boost::beast::http::request_parser<boost::beast::http::buffer_body>;
     using ResponseParser = boost::beast::http::response_parser<boost::beast::http::buffer_body>;
@@ -37,7 +37,7 @@ public:
     static constexpr std::uint32_t headerLimit = 64 * 1024;
     static constexpr std::size_t chunkSize = 64 * 1024;
 
-    ProxySession(tcp::socket client, std::shared_ptr<GatewayState> state);
+    ProxySession(Socket client, std::shared_ptr<GatewayState> state);
     ~ProxySession();
     void start() { readRequestHeader(); }
     // Sends `captured` to the dev server as the entry `id`, marked as replayed.
@@ -72,7 +72,7 @@ private:
                        const std::vector<std::pair<std::string, std::string>>& fields = {});
     template <class Next> void writeResponseHeader(Next next);
     void relayUpgraded();
-    void pump(tcp::socket& from, tcp::socket& to, std::shared_ptr<std::vector<char>> buffer);
+    void pump(Socket& from, Socket& to, std::shared_ptr<std::vector<char>> buffer);
     // Hands bytes that passed after a captured 101 to WebSocket to that direction's reader.
     void tap(bool toServer, const char* data, std::size_t size);
     void endRequest();
@@ -83,16 +83,16 @@ private:
     // Reads the body that `parser` is parsing from `in` and writes it through `writer` to
     // `out`, a piece at a time, handing each piece to onPiece; then calls `next`.
     template <class Parser, class Writer>
-    void relayBody(tcp::socket& in, boost::beast::flat_buffer& inBuffer, Parser& parser,
-                   tcp::socket& out, Writer& writer, bool response, void (ProxySession::*next)());
+    void relayBody(Socket& in, boost::beast::flat_buffer& inBuffer, Parser& parser, Socket& out,
+                   Writer& writer, bool response, void (ProxySession::*next)());
     void onPiece(bool response, std::size_t size);
 
     void captureResponseHeader();
     void reportAnswer(unsigned status);
     void emitExchange();
 
-    tcp::socket m_client;
-    tcp::socket m_origin;
+    Socket m_client;
+    Socket m_origin;
     std::shared_ptr<GatewayState> m_state;
     boost::beast::flat_buffer m_clientBuffer;
     boost::beast::flat_buffer m_originBuffer;
@@ -106,7 +106,7 @@ private:
     HttpExchange m_exchange;  // filled only while capturing
     std::chrono::steady_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_waitingSince;
-    boost::asio::steady_timer m_linger;
+    GatewayLoop::Timer m_linger;
     std::uint16_t m_port = 0;       // the dev server's port for this request
     std::uint16_t m_originPort = 0; // the port m_origin is connected to
     bool m_capture = false;
