@@ -263,11 +263,11 @@ class Gateway(Journey):
         limits = run('prlimit', '--pid', str(self.app.pid), '--nofile', '--output=SOFT,HARD', '--noheadings').split()
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={lowest}:{limits[1]}')
         start.call('org.a11y.atspi.Action.DoAction', 'int32 0')
-        line = wait_for('the reason in the row', lambda: [
-            n.name for n in self.a11y.showing(self.app.pid) if 'gateway cannot listen' in n.name])
+        line = wait_for('the reason in the row', lambda: next((
+            n.name for n in self.a11y.showing(self.app.pid) if 'gateway cannot listen' in (n.name or '')), None))
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={limits[0]}:{limits[1]}')
         self.screenshot('gateway-cannot-listen', cropped=True)
-        expect('the row; launches of the client', (line[0], len(self.launches())),
+        expect('the row; launches of the client', (line, len(self.launches())),
                ('Cannot start: the gateway cannot listen (Too many open files)', launches))
         expect('quillby list', self.tunnel()['state'], 'stopped')
 

@@ -108,17 +108,17 @@ class Accessibility:
                    path, "--method", method, *args, check=check)
 
     def showing(self, pid):
-        """Every node on screen, depth first, in the order of the widget tree."""
+        """Every node on screen, depth first, in the order of the widget tree; lazily, as each
+        step is a call on the bus and a search stops at what it looks for."""
         registry = Node(self, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
         apps = [a for a in registry.children() if gvariant(self.call(
             "org.freedesktop.DBus", "/org/freedesktop/DBus",
             "org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False) or "(0,)") == pid]
-        found, stack = [], list(reversed(apps[0].children())) if apps else []
+        stack = list(reversed(apps[0].children())) if apps else []
         while stack:
             if (node := stack.pop()).has(SHOWING):
-                found.append(node)
+                yield node
                 stack.extend(reversed(node.children()))
-        return found
 
     def find(self, pid, name, role=None):
         return next((n for n in self.showing(pid) if n.name == name and role in (None, n.role)), None)
