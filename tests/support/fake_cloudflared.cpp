@@ -12,14 +12,11 @@
 //                       origin-refused  URL, registered, then a refused request every interval
 //                       vanish          URL, registered; after one interval /ready counts no
 //                                       connection, and no line says so
-//                       split           the URL line written in two pieces, with a pause,
-//                                       then a registered connection
 //                       no-url          banner only, then runs until signalled
 //                       flood           FAKE_CF_FLOOD_MIB MiB of log lines, URL in the middle
 //   FAKE_CF_LABEL       the random label of the URL (default fare-write-waste-gadgets)
 //   FAKE_CF_IGNORE_TERM 1: SIGTERM is ignored
 //   FAKE_CF_STDOUT_MIB  MiB written to standard output first
-//   FAKE_CF_PAUSE_MS    pause between split writes (default 200)
 //   FAKE_CF_PIDFILE     append "<pid> <port>\n" to this file at start
 //   FAKE_CF_EXIT_AFTER_FLOOD 1: mode flood exits 0 when done instead of running on
 //   FAKE_CF_INTERVAL_MS pause between repeated lines (default 5000, as the real client)
@@ -357,15 +354,6 @@ int main(int argc, char** argv) {
                  pause(intervalMs), writeErr(originRefused(port));
          }},
         {"vanish", [&] { return urlBox(), registered(), pause(intervalMs), connected = 0, runOn; }},
-        {"split",
-         [] {
-             const std::string line = boxLine(url());
-             const size_t cut = line.find("trycloud");
-             writeErr(stamp() + boxBorder + line.substr(0, cut));
-             sleepMs(std::atol(env("FAKE_CF_PAUSE_MS", "200")));
-             writeErr(line.substr(cut) + stamp() + boxBorder);
-             return registered(), runOn;
-         }},
         {"no-url", [] { return runOn; }}, // connecting for as long as it runs
         {"flood", [&] { return flood(port), envIs("FAKE_CF_EXIT_AFTER_FLOOD", "1") ? 0 : runOn; }},
     };
