@@ -5,6 +5,9 @@
 # alternating, ROUNDS rounds; medians of requests/s, p99 latency and CPU time per request of
 # the proxy's process, and the ratios. Then the gateway's resident memory per idle tunnel
 # (N = 1, 10, 50) and the wake-ups of its threads while idle (IDLE_SECONDS, default 30).
+# The same rounds also go through the running app's gateway: the built quillby (offscreen, a
+# home of its own, the stand-in client of tests/support) with one tunnel on the origin's port,
+# inspection switched off and on with `quillby set`; CPU time is the whole app's.
 # The origin is nginx serving a 13-byte static file (its own process, one worker). The reverse
 # proxy is Debian's nginx-light with one worker, upstream keep-alive, proxy_buffering off and
 # HTTP/1.1 to the origin. All on ephemeral loopback ports, as the current user.
@@ -16,8 +19,9 @@ seconds=${1:-10}
 rounds=${2:-3}
 build=${3:-build/default}
 source bench/build.sh
-bench_build "$build" bench_gateway
+bench_build "$build" bench_gateway quillby fake_cloudflared
 harness=$build/bench/gateway/bench_gateway
+build=$(cd "$build" && pwd)
 
 work=$(mktemp -d)
 pids=()
@@ -84,6 +88,23 @@ if [ -n "${BASELINE:-}" ]; then
 fi
 start_harness "$harness" "$work/in"
 gateway_pid=$harness_pid
+
+# The app, with its tunnel running on the origin; $app_port is its gateway's port.
+mkdir -p "$work/home" && mkdir -m 700 "$work/run"
+quillby() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS HOME="$work/home" \
+        XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+        XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen FAKE_CF_PIDFILE="$work/children" \
+        PATH="$build/tests/support/bin:$PATH" "$build/src/app/quillby" "$@"
+}
+quillby >"$work/app.log" 2>&1 &
+pids+=($!)
+app_pid=$!
+until quillby list >/dev/null 2>&1; do sleep 0.1; done
+quillby set Tunnel --port "$origin" >/dev/null
+quillby start Tunnel >/dev/null
+quillby url Tunnel --wait 10 >/dev/null
+read -r _ app_port <"$work/children"
 rss() { awk '/^VmRSS/ { print $2 }' "/proc/$gateway_pid/status"; }
 
 # "<requests/s> <p99 in ms> <CPU µs per request of process PID, or 0>" of one wrk run
@@ -107,6 +128,10 @@ for ((i = 0; i < rounds; i++)); do
     echo "nginx $(measure "$nginx" "$nginx_worker")"
     echo "off $(measure "$off" "$gateway_pid")"
     echo "on $(measure "$on" "$gateway_pid")"
+    echo "app_off $(measure "$app_port" "$app_pid")"
+    quillby set Tunnel --inspect on >/dev/null
+    echo "app_on $(measure "$app_port" "$app_pid")"
+    quillby set Tunnel --inspect off >/dev/null
     if [ -n "${BASELINE:-}" ]; then
         echo "base_off $(measure "$base_off" "$base_pid")"
         echo "base_on $(measure "$base_on" "$base_pid")"
@@ -123,9 +148,10 @@ function median(list, n,   i, j, t) {
 $1 == "rss_after_first" { first = $2; next }
 { n[$1]++; rps[$1, n[$1]] = $2; p99[$1, n[$1]] = $3; cpu[$1, n[$1]] = $4 }
 END {
-    names_n = split("direct nginx off on base_off base_on", names)
+    names_n = split("direct nginx off on app_off app_on base_off base_on", names)
     label["direct"] = "direct"; label["nginx"] = "nginx"
     label["off"] = "gateway, inspection off"; label["on"] = "gateway, inspection on"
+    label["app_off"] = "app, inspection off"; label["app_on"] = "app, inspection on"
     label["base_off"] = "baseline, inspection off"; label["base_on"] = "baseline, inspection on"
     for (k = 1; k <= names_n; k++) {
         name = names[k]
@@ -144,6 +170,9 @@ END {
             printf "; %.2fx nginx (target >= %s), added p99 %+.3f ms against nginx%s",
                 R[name] / R["nginx"], name ~ /off/ ? "1.0x" : "0.8x", L[name] - L["nginx"],
                 " (target <= 0)"
+        if (name != "nginx")
+            printf "; CPU a request %.2fx nginx (target <= %s)", C[name] / C["nginx"],
+                name ~ /off/ ? "1.0x" : "1.2x"
         printf "\n"
     }
     printf "gateway process RSS: %d KiB at start, %d KiB after the first round, %d KiB at the end\n",
