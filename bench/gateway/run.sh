@@ -91,13 +91,12 @@ gateway_pid=$harness_pid
 
 # The app, with its tunnel running on the origin; $app_port is its gateway's port.
 mkdir -p "$work/home" && mkdir -m 700 "$work/run"
-quillby() {
-    env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS HOME="$work/home" \
-        XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-        XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen FAKE_CF_PIDFILE="$work/children" \
-        PATH="$build/tests/support/bin:$PATH" "$build/src/app/quillby" "$@"
-}
-quillby >"$work/app.log" 2>&1 &
+app=(env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS HOME="$work/home"
+    XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+    XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen FAKE_CF_PIDFILE="$work/children"
+    PATH="$build/tests/support/bin:$PATH" "$build/src/app/quillby")
+quillby() { "${app[@]}" "$@"; }
+"${app[@]}" >"$work/app.log" 2>&1 & # env runs quillby in its own place: $! is the app
 pids+=($!)
 app_pid=$!
 until quillby list >/dev/null 2>&1; do sleep 0.1; done
