@@ -101,9 +101,8 @@ private slots:
 
         added->start();
         const QPointer<ScriptedClient> client = m_clients.latest();
-        client->print(urlBox + at(registered));
-        QCOMPARE(tunnels->activeCount(), 1);
-        QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting, active
+        client->print(urlBox + at(registered)); // counted: tst_statusmenu's header count
+        QTRY_VERIFY(storeChanges.size() >= 3);  // running, connecting, active
 
         tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
         QCOMPARE(tunnels->instances().size(), size_t(2));
