@@ -11,17 +11,13 @@ namespace {
 HttpExchange exchange(quint64 id, const char* method, const char* target, int status,
                       HttpExchange::Headers headers = {}, QByteArray requestBody = {},
                       QByteArray responseBody = {}) {
-    HttpExchange e;
-    e.id = id;
-    e.method = method;
-    e.target = target;
-    e.status = status;
-    e.requestHeaders = std::move(headers);
-    e.requestBody = requestBody;
-    e.requestBodySize = requestBody.size();
-    e.responseBody = responseBody;
-    e.responseBodySize = responseBody.size();
-    return e;
+    return {.id = id,
+            .method = method,
+            .target = target,
+            .requestHeaders = std::move(headers),
+            .requestBody = requestBody,
+            .status = status,
+            .responseBody = responseBody};
 }
 
 QList<HttpExchange> sample() {

@@ -102,12 +102,12 @@ private slots:
         row("2026 lost, edge gone", at(registered) + lost2026 + redial2026, 0, unreachable);
 
         // The tunnel network.
-        row("2023 quic time-outs", quicTimeout2023, 0, unreachable);
+        // 2023's quic time-outs, and a registration answering them, are tst_tunnelinstance's
+        // problemsByRank (rows E).
         row("over TCP", tcpTimeout, 0, unreachable);
         row("UDP 7844 hint", udpHint, 0, unreachable);
         row("UDP 7844 hint while connected", at(registered) + udpHint, 1);
         row("lookup, then time-outs: the latest wins", lookup + redial2026, 0, unreachable);
-        row("registration answers an edge problem", quicTimeout2023 + at(registered), 1);
         row("lookup fails, hints, exit",
             lookup + at("ERR Please try the following things to diagnose this issue") +
                 bare("Could not lookup srv records on _v2-origintunneld._tcp.argotunnel.com: "
@@ -161,10 +161,8 @@ private slots:
             bare("failed to build quick tunnel request: parse \"::\": missing protocol scheme"), 0,
             serviceFailed);
 
-        // The local server: named by the tunnel's port, never by the forwarded address.
-        row("refused",
-            at(registered) + originPair("dial tcp 127.0.0.1:8000: connect: connection refused"), 1,
-            "Nothing answers on port 5173");
+        // The local server: named by the tunnel's port, never by the forwarded address. Refused
+        // is tst_tunnelinstance's problemsByRank (rows O).
         row("accepts, never answers",
             originPair("dial tcp 127.0.0.1:8000: i/o timeout", "/EOF%20connection%20refused"), 0,
             "The server on port 5173 accepts connections but does not answer");

@@ -113,22 +113,20 @@ private slots:
     }
 
     // Several Authorization fields are refused even with the right one first; all are removed
-    // before the request goes on, other fields kept.
+    // before the request goes on, other fields kept. One field through the gateway is
+    // tst_gateway's password(), none tests/e2e/gateway.py's.
     void guardReadsAndStripsBeastFields() {
         Guard guard;
         guard.requireCredentials("quillby", "pw");
-        for (auto [values, status] : {std::pair{QByteArrayList{basic("quillby:pw")}, 200},
-                                      {{basic("quillby:pw"), "Bearer t"}, 401},
-                                      {{}, 401}}) {
-            boost::beast::http::fields fields;
-            for (const QByteArray& value : values)
-                fields.insert(boost::beast::http::field::authorization, text(value));
-            fields.insert("Cf-Connecting-Ip", "203.0.113.7");
-            QCOMPARE(guard.check(fields).status(), unsigned(status));
-            Guard::removeCredentials(fields);
-            QCOMPARE(fields.count(boost::beast::http::field::authorization), std::size_t(0));
-            QCOMPARE(std::string(fields["Cf-Connecting-Ip"]), std::string("203.0.113.7"));
-        }
+        const auto authorization = boost::beast::http::field::authorization;
+        boost::beast::http::fields fields;
+        fields.insert(authorization, text(basic("quillby:pw")));
+        fields.insert(authorization, "Bearer t");
+        fields.insert("Cf-Connecting-Ip", "203.0.113.7");
+        QCOMPARE(guard.check(fields).status(), 401u);
+        Guard::removeCredentials(fields);
+        QCOMPARE(fields.count(authorization), std::size_t(0));
+        QCOMPARE(std::string(fields["Cf-Connecting-Ip"]), std::string("203.0.113.7"));
         // The realm is quoted, line breaks dropped (no header injection), UTF-8 kept.
         QCOMPARE(Guard::quoted("say \"hi\"\\\r\nSet-Cookie: \xc3\xa9"),
                  std::string("\"say \\\"hi\\\"\\\\Set-Cookie: \xc3\xa9\""));
@@ -170,9 +168,8 @@ private slots:
     }
     void durationInWords() {
         QFETCH(qint64, seconds);
-        QFETCH(QString, words);
         QFETCH(QString, remaining);
-        QCOMPARE(ShareDuration::inWords(std::chrono::seconds(seconds)), words);
+        QTEST(ShareDuration::inWords(std::chrono::seconds(seconds)), "words");
         QCOMPARE(ShareDuration::remaining(std::chrono::seconds(seconds)), remaining);
         // A moment less still reads the same: rounded up, never "0".
         QCOMPARE(ShareDuration::remaining(std::chrono::seconds(seconds) - 1ms), remaining);

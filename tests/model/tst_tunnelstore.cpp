@@ -14,17 +14,6 @@
 using namespace ClientLines;
 using namespace TestSupport;
 
-namespace {
-
-QList<TunnelConfig> configsOf(const TunnelStore& store) {
-    QList<TunnelConfig> configs;
-    for (const TunnelInstance* instance : store.instances())
-        configs << instance->config();
-    return configs;
-}
-
-} // namespace
-
 class TestTunnelStore : public QObject {
     Q_OBJECT
 
@@ -69,7 +58,6 @@ private slots:
                    QByteArray("[{\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\",\"name\":\"a\"}]"))
             << QVariant(4000) << qint64(4000);
         QTest::newRow("not json") << QVariant(QByteArray("{{{")) << none << qint64(8000);
-        QTest::newRow("a number") << QVariant(42) << QVariant(4000) << qint64(4000);
         QTest::newRow("empty list, legacy port ignored")
             << QVariant(QByteArray("[]")) << QVariant(3000) << qint64(0);
     }
@@ -83,7 +71,9 @@ private slots:
             save(SettingsKeys::legacyTunnelPort, legacy);
         for (int launch = 0; launch < 2; ++launch) {
             auto tunnels = openStore();
-            const QList<TunnelConfig> configs = configsOf(*tunnels);
+            QList<TunnelConfig> configs;
+            for (const TunnelInstance* instance : tunnels->instances())
+                configs << instance->config();
             QCOMPARE(configs.size(), port ? 1 : 0);
             QVERIFY(!port ||
                     (configs[0].name == QStringLiteral("Tunnel") && configs[0].port == port));
@@ -111,9 +101,8 @@ private slots:
 
         added->start();
         const QPointer<ScriptedClient> client = m_clients.latest();
-        client->print(urlBox + at(registered));
-        QCOMPARE(tunnels->activeCount(), 1);
-        QTRY_VERIFY(storeChanges.size() >= 3); // running, connecting, active
+        client->print(urlBox + at(registered)); // counted: tst_statusmenu's header count
+        QTRY_VERIFY(storeChanges.size() >= 3);  // running, connecting, active
 
         tunnels->removeTunnel(QUuid::createUuid()); // unknown: nothing happens
         QCOMPARE(tunnels->instances().size(), size_t(2));

@@ -254,13 +254,10 @@ private slots:
             {"ID=other\nPRETTY_NAME=\"ID_LIKE=debian\"\n", "x86_64", clientDownloadPage()}};
         for (const auto& [osRelease, arch, expected] : cases) {
             QTemporaryDir dir;
+            TestSupport::writeFile(dir.filePath("os-release"), osRelease);
             // The first path is missing, as /etc/os-release is on some systems: the second is read.
-            QFile file(dir.filePath(QStringLiteral("os-release")));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(osRelease));
-            file.close();
-            QCOMPARE(
-                OsReleaseInstallCommand({dir.filePath("missing"), file.fileName()}, arch).command(),
-                expected);
+            const QStringList paths{dir.filePath("missing"), dir.filePath("os-release")};
+            QCOMPARE(OsReleaseInstallCommand(paths, arch).command(), expected);
         }
     }
 };

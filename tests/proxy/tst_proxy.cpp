@@ -2,6 +2,7 @@
 // server (origin.py), each on an ephemeral loopback port; and what the inspector makes of the
 // captures: curl commands run by a real shell, replays as captured and as edited, HAR files read
 // back. WebSocket relaying is in tst_websocket.
+#include "TestSupport.h"
 #include "model/CurlCommand.h"
 #include "model/HarWriter.h"
 #include "model/RequestLog.h"
@@ -82,10 +83,8 @@ class ProxyTest : public QObject {
         return u"http://127.0.0.1:%1%2"_s.arg(m_proxy.port()).arg(path);
     }
     QString file(const QString& name, const QByteArray& bytes) {
-        QFile file(m_dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(file.fileName()));
-        return file.fileName();
+        TestSupport::writeFile(m_dir.filePath(name), bytes);
+        return m_dir.filePath(name);
     }
     // The captures of the requests curl sends, once the last one's, `last`, is among them;
     // earlier ones were handed over before it.

@@ -4,8 +4,8 @@
 // environment asks. Every generation's lines are tst_clientlog's table; here only what tests
 // with a real child need:
 //
-//   FAKE_CF_VERSION     what --version names: 2022 (2022.10.3), 2023.2 (2023.2.1), 2023.7
-//                       (2023.7.3, default), 2026 (2026.8.2) or any X.Y.Z.
+//   FAKE_CF_VERSION     what --version names, X.Y.Z (default 2023.7.3); from 2024.12 on, a
+//                       metrics address that cannot be bound is worded as then.
 //   FAKE_CF_MODE        url (default)   banner, box with the URL, a registered connection,
 //                                       then runs until signalled
 //                       api-failure     no internet: the service cannot be reached, exit 1
@@ -99,15 +99,13 @@ std::string metricsAnswer(const std::string& requestLine) {
     const size_t start = requestLine.find(' ') + 1;
     const std::string path = requestLine.substr(start, requestLine.find(' ', start) - start);
     const int ready = connected;
-    const std::string status = path == "/ready" && !ready ? "503 Service Unavailable"
-                               : path == "/ready" || path == "/quicktunnel" ? "200 OK"
-                                                                            : "404 Not Found";
+    // Quillby asks /ready and /quicktunnel only; any other path is answered as the latter.
+    const std::string status = path == "/ready" && !ready ? "503 Service Unavailable" : "200 OK";
     const std::string body = path == "/ready"
                                  ? "{\"status\":" + status.substr(0, 3) +
                                        ",\"readyConnections\":" + std::to_string(ready) +
                                        ",\"connectorId\":\"0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57\"}"
-                             : path == "/quicktunnel" ? "{\"hostname\":\"" + hostname + "\"}"
-                                                      : "404 page not found\n";
+                                 : "{\"hostname\":\"" + hostname + "\"}";
     return "HTTP/1.1 " + status +
            "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
@@ -256,11 +254,7 @@ void pause(long ms) {
 
 // The version FAKE_CF_VERSION names; when it was released.
 std::string chosenVersion() {
-    std::string version = env("FAKE_CF_VERSION", "2023.7");
-    for (const char* full : {"2022.10.3", "2023.2.1", "2023.7.3", "2026.8.2"}) {
-        if (std::string(full).rfind(version + ".", 0) == 0)
-            version = full;
-    }
+    const std::string version = env("FAKE_CF_VERSION", "2023.7.3");
     int year = 0, month = 0;
     std::sscanf(version.c_str(), "%d.%d", &year, &month);
     released = year * 100 + month;
