@@ -27,7 +27,6 @@ from devservers import stop, wait_for  # noqa: E402,F401 (wait_for for every che
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
                       "/home/linuxbrew/.linuxbrew/bin/cloudflared"]
 URL_LABEL = "quill-journey-over-loopback"
-URL = f"https://{URL_LABEL}.trycloudflare.com"
 SKIP = 77
 FOCUSABLE, SHOWING = 11, 25  # AT-SPI state bits
 # The role each focusable control must have, by its accessible name; selectable text (the URL)

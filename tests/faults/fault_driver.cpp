@@ -24,10 +24,9 @@ namespace {
 int runApp(int argc, char* argv[], bool startAll) {
     QApplication app(argc, argv);
     return runSession([startAll](QuillbyApp& quillby) {
-        for (TunnelInstance* tunnel : quillby.store()->instances()) {
-            if (startAll)
+        if (startAll)
+            for (TunnelInstance* tunnel : quillby.store()->instances())
                 tunnel->start();
-        }
         QTextStream(stdout) << "ready" << Qt::endl;
     });
 }
