@@ -4,10 +4,9 @@ edge in front of it (Edge), real dev servers (Vite, Next.js, Django), headless C
 stand-in account API (tests/support/account_api.py). Run inside scripts/desktop-session.sh
 --tray --notifications. One quick tunnel, "Dev", is pointed at each server in turn while it
 runs: its one child and its URL last through every change. Then a tunnel on the user's own
-domain, "Own", signed in and set up, left in the account at Quit, its secret kept to its
-credentials file. What the gateway does with each request is tst_gateway's and tst_proxy's.
-Screenshots go to --artifacts; the row's options menu and refusal line also to
-$QUILLBY_SCREENSHOTS when set.
+domain, "Own", signed in, set up, and run again after a restart with no account call. What the
+gateway does with each request is tst_gateway's and tst_proxy's. Screenshots go to --artifacts;
+the row's options menu and refusal line also to $QUILLBY_SCREENSHOTS when set.
 """
 import contextlib
 import http.client
@@ -150,7 +149,7 @@ class Gateway(Journey):
         self.inspector(vite)
         self.unable_to_bind()
         self.own_domain(vite, django)
-        self.secret_and_quit()
+        self.restarted(django)
 
     def vite(self, vite):
         log('1. Vite through Quillby: the page, the live-reload socket, a file edit over it')
@@ -288,9 +287,17 @@ class Gateway(Journey):
         status, headers, _ = self.get('/go', host=HOST)
         expect('a redirect Django built from Host', (status, headers.get('location')), (302, f'https://{HOST}/done'))
 
-    def secret_and_quit(self):
-        log("9. The named tunnel's secret only in its credentials file; Quit makes no account call")
-        # In nothing Quillby saves, writes or shows.
+    def restarted(self, django):
+        log('9. Quit, start Quillby again, Start: the same URL, no account call')
+        calls = len(self.account_calls())
+        self.quit_cleanly(self.app.terminate)
+        self.app = self.start_quillby('restarted')
+        wait_for('the control socket', lambda: self.q('list', check=False))
+        self.q('start', 'Own')
+        expect('quillby url Own', self.q('url', 'Own', '--wait', 20), 'https://' + HOST)
+        expect('Django through the edge', self.get(host=HOST)[:3:2], (200, b'hello from django'))
+        expect('account calls in this run', self.account_calls()[calls:], [])
+        # The tunnel's secret stays in its credentials file: in nothing Quillby saves, writes or shows.
         credentials = next(Path(self.env['XDG_DATA_HOME'], 'quillby').rglob('*.json'))
         secret = json.loads(credentials.read_text())['TunnelSecret']
         run('dunstctl', 'close-all')  # its history holds the closed ones
@@ -299,9 +306,6 @@ class Gateway(Journey):
                                                           *Path(self.config_home).rglob('*.conf')])]
         expect('the credentials file\'s mode; what shows its secret', (oct(credentials.stat().st_mode & 0o777),
                [text[:40] for text in seen if secret in text]), ('0o600', []))
-        calls = len(self.account_calls())
-        self.quit_cleanly(self.app.terminate)
-        expect('account calls while quitting', self.account_calls()[calls:], [])
 
     def cleanup(self):
         self.stack.close()
