@@ -16,7 +16,7 @@ stages=("$@")
 runs=${QUILLBY_FUZZ_RUNS:-100000}
 jobs=${QUILLBY_JOBS:-2}
 
-bash scripts/install-deps.sh test
+bash scripts/install-deps.sh ci
 
 run_asan() {
     echo "== sanitizers: configure and build (build/asan)"

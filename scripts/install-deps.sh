@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Quillby needs to build, run and test, only those missing.
-# Usage: scripts/install-deps.sh [build|test|bench]   (default: test, which includes build)
+# Usage: scripts/install-deps.sh [build|test|ci|bench]   (default: test, which includes build;
+# ci adds the sanitizer and fuzzing compiler, bench the benchmarks' tools)
 set -euo pipefail
 
 what=${1:-test}
@@ -8,25 +9,28 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-
        qt6-qpa-plugins libqt6svg6 qt6-tools-dev qt6-l10n-tools libqrencode-dev libboost-dev)
 # dunstctl reads its history through busctl, from systemd.
 test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-osd trayer xdotool x11-utils xclip imagemagick
-      desktop-file-utils appstream dpkg-dev clang-format clang-14 libclang-rt-14-dev procps file
+      desktop-file-utils appstream dpkg-dev clang-format procps file
       at-spi2-core libglib2.0-bin python3 groff-base zbar-tools curl weston qt6-wayland
       python3-websockets util-linux qt6-translations-l10n)
 # A StatusNotifierItem tray: the watcher and a GTK host (desktop-session.sh --sni-tray).
 test+=(haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
 # Real dev servers, a browser and a reverse proxy to compare with (tests/devservers).
 test+=(nodejs chromium nginx-light wrk python3-django)
+# The sanitizer and fuzzing builds of CI (scripts/ci-extra.sh).
+ci=(clang-14 libclang-rt-14-dev)
 bench=(hyperfine nmap time strace)
 
 case "$what" in
     build) wanted=("${build[@]}") ;;
     test) wanted=("${build[@]}" "${test[@]}") ;;
-    bench) wanted=("${build[@]}" "${test[@]}" "${bench[@]}") ;;
-    *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
+    ci) wanted=("${build[@]}" "${test[@]}" "${ci[@]}") ;;
+    bench) wanted=("${build[@]}" "${test[@]}" "${ci[@]}" "${bench[@]}") ;;
+    *) echo "usage: $0 [build|test|ci|bench]" >&2; exit 2 ;;
 esac
 
 # A caller that has installed this set or a larger one already (.ci/run) says so, and the
 # scripts it runs after that skip the check.
-level() { case "$1" in build) echo 1 ;; test) echo 2 ;; bench) echo 3 ;; *) echo 0 ;; esac; }
+level() { case "$1" in build) echo 1 ;; test) echo 2 ;; ci) echo 3 ;; bench) echo 4 ;; *) echo 0 ;; esac; }
 [ "$(level "${QUILLBY_DEPS_INSTALLED:-}")" -ge "$(level "$what")" ] && exit 0
 
 # It runs at the start of every test run: one dpkg-query for all (which fails on a package it

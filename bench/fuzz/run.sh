@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-300}
 build=${2:-build/fuzz}
-bash scripts/install-deps.sh test
+bash scripts/install-deps.sh ci
 [ -f "$build/CMakeCache.txt" ] || cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzz_all >/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillby-fuzz.XXXXXX")
