@@ -49,7 +49,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+    # Only what is named and what it depends on: recommended extras (printing, GStreamer,
+    # Perl modules, mDNS...) would add a quarter more packages to a fresh machine's set-up.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
 fi
 [ "$what" = build ] && exit 0
 
