@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QStringDecoder>
 #include <QUrlQuery>
+#include <algorithm>
 
 namespace {
 
@@ -146,12 +147,21 @@ QJsonObject entry(const HttpExchange& exchange, const QString& baseUrl) {
 }
 
 QJsonObject archive(const QJsonArray& entries) {
+    // Oldest start first, the order HAR readers expect (DevTools sorts so on import); a log
+    // holds its exchanges in the order they completed.
+    QList<QJsonValue> byStart(entries.begin(), entries.end());
+    std::stable_sort(byStart.begin(), byStart.end(), [](const QJsonValue& a, const QJsonValue& b) {
+        return a[u"startedDateTime"].toString() < b[u"startedDateTime"].toString();
+    });
+    QJsonArray sorted;
+    for (const QJsonValue& entry : byStart)
+        sorted.append(entry);
     const QJsonObject log{
         {QStringLiteral("version"), QStringLiteral("1.2")},
         {QStringLiteral("creator"),
          QJsonObject{{QStringLiteral("name"), QStringLiteral("Quillby")},
                      {QStringLiteral("version"), QCoreApplication::applicationVersion()}}},
-        {QStringLiteral("entries"), entries},
+        {QStringLiteral("entries"), sorted},
     };
     return QJsonObject{{QStringLiteral("log"), log}};
 }

@@ -277,6 +277,12 @@ private slots:
         QCOMPARE(entries[0]["request"]["queryString"].toArray().last(),
                  QJsonObject({{"name", "b"}, {"value", "two words"}}));
         QVERIFY(entries[2]["response"]["content"]["_truncated"].toBool());
+        // Oldest start first, whatever the order they completed in (DevTools sorts so too).
+        HttpExchange early = captured.at(0), late = captured.at(1);
+        late.time = early.time.addMSecs(5);
+        const QByteArray byStart = HarWriter::document({late, early}, "https://q.example/");
+        QCOMPARE(QJsonDocument::fromJson(byStart)["log"]["entries"][0]["request"]["url"],
+                 entries[0]["request"]["url"]);
     }
 
     // More exchanges than may wait while the GUI thread is busy (here: blocked in
