@@ -138,7 +138,9 @@ private slots:
     // messages(), the bound itself in tst_capture.
     void bound() {
         RequestLog log;
-        log.append({HttpExchange{.id = 1}});
+        HttpExchange first;
+        first.id = 1;
+        log.append({first});
         log.appendMessages(
             QList<WebSocketMessage>(1200, {1, {}, true, 1, 5000, QByteArray(4096, 'm')}));
         QCOMPARE(log.exchangeAt(0).messages.size(), HttpExchange::maxMessages);

@@ -32,7 +32,8 @@ QString run(const QString& program, const QStringList& args) {
     QProcess process;
     process.start(program, args);
     // Events go on meanwhile: xclip asks us for our own clipboard.
-    QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, slow);
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, slow))
+        process.kill(); // what it printed so far is the answer
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 } // namespace
