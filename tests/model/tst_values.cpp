@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -69,11 +70,10 @@ private slots:
         QVERIFY(!saved.contains('\n') && !saved.contains(": "));
         const auto decoded = *decodeTunnelConfigs(saved);
         QCOMPARE(decoded, configs); // ids, names and ports, in order
-        QVERIFY(!decoded[0].inspect && decoded[1].inspect && decoded[0].password &&
-                !decoded[1].password && decoded[0].rewriteHost && !decoded[1].rewriteHost);
-        QVERIFY(decoded[0].hostname.isEmpty() && decoded[0].remote.isNull() &&
-                decoded[1].hostname == configs[1].hostname &&
-                decoded[1].remote == configs[1].remote);
+        const auto rest = [](const TunnelConfig& c) {
+            return std::tuple(c.inspect, c.rewriteHost, c.password, c.hostname, c.remote);
+        };
+        QVERIFY(std::ranges::equal(decoded, configs, {}, rest, rest));
         QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
         QVERIFY(!decodeTunnelConfigs("{}") && !decodeTunnelConfigs("not json"));
         // "é" precomposed and decomposed are the same name.
@@ -214,12 +214,9 @@ private slots:
         const QString root = home.path();
         for (const QString& entry : layout) {
             const QString path = pathOf(root, entry.chopped(1));
-            QFile file(path);
-            QVERIFY(entry.endsWith(u'/') ? QDir().mkpath(path)
-                                         : QDir().mkpath(QFileInfo(path).path()) &&
-                                               file.open(QIODevice::WriteOnly) && file.write("#!"));
+            TestSupport::writeFile(entry.endsWith(u'/') ? path + "/inside" : path, "#!");
             if (entry.endsWith(u'+'))
-                file.setPermissions(file.permissions() | QFile::ExeOwner);
+                QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
         }
         const bool byDefault = layout.first().startsWith(u"home");
         for (const QString& fixed : CloudflaredLocator::defaultCandidates())

@@ -28,6 +28,14 @@ namespace {
 
 constexpr int slow = 15000;
 
+// Sorted, once each, without empty ones.
+QStringList sortedOnce(QStringList list) {
+    list.removeAll(QString());
+    list.sort();
+    list.removeDuplicates();
+    return list;
+}
+
 // Every non-empty text a user can see or hear from the shown widgets, sorted, once each.
 QStringList shownTexts(const QWidget* top) {
     QStringList texts;
@@ -46,10 +54,7 @@ QStringList shownTexts(const QWidget* top) {
         if (auto* edit = qobject_cast<const QLineEdit*>(w))
             texts << edit->text() << edit->placeholderText();
     }
-    texts.removeAll(QString());
-    texts.sort();
-    texts.removeDuplicates();
-    return texts;
+    return sortedOnce(texts);
 }
 
 } // namespace
@@ -124,9 +129,7 @@ private slots:
             list << url;
             for (const Text& text : texts)
                 list << QString(text[german]).replace("%1", port);
-            list.sort();
-            list.removeDuplicates();
-            return list;
+            return sortedOnce(list);
         };
 
         // The application as it runs, with its first tunnel running, the scanner open and the
@@ -157,8 +160,7 @@ private slots:
         writeFile(AccountFiles::loginCertificatePath(), certificate);
         const QUuid site = app.store()->addTunnel("Site", 3001)->id();
         writeFile(AccountFiles::credentialsPath(site),
-                  "{\"TunnelID\":\"" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) +
-                      "\"}");
+                  R"({"TunnelID":"5b4e2e1c-6a43-4f77-9d0b-3c2f7a9e8d11"})");
         QSignalSpy deleted(app.store(), &TunnelStore::remoteDeleted);
         app.store()->removeTunnel(site, true);
         QVERIFY(deleted.wait(slow));
@@ -174,9 +176,7 @@ private slots:
             return posted.contains(last); // dunst may stack the second Active
         };
         QTRY_VERIFY_WITH_TIMEOUT(take(), slow);
-        posted.sort();
-        posted.removeDuplicates();
-        QCOMPARE(posted, expected(notifications, {}));
+        QCOMPARE(sortedOnce(posted), expected(notifications, {}));
     }
 };
 

@@ -50,13 +50,13 @@ struct RowState {
     std::optional<QByteArray> output; // of the client; none: never started
     Theme::Named dot;
     bool connecting, url;
-    QString line; // the connecting line, or the problem line
+    QString line = {}; // the connecting line, or the problem line
 };
 struct Commit {
     bool port;
     QString typed, stored; // stored: the name or port afterwards
     bool accepted;
-    int key; // committed on Return only
+    int key = Qt::Key_Return; // committed on Return only
 };
 } // namespace
 Q_DECLARE_METATYPE(RowState)
@@ -125,20 +125,17 @@ private slots:
 
     void rowStates_data() {
         QTest::addColumn<RowState>("r");
-        const auto row = [](const char* tag, std::optional<QByteArray> output, Theme::Named dot,
-                            bool connecting, bool url, const char* line = "") {
-            QTest::newRow(tag) << RowState{output, dot, connecting, url, QString::fromUtf8(line)};
-        };
         using enum Theme::Named;
-        row("stopped", {}, Gray, false, false);
-        row("connecting", "", Orange, true, false, "Connecting...");
+        QTest::newRow("stopped") << RowState{{}, Gray, false, false};
+        QTest::newRow("connecting") << RowState{"", Orange, true, false, "Connecting..."};
         // The URL known, the edge unreachable: URL, connecting line and problem.
-        row("edge unreachable", urlBox + quicTimeout2023, Orange, true, true,
-            "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked");
+        QTest::newRow("edge unreachable") << RowState{
+            urlBox + quicTimeout2023, Orange, true, true,
+            "The tunnel network cannot be reached; outgoing UDP/TCP port 7844 may be blocked"};
         // Every connection lost after it was active.
-        row("reconnecting", urlBox + at(registered) + lost2026, Orange, true, true,
-            "Reconnecting...");
-        row("running", urlBox + at(registered), Green, false, true);
+        QTest::newRow("reconnecting")
+            << RowState{urlBox + at(registered) + lost2026, Orange, true, true, "Reconnecting..."};
+        QTest::newRow("running") << RowState{urlBox + at(registered), Green, false, true};
     }
     void rowStates() {
         QFETCH(RowState, r);
@@ -230,16 +227,12 @@ private slots:
 
     void rowCommit_data() {
         QTest::addColumn<Commit>("c");
-        const auto row = [](const char* tag, bool port, QString typed, QString stored,
-                            bool accepted, int key = Qt::Key_Return) {
-            QTest::newRow(tag) << Commit{port, typed, stored, accepted, key};
-        };
-        row("name trimmed", false, "\t Api  ", "Api", true);
-        row("only blanks", false, " \t \t", "Tunnel", false);
-        row("plus sign", true, "+8080", "8080", true);
-        row("too high", true, "65536", "8000", false);
-        row("name left by Tab", false, "Draft", "Tunnel", false, Qt::Key_Tab);
-        row("port left by Tab", true, "3000", "8000", false, Qt::Key_Tab);
+        QTest::newRow("name trimmed") << Commit{false, "\t Api  ", "Api", true};
+        QTest::newRow("only blanks") << Commit{false, " \t \t", "Tunnel", false};
+        QTest::newRow("plus sign") << Commit{true, "+8080", "8080", true};
+        QTest::newRow("too high") << Commit{true, "65536", "8000", false};
+        QTest::newRow("name left by Tab") << Commit{false, "Draft", "Tunnel", false, Qt::Key_Tab};
+        QTest::newRow("port left by Tab") << Commit{true, "3000", "8000", false, Qt::Key_Tab};
     }
     void rowCommit() {
         QFETCH(Commit, c);
@@ -282,18 +275,16 @@ private slots:
     // start, then https://HOST; a problem's button does what it says (never by itself);
     // removal asks whether the named tunnel goes from the account too.
     void ownDomain_data() {
-        QTest::addColumn<QString>("api");
         QTest::addColumn<QString>("button"); // what the problem offers; none when empty
         QTest::addColumn<bool>("deleteRemote");
-        QTest::newRow("set up, kept") << u"ok"_s << QString() << false;
-        QTest::newRow("host taken") << u"taken"_s << u"Take Over"_s << true;
-        QTest::newRow("not signed in") << u"ok"_s << u"Sign In..."_s << true;
+        QTest::newRow("set up, kept") << QString() << false;
+        QTest::newRow("host taken") << u"Take Over"_s << true;
+        QTest::newRow("not signed in") << u"Sign In..."_s << true;
     }
     void ownDomain() {
-        QFETCH(QString, api);
         QFETCH(QString, button);
         QFETCH(bool, deleteRemote);
-        AccountApi account(api);
+        AccountApi account(button == "Take Over" ? "taken" : "ok"); // taken: routed elsewhere
         if (button != "Sign In...")
             writeFile(AccountFiles::loginCertificatePath(), certificate);
         TunnelRowView* row = rows().front();
