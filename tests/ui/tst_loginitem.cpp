@@ -16,12 +16,7 @@ using namespace TestSupport;
 class TestLoginItem : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private slots:
-    void init() { m_home = std::make_unique<TempHome>(); }
-    void cleanup() { m_home.reset(); }
-
     void onAndOff_data() {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
@@ -37,7 +32,8 @@ private slots:
     void onAndOff() {
         QFETCH(QString, program);
         QFETCH(QString, exec);
-        const QString folder = m_home->configHome() + u"/autostart"_s;
+        TempHome home;
+        const QString folder = home.configHome() + u"/autostart"_s;
         QCOMPARE(XdgAutostartLoginItem::entryPath(), folder + "/app.quillby.Quillby.desktop");
         XdgAutostartLoginItem item({program});
         // Nothing to remove is fine.

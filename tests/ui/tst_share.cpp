@@ -49,11 +49,9 @@ class TestShare : public QObject {
 
 private slots:
     void initTestCase() {
-        QFile script(m_bin.filePath("xdg-open"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$(dirname \"$0\")/opened\"\n");
-        script.setPermissions(script.permissions() | QFile::ExeOwner);
-        script.close();
+        const QString script = m_bin.filePath("xdg-open");
+        writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$(dirname \"$0\")/opened\"\n");
+        QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner);
         qputenv("PATH", m_bin.path().toUtf8() + ':' + qgetenv("PATH"));
         QVERIFY2(notificationDaemonRunning(),
                  "run inside scripts/desktop-session.sh --notifications");
@@ -112,10 +110,7 @@ private slots:
                 other.notify("Other", "x", {{"copy", "Copy URL", [&] { foreignInvoked = true; }}});
                 QTRY_COMPARE(run("dunstctl", {"count", "displayed"}), u"2"_s);
             }
-            QFile choice(qEnvironmentVariable("QUILLBY_MENU_CHOICE"));
-            QVERIFY(choice.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            choice.write(way.how.toUtf8());
-            choice.close();
+            writeFile(qEnvironmentVariable("QUILLBY_MENU_CHOICE"), way.how.toUtf8());
             run("dunstctl", {way.how.startsWith("dunstctl") ? "action" : "context"});
         }
         const auto copied = [] { return run("xclip", {"-o", "-selection", "clipboard"}); };
