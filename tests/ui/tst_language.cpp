@@ -1,6 +1,7 @@
 // The user's language, as LANG gives it (CTest runs this under LANG=C and LANG=de_DE.UTF-8):
 // every text of the window, the missing-client alert and real notifications through dunst is
 // exactly the English one, or the German one.
+#include "ClientLines.h"
 #include "TestSupport.h"
 #include "app/QuillbyApp.h"
 #include "app/StatusWindow.h"
@@ -68,7 +69,6 @@ private slots:
         const Translations translations;
         QCOMPARE(translations.isLoaded(), german);
 
-        const QString url = u"https://fare-write-waste-gadgets.trycloudflare.com"_s;
         const QString install = createPlatformInstallCommand()->command();
         using Text = QStringList; // English, German
         const QList<Text> window = {
@@ -125,8 +125,8 @@ private slots:
         // The same in both: names, numbers, the URL (the first tunnel is named "Tunnel" when it
         // is made, and a saved name is never translated later).
         const QString port = QString::number(closedPort());
-        auto expected = [german, url, port](const QList<Text>& texts, QStringList list) {
-            list << url;
+        auto expected = [german, port](const QList<Text>& texts, QStringList list) {
+            list << ClientLines::url;
             for (const Text& text : texts)
                 list << QString(text[german]).replace("%1", port);
             return sortedOnce(list);
