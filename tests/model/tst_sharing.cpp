@@ -98,8 +98,7 @@ private slots:
         const Guard::Decision decision = guard.check(v.auth.toStdString(), v.visitor);
         QCOMPARE(decision.status(), unsigned(v.status));
         QCOMPARE(decision.removeAuthorization, v.status == 200 && v.password != "off");
-        std::map<std::string, std::string> headers(decision.headers.begin(),
-                                                   decision.headers.end());
+        std::map headers(decision.headers.begin(), decision.headers.end());
         if (v.status == 401)
             QCOMPARE(headers["WWW-Authenticate"],
                      std::string("Basic realm=\"Web\", charset=\"UTF-8\""));

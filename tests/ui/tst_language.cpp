@@ -40,9 +40,8 @@ QStringList sortedOnce(QStringList list) {
 // Every non-empty text a user can see or hear from the shown widgets, sorted, once each.
 QStringList shownTexts(const QWidget* top) {
     QStringList texts;
-    QList<const QWidget*> widgets = top->findChildren<const QWidget*>();
-    widgets.prepend(top);
-    for (const QWidget* w : std::as_const(widgets)) {
+    const QList<const QWidget*> widgets = top->findChildren<const QWidget*>() << top;
+    for (const QWidget* w : widgets) {
         if (!w->isVisible())
             continue;
         texts << w->toolTip() << w->accessibleName() << (w->isWindow() ? w->windowTitle() : "");
