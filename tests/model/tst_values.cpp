@@ -11,21 +11,18 @@
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QTest>
 #include <algorithm>
 
 using namespace ClientLines;
 
-namespace {
-
 // A place for cloudflared under root: "first", "second", "path1", "path2", or "home" for
 // ~/.local/bin.
-QString pathOf(const QString& root, const QString& place) {
+static QString pathOf(const QString& root, const QString& place) {
     return root + (place == u"home" ? QStringLiteral("/.local/bin") : u'/' + place) +
            QStringLiteral("/cloudflared");
 }
-
-} // namespace
 
 class TestValues : public QObject {
     Q_OBJECT
@@ -34,10 +31,9 @@ private slots:
     void decodingRequiresEveryKeyWithItsType_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
-        auto row = [](const char* name, const char* fields, bool decodes) {
-            QTest::newRow(name) << QByteArray(fields).replace(
-                                       "ID", "\"id\":\"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11\"")
-                                << decodes;
+        const QByteArray id = R"("id":"5B4E2E1C-6A43-4F77-9D0B-3C2F7A9E8D11")";
+        auto row = [&id](const char* name, const char* fields, bool decodes) {
+            QTest::newRow(name) << QByteArray(fields).replace("ID", id) << decodes;
         };
         row("complete", R"({ID,"name":"a","port":1})", true);
         row("extra key, inspect as text", R"({ID,"name":"a","port":1,"inspect":"yes","x":1})",
@@ -215,13 +211,12 @@ private slots:
         for (const QString& fixed : CloudflaredLocator::defaultCandidates())
             if (byDefault && !fixed.startsWith(root) && QFileInfo::exists(fixed))
                 QSKIP("this machine has cloudflared in a fixed place");
-        const QByteArray oldPath = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([old = qgetenv("PATH")] { qputenv("PATH", old); });
         qputenv("PATH", QFile::encodeName(root + "/path1:" + root + "/path2"));
         const CloudflaredLocator locator =
             byDefault ? CloudflaredLocator()
                       : CloudflaredLocator({pathOf(root, "first"), pathOf(root, "second")});
         const std::optional<QString> found = locator.find();
-        qputenv("PATH", oldPath);
         QCOMPARE(found.value_or(QString()),
                  expected.isEmpty() ? QString() : pathOf(root, expected));
         if (found) { // asked afresh every time
