@@ -90,7 +90,6 @@ private slots:
     void changesAndRemoval() {
         auto tunnels = openStore();
         TunnelInstance* added = tunnels->addTunnel(QStringLiteral("Added"), 3000);
-        QCOMPARE(added, tunnels->instances().back());
         QSignalSpy storeChanges(tunnels.get(), &TunnelStore::changed);
         added->setName(QStringLiteral("Renamed"));
         QCOMPARE(storeChanges.size(), 0); // queued, not delivered from inside the change
