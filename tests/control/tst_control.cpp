@@ -280,8 +280,7 @@ private slots:
         QVERIFY2(out.contains(QRegularExpression("^1  [0-9:]{8}  GET     /a  502 ")),
                  qPrintable(out));
         QCOMPARE(app.quillby("requests o --har", &out), 0);
-        QVERIFY2(out.contains("\"url\": \"https://fare-write-waste-gadgets.trycloudflare.com/a\""),
-                 qPrintable(out));
+        QVERIFY2(out.contains("\"url\": \"" + ClientLines::url + "/a\""), qPrintable(out));
         QCOMPARE(app.quillby("replay o 1", &out), 0);
         QCOMPARE(out, "2  HTTP/1.1 502 Bad Gateway\n");
         QCOMPARE(app.quillby("replay o 7", &out), 4);
