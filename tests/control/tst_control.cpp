@@ -123,19 +123,18 @@ private slots:
     void commands_data() {
         QTest::addColumn<QString>("commands"); // run in turn; all but the last must succeed
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("output");  // pattern for standard output and error
-        QTest::addColumn<int>("tunnels");     // how many the store holds afterwards
+        QTest::addColumn<QString>("output"); // pattern for standard output and error
+        QTest::addColumn<int>("added");      // tunnels the store holds afterwards, more than before
         QTest::addColumn<QByteArray>("mode"); // what the clients do, as RunningApp says
         // The stand-in account API's mode, signed in unless said; "": none. What it was asked:
         // tunnels created, hostnames routed, tunnels deleted.
         QTest::addColumn<QString>("api");
         QTest::addColumn<QString>("calls");
         const QString url = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
-        const int n = int(startingTunnels.size());
-        auto row = [n](const char* name, const char* commands, int status, const QString& output,
-                       int added = 0, const char* mode = "url", const char* api = "",
-                       const char* calls = "") {
-            QTest::newRow(name) << QString(commands) << status << output << n + added
+        auto row = [](const char* name, const char* commands, int status, const QString& output,
+                      int added = 0, const char* api = "", const char* calls = "",
+                      const char* mode = "url") {
+            QTest::newRow(name) << QString(commands) << status << output << added
                                 << QByteArray(mode) << QString(api) << QString(calls);
         };
         row("list", "list", 0, "^[0-9A-F]{8}   3000  stopped     web\n[0-9A-F]{8}   3002");
@@ -149,10 +148,11 @@ private slots:
             "\"dup\" matches 2 tunnels.*\n  .* 3002 .*\n  .* 3003 ");
         row("no match", "stop nothing", 4, "No tunnel has the name, port or id \"nothing\"");
         row("url --wait times out", "start slow|url slow --wait 0.2", 6,
-            "'slow' is still connecting", 0, "no-url");
+            "'slow' is still connecting", 0, "", "", "no-url");
         row("url --credentials", "share 3000 --password|url web --credentials", 0,
             "^https://quillby:[^@]+@fare-write");
-        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running", 0, "api-failure");
+        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running", 0, "", "",
+            "api-failure");
         // Each --for is checked for the tunnel it stops (below).
         row("start --for", "start 3003 --for 2h|url 3003 --wait 10", 0, url);
         row("share --for", "share 4000 --for 90s", 0, url, 1);
@@ -164,53 +164,46 @@ private slots:
         row("add, default name", "add --port 4002|list", 0, "4002  stopped     Tunnel\n$", 1);
         row("add, empty name", "add --port 4002 --name __", 2, "The name is empty");
         row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$");
-        // Tunnels on a hostname; a step marked '-' may fail. The first start sets the named
-        // tunnel up, later ones make no account call; a failed setup is retried without a
-        // second tunnel made; a taken hostname is taken over only when asked (takeOver()).
-        const char* add = "add --port 3000 --name site --hostname dev.example.com";
-        auto named = [&](const char* name, const QString& commands, int status, const char* output,
-                         const char* api, const char* calls, int added = 1) {
-            row(name, qPrintable(QString(commands).replace("ADD", add)), status, output, added,
-                "url", api, calls);
-        };
-        named(
-            "login", "login --wait 10", 0,
+        // Tunnels on a hostname (ADD: one added on dev.example.com); a step marked '-' may fail.
+        // The first start sets the named tunnel up, later ones make no account call; a failed
+        // setup is retried without a second tunnel made; a taken hostname is taken over only when
+        // asked (takeOver()).
+        row("login", "login --wait 10", 0,
             "^Open this page to sign in: https://dash.cloudflare.com/argotunnel\\?.*\nSigned in\n$",
-            "ok signed out", "0 0 0", 0);
-        named("login times out", "login --wait 0", 6, "Signing in timed out", "ok signed out",
-              "0 0 0", 0);
-        named("set up, then started at once",
-              "ADD --start|url site --wait 10|stop site|start site|url site --wait 10|list --json",
-              0,
-              "\"hostname\": null,[\\s\\S]*\"hostname\": \"dev.example.com\",[^}]+\"state\": "
-              "\"active\",[^}]+\"url\": \"https://dev.example.com\"",
-              "ok", "1 1 0");
-        named("quick, then a hostname while running",
-              "add --port 3000 --name site --start|url site --wait 10|set site --hostname "
-              "dev.example.com|url site --wait 10",
-              0, "^https://dev.example.com\n$", "ok", "1 1 0");
-        named("outside the zone, twice",
-              "ADD --hostname dev.other.org --start|-url site --wait 10|start site|url site --wait "
-              "10",
-              1, "'site' is not running: dev.other.org is outside example.com", "outside", "1 2 0");
-        named("taken, taken over", "ADD --start|-url site --wait 10|start site|url site --wait 10",
-              1, "dev.example.com already points elsewhere; take it over", "taken", "1 3 0");
-        named("expired certificate", "ADD --start|url site --wait 10", 1, "refused your sign-in",
-              "expired", "1 0 0");
+            0, "ok signed out", "0 0 0");
+        row("login times out", "login --wait 0", 6, "Signing in timed out", 0, "ok signed out",
+            "0 0 0");
+        row("set up, then started at once",
+            "ADD --start|url site --wait 10|stop site|start site|url site --wait 10|list --json", 0,
+            "\"hostname\": null,[\\s\\S]*\"hostname\": \"dev.example.com\",[^}]+\"state\": "
+            "\"active\",[^}]+\"url\": \"https://dev.example.com\"",
+            1, "ok", "1 1 0");
+        row("quick, then a hostname while running",
+            "add --port 3000 --name site --start|url site --wait 10|set site --hostname "
+            "dev.example.com|url site --wait 10",
+            0, "^https://dev.example.com\n$", 1, "ok", "1 1 0");
+        row("outside the zone, twice",
+            "ADD --hostname dev.other.org --start|-url site --wait 10|start site|url site --wait "
+            "10",
+            1, "'site' is not running: dev.other.org is outside example.com", 1, "outside",
+            "1 2 0");
+        row("taken, taken over", "ADD --start|-url site --wait 10|start site|url site --wait 10", 1,
+            "dev.example.com already points elsewhere; take it over", 1, "taken", "1 3 0");
+        row("expired certificate", "ADD --start|url site --wait 10", 1, "refused your sign-in", 1,
+            "expired", "1 0 0");
         // Set aside for the client's login, which never writes over one.
         const char* signedInAnew = "^Open this page to sign in: https://.*\nSigned in\n$";
-        named("expired, signed in again", "ADD --start|-url site --wait 10|login --wait 10", 0,
-              signedInAnew, "expired", "1 0 0");
-        named("login --again", "login --again --wait 10", 0, signedInAnew, "ok", "0 0 0", 0);
-        named("offline", "ADD --start|url site --wait 10", 1, "cannot be reached", "offline",
-              "0 0 0");
-        named("not signed in", "ADD --start", 1, "'site' failed to start: Sign in first",
-              "ok signed out", "0 0 0");
-        named("removed, kept in the account", "ADD --start|url site --wait 10|remove site", 0,
-              "^Its named tunnel stays in your account, and its credentials in /", "ok", "1 1 0",
-              0);
-        named("removed with it", "ADD --start|url site --wait 10|remove site --delete-remote", 0,
-              "^$", "ok", "1 1 1", 0);
+        row("expired, signed in again", "ADD --start|-url site --wait 10|login --wait 10", 0,
+            signedInAnew, 1, "expired", "1 0 0");
+        row("login --again", "login --again --wait 10", 0, signedInAnew, 0, "ok", "0 0 0");
+        row("offline", "ADD --start|url site --wait 10", 1, "cannot be reached", 1, "offline",
+            "0 0 0");
+        row("not signed in", "ADD --start", 1, "'site' failed to start: Sign in first", 1,
+            "ok signed out", "0 0 0");
+        row("removed, kept in the account", "ADD --start|url site --wait 10|remove site", 0,
+            "^Its named tunnel stays in your account, and its credentials in /", 0, "ok", "1 1 0");
+        row("removed with it", "ADD --start|url site --wait 10|remove site --delete-remote", 0,
+            "^$", 0, "ok", "1 1 1");
     }
 
     void commands() {
@@ -225,7 +218,10 @@ private slots:
             account.emplace(api.section(' ', 0, 0));
         if (!api.isEmpty() && !api.endsWith("signed out"))
             writeFile(AccountFiles::loginCertificatePath(), certificate);
-        const QStringList steps = commands.split(QLatin1Char('|'));
+        const QStringList steps =
+            QString(commands)
+                .replace("ADD", "add --port 3000 --name site --hostname dev.example.com")
+                .split(u'|');
         QString out;
         for (qsizetype i = 0; i < steps.size(); ++i) {
             const bool mayFail = steps[i].startsWith(u'-');
@@ -235,34 +231,32 @@ private slots:
         }
         QVERIFY2(out.contains(QRegularExpression(output, QRegularExpression::MultilineOption)),
                  qPrintable(out));
-        QTEST(int(app.store->instances().size()), "tunnels");
+        QTEST(int(app.store->instances().size() - startingTunnels.size()), "added");
         TunnelInstance* last = app.store->instances().back();
         if (last->problemAction() == TunnelInstance::ProblemAction::TakeOver) {
             last->takeOver();
             QTRY_COMPARE(last->state(), TunnelInstance::State::Active);
         }
-        if (account)
-            QTEST(QStringLiteral("%1 %2 %3")
-                      .arg(account->calls("POST"))
-                      .arg(account->calls("PUT"))
-                      .arg(account->calls("DELETE")),
-                  "calls");
-        // Saved at once: the file holds what the store holds, switches included.
+        QStringList calls;
+        for (const char* method : {"POST", "PUT", "DELETE"})
+            calls << QString::number(account ? account->calls(method) : 0);
+        QTEST(account ? calls.join(' ') : QString(), "calls");
+        // Saved at once: the file holds what the store holds, switches included. A time limit
+        // given with a command stops one tunnel that long after it was given.
         QList<TunnelConfig> configs;
-        for (const TunnelInstance* tunnel : app.store->instances())
+        QList<qint64> left; // seconds, of each tunnel with a time limit
+        for (const TunnelInstance* tunnel : app.store->instances()) {
             configs.append(tunnel->config());
+            if (tunnel->stopsAt().isValid())
+                left << QDateTime::currentDateTimeUtc().secsTo(tunnel->stopsAt());
+        }
         QCOMPARE(QSettings(app.settings->fileName(), QSettings::IniFormat)
                      .value("tunnelConfigs")
                      .toByteArray(),
                  encodeTunnelConfigs(configs));
-        // A time limit given with a command stops one tunnel that long after it was given.
         const auto limit = QRegularExpression("--for (\\w+)").match(commands);
         if (limit.hasMatch() && status == 0) {
             const qint64 seconds = (*ShareDuration::parse(limit.captured(1)))->count();
-            QList<qint64> left;
-            for (const TunnelInstance* tunnel : app.store->instances())
-                if (tunnel->stopsAt().isValid())
-                    left << QDateTime::currentDateTimeUtc().secsTo(tunnel->stopsAt());
             QVERIFY2(left.size() == 1 && left[0] > seconds - 10 && left[0] <= seconds,
                      qPrintable(QString::number(left.value(0))));
         }
@@ -286,8 +280,7 @@ private slots:
         QVERIFY2(out.contains(QRegularExpression("^1  [0-9:]{8}  GET     /a  502 ")),
                  qPrintable(out));
         QCOMPARE(app.quillby("requests o --har", &out), 0);
-        QVERIFY2(out.contains("\"url\": \"https://fare-write-waste-gadgets.trycloudflare.com/a\""),
-                 qPrintable(out));
+        QVERIFY2(out.contains("\"url\": \"" + ClientLines::url + "/a\""), qPrintable(out));
         QCOMPARE(app.quillby("replay o 1", &out), 0);
         QCOMPARE(out, "2  HTTP/1.1 502 Bad Gateway\n");
         QCOMPARE(app.quillby("replay o 7", &out), 4);
@@ -316,8 +309,8 @@ private slots:
         follower->start();
         const QString url = "https://fare-write-waste-gadgets.trycloudflare.com\n";
         QTRY_COMPARE(app.printed("url web --follow"), url);
-        QCOMPARE(app.quillby(QStringLiteral("stop web")), 0);
-        QCOMPARE(app.quillby(QStringLiteral("start web")), 0);
+        for (const char* line : {"stop web", "start web"})
+            QCOMPARE(app.quillby(line), 0);
         QTRY_COMPARE(app.printed("url web --follow"), url + url);
         QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
         QTRY_VERIFY(follower->isFinished());

@@ -13,40 +13,37 @@ class TestControlRequest : public QObject {
 private slots:
     void parse_data() {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("expected"); // the error's code, or the line encoded again
-        auto row = [](const char* name, const QByteArray& line, const char* expected) {
-            QTest::newRow(name) << line << QString::fromUtf8(expected);
+        // The error's code, or the line encoded again: by default the line itself, whose keys
+        // are in order.
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char* name, const QByteArray& line, const char* expected = nullptr) {
+            QTest::newRow(name) << line
+                                << QString::fromUtf8(expected ? QByteArray(expected) : line);
         };
+        const char* invalid = "invalid-argument";
         row("list", R"({"v":1,"cmd":"list"})", R"({"cmd":"list","v":1})");
         row("not an object", "[1,2,3]", "malformed");
         row("other version", R"({"v":2,"cmd":"list"})", "version");
         row("no command", R"({"v":1})", "unknown-command");
-        row("unused keys ignored", R"({"v":1,"cmd":"list","port":"x","all":3})",
-            R"({"cmd":"list","v":1})");
-        row("start without tunnel", R"({"v":1,"cmd":"start"})", "invalid-argument");
-        row("stop all", R"({"v":1,"cmd":"stop","all":true})", R"({"all":true,"cmd":"stop","v":1})");
-        row("stop all and a tunnel", R"({"v":1,"cmd":"stop","all":true,"tunnel":"x"})",
-            "invalid-argument");
+        row("unused and unknown keys ignored",
+            R"({"v":1,"cmd":"list","port":"x","all":3,"colour":"red"})", R"({"cmd":"list","v":1})");
+        row("start without tunnel", R"({"v":1,"cmd":"start"})", invalid);
+        row("stop all", R"({"all":true,"cmd":"stop","v":1})");
+        row("stop all and a tunnel", R"({"v":1,"cmd":"stop","all":true,"tunnel":"x"})", invalid);
         row("add, whole port as a float", R"({"v":1,"cmd":"add","port":80.0,"start":true})",
             R"({"cmd":"add","port":80,"start":true,"v":1})");
-        row("add, fractional port", R"({"v":1,"cmd":"add","port":80.5})", "invalid-argument");
-        row("add, name not text", R"({"v":1,"cmd":"add","port":80,"name":null})",
-            "invalid-argument");
+        row("add, fractional port", R"({"v":1,"cmd":"add","port":80.5})", invalid);
+        row("add, name not text", R"({"v":1,"cmd":"add","port":80,"name":null})", invalid);
         row("wait rounded to ms", R"({"v":1,"cmd":"url","tunnel":"x","wait":0.0006})",
             R"({"cmd":"url","tunnel":"x","v":1,"wait":0.001})");
-        row("wait over a day", R"({"v":1,"cmd":"url","tunnel":"x","wait":86400.001})",
-            "invalid-argument");
+        row("wait over a day", R"({"v":1,"cmd":"url","tunnel":"x","wait":86400.001})", invalid);
         row("too large", QByteArray(ControlRequest::maxLineBytes + 1, ' '), "too-large");
         row("set, every field",
-            R"({"v":1,"cmd":"set","tunnel":"x","name":"n","port":80,"rewriteHost":false,)"
-            R"("inspect":true,"password":true,"for":5400,"colour":"red"})",
             R"({"cmd":"set","for":5400,"inspect":true,"name":"n","password":true,"port":80,)"
             R"("rewriteHost":false,"tunnel":"x","v":1})");
-        row("set, no limit", R"({"v":1,"cmd":"set","tunnel":"x","for":null})",
-            R"({"cmd":"set","for":null,"tunnel":"x","v":1})");
-        row("set, limit over a week", R"({"v":1,"cmd":"set","tunnel":"x","for":604801})",
-            "invalid-argument");
-        row("requests, har, limit", R"({"v":1,"cmd":"requests","tunnel":"x","har":true,"limit":5})",
+        row("set, no limit", R"({"cmd":"set","for":null,"tunnel":"x","v":1})");
+        row("set, limit over a week", R"({"v":1,"cmd":"set","tunnel":"x","for":604801})", invalid);
+        row("requests, har, limit",
             R"({"cmd":"requests","har":true,"limit":5,"tunnel":"x","v":1})");
     }
 
@@ -99,14 +96,14 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, output);
         QTemporaryDir nobody;
-        QString out, err;
-        QTextStream outStream(&out), errStream(&err);
+        QString out; // and standard error
+        QTextStream stream(&out);
         QVERIFY(ControlCommand::isCommand(line.section(QLatin1Char(' '), 0, 0)));
-        QCOMPARE(ControlCommand::run(QStringLiteral("quillby ").append(line).split(u' '), outStream,
-                                     errStream, nobody.filePath("socket")),
+        QCOMPARE(ControlCommand::run(QStringLiteral("quillby ").append(line).split(u' '), stream,
+                                     stream, nobody.filePath("socket")),
                  status);
-        outStream.flush(), errStream.flush();
-        QCOMPARE((out + err).left(output.size()), output);
+        stream.flush();
+        QCOMPARE(out.left(output.size()), output);
     }
 };
 

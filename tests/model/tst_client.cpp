@@ -3,6 +3,7 @@
 // its standard output never read, and Stop ending it. Its metrics server as the tunnel's second
 // witness beside its log, on real sockets, two tunnels at once on ports of their own. What each
 // log line means is tst_clientlog's.
+#include "ClientLines.h"
 #include "ScriptedClient.h"
 #include "TestSupport.h"
 #include "model/ClientVersion.h"
@@ -118,8 +119,7 @@ private slots:
         for (TunnelInstance* t : {&a, &b}) {
             QTRY_COMPARE_WITH_TIMEOUT(t->state(), state, 15000);
             QTRY_COMPARE(t->connections().value_or(-1), connections);
-            QCOMPARE(t->tunnelURLText(),
-                     QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com"));
+            QCOMPARE(t->tunnelURLText(), ClientLines::url);
             QCOMPARE(t->problem(), QString());
         }
         QCOMPARE(a.metrics()->port() != first, taken.isListening());
