@@ -88,12 +88,11 @@ std::atomic<int> connected{0};
 std::string metricsAddress, hostname;
 
 std::string metricsAnswer(const std::string& requestLine) {
-    const size_t start = requestLine.find(' ') + 1;
-    const std::string path = requestLine.substr(start, requestLine.find(' ', start) - start);
-    const int ready = connected;
     // Quillby asks /ready and /quicktunnel only; any other path is answered as the latter.
-    const std::string status = path == "/ready" && !ready ? "503 Service Unavailable" : "200 OK";
-    const std::string body = path == "/ready"
+    const bool readiness = requestLine.find(" /ready ") != std::string::npos;
+    const int ready = connected;
+    const std::string status = readiness && !ready ? "503 Service Unavailable" : "200 OK";
+    const std::string body = readiness
                                  ? "{\"status\":" + status.substr(0, 3) +
                                        ",\"readyConnections\":" + std::to_string(ready) +
                                        ",\"connectorId\":\"0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57\"}"
@@ -200,9 +199,9 @@ std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0
            "/ event=0 ip=198.41.200.13 type=http\n";
 }
 
-int fail(const std::string& text) {
+int fail(const std::string& text, int status = 1) {
     writeErr(text);
-    return 1;
+    return status;
 }
 
 // FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
@@ -280,11 +279,10 @@ int main(int argc, char** argv) {
         return fail("stand-in cloudflared: cannot run /usr/bin/python3\n");
     }
     const std::string port = originUrl.substr(originUrl.rfind(':') + 1);
-    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0 || originUrl.empty()) {
-        writeErr("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
-                 "--url http://127.0.0.1:PORT`\n");
-        return 2;
-    }
+    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0 || originUrl.empty())
+        return fail("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
+                    "--url http://127.0.0.1:PORT`\n",
+                    2);
 
     std::signal(SIGUSR1, [](int) { crashRequested = 1; });
     if (envIs("FAKE_CF_IGNORE_TERM", "1"))
@@ -342,6 +340,5 @@ int main(int argc, char** argv) {
             runUntilSignalled();
         }
     }
-    writeErr("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n");
-    return 2;
+    return fail("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n", 2);
 }
