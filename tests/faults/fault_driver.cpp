@@ -35,8 +35,7 @@ int runApp(int argc, char* argv[], bool startAll) {
     QCoreApplication app(argc, argv);
     QSettings settings;
     TunnelStore store(&settings);
-    std::puts("saving");
-    std::fflush(stdout);
+    QTextStream(stdout) << "saving" << Qt::endl;
     for (unsigned round = 0;; ++round) {
         // All renamed, then one save: the list on disk is always all old or all new.
         for (int n = 0; TunnelInstance * tunnel : store.instances()) {

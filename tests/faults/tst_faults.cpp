@@ -23,26 +23,6 @@ using namespace TestSupport;
 
 namespace {
 
-int countAlive(const QList<qint64>& pids) {
-    return int(std::count_if(pids.begin(), pids.end(), &processAlive));
-}
-
-// The live children of `parent` now: a client whose metrics port another process took in the
-// meantime is launched again, with a new pid.
-QList<qint64> childrenOf(qint64 parent) {
-    QList<qint64> children;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent)
-            children.append(entry.toLongLong());
-    }
-    return children;
-}
-
 // What the application reads at start, in a home of its own (HOME and XDG_CONFIG_HOME point
 // into it), with the stand-in client first on PATH.
 struct AppHome : TempHome {
@@ -95,22 +75,21 @@ struct Driver : QProcess {
     // Starts it and reads up to the line `until`; generous, as sanitizer builds start slowly.
     bool run(const QByteArray& until = "ready") {
         start();
-        for (int wait = 0; wait < 300 && (waitForReadyRead(200) || state() == Running); ++wait) {
-            while (canReadLine()) {
+        for (int wait = 0; wait < 300 && (waitForReadyRead(200) || state() == Running); ++wait)
+            while (canReadLine())
                 if (readLine().trimmed() == until)
                     return true;
-            }
-        }
         return false;
     }
     void signal(int number) { ::kill(static_cast<pid_t>(processId()), number); }
     bool waitForExit() { return waitForFinished(TunnelInstance::killGraceMs + 30000); }
-    // Ends it as a logout does: true when it exited 0 and left no child behind.
+    // Ends it as a logout does: true when it exited 0 and left none of its children of now
+    // behind (a client whose metrics port another process took is launched again, with a new pid).
     bool quit(int number = SIGTERM) {
         const QList<qint64> running = childrenOf(processId());
         signal(number);
         return waitForExit() && exitStatus() == NormalExit && exitCode() == 0 &&
-               countAlive(running) == 0;
+               std::ranges::none_of(running, &processAlive);
     }
 };
 
@@ -144,7 +123,7 @@ private slots:
         app.signal(signalNumber);
         QVERIFY(app.waitForExit());
         // After a kill the kernel ends them on the parent's death; allow for a busy machine.
-        QTRY_COMPARE_WITH_TIMEOUT(countAlive(running), 0, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::ranges::none_of(running, &processAlive), 3000);
         // Otherwise Quit (waiting for the kill of stubborn children) ended with status 0.
         QVERIFY(signalNumber == SIGKILL ||
                 (app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0));
@@ -194,11 +173,9 @@ private slots:
         QFETCH(int, tunnels);
         AppHome home;
         home.save(3);
-        QFile file(home.settingsPath);
         if (fault == "directory")
-            QVERIFY(file.remove() && QDir().mkpath(home.settingsPath));
-        const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        file.close();
+            QVERIFY(QFile::remove(home.settingsPath) && QDir().mkpath(home.settingsPath));
+        const QByteArray before = readFile(home.settingsPath);
         ::chmod(QFile::encodeName(home.settingsPath).constData(), fileMode);
         if (fault == "read-only")
             ::chmod(QFile::encodeName(home.settingsDir).constData(), 0555);
@@ -211,7 +188,7 @@ private slots:
         // What it could not use is still there, untouched, for a later, working start. A value
         // it cannot decode is tst_tunnelstore's.
         QCOMPARE(QFileInfo(home.settingsPath).isDir(), fault == "directory");
-        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
+        QCOMPARE(readFile(home.settingsPath), before);
     }
 };
 

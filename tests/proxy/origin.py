@@ -23,8 +23,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.rfile.read(int(self.headers.get("Content-Length", 0)))
         data = b""
         while size := int(self.rfile.readline().split(b";")[0], 16):
-            data += self.rfile.read(size)
-            self.rfile.readline()
+            data += self.rfile.read(size + 2)[:-2]  # and the chunk's CRLF
         self.rfile.readline()
         return data
 
@@ -47,14 +46,11 @@ class Handler(BaseHTTPRequestHandler):
             echo = base64.b64encode(json.dumps(seen).encode()).decode()
             self.answer(data, 200, ("X-Echo", echo), ("Content-Type", "application/octet-stream"))
         elif url.path == "/bytes":
-            self.head(200, ("Content-Length", str(int(query["mib"][0]) << 20)))
-            for _ in range(int(query["mib"][0])):
-                self.wfile.write(PATTERN)
+            self.answer(PATTERN * int(query["mib"][0]))
         elif url.path == "/chunked":
             self.head(200, ("Transfer-Encoding", "chunked"))
-            for i in range(int(query["n"][0])):
-                self.wfile.write(b"8\r\nchunk %d\n\r\n" % i)
-            self.wfile.write(b"0\r\n\r\n")
+            chunks = (b"8\r\nchunk %d\n\r\n" % i for i in range(int(query["n"][0])))
+            self.wfile.write(b"".join(chunks) + b"0\r\n\r\n")
         elif url.path == "/events":
             self.head(200, ("Content-Type", "text/event-stream"), ("Cache-Control", "no-cache"))
             self.wfile.write(b"data: one\n\n")

@@ -28,10 +28,7 @@ namespace {
 
 // What the origin saw of a request (method, path, header fields in order), from /echo's X-Echo.
 QByteArray echoOf(const HttpExchange& exchange) {
-    for (const auto& [name, value] : exchange.responseHeaders)
-        if (name == "X-Echo")
-            return QByteArray::fromBase64(value);
-    return {};
+    return QByteArray::fromBase64(HttpExchange::value(exchange.responseHeaders, "X-Echo"));
 }
 
 // What a replay must keep: method, target, status, header fields (names in any case, in any
@@ -226,8 +223,7 @@ private slots:
         editor.findChild<QLineEdit*>("pathEdit")->setText("/echo?v=2");
         auto* headers = editor.findChild<QPlainTextEdit*>("headersEdit");
         headers->setPlainText(headers->toPlainText() + "X-Added: yes\n");
-        auto* body = editor.findChild<QPlainTextEdit*>("bodyEdit");
-        body->setPlainText(body->toPlainText() + "\nthird");
+        editor.findChild<QPlainTextEdit*>("bodyEdit")->appendPlainText("third");
         const quint64 id = m_proxy.replay(editor.edited());
         QTRY_COMPARE(m_seen.size(), 1);
         const HttpExchange& again = m_seen.first();

@@ -6,20 +6,16 @@ void ScriptedClient::print(QByteArrayView text) {
 }
 
 void ScriptedClient::exit(int status) {
-    if (!std::exchange(m_running, false))
-        return;
-    emit exited(status);
+    if (std::exchange(m_running, false))
+        emit exited(status);
 }
 
-bool ScriptedClient::launch(const QString& program, const QStringList& arguments, QString* reason) {
-    this->program = program;
+bool ScriptedClient::launch(const QString&, const QStringList& arguments, QString* reason) {
     this->arguments = arguments;
-    if (!launchFailure.isEmpty()) {
+    m_running = launchFailure.isEmpty();
+    if (!m_running)
         *reason = launchFailure;
-        return false;
-    }
-    m_running = true;
-    return true;
+    return m_running;
 }
 
 void ScriptedClient::stop() {

@@ -14,7 +14,7 @@ class QObject;
 //
 //   ScriptedClients clients;                   // services.newClient = clients.factory()
 //   tunnel.start();
-//   ScriptedClient* c = clients.latest();      // c->program, c->arguments as launched
+//   ScriptedClient* c = clients.latest();      // c->arguments as launched
 //   c->print(ClientLines::urlBox);             // at once, like its standard error
 //   c->exit(3);                                // at once: the tunnel handles the exit
 //
@@ -28,7 +28,6 @@ public:
     using ClientProcess::ClientProcess;
 
     // As launched.
-    QString program;
     QStringList arguments;
     // Set before the launch: the launch fails with this reason.
     QString launchFailure;

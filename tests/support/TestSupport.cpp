@@ -22,39 +22,47 @@ quint16 closedPort() {
     return server.serverPort();
 }
 
-TempHome::TempHome()
-    : m_oldHome(qgetenv("HOME"))
-    , m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
-    , m_oldCache(qgetenv("XDG_CACHE_HOME"))
-    , m_oldData(qgetenv("XDG_DATA_HOME")) {
-    qputenv("HOME", m_dir.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/.cache")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (m_dir.path() + QStringLiteral("/.local/share")).toLocal8Bit());
+static const char* const homeVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                            "XDG_DATA_HOME"};
+
+TempHome::TempHome() {
+    const QString homes[] = {path(), configHome(), path() + QStringLiteral("/.cache"),
+                             path() + QStringLiteral("/.local/share")};
+    for (int i = 0; i < 4; ++i) {
+        m_old[i] = qgetenv(homeVariables[i]);
+        qputenv(homeVariables[i], homes[i].toLocal8Bit());
+    }
     QDir().mkpath(configHome());
 }
 
 TempHome::~TempHome() {
-    for (const auto& [name, value] : {std::pair{"HOME", m_oldHome},
-                                      {"XDG_CONFIG_HOME", m_oldConfig},
-                                      {"XDG_CACHE_HOME", m_oldCache},
-                                      {"XDG_DATA_HOME", m_oldData}})
-        value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    for (int i = 0; i < 4; ++i)
+        m_old[i].isNull() ? qunsetenv(homeVariables[i]) : qputenv(homeVariables[i], m_old[i]);
 }
 
 std::unique_ptr<QSettings> TempHome::settings(const QString& name) const {
     return std::make_unique<QSettings>(settingsPath(name), QSettings::IniFormat);
 }
 
+// A process's fields in /proc/PID/stat after its name: state, parent, ...; none when it is gone.
+static QList<QByteArray> statFields(qint64 pid) {
+    const QByteArray text = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    return text.isEmpty() ? QList<QByteArray>() : text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
 bool processAlive(qint64 pid) {
-    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || close + 2 >= text.size() || text.at(close + 2) != 'Z';
+    const QByteArray state = pid > 0 && ::kill(pid_t(pid), 0) == 0 ? statFields(pid).value(0) : "";
+    return !state.isEmpty() && state != "Z";
+}
+
+QList<qint64> childrenOf(qint64 parent) {
+    QList<qint64> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QList<QByteArray> fields = statFields(entry.toLongLong());
+        if (fields.value(0) != "Z" && fields.value(1).toLongLong() == parent)
+            children.append(entry.toLongLong());
+    }
+    return children;
 }
 
 bool notificationDaemonRunning() {
@@ -65,38 +73,29 @@ bool notificationDaemonRunning() {
 
 QList<ShownNotification> takeNotifications() {
     QList<ShownNotification> result;
+    QProcess history;
     if (!notificationDaemonRunning())
         return result;
     QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
-    QProcess history;
     history.start(QStringLiteral("dunstctl"), {QStringLiteral("history")});
     if (!history.waitForFinished(5000))
         return result;
-    const QJsonArray entries =
-        QJsonDocument::fromJson(history.readAllStandardOutput())["data"][0].toArray();
-    // The daemon keeps its history; only notifications newer than the last call count.
+    // The daemon keeps its history, newest first; only notifications newer than the last call
+    // count.
     static qint64 lastSeenId = 0;
-    qint64 newest = lastSeenId;
-    for (const QJsonValue& entry : entries) {
-        const QJsonObject object = entry.toObject();
-        const qint64 id = object[QLatin1String("id")][QLatin1String("data")].toInteger();
-        if (id <= lastSeenId)
-            continue;
-        newest = std::max(newest, id);
-        auto field = [&object](const char* name) {
-            return object[QLatin1String(name)][QLatin1String("data")].toString();
+    const qint64 seenBefore = lastSeenId;
+    for (const QJsonValue entry :
+         QJsonDocument::fromJson(history.readAllStandardOutput())["data"][0].toArray()) {
+        const auto field = [&entry](const char* name) {
+            return entry[QLatin1String(name)][QLatin1String("data")];
         };
-        result.append({field("summary"), field("body")});
+        if (const qint64 id = field("id").toInteger(); id > seenBefore) {
+            lastSeenId = std::max(lastSeenId, id);
+            result.prepend({field("summary").toString(), field("body").toString()});
+        }
     }
-    lastSeenId = newest;
-    // The daemon lists the newest first.
-    std::reverse(result.begin(), result.end());
     return result;
 }
-
-} // namespace TestSupport
-
-namespace TestSupport {
 
 void writeFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).path());

@@ -41,7 +41,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome, m_oldConfig, m_oldCache, m_oldData;
+    QByteArray m_old[4]; // HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_DATA_HOME as they were
 };
 
 // A loopback port nothing listens on: one the system handed out and the test closed again.
@@ -71,6 +71,8 @@ private:
 
 // Whether a process exists and has not finished (a zombie counts as finished).
 bool processAlive(qint64 pid);
+// The live children of `parent` now.
+QList<qint64> childrenOf(qint64 parent);
 
 // One notification as the running notification daemon (dunst) recorded it.
 struct ShownNotification {

@@ -53,8 +53,6 @@ namespace {
 
 volatile sig_atomic_t crashRequested = 0;
 
-int released = 0; // the version's year * 100 + month
-
 void writeAll(int fd, const char* data, size_t size) {
     for (ssize_t n; size > 0; data += n, size -= size_t(n)) {
         if ((n = ::write(fd, data, size)) < 0 && errno != EINTR)
@@ -76,12 +74,6 @@ bool envIs(const char* name, const char* value) {
     return std::strcmp(env(name, ""), value) == 0;
 }
 
-void sleepMs(long ms) {
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested) {
-    }
-}
-
 std::string stamp(const char* level = "INF") {
     return std::string("2026-12-06T19:10:57Z ") + level + " ";
 }
@@ -96,12 +88,11 @@ std::atomic<int> connected{0};
 std::string metricsAddress, hostname;
 
 std::string metricsAnswer(const std::string& requestLine) {
-    const size_t start = requestLine.find(' ') + 1;
-    const std::string path = requestLine.substr(start, requestLine.find(' ', start) - start);
-    const int ready = connected;
     // Quillby asks /ready and /quicktunnel only; any other path is answered as the latter.
-    const std::string status = path == "/ready" && !ready ? "503 Service Unavailable" : "200 OK";
-    const std::string body = path == "/ready"
+    const bool readiness = requestLine.find(" /ready ") != std::string::npos;
+    const int ready = connected;
+    const std::string status = readiness && !ready ? "503 Service Unavailable" : "200 OK";
+    const std::string body = readiness
                                  ? "{\"status\":" + status.substr(0, 3) +
                                        ",\"readyConnections\":" + std::to_string(ready) +
                                        ",\"connectorId\":\"0c5d9e3a-7b21-4f6e-9d84-2a1f6b3c8e57\"}"
@@ -132,7 +123,9 @@ void serveMetrics(int listener) {
     std::string why = std::strerror(error); // in Go's words: "address already in use"
     why[0] = char(std::tolower(why[0]));
     std::string reason = "listen tcp " + metricsAddress + ": bind: " + why;
-    if (released >= 202412)
+    int year = 0, month = 0;
+    std::sscanf(env("FAKE_CF_VERSION", "2023.7.3"), "%d.%d", &year, &month);
+    if (year * 100 + month >= 202412)
         reason = "failed to bind to address (" + metricsAddress + "): " + reason;
     writeErr(stamp("ERR") + "Error opening metrics server listener error=\"" + reason +
              "\"\nError opening metrics server listener: " + reason + "\n");
@@ -172,12 +165,12 @@ const std::string boxBorder = "+" + std::string(92, '-') + "+\n";
 
 void urlBox() {
     if (envIs("FAKE_CF_BOX", "unknown"))
-        return writeErr(stamp() + "Quick Tunnel ready hostname=" + url().substr(8) + "\n"),
-               startMetrics();
-    writeErr(stamp() + boxBorder +
-             boxLine("Your quick Tunnel has been created! Visit it at (it may take some time to "
-                     "be reachable):") +
-             boxLine(url()) + stamp() + boxBorder);
+        writeErr(stamp() + "Quick Tunnel ready hostname=" + url().substr(8) + "\n");
+    else
+        writeErr(stamp() + boxBorder +
+                 boxLine("Your quick Tunnel has been created! Visit it at (it may take some time "
+                         "to be reachable):") +
+                 boxLine(url()) + stamp() + boxBorder);
     startMetrics();
 }
 
@@ -206,9 +199,9 @@ std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0
            "/ event=0 ip=198.41.200.13 type=http\n";
 }
 
-int fail(const std::string& text) {
+int fail(const std::string& text, int status = 1) {
     writeErr(text);
-    return 1;
+    return status;
 }
 
 // FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
@@ -236,7 +229,9 @@ void answerSignals() {
 // Sleeps one interval; a signal that came meanwhile is answered.
 void pause(long ms) {
     answerSignals();
-    sleepMs(ms);
+    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !crashRequested) {
+    }
     answerSignals();
 }
 
@@ -252,33 +247,12 @@ void pause(long ms) {
     }
 }
 
-// The version FAKE_CF_VERSION names; when it was released.
-std::string chosenVersion() {
-    const std::string version = env("FAKE_CF_VERSION", "2023.7.3");
-    int year = 0, month = 0;
-    std::sscanf(version.c_str(), "%d.%d", &year, &month);
-    released = year * 100 + month;
-    return version;
-}
-
-// `tunnel run --credentials-file PATH --url URL UUID`: four connections, no URL printed.
-int runNamed(const std::string& id, const std::string& credentials) {
-    if (!std::ifstream(credentials).good())
-        return fail("Tunnel credentials file '" + credentials +
-                    "' doesn't exist or is not a file\n");
-    writeErr(stamp() + "Starting tunnel tunnelID=" + id + "\n");
-    for (int index = 0; index < 4; ++index)
-        registered(index);
-    runUntilSignalled();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string version = chosenVersion();
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("cloudflared version %s (built %.4s-01-01-0000 UTC)\n", version.c_str(),
-                    version.c_str());
+        const char* version = env("FAKE_CF_VERSION", "2023.7.3");
+        std::printf("cloudflared version %s (built %.4s-01-01-0000 UTC)\n", version, version);
         return 0;
     }
     // tunnel [--no-autoupdate] [--config PATH] --url URL, as Quillby starts it; or tunnel with
@@ -305,15 +279,12 @@ int main(int argc, char** argv) {
         return fail("stand-in cloudflared: cannot run /usr/bin/python3\n");
     }
     const std::string port = originUrl.substr(originUrl.rfind(':') + 1);
-    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0 || originUrl.empty()) {
-        writeErr("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
-                 "--url http://127.0.0.1:PORT`\n");
-        return 2;
-    }
+    if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0 || originUrl.empty())
+        return fail("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
+                    "--url http://127.0.0.1:PORT`\n",
+                    2);
 
-    struct sigaction usr1 {};
-    usr1.sa_handler = [](int) { crashRequested = 1; };
-    sigaction(SIGUSR1, &usr1, nullptr);
+    std::signal(SIGUSR1, [](int) { crashRequested = 1; });
     if (envIs("FAKE_CF_IGNORE_TERM", "1"))
         std::signal(SIGTERM, SIG_IGN);
 
@@ -327,8 +298,15 @@ int main(int argc, char** argv) {
          done += block.size())
         writeAll(1, block.data(), block.size());
 
-    if (!words.empty()) // run
-        return runNamed(words.size() > 1 ? words[1] : "", credentials);
+    if (!words.empty()) { // `run --credentials-file PATH --url URL UUID`: no URL printed
+        if (!std::ifstream(credentials).good())
+            return fail("Tunnel credentials file '" + credentials +
+                        "' doesn't exist or is not a file\n");
+        writeErr(stamp() + "Starting tunnel tunnelID=" + (words.size() > 1 ? words[1] : "") + "\n");
+        for (int index = 0; index < 4; ++index)
+            registered(index);
+        runUntilSignalled();
+    }
     const long intervalMs = std::atol(env("FAKE_CF_INTERVAL_MS", "5000"));
 
     // Each mode writes its lines after the banner, then answers an exit status, or -1 to run
@@ -362,6 +340,5 @@ int main(int argc, char** argv) {
             runUntilSignalled();
         }
     }
-    writeErr("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n");
-    return 2;
+    return fail("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n", 2);
 }
