@@ -72,14 +72,13 @@ validate() {
     check "groff -man -ww: the man page formats without warnings" \
         bash -c '[ -z "$(groff -man -ww -z -Tutf8 "$1" 2>&1 | tee /dev/stderr)" ]' _ "$pkg/quillby.1"
     grep -q "^\.TH QUILLBY 1 .*\"Quillby $version\"" "$pkg/quillby.1" || fail "the man page is not for Quillby $version"
-    local man option command synopsis options
+    local man option command commands synopsis options
     man=$(cat "$pkg/quillby.1")
     options=$(options_of "$(QT_QPA_PLATFORM=offscreen "$quillby" --help)")
     [ -n "$options" ] || fail "quillby --help lists no options"
     for option in $options; do in_roff "$option" "$man" || fail "the man page lacks $option"; done
     # Every command of the command table, as the completion generated from it offers them,
     # has its synopsis in the man page, naming every option of the command's --help.
-    local commands
     commands=$(completions "$build_dir/packaging/quillby.bash-completion" "" | grep -v '^-') || true
     [ -n "$commands" ] || fail "the generated bash completion offers no commands"
     for command in $commands; do
@@ -126,10 +125,7 @@ deb() {
     echo "package: $build_dir/$(basename "$file")"
 }
 
-case "$mode" in
-    validate) validate ;;
-    deb) deb ;;
-    *) echo "unknown mode $mode" >&2; exit 2 ;;
-esac
+[[ $mode == validate || $mode == deb ]] || { echo "unknown mode $mode" >&2; exit 2; }
+"$mode"
 [ $failures = 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "every check passed"
