@@ -98,17 +98,17 @@ def api_error(op, status, answer):
     return f"Failed to {op}: code: {error['code']}, reason: {error['message']}"
 
 
-def origin_cert():
+def origin_cert(failed=""):
     """The certificate login wrote (no test sets TUNNEL_ORIGIN_CERT); ends with the client's
-    error when there is none."""
+    error, after `failed`, when there is none."""
     if not os.access(CERT, os.R_OK):
         say(f"{STAMP}ERR Cannot determine default origin certificate path. No file cert.pem in "
             "[~/.cloudflared ~/.cloudflare-warp ~/cloudflare-warp /etc/cloudflared "
             "/usr/local/etc/cloudflared]. You need to specify the origin certificate path by "
             "specifying the origincert option in the configuration file, or set "
             "TUNNEL_ORIGIN_CERT environment variable originCertPath=\n")
-        return None, "Error locating origin cert: client didn't specify origincert path"
-    return CERT, None
+        sys.exit(failed + "Error locating origin cert: client didn't specify origincert path")
+    return CERT
 
 
 def login():
@@ -135,10 +135,7 @@ def login():
 
 
 def create(name, credentials):
-    cert, error = origin_cert()
-    if not cert:
-        sys.exit("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel "
-                 "backend: " + error)
+    cert = origin_cert("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel backend: ")
     status, answer = call("POST", f"/accounts/{ACCOUNT}/cfd_tunnel", {"name": name, "tunnel_secret": SECRET})
     failed = "failed to create tunnel: Create Tunnel API call failed: "
     if status != 200:
@@ -156,8 +153,7 @@ def create(name, credentials):
 
 
 def route_dns(id, host, overwrite):
-    if error := origin_cert()[1]:
-        sys.exit(error)
+    origin_cert()
     status, answer = call("PUT", f"/zones/{ZONE}/tunnels/{id}/routes",
                           {"type": "dns", "user_hostname": host, "overwrite_existing": overwrite})
     if status != 200:
@@ -168,8 +164,7 @@ def route_dns(id, host, overwrite):
 
 
 def delete(id, credentials, force):
-    if error := origin_cert()[1]:
-        sys.exit(error)
+    origin_cert()
     status, answer = call("DELETE", f"/accounts/{ACCOUNT}/cfd_tunnel/{id}" + "?cascade=true" * force)
     if status != 200:
         sys.exit(f"Error deleting tunnel {id}: " + api_error("delete tunnel", status, answer))
