@@ -37,6 +37,9 @@ ROLES = dict.fromkeys(["Add tunnel", "Start", "Stop", "Copy URL", "Open in Brows
 ROLES.update({"Name": "text", "Port": "text", "Tunnel Options": "button menu",
               "Launch at Login": "check box"})
 STARTED = time.monotonic()
+# What xwininfo says of a window, in its order: x, y, width, height and whether it is mapped.
+GEOMETRY = re.compile(r"Absolute upper-left X:\s*(-?\d+).*?Absolute upper-left Y:\s*(-?\d+).*?"
+                      r"Width:\s*(\d+).*?Height:\s*(\d+).*?Map State:\s*(\S+)", re.S)
 
 
 class JourneyFailure(Exception):
@@ -60,6 +63,10 @@ def expect(what, got, wanted):
     log(f"   {'ok' if ok else 'FAIL'}: {what}: {str(got)[:160]}")
     if not ok:
         raise JourneyFailure(f"{what}: got {got!r}" + ("" if callable(wanted) else f", expected {wanted!r}"))
+
+
+def gdbus(dest, path, method, *args, bus=("--session",), check=True):
+    return run("gdbus", "call", *bus, "--dest", dest, "--object-path", path, "--method", method, *args, check=check)
 
 
 def gvariant(text):
@@ -97,14 +104,12 @@ class Accessibility:
     """Reads the application's widgets from the AT-SPI bus, turned on as a screen reader does."""
 
     def __init__(self):
-        bus = ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-               "/org/a11y/bus", "--method"]
-        run(*bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
-        self.address = gvariant(run(*bus, "org.a11y.Bus.GetAddress"))
+        a11y_bus = ("org.a11y.Bus", "/org/a11y/bus")
+        gdbus(*a11y_bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
+        self.address = gvariant(gdbus(*a11y_bus, "org.a11y.Bus.GetAddress"))
 
     def call(self, dest, path, method, *args, check=True):
-        return run("gdbus", "call", "--address", self.address, "--dest", dest, "--object-path",
-                   path, "--method", method, *args, check=check)
+        return gdbus(dest, path, method, *args, bus=("--address", self.address), check=check)
 
     def showing(self, pid):
         """Every node on screen, depth first, in the order of the widget tree; lazily, as each
@@ -123,21 +128,26 @@ class Accessibility:
         return next((n for n in self.showing(pid) if n.name == name and role in (None, n.role)), None)
 
 
+def read(path, missing=""):
+    with contextlib.suppress(FileNotFoundError), open(path) as f:
+        return f.read()
+    return missing
+
+
 def key(*keys):
     run("xdotool", "key", "--clearmodifiers", *keys)
 
 
+def click(x, y):
+    # Not --sync: it waits for a motion that never comes when the pointer is already there.
+    run("xdotool", "mousemove", str(x), str(y), "click", "1")
+
+
 def quillby_windows():
     """Quillby's X windows as {x, y, w, h, viewable}."""
-    windows = []
-    for window in run("xdotool", "search", "--classname", "^quillby$", check=False).split():
-        v = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height|Map State):\s*(\S+)",
-                            run("xwininfo", "-id", window, check=False), re.M))
-        if len(v) == 5:
-            windows.append({"x": int(v["Absolute upper-left X"]), "y": int(v["Absolute upper-left Y"]),
-                            "w": int(v["Width"]), "h": int(v["Height"]),
-                            "viewable": v["Map State"] == "IsViewable"})
-    return windows
+    found = (GEOMETRY.search(run("xwininfo", "-id", window, check=False))
+             for window in run("xdotool", "search", "--classname", "^quillby$", check=False).split())
+    return [dict(zip("xywh", map(int, m.groups()[:4])), viewable=m[5] == "IsViewable") for m in found if m]
 
 
 def tray_icon():
@@ -180,14 +190,14 @@ class Journey:
         # Inside the session's folder, which the session script removes whatever happens.
         self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
         self.config_home = os.path.join(self.home, ".config")
-        self.env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
-        self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.config_home,
-                        XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
-                        XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
-                        PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
-                        FAKE_CF_LABEL=URL_LABEL, FAKE_CF_PIDFILE=os.path.join(self.home, "children"))
         self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
-        self.env.update({"QT_QPA_PLATFORM": "wayland"} if self.wayland else {})
+        self.env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"} | dict(
+            HOME=self.home, XDG_CONFIG_HOME=self.config_home, XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+            XDG_DATA_HOME=os.path.join(self.home, ".local", "share"), FAKE_CF_LABEL=URL_LABEL,
+            PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
+            FAKE_CF_PIDFILE=os.path.join(self.home, "children"))
+        if self.wayland:
+            self.env["QT_QPA_PLATFORM"] = "wayland"
 
     def screenshot(self, name, copy=None, cropped=False):
         """The screen, or only Quillby's windows on it (cropped or copied elsewhere too)."""
@@ -230,25 +240,19 @@ class Journey:
     def launches(self):
         """The stand-in clients started so far as (pid, the gateway's port), as they record
         themselves in FAKE_CF_PIDFILE."""
-        with contextlib.suppress(FileNotFoundError), open(self.env["FAKE_CF_PIDFILE"]) as f:
-            return [tuple(map(int, line.split())) for line in f if line.strip()]
-        return []
+        return [tuple(map(int, line.split())) for line in read(self.env["FAKE_CF_PIDFILE"]).splitlines()]
 
     def alive(self):
-        def state(pid):  # of a process in /proc/PID/stat, "X" for one that is gone
-            with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/stat") as f:
-                return f.read().rsplit(")", 1)[1].split()[0]
-            return "X"
-        return [pid for pid, _ in self.launches() if state(pid) not in "ZX"]
+        """The clients still running: in /proc/PID/stat the state follows the name, "X" when gone."""
+        states = {pid: read(f"/proc/{pid}/stat", ") X").rsplit(")", 1)[1].split()[0] for pid, _ in self.launches()}
+        return [pid for pid, state in states.items() if state not in "ZX"]
 
     def child(self):
         return wait_for("the client", self.alive)[0]
 
     def click_icon(self):
         icon = wait_for("the tray icon", tray_icon)
-        # Not --sync: it waits for a motion that never comes when the pointer is already there.
-        run("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
-            str(icon["y"] + icon["h"] // 2), "click", "1")
+        click(icon["x"] + icon["w"] // 2, icon["y"] + icon["h"] // 2)
 
     def open_window(self):
         if not popup():

@@ -32,11 +32,11 @@ QUIET = {'NEXT_TELEMETRY_DISABLED': '1', 'npm_config_registry': 'http://127.0.0.
 
 def wait_for(what, predicate, timeout=15.0):
     """Polls until predicate() answers something true, and returns that; the limit only stops a
-    hung test."""
+    hung test. `what` may be a function, to say what was waited for at the time it failed."""
     deadline = time.monotonic() + timeout
     while not (value := predicate()):
         if time.monotonic() > deadline:
-            raise TimeoutError(f'timed out after {timeout:.0f} s waiting for: {what}')
+            raise TimeoutError(f'timed out after {timeout:.0f} s waiting for: {what() if callable(what) else what}')
         time.sleep(0.1)
     return value
 
@@ -85,6 +85,12 @@ def upgrade(port, path, host, origin=None, protocol=None):
     return int(status.group(1)) if status else 0, answer
 
 
+def answers(port):
+    """Whether an HTTP server answers there."""
+    with contextlib.suppress(OSError):
+        return bool(get(port))
+
+
 Server = collections.namedtuple('Server', 'root port')  # the app's copy, its port
 
 
@@ -106,15 +112,8 @@ def _serve(kind, app, command):
                                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                            env={**os.environ, **QUIET}, start_new_session=True)
             try:
-                deadline = time.monotonic() + STARTUP_LIMIT
-                while process.poll() is None:
-                    try:
-                        get(port)
-                        break
-                    except OSError:
-                        if time.monotonic() > deadline:
-                            raise RuntimeError(f'{kind} did not answer:\n' + (root / 'server.log').read_text())
-                        time.sleep(0.2)
+                wait_for(lambda: f'{kind} to answer:\n' + (root / 'server.log').read_text(),
+                         lambda: process.poll() is not None or answers(port), STARTUP_LIMIT)
                 if process.poll() is None:
                     yield Server(root, port)
                     return
@@ -235,7 +234,7 @@ class Browser:
         """Waits until the expression is true in the page."""
         wait_for(f'{expression} in the page', lambda: self.evaluate(expression), limit)
 
-    def goto(self, url, landing=None):
-        """Navigates and waits for the page (at `landing`, where the address changes) to load."""
+    def goto(self, url, landing=None, until='true'):
+        """Navigates; waits for the page (at `landing`, where the address changes) to load and `until`."""
         self.call('Page.navigate', url=url)
-        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete"')
+        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete" && ({until})')
