@@ -58,28 +58,22 @@ class Edge(socketserver.ThreadingTCPServer):
 
     def serve(self, visitor):
         """Requests go rewritten to one gateway connection, answers come back untouched."""
-        reader, origin, answers = visitor.makefile('rb'), None, None
-        try:
-            while line := reader.readline(65536):
-                fields = http.client.parse_headers(reader)
-                if not origin:  # with no client running port 0, refused too
-                    origin = socket.create_connection(('127.0.0.1', self.gateway_port() or 0))
-                    answers = threading.Thread(target=self.pump, args=(
-                        origin.recv, visitor, lambda: visitor.shutdown(socket.SHUT_RDWR)))
-                    answers.start()
-                request, length, upgrade = self.rewrite(line, fields)
-                origin.sendall(request + reader.read(length))
-                if upgrade:
-                    return self.pump(reader.read1, origin)
-        except OSError:
-            pass
-        finally:
-            if origin:
+        # With no client running port 0, refused too. The server closes the visitor's socket.
+        with visitor.makefile('rb') as reader, contextlib.suppress(OSError), \
+                socket.create_connection(('127.0.0.1', self.gateway_port() or 0)) as origin:
+            answers = threading.Thread(target=self.pump, args=(
+                origin.recv, visitor, lambda: visitor.shutdown(socket.SHUT_RDWR)))
+            answers.start()
+            try:
+                while line := reader.readline(65536):
+                    request, length, upgrade = self.rewrite(line, http.client.parse_headers(reader))
+                    origin.sendall(request + reader.read(length))
+                    if upgrade:
+                        return self.pump(reader.read1, origin)
+            finally:
                 with contextlib.suppress(OSError):
                     origin.shutdown(socket.SHUT_WR)
                 answers.join()
-                origin.close()
-            reader.close()  # the visitor's socket is closed by the server
 
     def rewrite(self, line, fields):
         upgrade, public = fields.get('upgrade', '').lower() == 'websocket', re.escape(fields.get('host', ''))
@@ -142,7 +136,7 @@ class Gateway(Journey):
         # With the token Vite's client script holds.
         token = re.search(r'const wsToken = "([^"]+)"', devservers.get(vite.port, '/@vite/client')[2].decode())
         expect('the live-reload socket through the edge',
-               devservers.upgrade(self.edge.port, '/?token=' + token.group(1), NAME, PUBLIC, 'vite-hmr')[0], 101)
+               devservers.upgrade(self.edge.port, '/?token=' + token.group(1), NAME, PUBLIC, 'vite-hmr'), 101)
         self.browser.goto(f'http://{NAME}/')
         self.edit(vite, 'hello from vite', 'edited')
 
@@ -161,7 +155,7 @@ class Gateway(Journey):
             script = re.search(r'src="(/_next/static/chunks/[^"]+)"', self.get()[2].decode()).group(1)
             expect(f'rewrite {rewrite}: a /_next/ script, the live-reload socket',
                    (self.get(script, {'Origin': PUBLIC})[0],
-                    devservers.upgrade(self.edge.port, '/_next/hmr?id=q', NAME, PUBLIC)[0]), (chunk, hmr))
+                    devservers.upgrade(self.edge.port, '/_next/hmr?id=q', NAME, PUBLIC)), (chunk, hmr))
         self.browser.goto(f'http://{NAME}/', until=f"{MESSAGE} == 'hydrated'")
 
     def django(self, django):

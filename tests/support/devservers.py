@@ -14,7 +14,6 @@ import contextlib
 import http.client
 import json
 import os
-import re
 import shutil
 import signal
 import socket
@@ -71,18 +70,10 @@ def get(port, path='/', host=None, headers=None):
 
 
 def upgrade(port, path, host, origin=None, protocol=None):
-    """A WebSocket handshake; returns the answer's status code (0 for an answer that is no HTTP,
-    as Next.js's refusal) and its first bytes."""
-    lines = [f'GET {path} HTTP/1.1', f'Host: {host}', 'Upgrade: websocket', 'Connection: Upgrade',
-             'Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==', 'Sec-WebSocket-Version: 13']
-    lines += [f'Origin: {origin}'] * bool(origin) + [f'Sec-WebSocket-Protocol: {protocol}'] * bool(protocol)
-    with socket.create_connection(('127.0.0.1', port), timeout=60) as s:
-        s.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
-        answer = b''
-        while b'\r\n\r\n' not in answer and (chunk := s.recv(4096)):
-            answer += chunk
-    status = re.match(rb'HTTP/1\.[01] (\d{3})', answer)
-    return int(status.group(1)) if status else 0, answer
+    """A WebSocket handshake's status code (101 and no body read after it: switched)."""
+    headers = {'Upgrade': 'websocket', 'Connection': 'Upgrade', 'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==',
+               'Sec-WebSocket-Version': '13', 'Origin': origin, 'Sec-WebSocket-Protocol': protocol}
+    return get(port, path, host, {name: value for name, value in headers.items() if value})[0]
 
 
 def answers(port):
