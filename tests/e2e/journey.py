@@ -169,12 +169,9 @@ def grab(x, y, w, h):
 
 def classify(pixels):
     """'green', 'gray' or None for (r, g, b) or (r, g, b, a) pixels; transparent ones do not count."""
-    green = gray = 0
-    for r, g, b, *alpha in pixels:
-        if alpha and alpha[0] < 128:
-            continue
-        green += g - max(r, b) > 40
-        gray += g - max(r, b) <= 40 and max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190
+    opaque = [(r, g, b) for r, g, b, *alpha in pixels if not alpha or alpha[0] >= 128]
+    green = sum(g - max(r, b) > 40 for r, g, b in opaque)
+    gray = sum(g - max(r, b) <= 40 and max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190 for r, g, b in opaque)
     return "green" if green >= 12 else "gray" if gray >= 12 and not green else None
 
 
