@@ -220,11 +220,10 @@ class Journey:
     def start_quillby(self, tag):
         with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
             # Nothing started here outlives this script, even when it is killed outright.
-            process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home, stdout=out,
-                                       stderr=subprocess.STDOUT, start_new_session=True,
-                                       preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM))  # PDEATHSIG
-        self.processes.append(process)
-        return process
+            self.processes.append(subprocess.Popen(
+                [self.quillby_path], env=self.env, cwd=self.home, stdout=out, stderr=subprocess.STDOUT,
+                start_new_session=True, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM)))  # PDEATHSIG
+        return self.processes[-1]
 
     def press(self, name, role="push button"):
         """Presses a control through the accessibility bus, the same on X11 and Wayland."""
@@ -261,7 +260,6 @@ class Journey:
         how()
         expect("quillby's exit status after quitting", self.app.wait(10), 0)
         wait_for("every client to end with the application", lambda: not self.alive(), 3)
-        log("   quit with status 0, no client left")
 
     def audit(self, where, wanted):
         """Every focusable control on screen has a name and the role that fits it; the wanted

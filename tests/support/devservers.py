@@ -187,8 +187,7 @@ class Browser:
             active = self.profile / 'DevToolsActivePort'  # its port, then its path
             port = wait_for('Chromium', lambda: active.exists() and len(lines := active.read_text().split()) > 1
                             and int(lines[0]), 30)
-            targets = json.loads(get(port, '/json/list')[2])
-            page = next(t for t in targets if t['type'] == 'page')
+            page = next(t for t in json.loads(get(port, '/json/list')[2]) if t['type'] == 'page')
             async def connect():  # websockets 10 takes the loop it runs in
                 return await websockets.connect(page['webSocketDebuggerUrl'], max_size=None)
             self.socket = self.loop.run_until_complete(connect())
