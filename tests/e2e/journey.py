@@ -76,14 +76,14 @@ def gvariant(text):
 
 
 class Node:
-    """One accessible object: call(), its name, role, states and children; the name and role of
-    one gone while we looked are None, and it has no states nor children."""
+    """One object on a bus (named by gdbus options): call(); on the AT-SPI bus its name, role,
+    states and children (None, None, none and none for one gone while we looked)."""
 
     def __init__(self, bus, dest, path):
         self.bus, self.dest, self.path = bus, dest, path
 
     def call(self, method, *args, check=True):
-        return self.bus.call(self.dest, self.path, method, *args, check=check)
+        return gdbus(self.dest, self.path, method, *args, bus=self.bus, check=check)
 
     def get(self, method, *args):
         return gvariant(self.call("org.a11y.atspi.Accessible." + method, *args, check=False))
@@ -106,18 +106,15 @@ class Accessibility:
     def __init__(self):
         a11y_bus = ("org.a11y.Bus", "/org/a11y/bus")
         gdbus(*a11y_bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
-        self.address = gvariant(gdbus(*a11y_bus, "org.a11y.Bus.GetAddress"))
-
-    def call(self, dest, path, method, *args, check=True):
-        return gdbus(dest, path, method, *args, bus=("--address", self.address), check=check)
+        self.bus = ("--address", gvariant(gdbus(*a11y_bus, "org.a11y.Bus.GetAddress")))
 
     def showing(self, pid):
         """Every node on screen, depth first, in the order of the widget tree; lazily, as each
         step is a call on the bus and a search stops at what it looks for."""
-        registry = Node(self, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
-        apps = [a for a in registry.children() if gvariant(self.call(
-            "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False) or "(0,)") == pid]
+        registry = Node(self.bus, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+        daemon = Node(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus")
+        apps = [a for a in registry.children()
+                if gvariant(daemon.call("org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False)) == pid]
         stack = list(reversed(apps[0].children())) if apps else []
         while stack:
             if (node := stack.pop()).has(SHOWING):
