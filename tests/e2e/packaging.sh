@@ -22,6 +22,8 @@ check() {
     if out=$("$@" 2>&1); then echo "ok: $what"; else echo "FAIL: $what"$'\n'"$out" >&2; failures=$((failures + 1)); fi
 }
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# silent DESCRIPTION COMMAND...: the command prints nothing at all.
+silent() { check "$1" bash -c '[ -z "$("$@" 2>&1 | tee /dev/stderr)" ]' _ "${@:2}"; }
 # The long options a --help text lists.
 options_of() { grep -oE -- '(^|[ ,])--[a-z][a-z-]*' <<<"$1" | sed 's/^[ ,]*//' | sort -u; }
 # Whether the roff text $2 names option $1 (hyphens escaped there).
@@ -57,8 +59,7 @@ check_tree() {
 
 validate() {
     # desktop-file-validate fails only on errors; hints and warnings are kept out too.
-    check "desktop-file-validate: no errors, warnings or hints" \
-        bash -c '[ -z "$(desktop-file-validate "$1" 2>&1 | tee /dev/stderr)" ]' _ "$pkg/$app_id.desktop"
+    silent "desktop-file-validate: no errors, warnings or hints" desktop-file-validate "$pkg/$app_id.desktop"
     # The newest release is this version. (The metainfo itself, installed as it is, and its id
     # and launchable against the file names: validate-tree --strict, in deb.)
     local meta=$pkg/$app_id.metainfo.xml svg=$pkg/$app_id.svg man option command commands synopsis options
@@ -68,8 +69,7 @@ validate() {
     ! grep -qE '<image|<script|xlink:href="http|href="file:' "$svg" || fail "the icon refers outside itself"
 
     # The man page: no groff warnings, the version of the build, every option --help lists.
-    check "groff -man -ww: the man page formats without warnings" \
-        bash -c '[ -z "$(groff -man -ww -z -Tutf8 "$1" 2>&1 | tee /dev/stderr)" ]' _ "$pkg/quillby.1"
+    silent "groff -man -ww: the man page formats without warnings" groff -man -ww -z -Tutf8 "$pkg/quillby.1"
     grep -q "^\.TH QUILLBY 1 .*\"Quillby $version\"" "$pkg/quillby.1" || fail "the man page is not for Quillby $version"
     man=$(cat "$pkg/quillby.1")
     options=$(options_of "$(QT_QPA_PLATFORM=offscreen "$quillby" --help)")
