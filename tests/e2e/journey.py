@@ -27,7 +27,6 @@ from devservers import stop, wait_for  # noqa: E402,F401 (wait_for for every che
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
                       "/home/linuxbrew/.linuxbrew/bin/cloudflared"]
 URL_LABEL = "quill-journey-over-loopback"
-SKIP = 77
 FOCUSABLE, SHOWING = 11, 25  # AT-SPI state bits
 # The role each focusable control must have, by its accessible name; selectable text (the URL)
 # is a "label" named by its text.
@@ -330,7 +329,7 @@ def main(cls, doc, *options):
         sys.exit("no session bus: run this inside scripts/desktop-session.sh")
     if found := [p for p in FIXED_CLIENT_PATHS if os.path.exists(p)]:
         log(f"SKIP: {found[0]} exists and would be run instead of the stand-in client")
-        sys.exit(SKIP)
+        sys.exit(77)  # the checks' SKIP_RETURN_CODE
     shutil.rmtree(args.artifacts, ignore_errors=True)
     os.makedirs(args.artifacts)
     for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
