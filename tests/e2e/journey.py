@@ -184,13 +184,11 @@ class Journey:
         self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
         self.config_home = os.path.join(self.home, ".config")
         self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
-        self.env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"} | dict(
+        self.env = os.environ | dict(
             HOME=self.home, XDG_CONFIG_HOME=self.config_home, XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
             XDG_DATA_HOME=os.path.join(self.home, ".local", "share"), FAKE_CF_LABEL=URL_LABEL,
             PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
-            FAKE_CF_PIDFILE=os.path.join(self.home, "children"))
-        if self.wayland:
-            self.env["QT_QPA_PLATFORM"] = "wayland"
+            FAKE_CF_PIDFILE=os.path.join(self.home, "children"), QT_QPA_PLATFORM="wayland" if self.wayland else "xcb")
 
     def screenshot(self, name, copy=None, cropped=False):
         """The screen, or only Quillby's windows on it (cropped or copied elsewhere too)."""
