@@ -19,7 +19,8 @@ import os
 import re
 import subprocess
 
-from journey import Journey, JourneyFailure, classify, expect, gvariant, grab, log, main, popup, run, wait_for
+from journey import (Journey, JourneyFailure, classify, click, expect, gdbus, gvariant, grab, log, main, popup, run,
+                     wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -29,13 +30,8 @@ SCREEN = (1280, 800)
 HOST_ICON = (SCREEN[0] - 32, 0, 32, 32)
 
 
-def bus(dest, path, method, *args, check=True):
-    return run("gdbus", "call", "--session", "--dest", dest, "--object-path", path,
-               "--method", method, *args, check=check)
-
-
 def prop(dest, path, interface, name, check=True):
-    return bus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name, check=check)
+    return gdbus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name, check=check)
 
 
 class Item:
@@ -45,8 +41,8 @@ class Item:
         def registered():
             for entry in gvariant(prop(*WATCHER, WATCHER[0], "RegisteredStatusNotifierItems")):
                 service, _, path = entry.partition("/")  # "service" or "service/path"
-                if gvariant(bus("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                "org.freedesktop.DBus.GetConnectionUnixProcessID", service)) == app_pid:
+                if gvariant(gdbus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus.GetConnectionUnixProcessID", service)) == app_pid:
                     return service, "/" + (path or "StatusNotifierItem")
 
         self.service, self.path = wait_for("the item registered with the watcher", registered)
@@ -68,8 +64,7 @@ class Item:
         w, h, data = int(w), int(h), bytes(int(b, 16) for b in re.findall(r"0x([0-9a-f]{2})", data))
         # ARGB32 in network byte order.
         pixels = [(data[i + 1], data[i + 2], data[i + 3], data[i]) for i in range(0, len(data), 4)]
-        filled = pixels[(h * 2 // 3) * w + w // 2][3] > 200
-        return classify(pixels), filled
+        return classify(pixels), pixels[(h * 2 // 3) * w + w // 2][3] > 200  # filled below the middle
 
     def new_icon_seen(self):
         """Whether NewIcon came since the last call."""
@@ -77,14 +72,15 @@ class Item:
             return "NewIcon" in (self.monitor.stdout.read() or "")
 
     def call(self, method, *args):
-        return bus(self.service, self.path, f"{ITEM}.{method}", *args)
+        return gdbus(self.service, self.path, f"{ITEM}.{method}", *args)
 
     def menu(self):
-        """The exported menu's items as {label: id}."""
+        """The exported menu's items as {label: a function that clicks it}."""
         path = gvariant(self.get("Menu"))
-        layout = bus(self.service, path, "com.canonical.dbusmenu.GetLayout", "0", "int32 -1", "@as []")
-        return path, {label: int(id) for id, label in
-                      re.findall(r"\((\d+), \{[^{}]*'label': <'([^']*)'>[^{}]*\}", layout)}
+        layout = gdbus(self.service, path, "com.canonical.dbusmenu.GetLayout", "0", "int32 -1", "@as []")
+        return {label: lambda id=id: gdbus(self.service, path, "com.canonical.dbusmenu.Event", id, "clicked", "<0>",
+                                           "uint32 0")
+                for id, label in re.findall(r"\((\d+), \{[^{}]*'label': <'([^']*)'>[^{}]*\}", layout)}
 
 
 class Desktops(Journey):
@@ -117,7 +113,7 @@ class Desktops(Journey):
 
         log("2. A click on the icon in the host opens the window next to it")
         x, y = HOST_ICON[0] + 16, 16
-        self.opens_by(x, y, "a click on the icon", lambda: run("xdotool", "mousemove", str(x), str(y), "click", "1"))
+        self.opens_by(x, y, "a click on the icon", lambda: click(x, y))
         self.screenshot("sni-window")
 
         log("3. A running tunnel: NewIcon, a green filled cloud in the pixmaps and the host")
@@ -142,16 +138,11 @@ class Desktops(Journey):
         wait_for("the window to close again", lambda: not popup())
 
         log("5. The exported menu: Show Tunnels, then Quit with the tunnel running")
-        path, items = item.menu()
+        items = item.menu()
         expect("the exported menu", set(items), {"Show Tunnels", "Quit"})
-
-        def event(label):
-            bus(item.service, path, "com.canonical.dbusmenu.Event", str(items[label]), "clicked",
-                "<0>", "uint32 0")
-
-        event("Show Tunnels")
+        items["Show Tunnels"]()
         wait_for("the window from Show Tunnels", popup)
-        self.quit_cleanly(lambda: event("Quit"))
+        self.quit_cleanly(items["Quit"])
 
     # -- Wayland --------------------------------------------------------------------------------
 

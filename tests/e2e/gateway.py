@@ -14,11 +14,12 @@ import json
 import os
 import re
 import socket
+import socketserver
 import subprocess
 import threading
 from pathlib import Path
 
-from journey import Journey, JourneyFailure, expect, gvariant, key, log, main, quillby_windows, run, wait_for
+from journey import Journey, click, expect, gvariant, key, log, main, quillby_windows, run, wait_for
 import devservers  # noqa: E402 (journey puts tests/support on the path)
 
 LABEL = 'quill-gateway-over-loopback'
@@ -30,7 +31,7 @@ VITE_REFUSAL = 'Vite refuses the tunnel\'s address; turn on Open as localhost'
 MESSAGE = "document.getElementById('message').textContent"  # on the pages of Vite and Next.js
 
 
-class Edge:
+class Edge(socketserver.ThreadingTCPServer):
     """The tunnel network's edge: a loopback listener that hands each visitor connection to the
     gateway of the newest client still running (its --url), the way a request comes there
     through the real edge and client. The edge's forwarding headers and the connector's tag are
@@ -40,17 +41,12 @@ class Edge:
     Chromium reaches it by mapping the public names to its port."""
     DROPPED = {'connection', 'keep-alive', 'proxy-connection', 'te', 'upgrade', 'x-forwarded-for',
                'x-forwarded-proto', 'cdn-loop', 'sec-websocket-version'}
+    daemon_threads = True
 
     def __init__(self, gateway_port):
-        self.gateway_port = gateway_port
-        self.listener = socket.create_server(('127.0.0.1', 0))
-        self.port = self.listener.getsockname()[1]
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        with contextlib.suppress(OSError):
-            while True:
-                threading.Thread(target=self.serve, args=(self.listener.accept()[0],), daemon=True).start()
+        super().__init__(('127.0.0.1', 0), lambda visitor, *_: self.serve(visitor))
+        self.gateway_port, self.port = gateway_port, self.server_address[1]
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
     @staticmethod
     def pump(read, to, then=lambda: None):
@@ -62,29 +58,22 @@ class Edge:
 
     def serve(self, visitor):
         """Requests go rewritten to one gateway connection, answers come back untouched."""
-        reader, origin, answers = visitor.makefile('rb'), None, None
-        try:
-            while line := reader.readline(65536):
-                fields = http.client.parse_headers(reader)
-                if not origin:  # with no client running port 0, refused too
-                    origin = socket.create_connection(('127.0.0.1', self.gateway_port() or 0))
-                    answers = threading.Thread(target=self.pump, args=(
-                        origin.recv, visitor, lambda: visitor.shutdown(socket.SHUT_RDWR)))
-                    answers.start()
-                request, length, upgrade = self.rewrite(line, fields)
-                origin.sendall(request + reader.read(length))
-                if upgrade:
-                    return self.pump(reader.read1, origin)
-        except OSError:
-            pass
-        finally:
-            if origin:
+        # With no client running port 0, refused too. The server closes the visitor's socket.
+        with visitor.makefile('rb') as reader, contextlib.suppress(OSError), \
+                socket.create_connection(('127.0.0.1', self.gateway_port() or 0)) as origin:
+            answers = threading.Thread(target=self.pump, args=(
+                origin.recv, visitor, lambda: visitor.shutdown(socket.SHUT_RDWR)))
+            answers.start()
+            try:
+                while line := reader.readline(65536):
+                    request, length, upgrade = self.rewrite(line, http.client.parse_headers(reader))
+                    origin.sendall(request + reader.read(length))
+                    if upgrade:
+                        return self.pump(reader.read1, origin)
+            finally:
                 with contextlib.suppress(OSError):
                     origin.shutdown(socket.SHUT_WR)
                 answers.join()
-                origin.close()
-            reader.close()
-            visitor.close()
 
     def rewrite(self, line, fields):
         upgrade, public = fields.get('upgrade', '').lower() == 'websocket', re.escape(fields.get('host', ''))
@@ -118,11 +107,7 @@ class Gateway(Journey):
         return [line.split()[0] for line in self.account_log.read_text().splitlines()[1:]]
 
     def q(self, *args, check=True):
-        result = subprocess.run([self.quillby_path, *map(str, args)], env=self.env, text=True,
-                                capture_output=True, timeout=60)
-        if check and result.returncode:
-            raise JourneyFailure(f'quillby {" ".join(map(str, args))}: {result.stderr}')
-        return result.stdout.strip()
+        return run(self.quillby_path, *map(str, args), check=check, timeout=60, env=self.env).strip()
 
     def tunnel(self, name='Dev'):
         return next(t for t in json.loads(self.q('list', '--json'))['tunnels'] if t['name'] == name)
@@ -141,22 +126,17 @@ class Gateway(Journey):
         self.q('set', 'Tunnel', '--name', 'Dev', '--port', vite.port)
         expect('quillby share VITE_PORT', self.q('share', vite.port), PUBLIC)
         self.browser = self.stack.enter_context(devservers.Browser({NAME: self.edge.port, HOST: self.edge.port}))
-        self.vite(vite)
-        self.next(next_dev)
-        self.django(django)
-        self.refusal(vite)
-        self.password(vite)
-        self.inspector(vite)
-        self.unable_to_bind()
-        self.own_domain(vite, django)
-        self.restarted(django)
+        for step, *servers in ((self.vite, vite), (self.next, next_dev), (self.django, django), (self.refusal, vite),
+                               (self.password, vite), (self.inspector, vite), (self.unable_to_bind,),
+                               (self.own_domain, vite, django), (self.restarted, django)):
+            step(*servers)
 
     def vite(self, vite):
         log('1. Vite through Quillby: the page, the live-reload socket, a file edit over it')
         # With the token Vite's client script holds.
         token = re.search(r'const wsToken = "([^"]+)"', devservers.get(vite.port, '/@vite/client')[2].decode())
         expect('the live-reload socket through the edge',
-               devservers.upgrade(self.edge.port, '/?token=' + token.group(1), NAME, PUBLIC, 'vite-hmr')[0], 101)
+               devservers.upgrade(self.edge.port, '/?token=' + token.group(1), NAME, PUBLIC, 'vite-hmr'), 101)
         self.browser.goto(f'http://{NAME}/')
         self.edit(vite, 'hello from vite', 'edited')
 
@@ -172,13 +152,11 @@ class Gateway(Journey):
         # Next.js drops a refused socket unanswered, and the gateway says 502 for it.
         for rewrite, chunk, hmr in (('off', 403, 502), ('on', 200, 101)):
             self.repoint(next_dev.port, rewrite_host=rewrite)
-            page = self.get()[2].decode()
-            script = re.search(r'src="(/_next/static/chunks/[^"]+)"', page).group(1)
+            script = re.search(r'src="(/_next/static/chunks/[^"]+)"', self.get()[2].decode()).group(1)
             expect(f'rewrite {rewrite}: a /_next/ script, the live-reload socket',
                    (self.get(script, {'Origin': PUBLIC})[0],
-                    devservers.upgrade(self.edge.port, '/_next/hmr?id=q', NAME, PUBLIC)[0]), (chunk, hmr))
-        self.browser.goto(f'http://{NAME}/')
-        self.browser.wait_for(f"{MESSAGE} == 'hydrated'")
+                    devservers.upgrade(self.edge.port, '/_next/hmr?id=q', NAME, PUBLIC)), (chunk, hmr))
+        self.browser.goto(f'http://{NAME}/', until=f"{MESSAGE} == 'hydrated'")
 
     def django(self, django):
         log('3. Django: 400 without the rewrite, 200 with it; a redirect built from Host is public')
@@ -206,7 +184,7 @@ class Gateway(Journey):
         button = wait_for('the options button', lambda: self.showing('Tunnel Options'))
         x, y, w, h = gvariant(button.call('org.a11y.atspi.Component.GetExtents', 'uint32 0'))
         shown = len([g for g in quillby_windows() if g['viewable']])
-        run('xdotool', 'mousemove', str(x + w // 2), str(y + h // 2), 'click', '1')
+        click(x + w // 2, y + h // 2)
         wait_for('the menu', lambda: len([g for g in quillby_windows() if g['viewable']]) > shown)
         self.screenshot('row-options-menu', DOCS and os.path.join(DOCS, 'row-options-menu.png'), cropped=True)
         key('Escape')
@@ -214,8 +192,7 @@ class Gateway(Journey):
     def password(self, vite):
         log("5. A password: Chromium's basic auth with the URL's credentials, a file edit behind it")
         self.q('set', 'Dev', '--password', 'on')
-        credentials = self.q('url', 'Dev', '--credentials')
-        user_password = re.match(r'https://([^@]+)@', credentials).group(1)
+        user_password = re.match(r'https://([^@]+)@', self.q('url', 'Dev', '--credentials')).group(1)
         expect('no credentials', self.get()[0], 401)
         self.browser.goto(f'http://{user_password}@{NAME}/', f'http://{NAME}/')
         self.edit(vite, 'edited', 'protected')
@@ -225,13 +202,11 @@ class Gateway(Journey):
     def inspector(self, vite):
         log("6. Inspection: the HAR to har-validator and DevTools; the requests window")
         self.q('set', 'Dev', '--inspect', 'on')
-        self.browser.goto(f'http://{NAME}/')
-        self.browser.wait_for(f"{MESSAGE} == 'protected'")
+        self.browser.goto(f'http://{NAME}/', until=f"{MESSAGE} == 'protected'")
         har = json.loads(self.q('requests', 'Dev', '--har'))
         expect('har-validator', devservers.har_errors(har), [])
-        creator = har['log'].pop('creator')  # the validator does say no
-        expect('har-validator, no creator', devservers.har_errors(har), lambda e: 'creator' in str(e))
-        har['log']['creator'] = creator
+        no_creator = {'log': {k: v for k, v in har['log'].items() if k != 'creator'}}  # the validator does say no
+        expect('har-validator, no creator', devservers.har_errors(no_creator), lambda e: 'creator' in str(e))
         self.browser.call('Page.navigate', url='devtools://devtools/bundled/devtools_app.html')
         self.browser.wait_for('document.readyState != "loading"')
         imported = self.browser.evaluate(
@@ -281,8 +256,7 @@ class Gateway(Journey):
         status, headers, _ = self.get(headers={'Origin': 'https://' + HOST}, host=HOST)
         expect('Vite: the status; the origin it was sent', (status, headers.get('access-control-allow-origin')),
                (200, f'http://localhost:{vite.port}'))
-        self.browser.goto(f'http://{HOST}/')
-        self.browser.wait_for(f"{MESSAGE} == 'protected'")
+        self.browser.goto(f'http://{HOST}/', until=f"{MESSAGE} == 'protected'")
         self.q('set', 'Own', '--port', django.port)
         status, headers, _ = self.get('/go', host=HOST)
         expect('a redirect Django built from Host', (status, headers.get('location')), (302, f'https://{HOST}/done'))

@@ -27,7 +27,6 @@ from devservers import stop, wait_for  # noqa: E402,F401 (wait_for for every che
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
                       "/home/linuxbrew/.linuxbrew/bin/cloudflared"]
 URL_LABEL = "quill-journey-over-loopback"
-SKIP = 77
 FOCUSABLE, SHOWING = 11, 25  # AT-SPI state bits
 # The role each focusable control must have, by its accessible name; selectable text (the URL)
 # is a "label" named by its text.
@@ -37,6 +36,9 @@ ROLES = dict.fromkeys(["Add tunnel", "Start", "Stop", "Copy URL", "Open in Brows
 ROLES.update({"Name": "text", "Port": "text", "Tunnel Options": "button menu",
               "Launch at Login": "check box"})
 STARTED = time.monotonic()
+# What xwininfo says of a window, in its order: x, y, width, height and whether it is mapped.
+GEOMETRY = re.compile(r"Absolute upper-left X:\s*(-?\d+).*?Absolute upper-left Y:\s*(-?\d+).*?"
+                      r"Width:\s*(\d+).*?Height:\s*(\d+).*?Map State:\s*(\S+)", re.S)
 
 
 class JourneyFailure(Exception):
@@ -62,6 +64,10 @@ def expect(what, got, wanted):
         raise JourneyFailure(f"{what}: got {got!r}" + ("" if callable(wanted) else f", expected {wanted!r}"))
 
 
+def gdbus(dest, path, method, *args, bus=("--session",), check=True):
+    return run("gdbus", "call", *bus, "--dest", dest, "--object-path", path, "--method", method, *args, check=check)
+
+
 def gvariant(text):
     """The single value of a gdbus reply such as ('x',) or (<'x'>,)."""
     text = re.sub(r"^\(<(.*)>,\)$", r"(\1,)", text.strip() or "(None,)")
@@ -69,14 +75,14 @@ def gvariant(text):
 
 
 class Node:
-    """One accessible object: call(), its name, role, states and children; the name and role of
-    one gone while we looked are None, and it has no states nor children."""
+    """One object on a bus (named by gdbus options): call(); on the AT-SPI bus its name, role,
+    states and children (None, None, none and none for one gone while we looked)."""
 
     def __init__(self, bus, dest, path):
         self.bus, self.dest, self.path = bus, dest, path
 
     def call(self, method, *args, check=True):
-        return self.bus.call(self.dest, self.path, method, *args, check=check)
+        return gdbus(self.dest, self.path, method, *args, bus=self.bus, check=check)
 
     def get(self, method, *args):
         return gvariant(self.call("org.a11y.atspi.Accessible." + method, *args, check=False))
@@ -97,22 +103,17 @@ class Accessibility:
     """Reads the application's widgets from the AT-SPI bus, turned on as a screen reader does."""
 
     def __init__(self):
-        bus = ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-               "/org/a11y/bus", "--method"]
-        run(*bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
-        self.address = gvariant(run(*bus, "org.a11y.Bus.GetAddress"))
-
-    def call(self, dest, path, method, *args, check=True):
-        return run("gdbus", "call", "--address", self.address, "--dest", dest, "--object-path",
-                   path, "--method", method, *args, check=check)
+        a11y_bus = ("org.a11y.Bus", "/org/a11y/bus")
+        gdbus(*a11y_bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
+        self.bus = ("--address", gvariant(gdbus(*a11y_bus, "org.a11y.Bus.GetAddress")))
 
     def showing(self, pid):
         """Every node on screen, depth first, in the order of the widget tree; lazily, as each
         step is a call on the bus and a search stops at what it looks for."""
-        registry = Node(self, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
-        apps = [a for a in registry.children() if gvariant(self.call(
-            "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False) or "(0,)") == pid]
+        registry = Node(self.bus, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+        daemon = Node(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus")
+        apps = [a for a in registry.children()
+                if gvariant(daemon.call("org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False)) == pid]
         stack = list(reversed(apps[0].children())) if apps else []
         while stack:
             if (node := stack.pop()).has(SHOWING):
@@ -123,21 +124,26 @@ class Accessibility:
         return next((n for n in self.showing(pid) if n.name == name and role in (None, n.role)), None)
 
 
+def read(path, missing=""):
+    with contextlib.suppress(FileNotFoundError), open(path) as f:
+        return f.read()
+    return missing
+
+
 def key(*keys):
     run("xdotool", "key", "--clearmodifiers", *keys)
 
 
+def click(x, y):
+    # Not --sync: it waits for a motion that never comes when the pointer is already there.
+    run("xdotool", "mousemove", str(x), str(y), "click", "1")
+
+
 def quillby_windows():
     """Quillby's X windows as {x, y, w, h, viewable}."""
-    windows = []
-    for window in run("xdotool", "search", "--classname", "^quillby$", check=False).split():
-        v = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height|Map State):\s*(\S+)",
-                            run("xwininfo", "-id", window, check=False), re.M))
-        if len(v) == 5:
-            windows.append({"x": int(v["Absolute upper-left X"]), "y": int(v["Absolute upper-left Y"]),
-                            "w": int(v["Width"]), "h": int(v["Height"]),
-                            "viewable": v["Map State"] == "IsViewable"})
-    return windows
+    found = (GEOMETRY.search(run("xwininfo", "-id", window, check=False))
+             for window in run("xdotool", "search", "--classname", "^quillby$", check=False).split())
+    return [dict(zip("xywh", map(int, m.groups()[:4])), viewable=m[5] == "IsViewable") for m in found if m]
 
 
 def tray_icon():
@@ -159,12 +165,9 @@ def grab(x, y, w, h):
 
 def classify(pixels):
     """'green', 'gray' or None for (r, g, b) or (r, g, b, a) pixels; transparent ones do not count."""
-    green = gray = 0
-    for r, g, b, *alpha in pixels:
-        if alpha and alpha[0] < 128:
-            continue
-        green += g - max(r, b) > 40
-        gray += g - max(r, b) <= 40 and max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190
+    opaque = [(r, g, b) for r, g, b, *alpha in pixels if not alpha or alpha[0] >= 128]
+    green = sum(g - max(r, b) > 40 for r, g, b in opaque)
+    gray = sum(g - max(r, b) <= 40 and max(r, g, b) - min(r, g, b) < 24 and max(r, g, b) < 190 for r, g, b in opaque)
     return "green" if green >= 12 else "gray" if gray >= 12 and not green else None
 
 
@@ -180,14 +183,12 @@ class Journey:
         # Inside the session's folder, which the session script removes whatever happens.
         self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
         self.config_home = os.path.join(self.home, ".config")
-        self.env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
-        self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.config_home,
-                        XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
-                        XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
-                        PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
-                        FAKE_CF_LABEL=URL_LABEL, FAKE_CF_PIDFILE=os.path.join(self.home, "children"))
         self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
-        self.env.update({"QT_QPA_PLATFORM": "wayland"} if self.wayland else {})
+        self.env = os.environ | dict(
+            HOME=self.home, XDG_CONFIG_HOME=self.config_home, XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+            XDG_DATA_HOME=os.path.join(self.home, ".local", "share"), FAKE_CF_LABEL=URL_LABEL,
+            PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
+            FAKE_CF_PIDFILE=os.path.join(self.home, "children"), QT_QPA_PLATFORM="wayland" if self.wayland else "xcb")
 
     def screenshot(self, name, copy=None, cropped=False):
         """The screen, or only Quillby's windows on it (cropped or copied elsewhere too)."""
@@ -213,11 +214,10 @@ class Journey:
     def start_quillby(self, tag):
         with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
             # Nothing started here outlives this script, even when it is killed outright.
-            process = subprocess.Popen([self.quillby_path], env=self.env, cwd=self.home, stdout=out,
-                                       stderr=subprocess.STDOUT, start_new_session=True,
-                                       preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM))  # PDEATHSIG
-        self.processes.append(process)
-        return process
+            self.processes.append(subprocess.Popen(
+                [self.quillby_path], env=self.env, cwd=self.home, stdout=out, stderr=subprocess.STDOUT,
+                start_new_session=True, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM)))  # PDEATHSIG
+        return self.processes[-1]
 
     def press(self, name, role="push button"):
         """Presses a control through the accessibility bus, the same on X11 and Wayland."""
@@ -230,25 +230,19 @@ class Journey:
     def launches(self):
         """The stand-in clients started so far as (pid, the gateway's port), as they record
         themselves in FAKE_CF_PIDFILE."""
-        with contextlib.suppress(FileNotFoundError), open(self.env["FAKE_CF_PIDFILE"]) as f:
-            return [tuple(map(int, line.split())) for line in f if line.strip()]
-        return []
+        return [tuple(map(int, line.split())) for line in read(self.env["FAKE_CF_PIDFILE"]).splitlines()]
 
     def alive(self):
-        def state(pid):  # of a process in /proc/PID/stat, "X" for one that is gone
-            with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/stat") as f:
-                return f.read().rsplit(")", 1)[1].split()[0]
-            return "X"
-        return [pid for pid, _ in self.launches() if state(pid) not in "ZX"]
+        """The clients still running: in /proc/PID/stat the state follows the name, "X" when gone."""
+        states = {pid: read(f"/proc/{pid}/stat", ") X").rsplit(")", 1)[1].split()[0] for pid, _ in self.launches()}
+        return [pid for pid, state in states.items() if state not in "ZX"]
 
     def child(self):
         return wait_for("the client", self.alive)[0]
 
     def click_icon(self):
         icon = wait_for("the tray icon", tray_icon)
-        # Not --sync: it waits for a motion that never comes when the pointer is already there.
-        run("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
-            str(icon["y"] + icon["h"] // 2), "click", "1")
+        click(icon["x"] + icon["w"] // 2, icon["y"] + icon["h"] // 2)
 
     def open_window(self):
         if not popup():
@@ -260,7 +254,6 @@ class Journey:
         how()
         expect("quillby's exit status after quitting", self.app.wait(10), 0)
         wait_for("every client to end with the application", lambda: not self.alive(), 3)
-        log("   quit with status 0, no client left")
 
     def audit(self, where, wanted):
         """Every focusable control on screen has a name and the role that fits it; the wanted
@@ -334,7 +327,7 @@ def main(cls, doc, *options):
         sys.exit("no session bus: run this inside scripts/desktop-session.sh")
     if found := [p for p in FIXED_CLIENT_PATHS if os.path.exists(p)]:
         log(f"SKIP: {found[0]} exists and would be run instead of the stand-in client")
-        sys.exit(SKIP)
+        sys.exit(77)  # the checks' SKIP_RETURN_CODE
     shutil.rmtree(args.artifacts, ignore_errors=True)
     os.makedirs(args.artifacts)
     for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):

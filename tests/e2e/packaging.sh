@@ -22,6 +22,8 @@ check() {
     if out=$("$@" 2>&1); then echo "ok: $what"; else echo "FAIL: $what"$'\n'"$out" >&2; failures=$((failures + 1)); fi
 }
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# silent DESCRIPTION COMMAND...: the command prints nothing at all.
+silent() { check "$1" bash -c '[ -z "$("$@" 2>&1 | tee /dev/stderr)" ]' _ "${@:2}"; }
 # The long options a --help text lists.
 options_of() { grep -oE -- '(^|[ ,])--[a-z][a-z-]*' <<<"$1" | sed 's/^[ ,]*//' | sort -u; }
 # Whether the roff text $2 names option $1 (hyphens escaped there).
@@ -35,7 +37,7 @@ completions() {
 # An installed tree under $1/usr: exactly the expected files, a working binary, metadata that
 # validates in place and points at the files next to it.
 check_tree() {
-    local root=$1 expected
+    local root=$1 expected desktop=$1/usr/share/applications/$app_id.desktop
     expected=$(printf '%s\n' bin/quillby share/applications/$app_id.desktop \
         share/bash-completion/completions/quillby share/icons/hicolor/scalable/apps/$app_id.svg \
         share/man/man1/quillby.1.gz share/metainfo/$app_id.metainfo.xml)
@@ -45,7 +47,6 @@ check_tree() {
     local printed=$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/quillby" --version 2>&1)
     [ "${printed%%$'\n'*}" = "Quillby $version" ] && [[ "$printed" == *$'\n'cloudflared:\ * ]] \
         || fail "quillby --version printed '$printed'"
-    local desktop=$root/usr/share/applications/$app_id.desktop
     grep -qx "Icon=$app_id" "$desktop" || fail "Icon= is not $app_id"
     [ -x "$root/usr/bin/$(sed -n 's/^Exec=//p' "$desktop" | head -1 | cut -d' ' -f1)" ] \
         || fail "Exec= does not name the installed binary"
@@ -58,28 +59,24 @@ check_tree() {
 
 validate() {
     # desktop-file-validate fails only on errors; hints and warnings are kept out too.
-    check "desktop-file-validate: no errors, warnings or hints" \
-        bash -c '[ -z "$(desktop-file-validate "$1" 2>&1 | tee /dev/stderr)" ]' _ "$pkg/$app_id.desktop"
+    silent "desktop-file-validate: no errors, warnings or hints" desktop-file-validate "$pkg/$app_id.desktop"
     # The newest release is this version. (The metainfo itself, installed as it is, and its id
     # and launchable against the file names: validate-tree --strict, in deb.)
-    local meta=$pkg/$app_id.metainfo.xml svg=$pkg/$app_id.svg
+    local meta=$pkg/$app_id.metainfo.xml svg=$pkg/$app_id.svg man option command commands synopsis options
     [ "$(grep -oP '<release [^>]*version="\K[^"]+' "$meta" | head -1)" = "$version" ] || fail "the newest metainfo release is not $version"
     grep -qE 'viewBox="0 0 ([0-9.]+) \1"' "$svg" || fail "the icon is not a square SVG with a viewBox"
     # Distributions reject icons that pull in other files or scripts.
     ! grep -qE '<image|<script|xlink:href="http|href="file:' "$svg" || fail "the icon refers outside itself"
 
     # The man page: no groff warnings, the version of the build, every option --help lists.
-    check "groff -man -ww: the man page formats without warnings" \
-        bash -c '[ -z "$(groff -man -ww -z -Tutf8 "$1" 2>&1 | tee /dev/stderr)" ]' _ "$pkg/quillby.1"
+    silent "groff -man -ww: the man page formats without warnings" groff -man -ww -z -Tutf8 "$pkg/quillby.1"
     grep -q "^\.TH QUILLBY 1 .*\"Quillby $version\"" "$pkg/quillby.1" || fail "the man page is not for Quillby $version"
-    local man option command synopsis options
     man=$(cat "$pkg/quillby.1")
     options=$(options_of "$(QT_QPA_PLATFORM=offscreen "$quillby" --help)")
     [ -n "$options" ] || fail "quillby --help lists no options"
     for option in $options; do in_roff "$option" "$man" || fail "the man page lacks $option"; done
     # Every command of the command table, as the completion generated from it offers them,
     # has its synopsis in the man page, naming every option of the command's --help.
-    local commands
     commands=$(completions "$build_dir/packaging/quillby.bash-completion" "" | grep -v '^-') || true
     [ -n "$commands" ] || fail "the generated bash completion offers no commands"
     for command in $commands; do
@@ -94,7 +91,7 @@ validate() {
 
 deb() {
     check "cpack -G DEB" cpack -G DEB -B "$work/packages" --config "$build_dir/CPackConfig.cmake"
-    local arch file
+    local arch file depends package library multiarch
     arch=$(dpkg --print-architecture)
     file=$work/packages/quillby_${version}_$arch.deb
     [ -f "$file" ] || { fail "no $(basename "$file"): $(ls "$work/packages")"; return; }
@@ -102,7 +99,6 @@ deb() {
 
     # Depends: the package of every library the binary links, the X11 platform plugin it loads
     # at run time, and every one of them installable on this system.
-    local depends package library multiarch
     depends=$(dpkg-deb -f "$file" Depends)
     multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
     for library in $(objdump -p "$quillby" | awk '$1 == "NEEDED" { print $2 }'); do
@@ -126,10 +122,7 @@ deb() {
     echo "package: $build_dir/$(basename "$file")"
 }
 
-case "$mode" in
-    validate) validate ;;
-    deb) deb ;;
-    *) echo "unknown mode $mode" >&2; exit 2 ;;
-esac
+[[ $mode == validate || $mode == deb ]] || { echo "unknown mode $mode" >&2; exit 2; }
+"$mode"
 [ $failures = 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "every check passed"

@@ -30,9 +30,9 @@ CERT = os.path.join(os.environ.get("HOME") or "/", ".cloudflared", "cert.pem")  
 class Handler(BaseHTTPRequestHandler):
     log_message = lambda *args: None
 
-    def answer(self, status, result=None, errors=()):
-        body = json.dumps({"success": not errors, "result": result, "messages": [],
-                           "errors": [{"code": c, "message": m} for c, m in errors]}, indent=2)
+    def answer(self, status, result=None, error=None):
+        body = json.dumps({"success": not error, "result": result, "messages": [],
+                           "errors": [{"code": error[0], "message": error[1]}] if error else []}, indent=2)
         self.send_response(status)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(body)))
@@ -44,17 +44,17 @@ class Handler(BaseHTTPRequestHandler):
         body = json.loads(self.rfile.read(int(self.headers.get("Content-Length", 0))) or "{}")
         path = self.path.split("?")[0].split("/")  # ['', accounts, A, cfd_tunnel, ID]
         if mode == "expired":
-            return self.answer(403, errors=[(10000, "Authentication error")])
+            return self.answer(403, error=(10000, "Authentication error"))
         tunnel = tunnels.get(path[4]) if len(path) > 4 else None
         if self.command == "POST":
             if any(t["name"] == body["name"] for t in tunnels.values()):
-                return self.answer(409, errors=[(1013, "You already have a tunnel with this name.")])
+                return self.answer(409, error=(1013, "You already have a tunnel with this name."))
             tunnel = {"id": str(uuid.uuid4()), "name": body["name"], "connections": [],
                       "created_at": "2026-12-07T15:00:00Z", "deleted_at": None}
             tunnels[tunnel["id"]] = tunnel
             return self.answer(200, dict(tunnel, token="stand-in-token"))
         if not tunnel:
-            return self.answer(404, errors=[(1003, "Tunnel not found")])
+            return self.answer(404, error=(1003, "Tunnel not found"))
         if self.command == "DELETE":
             return self.answer(200, tunnels.pop(tunnel["id"]))
         name = body["user_hostname"]  # PUT zones/Z/tunnels/ID/routes
@@ -63,8 +63,7 @@ class Handler(BaseHTTPRequestHandler):
         if records.get(name) == tunnel["id"]:
             return self.answer(200, {"cname": "unchanged", "name": name})
         if mode == "taken" and not body["overwrite_existing"]:
-            return self.answer(400, errors=[(1003, "An A, AAAA, or CNAME record with that host "
-                                                   "already exists.")])
+            return self.answer(400, error=(1003, "An A, AAAA, or CNAME record with that host already exists."))
         records[name] = tunnel["id"]
         return self.answer(200, {"cname": "new", "name": name})
 
@@ -98,17 +97,17 @@ def api_error(op, status, answer):
     return f"Failed to {op}: code: {error['code']}, reason: {error['message']}"
 
 
-def origin_cert():
+def origin_cert(failed=""):
     """The certificate login wrote (no test sets TUNNEL_ORIGIN_CERT); ends with the client's
-    error when there is none."""
+    error, after `failed`, when there is none."""
     if not os.access(CERT, os.R_OK):
         say(f"{STAMP}ERR Cannot determine default origin certificate path. No file cert.pem in "
             "[~/.cloudflared ~/.cloudflare-warp ~/cloudflare-warp /etc/cloudflared "
             "/usr/local/etc/cloudflared]. You need to specify the origin certificate path by "
             "specifying the origincert option in the configuration file, or set "
             "TUNNEL_ORIGIN_CERT environment variable originCertPath=\n")
-        return None, "Error locating origin cert: client didn't specify origincert path"
-    return CERT, None
+        sys.exit(failed + "Error locating origin cert: client didn't specify origincert path")
+    return CERT
 
 
 def login():
@@ -135,10 +134,7 @@ def login():
 
 
 def create(name, credentials):
-    cert, error = origin_cert()
-    if not cert:
-        sys.exit("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel "
-                 "backend: " + error)
+    cert = origin_cert("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel backend: ")
     status, answer = call("POST", f"/accounts/{ACCOUNT}/cfd_tunnel", {"name": name, "tunnel_secret": SECRET})
     failed = "failed to create tunnel: Create Tunnel API call failed: "
     if status != 200:
@@ -156,8 +152,7 @@ def create(name, credentials):
 
 
 def route_dns(id, host, overwrite):
-    if error := origin_cert()[1]:
-        sys.exit(error)
+    origin_cert()
     status, answer = call("PUT", f"/zones/{ZONE}/tunnels/{id}/routes",
                           {"type": "dns", "user_hostname": host, "overwrite_existing": overwrite})
     if status != 200:
@@ -168,8 +163,7 @@ def route_dns(id, host, overwrite):
 
 
 def delete(id, credentials, force):
-    if error := origin_cert()[1]:
-        sys.exit(error)
+    origin_cert()
     status, answer = call("DELETE", f"/accounts/{ACCOUNT}/cfd_tunnel/{id}" + "?cascade=true" * force)
     if status != 200:
         sys.exit(f"Error deleting tunnel {id}: " + api_error("delete tunnel", status, answer))

@@ -14,7 +14,6 @@ import contextlib
 import http.client
 import json
 import os
-import re
 import shutil
 import signal
 import socket
@@ -32,11 +31,11 @@ QUIET = {'NEXT_TELEMETRY_DISABLED': '1', 'npm_config_registry': 'http://127.0.0.
 
 def wait_for(what, predicate, timeout=15.0):
     """Polls until predicate() answers something true, and returns that; the limit only stops a
-    hung test."""
+    hung test. `what` may be a function, to say what was waited for at the time it failed."""
     deadline = time.monotonic() + timeout
     while not (value := predicate()):
         if time.monotonic() > deadline:
-            raise TimeoutError(f'timed out after {timeout:.0f} s waiting for: {what}')
+            raise TimeoutError(f'timed out after {timeout:.0f} s waiting for: {what() if callable(what) else what}')
         time.sleep(0.1)
     return value
 
@@ -71,18 +70,16 @@ def get(port, path='/', host=None, headers=None):
 
 
 def upgrade(port, path, host, origin=None, protocol=None):
-    """A WebSocket handshake; returns the answer's status code (0 for an answer that is no HTTP,
-    as Next.js's refusal) and its first bytes."""
-    lines = [f'GET {path} HTTP/1.1', f'Host: {host}', 'Upgrade: websocket', 'Connection: Upgrade',
-             'Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==', 'Sec-WebSocket-Version: 13']
-    lines += [f'Origin: {origin}'] * bool(origin) + [f'Sec-WebSocket-Protocol: {protocol}'] * bool(protocol)
-    with socket.create_connection(('127.0.0.1', port), timeout=60) as s:
-        s.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
-        answer = b''
-        while b'\r\n\r\n' not in answer and (chunk := s.recv(4096)):
-            answer += chunk
-    status = re.match(rb'HTTP/1\.[01] (\d{3})', answer)
-    return int(status.group(1)) if status else 0, answer
+    """A WebSocket handshake's status code (101 and no body read after it: switched)."""
+    headers = {'Upgrade': 'websocket', 'Connection': 'Upgrade', 'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==',
+               'Sec-WebSocket-Version': '13', 'Origin': origin, 'Sec-WebSocket-Protocol': protocol}
+    return get(port, path, host, {name: value for name, value in headers.items() if value})[0]
+
+
+def answers(port):
+    """Whether an HTTP server answers there."""
+    with contextlib.suppress(OSError):
+        return bool(get(port))
 
 
 Server = collections.namedtuple('Server', 'root port')  # the app's copy, its port
@@ -106,15 +103,8 @@ def _serve(kind, app, command):
                                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                            env={**os.environ, **QUIET}, start_new_session=True)
             try:
-                deadline = time.monotonic() + STARTUP_LIMIT
-                while process.poll() is None:
-                    try:
-                        get(port)
-                        break
-                    except OSError:
-                        if time.monotonic() > deadline:
-                            raise RuntimeError(f'{kind} did not answer:\n' + (root / 'server.log').read_text())
-                        time.sleep(0.2)
+                wait_for(lambda: f'{kind} to answer:\n' + (root / 'server.log').read_text(),
+                         lambda: process.poll() is not None or answers(port), STARTUP_LIMIT)
                 if process.poll() is None:
                     yield Server(root, port)
                     return
@@ -197,8 +187,7 @@ class Browser:
             active = self.profile / 'DevToolsActivePort'  # its port, then its path
             port = wait_for('Chromium', lambda: active.exists() and len(lines := active.read_text().split()) > 1
                             and int(lines[0]), 30)
-            targets = json.loads(get(port, '/json/list')[2])
-            page = next(t for t in targets if t['type'] == 'page')
+            page = next(t for t in json.loads(get(port, '/json/list')[2]) if t['type'] == 'page')
             async def connect():  # websockets 10 takes the loop it runs in
                 return await websockets.connect(page['webSocketDebuggerUrl'], max_size=None)
             self.socket = self.loop.run_until_complete(connect())
@@ -235,7 +224,7 @@ class Browser:
         """Waits until the expression is true in the page."""
         wait_for(f'{expression} in the page', lambda: self.evaluate(expression), limit)
 
-    def goto(self, url, landing=None):
-        """Navigates and waits for the page (at `landing`, where the address changes) to load."""
+    def goto(self, url, landing=None, until='true'):
+        """Navigates; waits for the page (at `landing`, where the address changes) to load and `until`."""
         self.call('Page.navigate', url=url)
-        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete"')
+        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete" && ({until})')
