@@ -68,7 +68,7 @@ private slots:
                                                          : fakeClientLocator());
         QSignalSpy url(&signIn, &AccountSignIn::urlReady),
             finished(&signIn, &AccountSignIn::finished);
-        signIn.start(std::chrono::milliseconds(kind == Kind::TimedOut ? 500 : 10000), again);
+        signIn.start(std::chrono::milliseconds(kind == Kind::TimedOut ? 2000 : 10000), again);
         QVERIFY(finished.wait(10000));
         const auto outcome = finished[0][0].value<AccountOutcome>();
         QCOMPARE(outcome.kind, kind);
