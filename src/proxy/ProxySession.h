@@ -71,6 +71,9 @@ private:
     void answerLocally(unsigned status, std::string_view reason, std::string body,
                        const std::vector<std::pair<std::string, std::string>>& fields = {});
     template <class Next> void writeResponseHeader(Next next);
+    template <class Writer, class Handler>
+    void send(Socket& out, Writer& writer, bool response, const char* data, std::size_t size,
+              Handler&& sent);
     void relayUpgraded();
     void pump(Socket& from, Socket& to, std::shared_ptr<std::vector<char>> buffer);
     // Hands bytes that passed after a captured 101 to WebSocket to that direction's reader.
@@ -101,6 +104,11 @@ private:
     std::optional<RequestWriter> m_requestWriter;
     std::optional<ResponseParser> m_response;
     std::optional<ResponseWriter> m_responseWriter;
+    // A message that is not chunked needs no serializer: its head, kept until sent.
+    bool m_requestPlain = false;
+    bool m_responsePlain = false;
+    std::string m_requestHead;
+    std::string m_responseHead;
     RefusalScanner m_scanner;
     std::string m_publicHost; // the Host as it arrived, while rewriting
     HttpExchange m_exchange;  // filled only while capturing

@@ -4,11 +4,16 @@
 // that cannot listen are in tests/e2e/gateway.py.
 #include "proxy/BasicAuthGuard.h"
 #include "proxy/Gateway.h"
+#include "proxy/MessageHead.h"
 #include "proxy/RefusalScanner.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/write.hpp>
+#include <sstream>
 
 struct Refusal {
     int status;
@@ -134,6 +139,36 @@ private slots:
         QVERIFY(origin.seen.contains(originSees));
         QVERIFY(!origin.seen.contains("X-Forwarded-Host"));
         QVERIFY(origin.seen.contains("Host: localhost:" + port));
+    }
+
+    // A message that is not chunked leaves as its head, byte for byte what Beast writes.
+    void messageHead_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::newRow("a method of its own, a field twice, one unknown")
+            << QByteArray("PURGE /a?b=1 HTTP/1.1\r\nHost: x\r\nX-Seen: 1\r\nx-seen: 2\r\n\r\n");
+        QTest::newRow("HTTP/1.0, no field") << QByteArray("GET / HTTP/1.0\r\n\r\n");
+        QTest::newRow("no reason phrase: the standard one")
+            << QByteArray("HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n");
+        QTest::newRow("a reason of its own")
+            << QByteArray("HTTP/1.0 299 Fine, thanks\r\nServer: x\r\nContent-Length: 0\r\n\r\n");
+    }
+    void messageHead() {
+        QFETCH(QByteArray, head);
+        std::ostringstream beast;
+        std::string ours;
+        const auto write = [&](auto&& parser) {
+            boost::system::error_code ec;
+            parser.put(boost::asio::buffer(head.data(), head.size()), ec);
+            QVERIFY(parser.is_header_done());
+            beast << parser.get().base();
+            MessageHead::write(parser.get(), ours);
+        };
+        namespace http = boost::beast::http;
+        if (head.startsWith("HTTP/"))
+            write(http::response_parser<http::empty_body>());
+        else
+            write(http::request_parser<http::empty_body>());
+        QCOMPARE(QByteArray::fromStdString(ours), QByteArray::fromStdString(beast.str()));
     }
 
     // The dev servers' own words, cut at every place between two pieces. Through the gateway to
