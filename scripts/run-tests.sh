@@ -7,7 +7,9 @@ bash scripts/install-deps.sh build
 cmake --preset default
 deps_log=$(mktemp)
 trap 'rm -f "$deps_log"' EXIT
-bash scripts/install-deps.sh test >"$deps_log" 2>&1 &
+# At low priority: the build is what the tests wait for; the downloads and disk syncs of the
+# install leave the processors free most of the time, and it takes whatever the build leaves.
+nice -n 19 bash scripts/install-deps.sh test >"$deps_log" 2>&1 &
 deps=$!
 built=0
 cmake --build --preset default || built=$?
