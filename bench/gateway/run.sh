@@ -174,6 +174,17 @@ END {
                 name ~ /off/ ? "1.0x" : "1.2x"
         printf "\n"
     }
+    # The speed of the machine drifts over a run; the configurations of a round run within a
+    # minute of each other, so their CPU against that of nginx in the same round drifts less.
+    for (k = 3; k <= names_n; k++) {
+        name = names[k]
+        if (!n[name] || n[name] != n["nginx"]) continue
+        for (i = 1; i <= n[name]; i++) q[i] = cpu[name, i] / cpu["nginx", i]
+        lo = hi = q[1]
+        for (i = 2; i <= n[name]; i++) { if (q[i] < lo) lo = q[i]; if (q[i] > hi) hi = q[i] }
+        printf "%-24s CPU a request against nginx in the same round: median %.2fx (%.2fx to %.2fx)\n",
+            label[name], median(q, n[name]), lo, hi
+    }
     printf "gateway process RSS: %d KiB at start, %d KiB after the first round, %d KiB at the end\n",
         start, first, end
 }' "$work/runs"
