@@ -39,22 +39,20 @@ class Handler(BaseHTTPRequestHandler):
 
     def handle_any(self):
         url = urlparse(self.path)
-        query = parse_qs(url.query)
         data = self.body()
         if url.path == "/echo":
             seen = {"method": self.command, "path": self.path, "headers": self.headers.items()}
             echo = base64.b64encode(json.dumps(seen).encode()).decode()
             self.answer(data, 200, ("X-Echo", echo), ("Content-Type", "application/octet-stream"))
         elif url.path == "/bytes":
-            self.answer(PATTERN * int(query["mib"][0]))
+            self.answer(PATTERN * int(parse_qs(url.query)["mib"][0]))
         elif url.path == "/chunked":
             self.head(200, ("Transfer-Encoding", "chunked"))
-            chunks = (b"8\r\nchunk %d\n\r\n" % i for i in range(int(query["n"][0])))
+            chunks = (b"8\r\nchunk %d\n\r\n" % i for i in range(int(parse_qs(url.query)["n"][0])))
             self.wfile.write(b"".join(chunks) + b"0\r\n\r\n")
         elif url.path == "/events":
             self.head(200, ("Content-Type", "text/event-stream"), ("Cache-Control", "no-cache"))
             self.wfile.write(b"data: one\n\n")
-            self.wfile.flush()
             release.wait(30)
             release.clear()
             self.wfile.write(b"data: two\n\n")
@@ -72,6 +70,5 @@ class Handler(BaseHTTPRequestHandler):
 
 
 server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-server.daemon_threads = True
 print("PORT", server.server_address[1], flush=True)
 server.serve_forever()
