@@ -12,7 +12,7 @@
 #   expired   every call is refused: the certificate's token is no longer valid
 #
 # account_api.py tunnel ARGS: the stand-in client's account commands (fake_cloudflared runs
-# this for them): `tunnel login`, `create [--credentials-file PATH] NAME`, `route dns
+# this for them): `tunnel login`, `create --credentials-file PATH NAME`, `route dns
 # [--overwrite-dns] UUID HOST` and `delete [-f] [--credentials-file PATH] UUID`, against the API
 # at TUNNEL_API_URL, with the real client's lines. The certificate is the stand-in account's:
 # example.com, always the same ids. FAKE_CF_LOGIN_MS: login writes the certificate after this
@@ -31,13 +31,11 @@ class Handler(BaseHTTPRequestHandler):
     log_message = lambda *args: None
 
     def answer(self, status, result=None, error=None):
-        body = json.dumps({"success": not error, "result": result, "messages": [],
-                           "errors": [{"code": error[0], "message": error[1]}] if error else []}, indent=2)
         self.send_response(status)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body.encode())
+        self.end_headers()  # HTTP/1.0: the answer ends with the connection, as call() reads it
+        body = {"success": not error, "result": result, "messages": [],
+                "errors": [{"code": error[0], "message": error[1]}] if error else []}
+        self.wfile.write(json.dumps(body).encode())
 
     def handle_call(self):
         print(self.command, self.path, flush=True)
@@ -98,16 +96,10 @@ def api_error(op, status, answer):
 
 
 def origin_cert(failed=""):
-    """The certificate login wrote (no test sets TUNNEL_ORIGIN_CERT); ends with the client's
-    error, after `failed`, when there is none."""
+    """Ends with the client's error, after `failed`, when login wrote no certificate (no test
+    sets TUNNEL_ORIGIN_CERT; the app reads only this last line of the client's)."""
     if not os.access(CERT, os.R_OK):
-        say(f"{STAMP}ERR Cannot determine default origin certificate path. No file cert.pem in "
-            "[~/.cloudflared ~/.cloudflare-warp ~/cloudflare-warp /etc/cloudflared "
-            "/usr/local/etc/cloudflared]. You need to specify the origin certificate path by "
-            "specifying the origincert option in the configuration file, or set "
-            "TUNNEL_ORIGIN_CERT environment variable originCertPath=\n")
         sys.exit(failed + "Error locating origin cert: client didn't specify origincert path")
-    return CERT
 
 
 def login():
@@ -134,20 +126,18 @@ def login():
 
 
 def create(name, credentials):
-    cert = origin_cert("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel backend: ")
+    origin_cert("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel backend: ")
     status, answer = call("POST", f"/accounts/{ACCOUNT}/cfd_tunnel", {"name": name, "tunnel_secret": SECRET})
     failed = "failed to create tunnel: Create Tunnel API call failed: "
     if status != 200:
         sys.exit(failed + ("tunnel with name already exists" if status == 409
                            else api_error("create tunnel", status, answer)))
-    id, chosen = answer["result"]["id"], not credentials
-    credentials = credentials or os.path.join(os.path.dirname(cert), id + ".json")
+    id = answer["result"]["id"]
     with contextlib.suppress(OSError), open(credentials, "w") as file:
         json.dump({"AccountTag": ACCOUNT, "TunnelSecret": SECRET, "TunnelID": id}, file, separators=(",", ":"))
     with contextlib.suppress(OSError):
         os.chmod(credentials, 0o400)
-    chose = " cloudflared chose this file based on where your origin certificate was found." * chosen
-    print(f"Tunnel credentials written to {credentials}.{chose} Keep this file secret. To revoke "
+    print(f"Tunnel credentials written to {credentials}. Keep this file secret. To revoke "
           f"these credentials, delete the tunnel.\n\nCreated tunnel {name} with id {id}")
 
 
@@ -173,7 +163,7 @@ def delete(id, credentials, force):
 
 def client(args):
     parser = argparse.ArgumentParser(prog="cloudflared tunnel")
-    for option in ("--config", "--metrics", "-o", "--credentials-file"):
+    for option in ("--config", "--credentials-file"):
         parser.add_argument(option, default="")
     parser.add_argument("-f", "--overwrite-dns", action="store_true")
     parser.add_argument("--no-autoupdate", action="store_true")
