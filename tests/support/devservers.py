@@ -9,17 +9,8 @@ with no telemetry and no update check. The Node dev servers come from tests/devs
 /usr/bin/python3 must run this module, with python3-websockets for the DevTools connection.
 """
 import asyncio
-import collections
-import contextlib
-import http.client
-import json
-import os
-import shutil
-import signal
-import socket
-import subprocess
-import tempfile
-import time
+import collections, contextlib, http.client, json, os, shutil, signal
+import socket, subprocess, tempfile, time
 from pathlib import Path
 
 DEVSERVERS = Path(__file__).resolve().parent.parent / 'devservers'
@@ -129,21 +120,18 @@ def next_dev():
 DJANGO_APP = '''\
 # A one-file Django project: settings and URLs. DEBUG with no ALLOWED_HOSTS allows only
 # localhost, 127.0.0.1 and [::1], Django's default for a new project.
-from django.http import HttpResponse
-from django.shortcuts import redirect
+from django.http import HttpResponse, HttpResponseRedirect
 from django.urls import path
 
 SECRET_KEY = 'tests-only'
 DEBUG = True
-ALLOWED_HOSTS = []
 ROOT_URLCONF = 'app'
 MIDDLEWARE = ['django.middleware.common.CommonMiddleware']  # checks Host, as in a new project
 USE_TZ = True
 urlpatterns = [
     path('', lambda request: HttpResponse('hello from django')),
     # A redirect built from the Host the server saw, as many apps build them.
-    path('go', lambda request: redirect(request.build_absolute_uri('/done'))),
-    path('done', lambda request: HttpResponse('done')),
+    path('go', lambda request: HttpResponseRedirect(request.build_absolute_uri('/done'))),
 ]
 '''
 
