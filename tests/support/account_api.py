@@ -47,10 +47,9 @@ class Handler(BaseHTTPRequestHandler):
         if self.command == "POST":
             if any(t["name"] == body["name"] for t in tunnels.values()):
                 return self.answer(409, error=(1013, "You already have a tunnel with this name."))
-            tunnel = {"id": str(uuid.uuid4()), "name": body["name"], "connections": [],
-                      "created_at": "2026-12-07T15:00:00Z", "deleted_at": None}
+            tunnel = {"id": str(uuid.uuid4()), "name": body["name"]}  # all that is read of it
             tunnels[tunnel["id"]] = tunnel
-            return self.answer(200, dict(tunnel, token="stand-in-token"))
+            return self.answer(200, tunnel)
         if not tunnel:
             return self.answer(404, error=(1003, "Tunnel not found"))
         if self.command == "DELETE":
@@ -71,9 +70,9 @@ class Handler(BaseHTTPRequestHandler):
 say = sys.stderr.write  # line by line, as every text ends in one
 
 
-def call(method, path, body=None):
-    """(status, answer) of one call over plain HTTP on loopback; status 0 with the client's
-    words when nothing answers there."""
+def call(method, path, op, failed="", body=None):
+    """The result of one call over plain HTTP on loopback. A failed one ends the command with
+    what the client makes of it (cfapi's statusCodeToError), after `failed`."""
     base = os.environ.get("TUNNEL_API_URL") or "https://api.cloudflare.com/client/v4"
     url = urllib.parse.urlsplit(base + path)
     try:
@@ -81,18 +80,16 @@ def call(method, path, body=None):
             api.request(method, url.path + "?" * bool(url.query) + url.query, body and json.dumps(body),
                         {"Authorization": "Bearer stand-in-api-token", "Content-Type": "application/json"})
             reply = api.getresponse()
-            return reply.status, json.loads(reply.read())
+            status, answer = reply.status, json.loads(reply.read())
     except OSError:
-        return 0, (f'REST request failed: {method.title()} "{base + path}": dial tcp {url.netloc}: '
-                   "connect: connection refused")
-
-
-def api_error(op, status, answer):
-    """What the client makes of a failed call (cfapi's statusCodeToError)."""
-    if not status:
-        return answer
-    error = answer["errors"][0]  # every failed answer of the stand-in API names one
-    return f"Failed to {op}: code: {error['code']}, reason: {error['message']}"
+        sys.exit(f'{failed}REST request failed: {method.title()} "{base + path}": dial tcp {url.netloc}: '
+                 "connect: connection refused")
+    if status == 409:  # only a created tunnel's name can be in conflict
+        sys.exit(failed + "tunnel with name already exists")
+    if status != 200:
+        error = answer["errors"][0]  # every failed answer of the stand-in API names one
+        sys.exit(f"{failed}Failed to {op}: code: {error['code']}, reason: {error['message']}")
+    return answer["result"]
 
 
 def origin_cert(failed=""):
@@ -127,12 +124,8 @@ def login():
 
 def create(name, credentials):
     origin_cert("failed to create tunnel: couldn't create client to talk to Cloudflare Tunnel backend: ")
-    status, answer = call("POST", f"/accounts/{ACCOUNT}/cfd_tunnel", {"name": name, "tunnel_secret": SECRET})
-    failed = "failed to create tunnel: Create Tunnel API call failed: "
-    if status != 200:
-        sys.exit(failed + ("tunnel with name already exists" if status == 409
-                           else api_error("create tunnel", status, answer)))
-    id = answer["result"]["id"]
+    id = call("POST", f"/accounts/{ACCOUNT}/cfd_tunnel", "create tunnel", "failed to create tunnel: "
+              "Create Tunnel API call failed: ", {"name": name, "tunnel_secret": SECRET})["id"]
     with contextlib.suppress(OSError), open(credentials, "w") as file:
         json.dump({"AccountTag": ACCOUNT, "TunnelSecret": SECRET, "TunnelID": id}, file, separators=(",", ":"))
     with contextlib.suppress(OSError):
@@ -143,20 +136,17 @@ def create(name, credentials):
 
 def route_dns(id, host, overwrite):
     origin_cert()
-    status, answer = call("PUT", f"/zones/{ZONE}/tunnels/{id}/routes",
-                          {"type": "dns", "user_hostname": host, "overwrite_existing": overwrite})
-    if status != 200:
-        sys.exit(api_error("add route", status, answer))
-    name, new = answer["result"]["name"], answer["result"]["cname"] == "new"
+    result = call("PUT", f"/zones/{ZONE}/tunnels/{id}/routes", "add route",
+                  body={"type": "dns", "user_hostname": host, "overwrite_existing": overwrite})
+    name, new = result["name"], result["cname"] == "new"
     say(STAMP + "INF " + (f"Added CNAME {name} which will route to this tunnel" if new else
                           f"{name} is already configured to route to your tunnel") + f" tunnelID={id}\n")
 
 
 def delete(id, credentials, force):
     origin_cert()
-    status, answer = call("DELETE", f"/accounts/{ACCOUNT}/cfd_tunnel/{id}" + "?cascade=true" * force)
-    if status != 200:
-        sys.exit(f"Error deleting tunnel {id}: " + api_error("delete tunnel", status, answer))
+    call("DELETE", f"/accounts/{ACCOUNT}/cfd_tunnel/{id}" + "?cascade=true" * force, "delete tunnel",
+         f"Error deleting tunnel {id}: ")
     with contextlib.suppress(OSError):
         os.remove(credentials)
 
