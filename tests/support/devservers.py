@@ -80,9 +80,8 @@ Server = collections.namedtuple('Server', 'root port')  # the app's copy, its po
 def _serve(kind, app, command):
     """Copies the app beside tests/devservers/node_modules (Turbopack wants its packages inside
     the project's tree), starts the command, waits for an answer; a lost port race retries."""
-    parent = DEVSERVERS / '.run'
-    parent.mkdir(exist_ok=True)
-    root = Path(tempfile.mkdtemp(prefix=kind + '-', dir=parent))
+    (DEVSERVERS / '.run').mkdir(exist_ok=True)
+    root = Path(tempfile.mkdtemp(prefix=kind + '-', dir=DEVSERVERS / '.run'))
     try:
         if app:
             shutil.copytree(app, root, dirs_exist_ok=True)
