@@ -102,10 +102,6 @@ class Accessibility:
                 yield node
                 stack.extend(reversed(answer(lambda: list(node), [])))
 
-    def find(self, pid, name, role=None):
-        return next((n for n in self.showing(pid) if answer(lambda: n.name) == name
-                     and role in (None, answer(n.getLocalizedRoleName))), None)
-
 
 def read(path, missing=""):
     with contextlib.suppress(FileNotFoundError), open(path) as f:
@@ -204,11 +200,11 @@ class Journey:
 
     def press(self, name, role="push button"):
         """Presses a control through the accessibility bus, the same on X11 and Wayland."""
-        node = wait_for(f"the {role} {name!r}", lambda: self.a11y.find(self.app.pid, name, role))
-        node.queryAction().doAction(0)
+        wait_for(f"the {role} {name!r}", lambda: self.showing(name, role)).queryAction().doAction(0)
 
-    def showing(self, name):
-        return self.a11y.find(self.app.pid, name)
+    def showing(self, name, role=None):
+        return next((n for n in self.a11y.showing(self.app.pid) if answer(lambda: n.name) == name
+                     and role in (None, answer(n.getLocalizedRoleName))), None)
 
     def launches(self):
         """The stand-in clients started so far as (pid, the gateway's port), as they record
