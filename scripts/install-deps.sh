@@ -11,7 +11,7 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-
 test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-osd trayer xdotool x11-utils xclip imagemagick
       desktop-file-utils appstream dpkg-dev clang-format procps file
       at-spi2-core libglib2.0-bin python3 groff-base zbar-tools curl weston qt6-wayland
-      python3-websockets util-linux qt6-translations-l10n)
+      python3-websockets python3-pyatspi util-linux qt6-translations-l10n)
 # A StatusNotifierItem tray: the watcher and a GTK host (desktop-session.sh --sni-tray).
 test+=(haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
 # Real dev servers' hosts, a browser and a reverse proxy to compare with (tests/devservers).

@@ -14,12 +14,9 @@ One check per run, each inside its own scripts/desktop-session.sh:
 Controls are pressed through the accessibility bus, as in journey.py; the same on Wayland.
 """
 
-import contextlib
-import os
-import re
-import subprocess
+from gi.repository import Gio, GLib
 
-from journey import (Journey, JourneyFailure, classify, click, expect, gdbus, gvariant, grab, log, main, popup, run,
+from journey import (Journey, JourneyFailure, answer, classify, click, dbus, expect, grab, log, main, popup, run,
                      wait_for)
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
@@ -30,57 +27,57 @@ SCREEN = (1280, 800)
 HOST_ICON = (SCREEN[0] - 32, 0, 32, 32)
 
 
-def prop(dest, path, interface, name, check=True):
-    return gdbus(dest, path, "org.freedesktop.DBus.Properties.Get", interface, name, check=check)
+def prop(dest, path, interface, name):
+    return dbus(dest, path, "org.freedesktop.DBus.Properties.Get", "(ss)", interface, name)[0]
 
 
 class Item:
     """Quillby's StatusNotifierItem, read the way a host reads it."""
 
-    def __init__(self, app_pid, processes):
+    def __init__(self, app_pid):
         def registered():
-            for entry in gvariant(prop(*WATCHER, WATCHER[0], "RegisteredStatusNotifierItems")):
+            for entry in prop(*WATCHER, WATCHER[0], "RegisteredStatusNotifierItems"):
                 service, _, path = entry.partition("/")  # "service" or "service/path"
-                if gvariant(gdbus("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                  "org.freedesktop.DBus.GetConnectionUnixProcessID", service)) == app_pid:
+                if dbus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus.GetConnectionUnixProcessID", "(s)", service)[0] == app_pid:
                     return service, "/" + (path or "StatusNotifierItem")
 
         self.service, self.path = wait_for("the item registered with the watcher", registered)
-        self.monitor = subprocess.Popen(
-            ["gdbus", "monitor", "--session", "--dest", self.service, "--object-path",
-             self.path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, start_new_session=True)
-        os.set_blocking(self.monitor.stdout.fileno(), False)
-        processes.append(self.monitor)  # ended with the others
+        # The item's signals by name, as they come while the main context is iterated; on the
+        # shared connection, which lasts only while it is held.
+        self.signals, self.bus = [], Gio.bus_get_sync(Gio.BusType.SESSION)
+        self.bus.signal_subscribe(self.service, ITEM, None, self.path, None, 0,
+                                  lambda *signal: self.signals.append(signal[4]))
 
     def get(self, name):
         return prop(self.service, self.path, ITEM, name)
 
     def icon(self):
         """'green' or 'gray' and whether the cloud is filled, from the largest pixmap."""
-        pixmaps = re.findall(r"\((\d+), (\d+), \[([^\]]*)\]\)", self.get("IconPixmap"))
-        if not pixmaps:
+        if not (pixmaps := self.get("IconPixmap")):
             return None
-        w, h, data = max(pixmaps, key=lambda p: int(p[0]))
-        w, h, data = int(w), int(h), bytes(int(b, 16) for b in re.findall(r"0x([0-9a-f]{2})", data))
+        w, h, data = max(pixmaps)
         # ARGB32 in network byte order.
         pixels = [(data[i + 1], data[i + 2], data[i + 3], data[i]) for i in range(0, len(data), 4)]
         return classify(pixels), pixels[(h * 2 // 3) * w + w // 2][3] > 200  # filled below the middle
 
     def new_icon_seen(self):
         """Whether NewIcon came since the last call."""
-        with contextlib.suppress(TypeError, BlockingIOError):
-            return "NewIcon" in (self.monitor.stdout.read() or "")
+        while GLib.MainContext.default().iteration(False):
+            pass
+        seen, self.signals = "NewIcon" in self.signals, []
+        return seen
 
-    def call(self, method, *args):
-        return gdbus(self.service, self.path, f"{ITEM}.{method}", *args)
+    def activate(self, x, y):
+        dbus(self.service, self.path, f"{ITEM}.Activate", "(ii)", x, y)
 
     def menu(self):
-        """The exported menu's items as {label: a function that clicks it}."""
-        path = gvariant(self.get("Menu"))
-        layout = gdbus(self.service, path, "com.canonical.dbusmenu.GetLayout", "0", "int32 -1", "@as []")
-        return {label: lambda id=id: gdbus(self.service, path, "com.canonical.dbusmenu.Event", id, "clicked", "<0>",
-                                           "uint32 0")
-                for id, label in re.findall(r"\((\d+), \{[^{}]*'label': <'([^']*)'>[^{}]*\}", layout)}
+        """The exported menu's items with a label as {label: a function that clicks it}."""
+        path = self.get("Menu")
+        _, (_, _, items) = dbus(self.service, path, "com.canonical.dbusmenu.GetLayout", "(iias)", 0, -1, [])
+        return {item["label"]: lambda id=id: dbus(self.service, path, "com.canonical.dbusmenu.Event", "(isvu)", id,
+                                                  "clicked", GLib.Variant("i", 0), 0)
+                for id, item, _ in items if "label" in item}
 
 
 class Desktops(Journey):
@@ -104,9 +101,9 @@ class Desktops(Journey):
 
     def check_sni(self):
         self.app = self.start_quillby("sni")
-        item = Item(self.app.pid, self.processes)
+        item = Item(self.app.pid)
         log("1. The item is registered and gray")
-        expect("the theme icon it names (hosts would show that)", gvariant(item.get("IconName")),
+        expect("the theme icon it names (hosts would show that)", item.get("IconName"),
                lambda name: not name)
         wait_for("a gray outlined cloud in the item's pixmaps", lambda: item.icon() == ("gray", False))
         self.screenshot("sni-idle")
@@ -127,14 +124,14 @@ class Desktops(Journey):
         self.screenshot("sni-running-window")
 
         log("4. Activate(x, y) from the host opens the window next to the point, on the screen")
-        item.call("Activate", "0", "0")  # closes the open window
+        item.activate(0, 0)  # closes the open window
         wait_for("the window to close", lambda: not popup())
         self.screenshot("sni-running")
         # A host calls Activate for a click, so the pointer is at the point it passes.
         x, y = SCREEN[0] - 4, SCREEN[1] - 4
         run("xdotool", "mousemove", str(x), str(y))
-        self.opens_by(x, y, f"Activate({x}, {y})", lambda: item.call("Activate", str(x), str(y)))
-        item.call("Activate", str(x), str(y))
+        self.opens_by(x, y, f"Activate({x}, {y})", lambda: item.activate(x, y))
+        item.activate(x, y)
         wait_for("the window to close again", lambda: not popup())
 
         log("5. The exported menu: Show Tunnels, then Quit with the tunnel running")
@@ -148,15 +145,15 @@ class Desktops(Journey):
 
     def check_wayland(self):
         # No watcher, no answer: no tray.
-        tray = "true" in prop(*WATCHER, WATCHER[0], "IsStatusNotifierHostRegistered", check=False)
+        tray = answer(lambda: prop(*WATCHER, WATCHER[0], "IsStatusNotifierHostRegistered"), False)
         self.app = self.start_quillby("wayland")
         if tray:
             log("1. With a StatusNotifierItem host: Activate opens the window, placed by weston")
-            Item(self.app.pid, self.processes).call("Activate", "1000", "10")
+            Item(self.app.pid).activate(1000, 10)
         else:
             log("1. No tray: an ordinary window that says why")
         wait_for("the window on the accessibility bus", lambda: self.showing("Tunnels"))
-        expect("the no-tray notice shown", any(n.name.startswith("No system tray was found")
+        expect("the no-tray notice shown", any(answer(lambda: n.name, "").startswith("No system tray was found")
                                                for n in self.a11y.showing(self.app.pid)), not tray)
         self.screenshot("wayland-window")
 

@@ -19,7 +19,9 @@ import subprocess
 import threading
 from pathlib import Path
 
-from journey import Journey, click, expect, gvariant, key, log, main, quillby_windows, run, wait_for
+import pyatspi
+
+from journey import Journey, answer, click, expect, key, log, main, quillby_windows, run, wait_for
 import devservers  # noqa: E402 (journey puts tests/support on the path)
 
 LABEL = 'quill-gateway-over-loopback'
@@ -182,7 +184,7 @@ class Gateway(Journey):
 
     def options_menu(self):
         button = wait_for('the options button', lambda: self.showing('Tunnel Options'))
-        x, y, w, h = gvariant(button.call('org.a11y.atspi.Component.GetExtents', 'uint32 0'))
+        x, y, w, h = button.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         shown = len([g for g in quillby_windows() if g['viewable']])
         click(x + w // 2, y + h // 2)
         wait_for('the menu', lambda: len([g for g in quillby_windows() if g['viewable']]) > shown)
@@ -237,9 +239,9 @@ class Gateway(Journey):
         lowest = min(set(range(len(fds) + 1)) - fds)
         limits = run('prlimit', '--pid', str(self.app.pid), '--nofile', '--output=SOFT,HARD', '--noheadings').split()
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={lowest}:{limits[1]}')
-        start.call('org.a11y.atspi.Action.DoAction', 'int32 0')
-        line = wait_for('the reason in the row', lambda: next((
-            n.name for n in self.a11y.showing(self.app.pid) if 'gateway cannot listen' in (n.name or '')), None))
+        start.queryAction().doAction(0)
+        line = wait_for('the reason in the row', lambda: next(filter(lambda name: 'gateway cannot listen' in name, (
+            answer(lambda: n.name, '') for n in self.a11y.showing(self.app.pid))), None))
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={limits[0]}:{limits[1]}')
         self.screenshot('gateway-cannot-listen', cropped=True)
         expect('the row; launches of the client', (line, len(self.launches())),

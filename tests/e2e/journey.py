@@ -2,13 +2,12 @@
 """The whole user journey against the built quillby, on a real desktop session.
 
 Run inside scripts/desktop-session.sh --tray --notifications (Xvfb, session bus, trayer, dunst).
-Controls are found and pressed through the accessibility bus (AT-SPI, with gdbus), as a screen
+Controls are found and pressed through the accessibility bus (AT-SPI, with pyatspi), as a screen
 reader does. Outcomes are read from the real places: /proc, the tray icon's pixels and the
-accessibility bus (every focusable control has a
-name and a fitting role). A screenshot of every step goes to --artifacts. Standard library only.
+accessibility bus (every focusable control has a name and a fitting role). A screenshot of every
+step goes to --artifacts. The standard library and pyatspi only.
 """
 import argparse
-import ast
 import contextlib
 import ctypes
 import os
@@ -20,6 +19,9 @@ import sys
 import tempfile
 import time
 
+import pyatspi
+from gi.repository import Gio, GLib
+
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from devservers import stop, wait_for  # noqa: E402,F401 (wait_for for every check)
 
@@ -27,9 +29,9 @@ from devservers import stop, wait_for  # noqa: E402,F401 (wait_for for every che
 FIXED_CLIENT_PATHS = ["/opt/homebrew/bin/cloudflared", "/usr/local/bin/cloudflared",
                       "/home/linuxbrew/.linuxbrew/bin/cloudflared"]
 URL_LABEL = "quill-journey-over-loopback"
-FOCUSABLE, SHOWING = 11, 25  # AT-SPI state bits
 # The role each focusable control must have, by its accessible name; selectable text (the URL)
-# is a "label" named by its text.
+# is a "label" named by its text. Roles as the application names them: only there is a menu
+# button not a plain "push button".
 ROLES = dict.fromkeys(["Add tunnel", "Start", "Stop", "Copy URL", "Open in Browser", "Show QR Code",
                        "Delete tunnel", "Show requests", "Scan Local Ports", "Quit",
                        "Sign In to Use Your Domain..."], "push button")
@@ -64,64 +66,41 @@ def expect(what, got, wanted):
         raise JourneyFailure(f"{what}: got {got!r}" + ("" if callable(wanted) else f", expected {wanted!r}"))
 
 
-def gdbus(dest, path, method, *args, bus=("--session",), check=True):
-    return run("gdbus", "call", *bus, "--dest", dest, "--object-path", path, "--method", method, *args, check=check)
+def answer(get, otherwise=None):
+    """get() from an object on a bus, or `otherwise` when it is not there (an accessible node
+    can leave while we look)."""
+    with contextlib.suppress(GLib.Error):
+        return get()
+    return otherwise
 
 
-def gvariant(text):
-    """The single value of a gdbus reply such as ('x',) or (<'x'>,)."""
-    text = re.sub(r"^\(<(.*)>,\)$", r"(\1,)", text.strip() or "(None,)")
-    return ast.literal_eval(re.sub(r"(?:\bobjectpath|\buint32|\bint32|@\S+) ", "", text))[0]
+def has(node, state):
+    return answer(lambda: node.getState().contains(state), False)
 
 
-class Node:
-    """One object on a bus (named by gdbus options): call(); on the AT-SPI bus its name, role,
-    states and children (None, None, none and none for one gone while we looked)."""
-
-    def __init__(self, bus, dest, path):
-        self.bus, self.dest, self.path = bus, dest, path
-
-    def call(self, method, *args, check=True):
-        return gdbus(self.dest, self.path, method, *args, bus=self.bus, check=check)
-
-    def get(self, method, *args):
-        return gvariant(self.call("org.a11y.atspi.Accessible." + method, *args, check=False))
-
-    name = property(lambda self: gvariant(self.call("org.freedesktop.DBus.Properties.Get",
-                                                    "org.a11y.atspi.Accessible", "Name", check=False)))
-    role = property(lambda self: self.get("GetRoleName"))
-
-    def has(self, state):
-        low, high = self.get("GetState") or (0, 0)
-        return bool((low | high << 32) & (1 << state))
-
-    def children(self):
-        return [Node(self.bus, d, p) for d, p in self.get("GetChildren") or []]
+def dbus(dest, path, method, signature=None, *args):
+    """A method call on the session bus, its reply unpacked."""
+    interface, method = method.rsplit(".", 1)
+    return Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
+        dest, path, interface, method, signature and GLib.Variant(signature, args), None, 0, -1).unpack()
 
 
 class Accessibility:
     """Reads the application's widgets from the AT-SPI bus, turned on as a screen reader does."""
 
     def __init__(self):
-        a11y_bus = ("org.a11y.Bus", "/org/a11y/bus")
-        gdbus(*a11y_bus, "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
-        self.bus = ("--address", gvariant(gdbus(*a11y_bus, "org.a11y.Bus.GetAddress")))
+        dbus("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set", "(ssv)", "org.a11y.Status",
+             "IsEnabled", GLib.Variant("b", True))
 
     def showing(self, pid):
         """Every node on screen, depth first, in the order of the widget tree; lazily, as each
         step is a call on the bus and a search stops at what it looks for."""
-        registry = Node(self.bus, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
-        daemon = Node(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus")
-        apps = [a for a in registry.children()
-                if gvariant(daemon.call("org.freedesktop.DBus.GetConnectionUnixProcessID", a.dest, check=False)) == pid]
-        stack = list(reversed(apps[0].children())) if apps else []
+        apps = [a for a in pyatspi.Registry.getDesktop(0) if answer(a.get_process_id) == pid]
+        stack = list(reversed(apps[0])) if apps else []
         while stack:
-            if (node := stack.pop()).has(SHOWING):
+            if has(node := stack.pop(), pyatspi.STATE_SHOWING):
                 yield node
-                stack.extend(reversed(node.children()))
-
-    def find(self, pid, name, role=None):
-        return next((n for n in self.showing(pid) if n.name == name and role in (None, n.role)), None)
+                stack.extend(reversed(answer(lambda: list(node), [])))
 
 
 def read(path, missing=""):
@@ -221,11 +200,11 @@ class Journey:
 
     def press(self, name, role="push button"):
         """Presses a control through the accessibility bus, the same on X11 and Wayland."""
-        node = wait_for(f"the {role} {name!r}", lambda: self.a11y.find(self.app.pid, name, role))
-        node.call("org.a11y.atspi.Action.DoAction", "int32 0")
+        wait_for(f"the {role} {name!r}", lambda: self.showing(name, role)).queryAction().doAction(0)
 
-    def showing(self, name):
-        return self.a11y.find(self.app.pid, name)
+    def showing(self, name, role=None):
+        return next((n for n in self.a11y.showing(self.app.pid) if answer(lambda: n.name) == name
+                     and role in (None, answer(n.getLocalizedRoleName))), None)
 
     def launches(self):
         """The stand-in clients started so far as (pid, the gateway's port), as they record
@@ -259,12 +238,13 @@ class Journey:
         """Every focusable control on screen has a name and the role that fits it; the wanted
         ones are among them."""
         checked = []
-        for node in filter(lambda n: n.has(FOCUSABLE), self.a11y.showing(self.app.pid)):
-            if (name := node.name) is None or (role := node.role) is None:
+        for node in filter(lambda n: has(n, pyatspi.STATE_FOCUSABLE), self.a11y.showing(self.app.pid)):
+            name, role = answer(lambda: (node.name, node.getLocalizedRoleName()), (None, None))
+            if role is None:
                 continue  # gone
             if not name.strip() or role not in (ROLES.get(name), "label"):
-                raise JourneyFailure(f"{where}: the focusable {role} {name!r} ({node.path}) is not "
-                                     f"a {ROLES.get(name, 'named control')}")
+                raise JourneyFailure(f"{where}: the focusable {role} {name!r} is not a "
+                                     f"{ROLES.get(name, 'named control')}")
             checked.append(name)
         log(f"   {where}: {len(checked)} focusable controls: {', '.join(checked)}")
         if not set(wanted) <= set(checked):
@@ -297,7 +277,7 @@ class Journey:
         self.child()
         wait_for("a green tray icon", lambda: icon_colour() == "green")
         dot = wait_for("the status dot saying Running", lambda: self.showing("Running"))
-        expect("the status dot's role", dot.role, lambda role: role in ("image", "graphic"))
+        expect("the status dot's role", dot.getLocalizedRoleName(), lambda role: role in ("image", "graphic"))
         self.screenshot("tunnel-active-green-icon")
         self.audit("the window", ["Add tunnel", "Name", "Port", "Stop", "Open in Browser",
                                   "Show QR Code", "Copy URL", "Delete tunnel", "Scan Local Ports",
@@ -336,7 +316,7 @@ def main(cls, doc, *options):
     try:
         runner.a11y = Accessibility()
         runner.run()
-    except (JourneyFailure, OSError, subprocess.SubprocessError) as failure:
+    except (JourneyFailure, OSError, subprocess.SubprocessError, GLib.Error) as failure:
         log(f"FAIL: {failure}")
         runner.screenshot("failure")
         sys.exit(1)
