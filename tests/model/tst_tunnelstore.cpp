@@ -28,11 +28,9 @@ class TestTunnelStore : public QObject {
                                                        .newClient = m_clients.factory()});
     }
     // The settings file as another reader sees it.
-    QVariant saved(QAnyStringView key) const {
-        return QSettings(m_home->settingsPath(), QSettings::IniFormat).value(key);
-    }
+    QVariant saved(QAnyStringView key) const { return m_home->settings()->value(key); }
     void save(QAnyStringView key, const QVariant& value) {
-        QSettings(m_home->settingsPath(), QSettings::IniFormat).setValue(key, value);
+        m_home->settings()->setValue(key, value);
     }
     QList<TunnelConfig> savedList() const {
         return decodeTunnelConfigs(saved(SettingsKeys::tunnelConfigs).toByteArray())
