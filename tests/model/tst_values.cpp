@@ -71,8 +71,8 @@ private slots:
             return std::tuple(c.inspect, c.rewriteHost, c.password, c.hostname, c.remote);
         };
         QVERIFY(std::ranges::equal(decoded, configs, {}, rest, rest));
-        QCOMPARE(decodeTunnelConfigs("[]")->size(), 0);
-        QVERIFY(!decodeTunnelConfigs("{}") && !decodeTunnelConfigs("not json"));
+        // "[]" and text that is no JSON: tst_tunnelstore's firstLaunch.
+        QVERIFY(!decodeTunnelConfigs("{}"));
         // "é" precomposed and decomposed are the same name.
         TunnelConfig precomposed = configs[0], decomposed = configs[0];
         precomposed.name = QString::fromUtf8("caf\xc3\xa9");
