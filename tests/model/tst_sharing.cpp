@@ -57,11 +57,11 @@ private slots:
     // `later` seconds; `crowd` other visitors fail once each; then `visitor` sends `auth`.
     void guardAnswers_data() {
         QTest::addColumn<Visit>("v");
-        const QByteArray right = basic("quillby:abcd-efgh"), wrong = basic("quillby:nope");
+        // A wrong password alone, the right one alone, and ten wrong ones before the right one
+        // are tst_gateway's password().
+        const QByteArray right = basic("quillby:abcd-efgh");
         auto row = [](const char* name, Visit v) { QTest::newRow(name) << v; };
         row("no credentials", {"", 401});
-        row("wrong password", {wrong, 401});
-        row("right", {right, 200});
         row("scheme in lower case, two spaces", {"basic  " + right.mid(6), 200});
         row("user name wrong", {basic("quillbz:abcd-efgh"), 401});
         row("malformed base64", {"Basic a$b=", 401});

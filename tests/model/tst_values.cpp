@@ -143,7 +143,6 @@ private slots:
         row("in the box",
             at("INF Requesting new quick Tunnel on trycloudflare.com...") + urlBox + "INF more\n",
             url);
-        row("the service's API host", apiFailure, {});
         row("API host before a URL", "Post https://api.trycloudflare.com " + u, url);
         row("API in capitals", "https://API.trycloudflare.com", {});
         row("api-7 is a name", "https://api-7.trycloudflare.com",
