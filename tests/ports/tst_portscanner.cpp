@@ -1,3 +1,6 @@
+// The port scanner against real loopback sockets: ports open on either address or both, a
+// refused one, ones that stay pending, numbers that are no port, repeats, under a storm of
+// signals; the answer sorted and unique, and no descriptor left open.
 #include "ports/PortScanner.h"
 
 #include <QDir>
