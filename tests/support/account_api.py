@@ -94,8 +94,13 @@ def call(method, path, op, failed="", body=None):
 
 def origin_cert(failed=""):
     """Ends with the client's error, after `failed`, when login wrote no certificate (no test
-    sets TUNNEL_ORIGIN_CERT; the app reads only this last line of the client's)."""
+    sets TUNNEL_ORIGIN_CERT)."""
     if not os.access(CERT, os.R_OK):
+        say(f"{STAMP}ERR Cannot determine default origin certificate path. No file cert.pem in "
+            "[~/.cloudflared ~/.cloudflare-warp ~/cloudflare-warp /etc/cloudflared "
+            "/usr/local/etc/cloudflared]. You need to specify the origin certificate path by "
+            "specifying the origincert option in the configuration file, or set "
+            "TUNNEL_ORIGIN_CERT environment variable originCertPath=\n")
         sys.exit(failed + "Error locating origin cert: client didn't specify origincert path")
 
 
