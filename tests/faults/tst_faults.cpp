@@ -110,11 +110,10 @@ private slots:
         const QList<TunnelConfig> saved = home.save(10);
         // On SIGTERM the children ignore SIGTERM themselves: Quit must wait out the grace
         // period and kill them. Every other signal Quillby handles takes the same Quit.
-        QProcessEnvironment env = home.env;
         const bool stubborn = signalNumber == SIGTERM;
         if (stubborn)
-            env.insert("FAKE_CF_IGNORE_TERM", "1");
-        Driver app(env);
+            home.env.insert("FAKE_CF_IGNORE_TERM", "1");
+        Driver app(home.env);
         QVERIFY(app.run());
         QTRY_COMPARE(childrenOf(app.processId()).size(), 10);
         const QList<qint64> running = childrenOf(app.processId());

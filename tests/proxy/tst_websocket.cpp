@@ -138,9 +138,7 @@ private slots:
     // messages(), the bound itself in tst_capture.
     void bound() {
         RequestLog log;
-        HttpExchange first;
-        first.id = 1;
-        log.append({first});
+        log.append({HttpExchange{.id = 1}});
         log.appendMessages(
             QList<WebSocketMessage>(1200, {1, {}, true, 1, 5000, QByteArray(4096, 'm')}));
         QCOMPARE(log.exchangeAt(0).messages.size(), HttpExchange::maxMessages);

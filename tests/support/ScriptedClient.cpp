@@ -12,10 +12,8 @@ void ScriptedClient::exit(int status) {
 
 bool ScriptedClient::launch(const QString&, const QStringList& arguments, QString* reason) {
     this->arguments = arguments;
-    m_running = launchFailure.isEmpty();
-    if (!m_running)
-        *reason = launchFailure;
-    return m_running;
+    *reason = launchFailure; // read only when the launch fails
+    return m_running = launchFailure.isEmpty();
 }
 
 void ScriptedClient::stop() {

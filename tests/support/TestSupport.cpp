@@ -40,8 +40,8 @@ TempHome::~TempHome() {
         m_old[i].isNull() ? qunsetenv(homeVariables[i]) : qputenv(homeVariables[i], m_old[i]);
 }
 
-std::unique_ptr<QSettings> TempHome::settings(const QString& name) const {
-    return std::make_unique<QSettings>(settingsPath(name), QSettings::IniFormat);
+std::unique_ptr<QSettings> TempHome::settings() const {
+    return std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat);
 }
 
 // A process's fields in /proc/PID/stat after its name: state, parent, ...; none when it is gone.
@@ -73,13 +73,12 @@ bool notificationDaemonRunning() {
 
 QList<ShownNotification> takeNotifications() {
     QList<ShownNotification> result;
-    QProcess history;
     if (!notificationDaemonRunning())
         return result;
     QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+    QProcess history;
     history.start(QStringLiteral("dunstctl"), {QStringLiteral("history")});
-    if (!history.waitForFinished(5000))
-        return result;
+    history.waitForFinished(5000); // a history cut short reads as none
     // The daemon keeps its history, newest first; only notifications newer than the last call
     // count.
     static qint64 lastSeenId = 0;

@@ -34,10 +34,8 @@ public:
     QString path() const { return m_dir.path(); }
     QString configHome() const { return m_dir.path() + QStringLiteral("/.config"); }
     // A settings file of our own in this home.
-    std::unique_ptr<QSettings> settings(const QString& name = QStringLiteral("quillby.conf")) const;
-    QString settingsPath(const QString& name = QStringLiteral("quillby.conf")) const {
-        return configHome() + QLatin1Char('/') + name;
-    }
+    std::unique_ptr<QSettings> settings() const;
+    QString settingsPath() const { return configHome() + QStringLiteral("/quillby.conf"); }
 
 private:
     QTemporaryDir m_dir;

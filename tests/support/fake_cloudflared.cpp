@@ -61,8 +61,10 @@ void writeAll(int fd, const char* data, size_t size) {
     }
 }
 
-void writeErr(const std::string& text) {
+// Writes text to standard error and returns status, for the lines that end a run.
+int writeErr(const std::string& text, int status = 1) {
     writeAll(2, text.data(), text.size());
+    return status;
 }
 
 const char* env(const char* name, const char* fallback) {
@@ -127,9 +129,8 @@ void serveMetrics(int listener) {
     std::sscanf(env("FAKE_CF_VERSION", "2023.7.3"), "%d.%d", &year, &month);
     if (year * 100 + month >= 202412)
         reason = "failed to bind to address (" + metricsAddress + "): " + reason;
-    writeErr(stamp("ERR") + "Error opening metrics server listener error=\"" + reason +
-             "\"\nError opening metrics server listener: " + reason + "\n");
-    std::_Exit(1);
+    std::_Exit(writeErr(stamp("ERR") + "Error opening metrics server listener error=\"" + reason +
+                        "\"\nError opening metrics server listener: " + reason + "\n"));
 }
 
 // Serves from the first call on: the real client starts it once the quick tunnel exists.
@@ -177,12 +178,13 @@ void urlBox() {
 void registered(int index = 0) {
     ++connected;
     if (envIs("FAKE_CF_WORDING", "unknown"))
-        return writeErr(stamp() + "Edge connection " + std::to_string(index) +
-                        " is up location=ams01 protocol=quic\n");
-    writeErr(stamp() + "Registered tunnel connection connIndex=" + std::to_string(index) +
-             " connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b7" + std::to_string(index) +
-             " event=0 ip=198.41.200.1" + std::to_string(3 + index) +
-             " location=ams01 protocol=quic\n");
+        writeErr(stamp() + "Edge connection " + std::to_string(index) +
+                 " is up location=ams01 protocol=quic\n");
+    else
+        writeErr(stamp() + "Registered tunnel connection connIndex=" + std::to_string(index) +
+                 " connection=3f1c0a52-2f7e-4b8e-9a41-0c6d2f9e1b7" + std::to_string(index) +
+                 " event=0 ip=198.41.200.1" + std::to_string(3 + index) +
+                 " location=ams01 protocol=quic\n");
 }
 
 // The pair every request prints while nothing answers on the local port.
@@ -197,11 +199,6 @@ std::string originRefused(const std::string& port, unsigned long ray = 0x8173fa0
            "-AMS event=1 ingressRule=0 originService=http://127.0.0.1:" + port + "\n" +
            stamp("ERR") + "Request failed " + error + " connIndex=0 dest=" + url() +
            "/ event=0 ip=198.41.200.13 type=http\n";
-}
-
-int fail(const std::string& text, int status = 1) {
-    writeErr(text);
-    return status;
 }
 
 // FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
@@ -220,10 +217,8 @@ void flood(const std::string& port) {
 }
 
 void answerSignals() {
-    if (crashRequested) {
-        writeErr(stamp("ERR") + "connection lost\n");
-        std::_Exit(1);
-    }
+    if (crashRequested)
+        std::_Exit(writeErr(stamp("ERR") + "connection lost\n"));
 }
 
 // Sleeps one interval; a signal that came meanwhile is answered.
@@ -276,13 +271,13 @@ int main(int argc, char** argv) {
         python.insert(python.end(), argv + 1, argv + argc);
         python.push_back(nullptr);
         ::execv("/usr/bin/python3", python.data());
-        return fail("stand-in cloudflared: cannot run /usr/bin/python3\n");
+        return writeErr("stand-in cloudflared: cannot run /usr/bin/python3\n");
     }
     const std::string port = originUrl.substr(originUrl.rfind(':') + 1);
     if (argc < 2 || std::strcmp(argv[1], "tunnel") != 0 || originUrl.empty())
-        return fail("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
-                    "--url http://127.0.0.1:PORT`\n",
-                    2);
+        return writeErr("stand-in cloudflared: expected `tunnel [--no-autoupdate] [--config PATH] "
+                        "--url http://127.0.0.1:PORT`\n",
+                        2);
 
     std::signal(SIGUSR1, [](int) { crashRequested = 1; });
     if (envIs("FAKE_CF_IGNORE_TERM", "1"))
@@ -300,8 +295,8 @@ int main(int argc, char** argv) {
 
     if (!words.empty()) { // `run --credentials-file PATH --url URL UUID`: no URL printed
         if (!std::ifstream(credentials).good())
-            return fail("Tunnel credentials file '" + credentials +
-                        "' doesn't exist or is not a file\n");
+            return writeErr("Tunnel credentials file '" + credentials +
+                            "' doesn't exist or is not a file\n");
         writeErr(stamp() + "Starting tunnel tunnelID=" + (words.size() > 1 ? words[1] : "") + "\n");
         for (int index = 0; index < 4; ++index)
             registered(index);
@@ -316,9 +311,10 @@ int main(int argc, char** argv) {
         {"url", [] { return urlBox(), registered(), runOn; }},
         {"api-failure",
          [] {
-             return fail("failed to request quick Tunnel: Post \"https://api.trycloudflare.com/"
-                         "tunnel\": dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no "
-                         "such host\n");
+             return writeErr(
+                 "failed to request quick Tunnel: Post \"https://api.trycloudflare.com/"
+                 "tunnel\": dial tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no "
+                 "such host\n");
          }},
         {"origin-refused",
          [&]() -> int {
@@ -340,5 +336,5 @@ int main(int argc, char** argv) {
             runUntilSignalled();
         }
     }
-    return fail("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n", 2);
+    return writeErr("stand-in cloudflared: unknown FAKE_CF_MODE " + mode + "\n", 2);
 }
