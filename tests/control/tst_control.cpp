@@ -30,22 +30,24 @@ using namespace TestSupport;
 
 namespace {
 
-// Every case starts from these tunnels; what their clients do is chosen per case.
+// Every case starts from these tunnels; what their clients do is play()'s.
 const QList<std::pair<QString, int>> startingTunnels{
     {"web", 3000},  {"dup", 3002},    {"dup", 3003},   {"slow", 3005},
     {"dies", 3006}, {"twin-a", 3008}, {"twin-b", 3008}};
 
-// What a client does once launched: "url" prints the URL and registers (a named tunnel's four
-// connections), "no-url" says nothing, "api-failure" cannot reach the service and ends.
-void play(ScriptedClient& client, const QByteArray& mode) {
+// What a client does once launched, by its tunnel's name: a named tunnel's registers its four
+// connections, "slow"'s says nothing, "dies"'s cannot reach the service and ends; any other's
+// prints the URL and registers.
+void play(ScriptedClient& client) {
     using namespace ClientLines;
+    const QString name = qobject_cast<TunnelInstance*>(client.parent())->config().name;
     if (client.arguments.contains("run"))
         client.print(at(registered, {0, 1, 2, 3}));
-    else if (mode == "url")
-        client.print(urlBox + at(registered));
-    else if (mode == "api-failure")
+    else if (name == "dies")
         client.print(apiFailure);
-    if (mode == "api-failure")
+    else if (name != "slow")
+        client.print(urlBox + at(registered));
+    if (name == "dies")
         client.exit(1);
 }
 
@@ -59,9 +61,9 @@ struct RunningApp {
     std::unique_ptr<SingleInstance> instance;
     std::unique_ptr<ControlServer> control;
 
-    explicit RunningApp(const QByteArray& mode = "url") {
-        clients.prepare = [mode](ScriptedClient& client) {
-            QTimer::singleShot(0, &client, [&client, mode] { play(client, mode); });
+    RunningApp() {
+        clients.prepare = [](ScriptedClient& client) {
+            QTimer::singleShot(0, &client, [&client] { play(client); });
         };
         ::mkdir(QFile::encodeName(runtime).constData(), 0700);
         QList<TunnelConfig> list;
@@ -77,10 +79,8 @@ struct RunningApp {
         control = std::make_unique<ControlServer>(instance->server(), store.get());
     }
     ~RunningApp() {
-        QSignalSpy stopped(store.get(), &TunnelStore::allStopped);
         store->stopAll();
-        if (stopped.isEmpty())
-            stopped.wait(10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!store->hasLiveChildren(), 10000);
     }
     // `quillby LINE` (split at spaces, '_' for a space inside one) on a thread of its own, as
     // its client blocks: its exit status in *status, and what it prints in the file printed()
@@ -125,17 +125,14 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output"); // pattern for standard output and error
         QTest::addColumn<int>("added");      // tunnels the store holds afterwards, more than before
-        QTest::addColumn<QByteArray>("mode"); // what the clients do, as RunningApp says
         // The stand-in account API's mode, signed in unless said; "": none. What it was asked:
         // tunnels created, hostnames routed, tunnels deleted.
         QTest::addColumn<QString>("api");
         QTest::addColumn<QString>("calls");
-        const QString url = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
         auto row = [](const char* name, const char* commands, int status, const QString& output,
-                      int added = 0, const char* api = "", const char* calls = "",
-                      const char* mode = "url") {
-            QTest::newRow(name) << QString(commands) << status << output << added
-                                << QByteArray(mode) << QString(api) << QString(calls);
+                      int added = 0, const char* api = "", const char* calls = "") {
+            QTest::newRow(name) << QString(commands) << status << output << added << QString(api)
+                                << QString(calls);
         };
         row("list", "list", 0, "^[0-9A-F]{8}   3000  stopped     web\n[0-9A-F]{8}   3002");
         row("set, in list --json",
@@ -148,19 +145,18 @@ private slots:
             "\"dup\" matches 2 tunnels.*\n  .* 3002 .*\n  .* 3003 ");
         row("no match", "stop nothing", 4, "No tunnel has the name, port or id \"nothing\"");
         row("url --wait times out", "start slow|url slow --wait 0.2", 6,
-            "'slow' is still connecting", 0, "", "", "no-url");
+            "'slow' is still connecting");
         row("url --credentials", "share 3000 --password|url web --credentials", 0,
             "^https://quillby:[^@]+@fare-write");
-        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running", 0, "", "",
-            "api-failure");
+        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running");
         // Each --for is checked for the tunnel it stops (below).
-        row("start --for", "start 3003 --for 2h|url 3003 --wait 10", 0, url);
-        row("share --for", "share 4000 --for 90s", 0, url, 1);
+        row("start --for", "start 3003 --for 2h|url 3003 --wait 10", 0, ClientLines::url);
+        row("share --for", "share 4000 --for 90s", 0, ClientLines::url, 1);
         // The running one of two on the port: the first stays stopped.
         row("share picks the running one", "start twin-b|share 3008|list", 0,
             "3008  stopped     twin-a\n.*3008  active      twin-b");
         row("add, trimmed, started", "add --port 4001 --name _café_ --start|url café --wait 10", 0,
-            url, 1);
+            ClientLines::url, 1);
         row("add, default name", "add --port 4002|list", 0, "4002  stopped     Tunnel\n$", 1);
         row("add, empty name", "add --port 4002 --name __", 2, "The name is empty");
         row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$");
@@ -210,18 +206,15 @@ private slots:
         QFETCH(QString, commands);
         QFETCH(int, status);
         QFETCH(QString, output);
-        QFETCH(QByteArray, mode);
         QFETCH(QString, api);
-        RunningApp app(mode);
+        RunningApp app;
         std::optional<AccountApi> account;
         if (!api.isEmpty())
             account.emplace(api.section(' ', 0, 0));
         if (!api.isEmpty() && !api.endsWith("signed out"))
             writeFile(AccountFiles::loginCertificatePath(), certificate);
-        const QStringList steps =
-            QString(commands)
-                .replace("ADD", "add --port 3000 --name site --hostname dev.example.com")
-                .split(u'|');
+        const QString add = "add --port 3000 --name site --hostname dev.example.com";
+        const QStringList steps = QString(commands).replace("ADD", add).split(u'|');
         QString out;
         for (qsizetype i = 0; i < steps.size(); ++i) {
             const bool mayFail = steps[i].startsWith(u'-');
@@ -250,10 +243,8 @@ private slots:
             if (tunnel->stopsAt().isValid())
                 left << QDateTime::currentDateTimeUtc().secsTo(tunnel->stopsAt());
         }
-        QCOMPARE(QSettings(app.settings->fileName(), QSettings::IniFormat)
-                     .value("tunnelConfigs")
-                     .toByteArray(),
-                 encodeTunnelConfigs(configs));
+        const QSettings saved(app.settings->fileName(), QSettings::IniFormat);
+        QCOMPARE(saved.value("tunnelConfigs").toByteArray(), encodeTunnelConfigs(configs));
         const auto limit = QRegularExpression("--for (\\w+)").match(commands);
         if (limit.hasMatch() && status == 0) {
             const qint64 seconds = (*ShareDuration::parse(limit.captured(1)))->count();
@@ -287,18 +278,6 @@ private slots:
         QVERIFY2(out.contains("'o' has no request 7 in its log."), qPrintable(out));
     }
 
-    // A line with no line break that outgrows the limit is refused on the wire, and the
-    // connection closed. A second launch's hand-over is in the journey.
-    void overlongLineIsRefused() {
-        RunningApp app;
-        QLocalSocket socket;
-        socket.connectToServer(app.instance->socketPath());
-        socket.write(QByteArray(ControlRequest::maxLineBytes + 1, ' '));
-        QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
-        const QString got = QString::fromUtf8(socket.readAll());
-        QVERIFY2(got.contains("\"error\":\"too-large\""), qPrintable(got));
-    }
-
     // url --follow: the URL, a stop and the URL of the next start, and the end when the tunnel
     // is removed.
     void followUntilRemoved() {
@@ -307,7 +286,7 @@ private slots:
         int status = -1;
         const std::unique_ptr<QThread> follower(app.launch("url web --follow", &status));
         follower->start();
-        const QString url = "https://fare-write-waste-gadgets.trycloudflare.com\n";
+        const QString url = ClientLines::url + '\n';
         QTRY_COMPARE(app.printed("url web --follow"), url);
         for (const char* line : {"stop web", "start web"})
             QCOMPARE(app.quillby(line), 0);
@@ -316,8 +295,10 @@ private slots:
         QTRY_VERIFY(follower->isFinished());
         QCOMPARE(status, 0);
     }
-    // A follower that never reads is dropped once it is behind, while the app goes on.
-    void slowFollowerIsDropped() {
+    // On the wire: a follower that never reads is dropped once it is behind, while the app goes
+    // on; a line with no line break that outgrows the limit is refused, and the connection
+    // closed. A second launch's hand-over is in the journey.
+    void slowFollowerAndOverlongLine() {
         RunningApp app;
         TunnelInstance* web = app.store->instances().front();
         web->start();
@@ -334,6 +315,12 @@ private slots:
             emit web->becameActive(web->tunnelURLText());
         QVERIFY(published < 100000);
         QCOMPARE(app.quillby(QStringLiteral("url web")), 0);
+        QLocalSocket overlong;
+        overlong.connectToServer(app.instance->socketPath());
+        overlong.write(QByteArray(ControlRequest::maxLineBytes + 1, ' '));
+        QTRY_COMPARE(overlong.state(), QLocalSocket::UnconnectedState);
+        const QString got = QString::fromUtf8(overlong.readAll());
+        QVERIFY2(got.contains("\"error\":\"too-large\""), qPrintable(got));
     }
 
     // Another user reaches the socket: refused by its permissions and, with them opened up, by
