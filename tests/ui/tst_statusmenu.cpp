@@ -374,8 +374,9 @@ private slots:
     void scannerPanelAndSection() {
         QTcpServer open;
         QVERIFY(open.listen(QHostAddress::LocalHost));
+        const quint16 port = open.serverPort();
         PortScannerSection* section = m_f->view.scannerSection();
-        section->setScanPorts({open.serverPort()});
+        section->setScanPorts({port});
         click(child("scannerToggle"));
         PortScannerView* panel = section->panel();
         auto* hint = child<QLabel>("scanHint", panel);
@@ -394,14 +395,12 @@ private slots:
         QVERIFY(!panel->isScanning() && refresh->isEnabled() && hint->isHidden());
         const QList<QWidget*> rows = shown(panel, "portRow");
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(child<QLabel>("portAddress", rows[0])->text(),
-                 u"localhost:%1"_s.arg(open.serverPort()));
+        QCOMPARE(child<QLabel>("portAddress", rows[0])->text(), u"localhost:%1"_s.arg(port));
         auto* add = child<QToolButton>("addPortButton", rows[0]);
         QTRY_VERIFY(whole(add));
         click(add);
         const TunnelConfig added = m_f->store.instances().back()->config();
-        QCOMPARE(added.name + ' ' + QString::number(added.port),
-                 u"Port %1 %1"_s.arg(open.serverPort()));
+        QCOMPARE(added.name + ' ' + QString::number(added.port), u"Port %1 %1"_s.arg(port));
         QCOMPARE(section->panel(), panel);
     }
 };
