@@ -26,8 +26,7 @@ private slots:
         QTest::addColumn<QPoint>("expected");
         // Available area 0,30 1280x770 (a top panel of 30).
         QTest::newRow("top right: below, pushed left") << QRect(1250, 2, 24, 24) << QPoint(980, 30);
-        QTest::newRow("bottom left: above, pushed right")
-            << QRect(4, 776, 24, 24) << QPoint(0, 372);
+        QTest::newRow("bottom left: above, moved right") << QRect(4, 776, 24, 24) << QPoint(0, 372);
         QTest::newRow("cursor in the middle") << QRect(640, 300, 1, 1) << QPoint(490, 305);
     }
     void popupIsPlacedByTheIconInsideTheScreen() {

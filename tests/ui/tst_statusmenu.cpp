@@ -1,10 +1,10 @@
 // The status window on a real store and the scripted client: a tunnel row's states and its name
 // and port commits with their silent reverts (the port rule itself is in tst_values), header
-// count, empty state, add and delete, the missing-client alert and its copy action,
-// Launch at Login failing, and the scanner panel on a real listener of an
-// ephemeral port, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
-// through their menu piece, the row and the QR panel; a tunnel on the user's own domain from the
-// address dialog to its removal. Copying the URL is in tst_share.
+// count, empty state, add and delete, what showing the window again refreshes, the
+// missing-client alert and its copy action, Launch at Login failing, and the scanner panel on a
+// real listener of an ephemeral port, its "+ Tunnel" adding "Port N"; the sharing choices
+// (password, time limit) through their menu piece, the row and the QR panel; a tunnel on the
+// user's own domain from the address dialog to its removal. Copying the URL is in tst_share.
 #include "ClientLines.h"
 #include "ScriptedClient.h"
 #include "TestSupport.h"
@@ -208,8 +208,10 @@ private slots:
         QVERIFY(tunnel->password().isEmpty() && !tunnel->config().password);
     }
 
-    // Shown again: the fields refilled from the configuration, the server looked at again.
-    void showingAgainRefreshes() {
+    // Shown again: the fields refilled from the configuration, the server looked at again, and
+    // the missing-client alert raised; the add button raises it too, and then adds nothing. The
+    // alert's texts are in tst_language.
+    void showingAgainRefreshesAndAlerts() {
         TunnelInstance* tunnel = rows().front()->instance();
         auto* name = child<QLineEdit>("nameField", rows().front());
         const quint16 port = closedPort();
@@ -220,9 +222,19 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost, port));
         name->setText("Unsaved");
         m_f->view.hide();
-        m_f->view.show();
+        m_f->findClient = missingClientLocator();
+        showView();
         QCOMPARE(name->text(), "Tunnel");
         QTRY_COMPARE(tunnel->problem(), QString());
+        QTRY_VERIFY(alert() && alert()->isVisible());
+        child<QPushButton>("okButton", alert())->click();
+        QTRY_VERIFY(!alert());
+        click(child("addButton"));
+        QTRY_VERIFY(alert() && alert()->isVisible());
+        QCOMPARE(m_f->store.instances().size(), size_t(1));
+        child<QPushButton>("copyInstallCommandButton", alert())->click();
+        QCOMPARE(QApplication::clipboard()->text(), createPlatformInstallCommand()->command());
+        QTRY_VERIFY(!alert());
     }
 
     void rowCommit_data() {
@@ -340,23 +352,6 @@ private slots:
         for (int i = 0; i < 12; ++i)
             m_f->store.addTunnel(u"T%1"_s.arg(i), 3000 + i);
         QTRY_COMPARE(child("tunnelList")->height(), TunnelListView::maxListHeight);
-    }
-
-    // Raised on show and by the add button, which then adds nothing; its texts are in
-    // tst_language.
-    void missingClientAlertOnShowAndAdd() {
-        m_f->view.hide();
-        m_f->findClient = missingClientLocator();
-        showView();
-        QTRY_VERIFY(alert() && alert()->isVisible());
-        child<QPushButton>("okButton", alert())->click();
-        QTRY_VERIFY(!alert());
-        click(child("addButton"));
-        QTRY_VERIFY(alert() && alert()->isVisible());
-        QCOMPARE(m_f->store.instances().size(), size_t(1));
-        child<QPushButton>("copyInstallCommandButton", alert())->click();
-        QCOMPARE(QApplication::clipboard()->text(), createPlatformInstallCommand()->command());
-        QTRY_VERIFY(!alert());
     }
 
     // A file where the autostart folder should be: the box goes back to unticked. Writing and
