@@ -276,11 +276,26 @@ private slots:
         QVERIFY2(out.contains("'o' has no request 7 in its log."), qPrintable(out));
     }
 
-    // url --follow: the URL, a stop and the URL of the next start, and the end when the tunnel
-    // is removed.
-    void followUntilRemoved() {
+    // On the wire: a follower that never reads is dropped once it is behind, while the app goes
+    // on; url --follow prints the URL, a stop and the URL of the next start, and ends when the
+    // tunnel is removed; a line with no line break that outgrows the limit is refused, and the
+    // connection closed. A second launch's hand-over is in the journey.
+    void followersAndOverlongLine() {
         RunningApp app;
-        QCOMPARE(app.quillby(QStringLiteral("start web")), 0);
+        TunnelInstance* web = app.store->instances().front();
+        web->start();
+        QTRY_VERIFY(web->state() == TunnelInstance::State::Active);
+        QLocalSocket reader;
+        reader.setReadBufferSize(1);
+        reader.connectToServer(app.instance->socketPath());
+        QVERIFY(reader.waitForConnected(2000));
+        reader.write("{\"v\":1,\"cmd\":\"url\",\"tunnel\":\"web\",\"follow\":true}\n");
+        QTRY_VERIFY(reader.bytesAvailable() > 0);                 // the reply: it follows now
+        const auto end = app.control->findChild<QLocalSocket*>(); // the server's side of it
+        int published = 0;
+        for (; published < 100000 && end->state() == QLocalSocket::ConnectedState; ++published)
+            emit web->becameActive(web->tunnelURLText());
+        QVERIFY(published < 100000);
         int status = -1;
         const std::unique_ptr<QThread> follower(app.launch("url web --follow", &status));
         follower->start();
@@ -292,27 +307,6 @@ private slots:
         QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
         QTRY_VERIFY(follower->isFinished());
         QCOMPARE(status, 0);
-    }
-    // On the wire: a follower that never reads is dropped once it is behind, while the app goes
-    // on; a line with no line break that outgrows the limit is refused, and the connection
-    // closed. A second launch's hand-over is in the journey.
-    void slowFollowerAndOverlongLine() {
-        RunningApp app;
-        TunnelInstance* web = app.store->instances().front();
-        web->start();
-        QTRY_VERIFY(web->state() == TunnelInstance::State::Active);
-        QLocalSocket reader;
-        reader.setReadBufferSize(1);
-        reader.connectToServer(app.instance->socketPath());
-        QVERIFY(reader.waitForConnected(2000));
-        reader.write("{\"v\":1,\"cmd\":\"url\",\"tunnel\":\"web\",\"follow\":true}\n");
-        QTRY_VERIFY(reader.bytesAvailable() > 0); // the reply: it follows now
-        const auto follower = app.control->findChild<QLocalSocket*>();
-        int published = 0;
-        for (; published < 100000 && follower->state() == QLocalSocket::ConnectedState; ++published)
-            emit web->becameActive(web->tunnelURLText());
-        QVERIFY(published < 100000);
-        QCOMPARE(app.quillby(QStringLiteral("url web")), 0);
         QLocalSocket overlong;
         overlong.connectToServer(app.instance->socketPath());
         overlong.write(QByteArray(ControlRequest::maxLineBytes + 1, ' '));
