@@ -134,7 +134,6 @@ private slots:
             QTest::newRow(name) << QString(commands) << status << output << added << QString(api)
                                 << QString(calls);
         };
-        row("list", "list", 0, "^[0-9A-F]{8}   3000  stopped     web\n[0-9A-F]{8}   3002");
         row("set, in list --json",
             "start web|set web --inspect on --password on --for 90s|list --json", 0,
             "\"inspect\": true,[\\s\\S]*\"password\": true,\\s+\"port\": "
@@ -152,9 +151,10 @@ private slots:
         // Each --for is checked for the tunnel it stops (below).
         row("start --for", "start 3003 --for 2h|url 3003 --wait 10", 0, ClientLines::url);
         row("share --for", "share 4000 --for 90s", 0, ClientLines::url, 1);
-        // The running one of two on the port: the first stays stopped.
+        // The running one of two on the port: the first stays stopped. The list: a line each, in
+        // order, each starting with its id.
         row("share picks the running one", "start twin-b|share 3008|list", 0,
-            "3008  stopped     twin-a\n.*3008  active      twin-b");
+            "3008  stopped     twin-a\n[0-9A-F]{8}   3008  active      twin-b");
         row("add, trimmed, started", "add --port 4001 --name _café_ --start|url café --wait 10", 0,
             ClientLines::url, 1);
         row("add, default name", "add --port 4002|list", 0, "4002  stopped     Tunnel\n$", 1);
