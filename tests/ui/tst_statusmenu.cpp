@@ -357,8 +357,7 @@ private slots:
     // A file where the autostart folder should be: the box goes back to unticked. Writing and
     // removing the entry are in tst_loginitem.
     void launchAtLoginFails() {
-        QFile blocker(m_f->home.configHome() + "/autostart");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        writeFile(m_f->home.configHome() + "/autostart", {});
         auto* box = child<QCheckBox>("launchAtLogin");
         box->click();
         QVERIFY(!box->isChecked() && !m_f->loginItem.isEnabled());
