@@ -53,7 +53,6 @@ void play(ScriptedClient& client) {
 
 struct RunningApp {
     TempHome home;
-    QString runtime = home.path() + "/runtime";
     std::unique_ptr<QSettings> settings = home.settings();
     ClientVersion version{fakeClientLocator()};
     ScriptedClients clients;
@@ -65,7 +64,6 @@ struct RunningApp {
         clients.prepare = [](ScriptedClient& client) {
             QTimer::singleShot(0, &client, [&client] { play(client); });
         };
-        ::mkdir(QFile::encodeName(runtime).constData(), 0700);
         QList<TunnelConfig> list;
         for (const auto& [name, port] : startingTunnels)
             list.append(TunnelConfig::create(name, port));
@@ -74,7 +72,7 @@ struct RunningApp {
                                               TunnelServices{.findClient = fakeClientLocator(),
                                                              .clientVersion = &version,
                                                              .newClient = clients.factory()});
-        instance = std::make_unique<SingleInstance>(runtime);
+        instance = std::make_unique<SingleInstance>(home.path());
         instance->claim();
         control = std::make_unique<ControlServer>(instance->server(), store.get());
     }
@@ -330,7 +328,7 @@ private slots:
         RunningApp app;
         const QByteArray socket = QFile::encodeName(app.instance->socketPath());
         // The folders on the way are made passable, so that only the socket can refuse.
-        for (QString dir = app.runtime; dir.size() > 4; dir = QFileInfo(dir).path())
+        for (QString dir = app.home.path(); dir.size() > 4; dir = QFileInfo(dir).path())
             ::chmod(QFile::encodeName(dir).constData(), 0711);
         if (openSocket)
             QCOMPARE(::chmod(socket.constData(), 0777), 0);

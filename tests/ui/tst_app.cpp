@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -64,12 +63,11 @@ private slots:
     // the journey.
     void takesQtsOwnOptions() {
         TempHome home;
-        QTemporaryDir runtime;
         QProcess first;
         first.setEnvironment(QProcess::systemEnvironment()
-                             << "XDG_RUNTIME_DIR=" + runtime.path() << "QT_QPA_PLATFORM=offscreen");
+                             << "XDG_RUNTIME_DIR=" + home.path() << "QT_QPA_PLATFORM=offscreen");
         first.start(QUILLBY_BINARY, {"-session", "10abc", "-reverse", "-style", "Fusion"});
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(runtime.path() + "/quillby.socket"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.path() + "/quillby.socket"), 15000);
         first.terminate();
         QVERIFY(first.waitForFinished(15000) && first.exitCode() == 0);
         QVERIFY(!first.readAllStandardError().contains("Unknown"));
