@@ -270,12 +270,11 @@ private slots:
         for (TunnelInstance* tunnel : m_f->store.instances())
             tunnel->start(), registers();
         QTRY_COMPARE(count->text(), "2 active");
-        TunnelRowView* row = rows().front();
         m_f->view.setPalette(QPalette(QColor(0x1e, 0x1e, 0x1e)));
         QCOMPARE(count->palette().color(QPalette::WindowText),
                  Theme::named(Theme::Named::Green, m_f->view.palette()));
-        QCOMPARE(child("urlLabel", row)->palette().color(QPalette::WindowText),
-                 Theme::secondary(row->palette()));
+        QCOMPARE(child("urlLabel", rows().front())->palette().color(QPalette::WindowText),
+                 Theme::secondary(rows().front()->palette()));
         // The count stays until the last running tunnel's exit has been handled.
         m_f->store.instances().front()->stop();
         QTRY_COMPARE(count->text(), "1 active");
