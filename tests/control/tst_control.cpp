@@ -157,7 +157,8 @@ private slots:
             ClientLines::url, 1);
         row("add, default name", "add --port 4002|list", 0, "4002  stopped     Tunnel\n$", 1);
         row("add, empty name", "add --port 4002 --name __", 2, "The name is empty");
-        row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$");
+        row("stop --all", "start web|start slow|stop --all|list", 0,
+            "\\A((?!active|conn)[\\s\\S])*\\z");
         // Tunnels on a hostname (ADD: one added on dev.example.com); a step marked '-' may fail.
         // The first start sets the named tunnel up, later ones make no account call; a failed
         // setup is retried without a second tunnel made; a taken hostname is taken over only when
