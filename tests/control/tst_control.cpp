@@ -30,28 +30,29 @@ using namespace TestSupport;
 
 namespace {
 
-// Every case starts from these tunnels; what their clients do is chosen per case.
+// Every case starts from these tunnels; what their clients do is play()'s.
 const QList<std::pair<QString, int>> startingTunnels{
     {"web", 3000},  {"dup", 3002},    {"dup", 3003},   {"slow", 3005},
     {"dies", 3006}, {"twin-a", 3008}, {"twin-b", 3008}};
 
-// What a client does once launched: "url" prints the URL and registers (a named tunnel's four
-// connections), "no-url" says nothing, "api-failure" cannot reach the service and ends.
-void play(ScriptedClient& client, const QByteArray& mode) {
+// What a client does once launched, by its tunnel's name: a named tunnel's registers its four
+// connections, "slow"'s says nothing, "dies"'s cannot reach the service and ends; any other's
+// prints the URL and registers.
+void play(ScriptedClient& client) {
     using namespace ClientLines;
+    const QString name = qobject_cast<TunnelInstance*>(client.parent())->config().name;
     if (client.arguments.contains("run"))
         client.print(at(registered, {0, 1, 2, 3}));
-    else if (mode == "url")
-        client.print(urlBox + at(registered));
-    else if (mode == "api-failure")
+    else if (name == "dies")
         client.print(apiFailure);
-    if (mode == "api-failure")
+    else if (name != "slow")
+        client.print(urlBox + at(registered));
+    if (name == "dies")
         client.exit(1);
 }
 
 struct RunningApp {
     TempHome home;
-    QString runtime = home.path() + "/runtime";
     std::unique_ptr<QSettings> settings = home.settings();
     ClientVersion version{fakeClientLocator()};
     ScriptedClients clients;
@@ -59,11 +60,10 @@ struct RunningApp {
     std::unique_ptr<SingleInstance> instance;
     std::unique_ptr<ControlServer> control;
 
-    explicit RunningApp(const QByteArray& mode = "url") {
-        clients.prepare = [mode](ScriptedClient& client) {
-            QTimer::singleShot(0, &client, [&client, mode] { play(client, mode); });
+    RunningApp() {
+        clients.prepare = [](ScriptedClient& client) {
+            QTimer::singleShot(0, &client, [&client] { play(client); });
         };
-        ::mkdir(QFile::encodeName(runtime).constData(), 0700);
         QList<TunnelConfig> list;
         for (const auto& [name, port] : startingTunnels)
             list.append(TunnelConfig::create(name, port));
@@ -72,15 +72,13 @@ struct RunningApp {
                                               TunnelServices{.findClient = fakeClientLocator(),
                                                              .clientVersion = &version,
                                                              .newClient = clients.factory()});
-        instance = std::make_unique<SingleInstance>(runtime);
+        instance = std::make_unique<SingleInstance>(home.path());
         instance->claim();
         control = std::make_unique<ControlServer>(instance->server(), store.get());
     }
     ~RunningApp() {
-        QSignalSpy stopped(store.get(), &TunnelStore::allStopped);
         store->stopAll();
-        if (stopped.isEmpty())
-            stopped.wait(10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!store->hasLiveChildren(), 10000);
     }
     // `quillby LINE` (split at spaces, '_' for a space inside one) on a thread of its own, as
     // its client blocks: its exit status in *status, and what it prints in the file printed()
@@ -125,19 +123,15 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output"); // pattern for standard output and error
         QTest::addColumn<int>("added");      // tunnels the store holds afterwards, more than before
-        QTest::addColumn<QByteArray>("mode"); // what the clients do, as RunningApp says
         // The stand-in account API's mode, signed in unless said; "": none. What it was asked:
-        // tunnels created, hostnames routed, tunnels deleted.
+        // tunnels created, hostnames routed, tunnels deleted (none by default).
         QTest::addColumn<QString>("api");
         QTest::addColumn<QString>("calls");
-        const QString url = QStringLiteral("https://fare-write-waste-gadgets.trycloudflare.com");
         auto row = [](const char* name, const char* commands, int status, const QString& output,
-                      int added = 0, const char* api = "", const char* calls = "",
-                      const char* mode = "url") {
-            QTest::newRow(name) << QString(commands) << status << output << added
-                                << QByteArray(mode) << QString(api) << QString(calls);
+                      int added = 0, const char* api = "", const char* calls = "0 0 0") {
+            QTest::newRow(name) << QString(commands) << status << output << added << QString(api)
+                                << QString(calls);
         };
-        row("list", "list", 0, "^[0-9A-F]{8}   3000  stopped     web\n[0-9A-F]{8}   3002");
         row("set, in list --json",
             "start web|set web --inspect on --password on --for 90s|list --json", 0,
             "\"inspect\": true,[\\s\\S]*\"password\": true,\\s+\"port\": "
@@ -148,31 +142,31 @@ private slots:
             "\"dup\" matches 2 tunnels.*\n  .* 3002 .*\n  .* 3003 ");
         row("no match", "stop nothing", 4, "No tunnel has the name, port or id \"nothing\"");
         row("url --wait times out", "start slow|url slow --wait 0.2", 6,
-            "'slow' is still connecting", 0, "", "", "no-url");
+            "'slow' is still connecting");
         row("url --credentials", "share 3000 --password|url web --credentials", 0,
             "^https://quillby:[^@]+@fare-write");
-        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running", 0, "", "",
-            "api-failure");
+        row("url --wait sees it fail", "share 3006", 1, "'dies' is not running");
         // Each --for is checked for the tunnel it stops (below).
-        row("start --for", "start 3003 --for 2h|url 3003 --wait 10", 0, url);
-        row("share --for", "share 4000 --for 90s", 0, url, 1);
-        // The running one of two on the port: the first stays stopped.
+        row("start --for", "start 3003 --for 2h|url 3003 --wait 10", 0, ClientLines::url);
+        row("share --for", "share 4000 --for 90s", 0, ClientLines::url, 1);
+        // The running one of two on the port: the first stays stopped. The list: a line each, in
+        // order, each starting with its id.
         row("share picks the running one", "start twin-b|share 3008|list", 0,
-            "3008  stopped     twin-a\n.*3008  active      twin-b");
+            "3008  stopped     twin-a\n[0-9A-F]{8}   3008  active      twin-b");
         row("add, trimmed, started", "add --port 4001 --name _café_ --start|url café --wait 10", 0,
-            url, 1);
+            ClientLines::url, 1);
         row("add, default name", "add --port 4002|list", 0, "4002  stopped     Tunnel\n$", 1);
         row("add, empty name", "add --port 4002 --name __", 2, "The name is empty");
-        row("stop --all", "start web|start slow|stop --all|list", 0, "^((?!active|conn).)*$");
+        row("stop --all", "start web|start slow|stop --all|list", 0,
+            "\\A((?!active|conn)[\\s\\S])*\\z");
         // Tunnels on a hostname (ADD: one added on dev.example.com); a step marked '-' may fail.
         // The first start sets the named tunnel up, later ones make no account call; a failed
         // setup is retried without a second tunnel made; a taken hostname is taken over only when
         // asked (takeOver()).
         row("login", "login --wait 10", 0,
             "^Open this page to sign in: https://dash.cloudflare.com/argotunnel\\?.*\nSigned in\n$",
-            0, "ok signed out", "0 0 0");
-        row("login times out", "login --wait 0", 6, "Signing in timed out", 0, "ok signed out",
-            "0 0 0");
+            0, "ok signed out");
+        row("login times out", "login --wait 0", 6, "Signing in timed out", 0, "ok signed out");
         row("set up, then started at once",
             "ADD --start|url site --wait 10|stop site|start site|url site --wait 10|list --json", 0,
             "\"hostname\": null,[\\s\\S]*\"hostname\": \"dev.example.com\",[^}]+\"state\": "
@@ -195,11 +189,10 @@ private slots:
         const char* signedInAnew = "^Open this page to sign in: https://.*\nSigned in\n$";
         row("expired, signed in again", "ADD --start|-url site --wait 10|login --wait 10", 0,
             signedInAnew, 1, "expired", "1 0 0");
-        row("login --again", "login --again --wait 10", 0, signedInAnew, 0, "ok", "0 0 0");
-        row("offline", "ADD --start|url site --wait 10", 1, "cannot be reached", 1, "offline",
-            "0 0 0");
+        row("login --again", "login --again --wait 10", 0, signedInAnew, 0, "ok");
+        row("offline", "ADD --start|url site --wait 10", 1, "cannot be reached", 1, "offline");
         row("not signed in", "ADD --start", 1, "'site' failed to start: Sign in first", 1,
-            "ok signed out", "0 0 0");
+            "ok signed out");
         row("removed, kept in the account", "ADD --start|url site --wait 10|remove site", 0,
             "^Its named tunnel stays in your account, and its credentials in /", 0, "ok", "1 1 0");
         row("removed with it", "ADD --start|url site --wait 10|remove site --delete-remote", 0,
@@ -210,18 +203,15 @@ private slots:
         QFETCH(QString, commands);
         QFETCH(int, status);
         QFETCH(QString, output);
-        QFETCH(QByteArray, mode);
         QFETCH(QString, api);
-        RunningApp app(mode);
+        RunningApp app;
         std::optional<AccountApi> account;
         if (!api.isEmpty())
             account.emplace(api.section(' ', 0, 0));
         if (!api.isEmpty() && !api.endsWith("signed out"))
             writeFile(AccountFiles::loginCertificatePath(), certificate);
-        const QStringList steps =
-            QString(commands)
-                .replace("ADD", "add --port 3000 --name site --hostname dev.example.com")
-                .split(u'|');
+        const QString add = "add --port 3000 --name site --hostname dev.example.com";
+        const QStringList steps = QString(commands).replace("ADD", add).split(u'|');
         QString out;
         for (qsizetype i = 0; i < steps.size(); ++i) {
             const bool mayFail = steps[i].startsWith(u'-');
@@ -240,7 +230,7 @@ private slots:
         QStringList calls;
         for (const char* method : {"POST", "PUT", "DELETE"})
             calls << QString::number(account ? account->calls(method) : 0);
-        QTEST(account ? calls.join(' ') : QString(), "calls");
+        QTEST(calls.join(' '), "calls");
         // Saved at once: the file holds what the store holds, switches included. A time limit
         // given with a command stops one tunnel that long after it was given.
         QList<TunnelConfig> configs;
@@ -250,10 +240,8 @@ private slots:
             if (tunnel->stopsAt().isValid())
                 left << QDateTime::currentDateTimeUtc().secsTo(tunnel->stopsAt());
         }
-        QCOMPARE(QSettings(app.settings->fileName(), QSettings::IniFormat)
-                     .value("tunnelConfigs")
-                     .toByteArray(),
-                 encodeTunnelConfigs(configs));
+        const QSettings saved(app.settings->fileName(), QSettings::IniFormat);
+        QCOMPARE(saved.value("tunnelConfigs").toByteArray(), encodeTunnelConfigs(configs));
         const auto limit = QRegularExpression("--for (\\w+)").match(commands);
         if (limit.hasMatch() && status == 0) {
             const qint64 seconds = (*ShareDuration::parse(limit.captured(1)))->count();
@@ -287,37 +275,11 @@ private slots:
         QVERIFY2(out.contains("'o' has no request 7 in its log."), qPrintable(out));
     }
 
-    // A line with no line break that outgrows the limit is refused on the wire, and the
+    // On the wire: a follower that never reads is dropped once it is behind, while the app goes
+    // on; url --follow prints the URL, a stop and the URL of the next start, and ends when the
+    // tunnel is removed; a line with no line break that outgrows the limit is refused, and the
     // connection closed. A second launch's hand-over is in the journey.
-    void overlongLineIsRefused() {
-        RunningApp app;
-        QLocalSocket socket;
-        socket.connectToServer(app.instance->socketPath());
-        socket.write(QByteArray(ControlRequest::maxLineBytes + 1, ' '));
-        QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
-        const QString got = QString::fromUtf8(socket.readAll());
-        QVERIFY2(got.contains("\"error\":\"too-large\""), qPrintable(got));
-    }
-
-    // url --follow: the URL, a stop and the URL of the next start, and the end when the tunnel
-    // is removed.
-    void followUntilRemoved() {
-        RunningApp app;
-        QCOMPARE(app.quillby(QStringLiteral("start web")), 0);
-        int status = -1;
-        const std::unique_ptr<QThread> follower(app.launch("url web --follow", &status));
-        follower->start();
-        const QString url = "https://fare-write-waste-gadgets.trycloudflare.com\n";
-        QTRY_COMPARE(app.printed("url web --follow"), url);
-        for (const char* line : {"stop web", "start web"})
-            QCOMPARE(app.quillby(line), 0);
-        QTRY_COMPARE(app.printed("url web --follow"), url + url);
-        QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
-        QTRY_VERIFY(follower->isFinished());
-        QCOMPARE(status, 0);
-    }
-    // A follower that never reads is dropped once it is behind, while the app goes on.
-    void slowFollowerIsDropped() {
+    void followersAndOverlongLine() {
         RunningApp app;
         TunnelInstance* web = app.store->instances().front();
         web->start();
@@ -327,13 +289,29 @@ private slots:
         reader.connectToServer(app.instance->socketPath());
         QVERIFY(reader.waitForConnected(2000));
         reader.write("{\"v\":1,\"cmd\":\"url\",\"tunnel\":\"web\",\"follow\":true}\n");
-        QTRY_VERIFY(reader.bytesAvailable() > 0); // the reply: it follows now
-        const auto follower = app.control->findChild<QLocalSocket*>();
+        QTRY_VERIFY(reader.bytesAvailable() > 0);                 // the reply: it follows now
+        const auto end = app.control->findChild<QLocalSocket*>(); // the server's side of it
         int published = 0;
-        for (; published < 100000 && follower->state() == QLocalSocket::ConnectedState; ++published)
+        for (; published < 100000 && end->state() == QLocalSocket::ConnectedState; ++published)
             emit web->becameActive(web->tunnelURLText());
         QVERIFY(published < 100000);
-        QCOMPARE(app.quillby(QStringLiteral("url web")), 0);
+        int status = -1;
+        const std::unique_ptr<QThread> follower(app.launch("url web --follow", &status));
+        follower->start();
+        const QString url = ClientLines::url + '\n';
+        QTRY_COMPARE(app.printed("url web --follow"), url);
+        for (const char* line : {"stop web", "start web"})
+            QCOMPARE(app.quillby(line), 0);
+        QTRY_COMPARE(app.printed("url web --follow"), url + url);
+        QCOMPARE(app.quillby(QStringLiteral("remove web")), 0);
+        QTRY_VERIFY(follower->isFinished());
+        QCOMPARE(status, 0);
+        QLocalSocket overlong;
+        overlong.connectToServer(app.instance->socketPath());
+        overlong.write(QByteArray(ControlRequest::maxLineBytes + 1, ' '));
+        QTRY_COMPARE(overlong.state(), QLocalSocket::UnconnectedState);
+        const QString got = QString::fromUtf8(overlong.readAll());
+        QVERIFY2(got.contains("\"error\":\"too-large\""), qPrintable(got));
     }
 
     // Another user reaches the socket: refused by its permissions and, with them opened up, by
@@ -351,7 +329,7 @@ private slots:
         RunningApp app;
         const QByteArray socket = QFile::encodeName(app.instance->socketPath());
         // The folders on the way are made passable, so that only the socket can refuse.
-        for (QString dir = app.runtime; dir.size() > 4; dir = QFileInfo(dir).path())
+        for (QString dir = app.home.path(); dir.size() > 4; dir = QFileInfo(dir).path())
             ::chmod(QFile::encodeName(dir).constData(), 0711);
         if (openSocket)
             QCOMPARE(::chmod(socket.constData(), 0777), 0);

@@ -18,10 +18,9 @@ private slots:
         QTest::addColumn<QString>("expected");
         auto row = [](const char* name, const QByteArray& line, const char* expected = nullptr) {
             QTest::newRow(name) << line
-                                << QString::fromUtf8(expected ? QByteArray(expected) : line);
+                                << QString::fromUtf8(expected ? expected : line.constData());
         };
         const char* invalid = "invalid-argument";
-        row("list", R"({"v":1,"cmd":"list"})", R"({"cmd":"list","v":1})");
         row("not an object", "[1,2,3]", "malformed");
         row("other version", R"({"v":2,"cmd":"list"})", "version");
         row("no command", R"({"v":1})", "unknown-command");
@@ -93,15 +92,14 @@ private slots:
 
     void commandLine() {
         QFETCH(QString, line);
-        QFETCH(int, status);
         QFETCH(QString, output);
         QTemporaryDir nobody;
         QString out; // and standard error
         QTextStream stream(&out);
         QVERIFY(ControlCommand::isCommand(line.section(QLatin1Char(' '), 0, 0)));
-        QCOMPARE(ControlCommand::run(QStringLiteral("quillby ").append(line).split(u' '), stream,
-                                     stream, nobody.filePath("socket")),
-                 status);
+        QTEST(ControlCommand::run(QStringLiteral("quillby ").append(line).split(u' '), stream,
+                                  stream, nobody.filePath("socket")),
+              "status");
         stream.flush();
         QCOMPARE(out.left(output.size()), output);
     }

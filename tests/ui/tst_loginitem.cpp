@@ -20,14 +20,11 @@ private slots:
     void onAndOff_data() {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
-        const auto row = [](const char* tag, const char* program, const char* exec) {
-            QTest::newRow(tag) << QString::fromUtf8(program) << QString::fromUtf8(exec);
-        };
-        row("plain", "/usr/bin/quillby", "/usr/bin/quillby");
-        row("space", "/opt/My Apps/quillby", "\"/opt/My Apps/quillby\"");
-        row("dollar, quote", "/opt/a$b\"c/q", "\"/opt/a\\\\$b\\\\\"c/q\"");
-        row("percent", "/opt/100%/q", "/opt/100%%/q");
-        row("backslash", "/opt/a\\b/q", "\"/opt/a\\\\\\\\b/q\"");
+        QTest::newRow("plain") << u"/usr/bin/quillby"_s << u"/usr/bin/quillby"_s;
+        QTest::newRow("space") << u"/opt/My Apps/quillby"_s << u"\"/opt/My Apps/quillby\""_s;
+        QTest::newRow("dollar, quote") << u"/opt/a$b\"c/q"_s << u"\"/opt/a\\\\$b\\\\\"c/q\""_s;
+        QTest::newRow("percent") << u"/opt/100%/q"_s << u"/opt/100%%/q"_s;
+        QTest::newRow("backslash") << u"/opt/a\\b/q"_s << u"\"/opt/a\\\\\\\\b/q\""_s;
     }
     void onAndOff() {
         QFETCH(QString, program);

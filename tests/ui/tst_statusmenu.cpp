@@ -1,10 +1,10 @@
 // The status window on a real store and the scripted client: a tunnel row's states and its name
 // and port commits with their silent reverts (the port rule itself is in tst_values), header
-// count, empty state, add and delete, the missing-client alert and its copy action,
-// Launch at Login failing, and the scanner panel on a real listener of an
-// ephemeral port, its "+ Tunnel" adding "Port N"; the sharing choices (password, time limit)
-// through their menu piece, the row and the QR panel; a tunnel on the user's own domain from the
-// address dialog to its removal. Copying the URL is in tst_share.
+// count, empty state, add and delete, what showing the window again refreshes, the
+// missing-client alert and its copy action, Launch at Login failing, and the scanner panel on a
+// real listener of an ephemeral port, its "+ Tunnel" adding "Port N"; the sharing choices
+// (password, time limit) through their menu piece, the row and the QR panel; a tunnel on the
+// user's own domain from the address dialog to its removal. Copying the URL is in tst_share.
 #include "ClientLines.h"
 #include "ScriptedClient.h"
 #include "TestSupport.h"
@@ -208,8 +208,10 @@ private slots:
         QVERIFY(tunnel->password().isEmpty() && !tunnel->config().password);
     }
 
-    // Shown again: the fields refilled from the configuration, the server looked at again.
-    void showingAgainRefreshes() {
+    // Shown again: the fields refilled from the configuration, the server looked at again, and
+    // the missing-client alert raised; the add button raises it too, and then adds nothing. The
+    // alert's texts are in tst_language.
+    void showingAgainRefreshesAndAlerts() {
         TunnelInstance* tunnel = rows().front()->instance();
         auto* name = child<QLineEdit>("nameField", rows().front());
         const quint16 port = closedPort();
@@ -220,9 +222,19 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost, port));
         name->setText("Unsaved");
         m_f->view.hide();
-        m_f->view.show();
+        m_f->findClient = missingClientLocator();
+        showView();
         QCOMPARE(name->text(), "Tunnel");
         QTRY_COMPARE(tunnel->problem(), QString());
+        QTRY_VERIFY(alert() && alert()->isVisible());
+        child<QPushButton>("okButton", alert())->click();
+        QTRY_VERIFY(!alert());
+        click(child("addButton"));
+        QTRY_VERIFY(alert() && alert()->isVisible());
+        QCOMPARE(m_f->store.instances().size(), size_t(1));
+        child<QPushButton>("copyInstallCommandButton", alert())->click();
+        QCOMPARE(QApplication::clipboard()->text(), createPlatformInstallCommand()->command());
+        QTRY_VERIFY(!alert());
     }
 
     void rowCommit_data() {
@@ -258,12 +270,11 @@ private slots:
         for (TunnelInstance* tunnel : m_f->store.instances())
             tunnel->start(), registers();
         QTRY_COMPARE(count->text(), "2 active");
-        TunnelRowView* row = rows().front();
         m_f->view.setPalette(QPalette(QColor(0x1e, 0x1e, 0x1e)));
         QCOMPARE(count->palette().color(QPalette::WindowText),
                  Theme::named(Theme::Named::Green, m_f->view.palette()));
-        QCOMPARE(child("urlLabel", row)->palette().color(QPalette::WindowText),
-                 Theme::secondary(row->palette()));
+        QCOMPARE(child("urlLabel", rows().front())->palette().color(QPalette::WindowText),
+                 Theme::secondary(rows().front()->palette()));
         // The count stays until the last running tunnel's exit has been handled.
         m_f->store.instances().front()->stop();
         QTRY_COMPARE(count->text(), "1 active");
@@ -342,28 +353,10 @@ private slots:
         QTRY_COMPARE(child("tunnelList")->height(), TunnelListView::maxListHeight);
     }
 
-    // Raised on show and by the add button, which then adds nothing; its texts are in
-    // tst_language.
-    void missingClientAlertOnShowAndAdd() {
-        m_f->view.hide();
-        m_f->findClient = missingClientLocator();
-        showView();
-        QTRY_VERIFY(alert() && alert()->isVisible());
-        child<QPushButton>("okButton", alert())->click();
-        QTRY_VERIFY(!alert());
-        click(child("addButton"));
-        QTRY_VERIFY(alert() && alert()->isVisible());
-        QCOMPARE(m_f->store.instances().size(), size_t(1));
-        child<QPushButton>("copyInstallCommandButton", alert())->click();
-        QCOMPARE(QApplication::clipboard()->text(), createPlatformInstallCommand()->command());
-        QTRY_VERIFY(!alert());
-    }
-
     // A file where the autostart folder should be: the box goes back to unticked. Writing and
     // removing the entry are in tst_loginitem.
     void launchAtLoginFails() {
-        QFile blocker(m_f->home.configHome() + "/autostart");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        writeFile(m_f->home.configHome() + "/autostart", {});
         auto* box = child<QCheckBox>("launchAtLogin");
         box->click();
         QVERIFY(!box->isChecked() && !m_f->loginItem.isEnabled());
@@ -374,8 +367,9 @@ private slots:
     void scannerPanelAndSection() {
         QTcpServer open;
         QVERIFY(open.listen(QHostAddress::LocalHost));
+        const quint16 port = open.serverPort();
         PortScannerSection* section = m_f->view.scannerSection();
-        section->setScanPorts({open.serverPort()});
+        section->setScanPorts({port});
         click(child("scannerToggle"));
         PortScannerView* panel = section->panel();
         auto* hint = child<QLabel>("scanHint", panel);
@@ -394,14 +388,12 @@ private slots:
         QVERIFY(!panel->isScanning() && refresh->isEnabled() && hint->isHidden());
         const QList<QWidget*> rows = shown(panel, "portRow");
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(child<QLabel>("portAddress", rows[0])->text(),
-                 u"localhost:%1"_s.arg(open.serverPort()));
+        QCOMPARE(child<QLabel>("portAddress", rows[0])->text(), u"localhost:%1"_s.arg(port));
         auto* add = child<QToolButton>("addPortButton", rows[0]);
         QTRY_VERIFY(whole(add));
         click(add);
         const TunnelConfig added = m_f->store.instances().back()->config();
-        QCOMPARE(added.name + ' ' + QString::number(added.port),
-                 u"Port %1 %1"_s.arg(open.serverPort()));
+        QCOMPARE(added.name + ' ' + QString::number(added.port), u"Port %1 %1"_s.arg(port));
         QCOMPARE(section->panel(), panel);
     }
 };
