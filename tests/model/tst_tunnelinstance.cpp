@@ -320,7 +320,7 @@ private slots:
         const QString outside = "Port 70000 is outside 1 to 65535; enter another to start";
         for (auto [port, failure] : {std::pair<qint64, QString>{3000, "Permission denied"},
                                      std::pair<qint64, QString>{70000, {}}}) {
-            m_clients.prepare = [failure](ScriptedClient& c) { c.launchFailure = failure; };
+            m_clients.prepare = [f = failure](ScriptedClient& c) { c.launchFailure = f; };
             auto t = tunnel(port);
             t->start();
             QVERIFY(!t->isRunning() && !t->hasChild() && !t->gateway()->isListening());
