@@ -277,7 +277,7 @@ class Gateway(Journey):
         run('dunstctl', 'close-all')  # its history holds the closed ones
         seen = [self.q('list', '--json'), run('dunstctl', 'history'),
                 *(p.read_text(errors='replace') for p in [*Path(self.artifacts).glob('quillby-*.log'),
-                                                          *Path(self.config_home).rglob('*.conf')])]
+                                                          *Path(self.env['XDG_CONFIG_HOME']).rglob('*.conf')])]
         expect('the credentials file\'s mode; what shows its secret', (oct(credentials.stat().st_mode & 0o777),
                [text[:40] for text in seen if secret in text]), ('0o600', []))
 

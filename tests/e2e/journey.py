@@ -137,11 +137,10 @@ class Journey:
         # Inside the session's folder, which the session script removes whatever happens.
         self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
         self.stack.callback(shutil.rmtree, self.home, ignore_errors=True)
-        self.config_home = os.path.join(self.home, ".config")
         self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
         self.env = os.environ | dict(
-            HOME=self.home, XDG_CONFIG_HOME=self.config_home, XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
-            XDG_DATA_HOME=os.path.join(self.home, ".local", "share"), FAKE_CF_LABEL=URL_LABEL,
+            HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"), FAKE_CF_LABEL=URL_LABEL,
+            XDG_CACHE_HOME=os.path.join(self.home, ".cache"), XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
             PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
             FAKE_CF_PIDFILE=os.path.join(self.home, "children"), QT_QPA_PLATFORM="wayland" if self.wayland else "xcb")
 
@@ -220,12 +219,13 @@ class Journey:
 
     # Only what needs the built binary on a whole desktop. Covered closer to their code: the first
     # launch's default tunnel (tst_tunnelstore), the Active notification (tst_language), the QR
-    # code, copying the URL and its other hand-overs (tst_share), Stop (tst_statusmenu), a port change (tst_tunnelinstance,
-    # tst_statusmenu), crashes and the client's problems (tst_tunnelinstance, tst_statusmenu,
-    # tst_language), renaming, adding, deleting and the scanner (tst_statusmenu, tst_portscanner),
-    # the list kept and all stopped after a restart (tst_tunnelstore), the missing-client alert
-    # (tst_statusmenu, tst_language), Quit and signals (tst_app, tst_faults), the gateway with
-    # real dev servers and the requests window (gateway.py), replay (tst_proxy, tst_control).
+    # code, copying the URL and its other hand-overs (tst_share), Stop (tst_statusmenu), a port
+    # change (tst_tunnelinstance, tst_statusmenu), crashes and the client's problems
+    # (tst_tunnelinstance, tst_statusmenu, tst_language), renaming, adding, deleting and the
+    # scanner (tst_statusmenu, tst_portscanner), the list kept and all stopped after a restart
+    # (tst_tunnelstore), the missing-client alert (tst_statusmenu, tst_language), Quit and signals
+    # (tst_app, tst_faults), the gateway with real dev servers and the requests window
+    # (gateway.py), replay (tst_proxy, tst_control).
 
     def run(self):
         log("1. First start: the tray icon is there and gray")
