@@ -16,8 +16,7 @@ Controls are pressed through the accessibility bus, as in journey.py; the same o
 
 from gi.repository import Gio, GLib
 
-from journey import (Journey, JourneyFailure, answer, classify, click, dbus, expect, grab, log, main, popup, run,
-                     wait_for)
+from journey import Journey, answer, classify, click, dbus, expect, grab, log, main, popup, run, wait_for
 
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 ITEM = "org.kde.StatusNotifierItem"
@@ -86,18 +85,12 @@ class Desktops(Journey):
 
     # -- StatusNotifierItem ---------------------------------------------------------------------
 
-    def host_icon(self):
-        # A notification (dunst is started by the bus for the first one) may cover the panel.
-        run("dunstctl", "close-all", check=False)
-        return classify(grab(*HOST_ICON))
-
     def opens_by(self, x, y, what, do):
         """do() opens the window on the screen and within 40 pixels of the point."""
         do()
-        g = wait_for(f"the window after {what}", popup)
-        if not (0 <= g["x"] <= g["x"] + g["w"] <= SCREEN[0] and 0 <= g["y"] <= g["y"] + g["h"] <= SCREEN[1]
-                and g["x"] - 40 <= x <= g["x"] + g["w"] + 40 and g["y"] - 40 <= y <= g["y"] + g["h"] + 40):
-            raise JourneyFailure(f"{what} put the window at {g}, not on the screen by {x},{y}")
+        expect(f"the window after {what}, on the screen by {x},{y}", wait_for(f"the window after {what}", popup),
+               lambda g: 0 <= g["x"] <= g["x"] + g["w"] <= SCREEN[0] and 0 <= g["y"] <= g["y"] + g["h"] <= SCREEN[1]
+               and g["x"] - 40 <= x <= g["x"] + g["w"] + 40 and g["y"] - 40 <= y <= g["y"] + g["h"] + 40)
 
     def check_sni(self):
         self.app = self.start_quillby("sni")
@@ -116,10 +109,10 @@ class Desktops(Journey):
         log("3. A running tunnel: NewIcon, a green filled cloud in the pixmaps and the host")
         item.new_icon_seen()
         self.press("Start")
-        self.child()
+        wait_for("the client", self.alive)
         wait_for("NewIcon", item.new_icon_seen)
         wait_for("a green filled cloud in the pixmaps", lambda: item.icon() == ("green", True))
-        wait_for("a green icon in the host's panel", lambda: self.host_icon() == "green")
+        wait_for("a green icon in the host's panel", lambda: classify(grab(*HOST_ICON)) == "green")
         wait_for("the URL in the window", lambda: self.showing("Copy URL"))
         self.screenshot("sni-running-window")
 
@@ -154,7 +147,7 @@ class Desktops(Journey):
             log("1. No tray: an ordinary window that says why")
         wait_for("the window on the accessibility bus", lambda: self.showing("Tunnels"))
         expect("the no-tray notice shown", any(answer(lambda: n.name, "").startswith("No system tray was found")
-                                               for n in self.a11y.showing(self.app.pid)), not tray)
+                                               for n in self.nodes()), not tray)
         self.screenshot("wayland-window")
 
         log("2. Quit ends Quillby (with a running tunnel: the journey's)")

@@ -21,7 +21,7 @@ from pathlib import Path
 
 import pyatspi
 
-from journey import Journey, answer, click, expect, key, log, main, quillby_windows, run, wait_for
+from journey import Journey, answer, click, expect, log, main, quillby_windows, run, wait_for
 import devservers  # noqa: E402 (journey puts tests/support on the path)
 
 LABEL = 'quill-gateway-over-loopback'
@@ -94,14 +94,14 @@ class Edge(socketserver.ThreadingTCPServer):
 class Gateway(Journey):
     def __init__(self, args):
         super().__init__(args)
-        self.stack = contextlib.ExitStack()
         self.env.update(FAKE_CF_LABEL=LABEL)
         self.edge = Edge(lambda: next((port for pid, port in reversed(self.launches()) if pid in self.alive()), None))
         # The account API's log: "PORT n", then a line per call it answers.
         self.account_log = Path(self.home, 'account-api')
         with open(self.account_log, 'w') as out:
-            self.processes.append(subprocess.Popen(['/usr/bin/python3', Path(__file__).parent.parent / 'support/account_api.py', 'ok'],
-                                                   stdout=out, start_new_session=True))
+            self.stack.callback(devservers.stop, subprocess.Popen(
+                ['/usr/bin/python3', Path(__file__).parent.parent / 'support/account_api.py', 'ok'],
+                stdout=out, start_new_session=True))
         port = wait_for('the account API', lambda: re.match(r'PORT (\d+)\n', self.account_log.read_text()))
         self.env['TUNNEL_API_URL'] = f'http://127.0.0.1:{port.group(1)}'
 
@@ -177,19 +177,17 @@ class Gateway(Journey):
         self.open_window()
         wait_for('the line in the row', lambda: self.showing(VITE_REFUSAL))
         self.screenshot('row-refusal', DOCS and os.path.join(DOCS, 'row-refusal.png'), cropped=True)
-        self.options_menu()
-        self.q('set', 'Dev', '--rewrite-host', 'on')
-        expect('Vite through the edge', self.get()[0], 200)
-        expect('the refusal line', self.tunnel()['problem'], None)
-
-    def options_menu(self):
+        # The row's options menu, shown for the README.
         button = wait_for('the options button', lambda: self.showing('Tunnel Options'))
         x, y, w, h = button.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         shown = len([g for g in quillby_windows() if g['viewable']])
         click(x + w // 2, y + h // 2)
         wait_for('the menu', lambda: len([g for g in quillby_windows() if g['viewable']]) > shown)
         self.screenshot('row-options-menu', DOCS and os.path.join(DOCS, 'row-options-menu.png'), cropped=True)
-        key('Escape')
+        run('xdotool', 'key', 'Escape')
+        self.q('set', 'Dev', '--rewrite-host', 'on')
+        expect('Vite through the edge', self.get()[0], 200)
+        expect('the refusal line', self.tunnel()['problem'], None)
 
     def password(self, vite):
         log("5. A password: Chromium's basic auth with the URL's credentials, a file edit behind it")
@@ -220,7 +218,7 @@ class Gateway(Journey):
         self.press('Show requests')  # and in the requests window
         wait_for('a request in the requests window', lambda: self.showing('/@vite/client'))
         self.screenshot('requests-window')
-        key('Escape')
+        run('xdotool', 'key', 'Escape')
         wait_for('the requests window to close', lambda: not self.showing('Requests, newest first'))
         self.q('set', 'Dev', '--inspect', 'off')
         # Every change so far (steps 1 to 6) kept the first launch of the client and its URL.
@@ -241,7 +239,7 @@ class Gateway(Journey):
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={lowest}:{limits[1]}')
         start.queryAction().doAction(0)
         line = wait_for('the reason in the row', lambda: next(filter(lambda name: 'gateway cannot listen' in name, (
-            answer(lambda: n.name, '') for n in self.a11y.showing(self.app.pid))), None))
+            answer(lambda: n.name, '') for n in self.nodes())), None))
         run('prlimit', '--pid', str(self.app.pid), f'--nofile={limits[0]}:{limits[1]}')
         self.screenshot('gateway-cannot-listen', cropped=True)
         expect('the row; launches of the client', (line, len(self.launches())),
@@ -279,13 +277,9 @@ class Gateway(Journey):
         run('dunstctl', 'close-all')  # its history holds the closed ones
         seen = [self.q('list', '--json'), run('dunstctl', 'history'),
                 *(p.read_text(errors='replace') for p in [*Path(self.artifacts).glob('quillby-*.log'),
-                                                          *Path(self.config_home).rglob('*.conf')])]
+                                                          *Path(self.env['XDG_CONFIG_HOME']).rglob('*.conf')])]
         expect('the credentials file\'s mode; what shows its secret', (oct(credentials.stat().st_mode & 0o777),
                [text[:40] for text in seen if secret in text]), ('0o600', []))
-
-    def cleanup(self):
-        self.stack.close()
-        super().cleanup()
 
 
 if __name__ == '__main__':

@@ -43,10 +43,6 @@ GEOMETRY = re.compile(r"Absolute upper-left X:\s*(-?\d+).*?Absolute upper-left Y
                       r"Width:\s*(\d+).*?Height:\s*(\d+).*?Map State:\s*(\S+)", re.S)
 
 
-class JourneyFailure(Exception):
-    pass
-
-
 def log(text):
     print(f"[{time.monotonic() - STARTED:5.1f} s] {text}", flush=True)
 
@@ -54,7 +50,7 @@ def log(text):
 def run(*args, check=True, timeout=20, **kwargs):
     result = subprocess.run(args, capture_output=True, text=True, timeout=timeout, **kwargs)
     if check and result.returncode != 0:
-        raise JourneyFailure(f"{' '.join(args)} failed ({result.returncode}): {result.stderr}")
+        raise AssertionError(f"{' '.join(args)} failed ({result.returncode}): {result.stderr}")
     return result.stdout
 
 
@@ -63,7 +59,7 @@ def expect(what, got, wanted):
     ok = wanted(got) if callable(wanted) else got == wanted
     log(f"   {'ok' if ok else 'FAIL'}: {what}: {str(got)[:160]}")
     if not ok:
-        raise JourneyFailure(f"{what}: got {got!r}" + ("" if callable(wanted) else f", expected {wanted!r}"))
+        raise AssertionError(f"{what}: got {got!r}" + ("" if callable(wanted) else f", expected {wanted!r}"))
 
 
 def answer(get, otherwise=None):
@@ -85,32 +81,10 @@ def dbus(dest, path, method, signature=None, *args):
         dest, path, interface, method, signature and GLib.Variant(signature, args), None, 0, -1).unpack()
 
 
-class Accessibility:
-    """Reads the application's widgets from the AT-SPI bus, turned on as a screen reader does."""
-
-    def __init__(self):
-        dbus("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set", "(ssv)", "org.a11y.Status",
-             "IsEnabled", GLib.Variant("b", True))
-
-    def showing(self, pid):
-        """Every node on screen, depth first, in the order of the widget tree; lazily, as each
-        step is a call on the bus and a search stops at what it looks for."""
-        apps = [a for a in pyatspi.Registry.getDesktop(0) if answer(a.get_process_id) == pid]
-        stack = list(reversed(apps[0])) if apps else []
-        while stack:
-            if has(node := stack.pop(), pyatspi.STATE_SHOWING):
-                yield node
-                stack.extend(reversed(answer(lambda: list(node), [])))
-
-
 def read(path, missing=""):
     with contextlib.suppress(FileNotFoundError), open(path) as f:
         return f.read()
     return missing
-
-
-def key(*keys):
-    run("xdotool", "key", "--clearmodifiers", *keys)
 
 
 def click(x, y):
@@ -137,6 +111,7 @@ def popup():
 
 def grab(x, y, w, h):
     """The screen's pixels in a rectangle, as (r, g, b) tuples."""
+    run("dunstctl", "close-all", check=False)  # a notification may cover the tray
     pixels = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage",
                              "-depth", "8", "rgb:-"], capture_output=True, timeout=20).stdout
     return [tuple(pixels[i:i + 3]) for i in range(0, len(pixels) - 2, 3)]
@@ -158,14 +133,14 @@ def icon_colour():
 class Journey:
     def __init__(self, args):
         self.args, self.quillby_path, self.artifacts = args, args.quillby, args.artifacts
-        self.shot_index, self.processes, self.a11y, self.app = 0, [], None, None
+        self.shot_index, self.app, self.stack = 0, None, contextlib.ExitStack()  # closed last to first
         # Inside the session's folder, which the session script removes whatever happens.
         self.home = tempfile.mkdtemp(prefix="quillby-journey.", dir=os.environ.get("XDG_RUNTIME_DIR"))
-        self.config_home = os.path.join(self.home, ".config")
+        self.stack.callback(shutil.rmtree, self.home, ignore_errors=True)
         self.wayland = bool(os.environ.get("WAYLAND_DISPLAY"))
         self.env = os.environ | dict(
-            HOME=self.home, XDG_CONFIG_HOME=self.config_home, XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
-            XDG_DATA_HOME=os.path.join(self.home, ".local", "share"), FAKE_CF_LABEL=URL_LABEL,
+            HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"), FAKE_CF_LABEL=URL_LABEL,
+            XDG_CACHE_HOME=os.path.join(self.home, ".cache"), XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
             PATH=args.client_dir + os.pathsep + os.environ.get("PATH", ""),
             FAKE_CF_PIDFILE=os.path.join(self.home, "children"), QT_QPA_PLATFORM="wayland" if self.wayland else "xcb")
 
@@ -192,18 +167,29 @@ class Journey:
 
     def start_quillby(self, tag):
         with open(os.path.join(self.artifacts, f"quillby-{tag}.log"), "w") as out:
-            # Nothing started here outlives this script, even when it is killed outright.
-            self.processes.append(subprocess.Popen(
+            # Nothing started here outlives this script, even when it is killed outright. Each in a
+            # session of its own: ending one's group ends quillby's clients with it.
+            self.stack.callback(stop, process := subprocess.Popen(
                 [self.quillby_path], env=self.env, cwd=self.home, stdout=out, stderr=subprocess.STDOUT,
                 start_new_session=True, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM)))  # PDEATHSIG
-        return self.processes[-1]
+        return process
 
     def press(self, name, role="push button"):
         """Presses a control through the accessibility bus, the same on X11 and Wayland."""
         wait_for(f"the {role} {name!r}", lambda: self.showing(name, role)).queryAction().doAction(0)
 
+    def nodes(self):
+        """Every node of the application on screen, depth first, in the order of the widget tree;
+        lazily, as each step is a call on the bus and a search stops at what it looks for."""
+        apps = [a for a in pyatspi.Registry.getDesktop(0) if answer(a.get_process_id) == self.app.pid]
+        stack = list(reversed(apps[0])) if apps else []
+        while stack:
+            if has(node := stack.pop(), pyatspi.STATE_SHOWING):
+                yield node
+                stack.extend(reversed(answer(lambda: list(node), [])))
+
     def showing(self, name, role=None):
-        return next((n for n in self.a11y.showing(self.app.pid) if answer(lambda: n.name) == name
+        return next((n for n in self.nodes() if answer(lambda: n.name) == name
                      and role in (None, answer(n.getLocalizedRoleName))), None)
 
     def launches(self):
@@ -215,9 +201,6 @@ class Journey:
         """The clients still running: in /proc/PID/stat the state follows the name, "X" when gone."""
         states = {pid: read(f"/proc/{pid}/stat", ") X").rsplit(")", 1)[1].split()[0] for pid, _ in self.launches()}
         return [pid for pid, state in states.items() if state not in "ZX"]
-
-    def child(self):
-        return wait_for("the client", self.alive)[0]
 
     def click_icon(self):
         icon = wait_for("the tray icon", tray_icon)
@@ -234,36 +217,15 @@ class Journey:
         expect("quillby's exit status after quitting", self.app.wait(10), 0)
         wait_for("every client to end with the application", lambda: not self.alive(), 3)
 
-    def audit(self, where, wanted):
-        """Every focusable control on screen has a name and the role that fits it; the wanted
-        ones are among them."""
-        checked = []
-        for node in filter(lambda n: has(n, pyatspi.STATE_FOCUSABLE), self.a11y.showing(self.app.pid)):
-            name, role = answer(lambda: (node.name, node.getLocalizedRoleName()), (None, None))
-            if role is None:
-                continue  # gone
-            if not name.strip() or role not in (ROLES.get(name), "label"):
-                raise JourneyFailure(f"{where}: the focusable {role} {name!r} is not a "
-                                     f"{ROLES.get(name, 'named control')}")
-            checked.append(name)
-        log(f"   {where}: {len(checked)} focusable controls: {', '.join(checked)}")
-        if not set(wanted) <= set(checked):
-            raise JourneyFailure(f"{where}: {set(wanted) - set(checked)} not focusable")
-
-    def cleanup(self):
-        # Each in a session of its own: ending one's group ends quillby's clients with it.
-        for process in self.processes:
-            stop(process)
-        shutil.rmtree(self.home, ignore_errors=True)
-
     # Only what needs the built binary on a whole desktop. Covered closer to their code: the first
     # launch's default tunnel (tst_tunnelstore), the Active notification (tst_language), the QR
-    # code, copying the URL and its other hand-overs (tst_share), Stop (tst_statusmenu), a port change (tst_tunnelinstance,
-    # tst_statusmenu), crashes and the client's problems (tst_tunnelinstance, tst_statusmenu,
-    # tst_language), renaming, adding, deleting and the scanner (tst_statusmenu, tst_portscanner),
-    # the list kept and all stopped after a restart (tst_tunnelstore), the missing-client alert
-    # (tst_statusmenu, tst_language), Quit and signals (tst_app, tst_faults), the gateway with
-    # real dev servers and the requests window (gateway.py), replay (tst_proxy, tst_control).
+    # code, copying the URL and its other hand-overs (tst_share), Stop (tst_statusmenu), a port
+    # change (tst_tunnelinstance, tst_statusmenu), crashes and the client's problems
+    # (tst_tunnelinstance, tst_statusmenu, tst_language), renaming, adding, deleting and the
+    # scanner (tst_statusmenu, tst_portscanner), the list kept and all stopped after a restart
+    # (tst_tunnelstore), the missing-client alert (tst_statusmenu, tst_language), Quit and signals
+    # (tst_app, tst_faults), the gateway with real dev servers and the requests window
+    # (gateway.py), replay (tst_proxy, tst_control).
 
     def run(self):
         log("1. First start: the tray icon is there and gray")
@@ -274,14 +236,18 @@ class Journey:
         log("2. From the icon: start; every control named, the status dot an image")
         self.open_window()
         self.press("Start")
-        self.child()
+        wait_for("the client", self.alive)
         wait_for("a green tray icon", lambda: icon_colour() == "green")
         dot = wait_for("the status dot saying Running", lambda: self.showing("Running"))
         expect("the status dot's role", dot.getLocalizedRoleName(), lambda role: role in ("image", "graphic"))
         self.screenshot("tunnel-active-green-icon")
-        self.audit("the window", ["Add tunnel", "Name", "Port", "Stop", "Open in Browser",
-                                  "Show QR Code", "Copy URL", "Delete tunnel", "Scan Local Ports",
-                                  "Launch at Login", "Quit"])
+        # Every focusable control on screen has a name and the role that fits it; all but Start
+        # (running) and Show requests (not inspecting) are there.
+        controls = [c for n in self.nodes() if has(n, pyatspi.STATE_FOCUSABLE)
+                    and (c := answer(lambda: (n.name, n.getLocalizedRoleName())))]  # None: gone
+        expect("the focusable controls", controls, lambda controls: all(
+            name.strip() and role in (ROLES.get(name), "label") for name, role in controls))
+        expect("the controls not there", set(ROLES) - {"Start", "Show requests"} - {c[0] for c in controls}, set())
 
         log("3. A second launch hands over and exits 0; Quit with the tunnel running ends its client")
         self.click_icon()
@@ -294,7 +260,7 @@ class Journey:
 
 def main(cls, doc, *options):
     """Runs cls(args).run() on the options every check takes (absolute paths) and `options`
-    (argparse arguments), into a fresh artifacts folder, always through cleanup() (a
+    (argparse arguments), into a fresh artifacts folder, always closing its stack (a
     termination by CTest or the session script too); a screenshot on failure. Skipped when a
     client installed at a fixed path would be run instead of the stand-in."""
     parser = argparse.ArgumentParser(description=doc)
@@ -312,16 +278,18 @@ def main(cls, doc, *options):
     os.makedirs(args.artifacts)
     for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         signal.signal(sig, lambda s, _: sys.exit(128 + s))
+    # The accessibility bus turned on, as a screen reader does.
+    dbus("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set", "(ssv)", "org.a11y.Status",
+         "IsEnabled", GLib.Variant("b", True))
     runner = cls(args)
     try:
-        runner.a11y = Accessibility()
         runner.run()
-    except (JourneyFailure, OSError, subprocess.SubprocessError, GLib.Error) as failure:
+    except (AssertionError, OSError, subprocess.SubprocessError, GLib.Error) as failure:
         log(f"FAIL: {failure}")
         runner.screenshot("failure")
         sys.exit(1)
     finally:
-        runner.cleanup()
+        runner.stack.close()
     log(f"PASS in {time.monotonic() - STARTED:.1f} s; screenshots in {args.artifacts}")
 
 
