@@ -207,8 +207,7 @@ class Gateway(Journey):
         expect('har-validator', devservers.har_errors(har), [])
         no_creator = {'log': {k: v for k, v in har['log'].items() if k != 'creator'}}  # the validator does say no
         expect('har-validator, no creator', devservers.har_errors(no_creator), lambda e: 'creator' in str(e))
-        self.browser.call('Page.navigate', url='devtools://devtools/bundled/devtools_app.html')
-        self.browser.wait_for('document.readyState != "loading"')
+        self.browser.goto('devtools://devtools/bundled/devtools_app.html')
         imported = self.browser.evaluate(
             "import('./models/har/har.js').then(h => h.Importer.Importer.requestsFromHARLog("
             f"new h.HARFormat.HARRoot({json.dumps(har)}).log).map(r => [r.requestMethod, r.url(), r.statusCode]))")
