@@ -145,7 +145,6 @@ class Gateway(Journey):
         self.browser.wait_for(f"{MESSAGE} == '{old}'")
         (vite.root / 'main.js').write_text((vite.root / 'main.js').read_text().replace(old, new))
         self.browser.wait_for(f"{MESSAGE} == '{new}'")
-        expect(f'the page after an edit to {new!r}', self.browser.evaluate(MESSAGE), new)
 
     def next(self, next_dev):
         log('2. Next.js: a /_next/ script and the live-reload socket pass with the rewrite only; hydrated')
@@ -194,7 +193,7 @@ class Gateway(Journey):
         self.q('set', 'Dev', '--password', 'on')
         user_password = re.match(r'https://([^@]+)@', self.q('url', 'Dev', '--credentials')).group(1)
         expect('no credentials', self.get()[0], 401)
-        self.browser.goto(f'http://{user_password}@{NAME}/', f'http://{NAME}/')
+        self.browser.goto(f'http://{user_password}@{NAME}/')
         self.edit(vite, 'edited', 'protected')
         self.q('set', 'Dev', '--password', 'off')
         expect('password off', self.get()[0], 200)

@@ -192,7 +192,7 @@ class Browser:
             raise
 
     def __exit__(self, *exc):
-        with contextlib.suppress(Exception):
+        with contextlib.suppress(Exception):  # no driver after a failed start
             self.driver.quit()
         if getattr(self.service, 'process', None):
             stop(self.service.process)
@@ -200,15 +200,14 @@ class Browser:
 
     def evaluate(self, expression):
         """The expression's value in the page; a promise is waited for."""
-        result = self.driver.execute_cdp_cmd('Runtime.evaluate', {'expression': expression, 'returnByValue': True,
-                                                                   'awaitPromise': True})
-        return result['result'].get('value')
+        return self.driver.execute_cdp_cmd('Runtime.evaluate', {'expression': expression, 'returnByValue': True,
+                                                                'awaitPromise': True})['result'].get('value')
 
     def wait_for(self, expression, limit=60):
         """Waits until the expression is true in the page."""
         wait_for(f'{expression} in the page', lambda: self.evaluate(expression), limit)
 
-    def goto(self, url, landing=None, until='true'):
-        """Navigates; waits for the page (at `landing`, where the address changes) to load and `until`."""
+    def goto(self, url, until='true'):
+        """Navigates (WebDriver waits for the page to load), then waits until `until` in the page."""
         self.driver.get(url)
-        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete" && ({until})')
+        self.wait_for(until)
