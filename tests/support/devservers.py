@@ -175,28 +175,24 @@ class Browser:
     def __enter__(self):
         from selenium import webdriver  # Debian's python3-selenium and chromium-driver
         from selenium.webdriver.chrome.service import Service
-        self.profile = tempfile.mkdtemp(prefix='quillby-chromium-')
-        options = webdriver.ChromeOptions()
-        for flag in ('--headless=new', '--no-sandbox', f'--user-data-dir={self.profile}',
-                     '--host-resolver-rules=' + self.rules, '--disable-features=HttpsUpgrades', '--no-first-run',
-                     '--disable-sync', '--disable-background-networking', '--disable-component-update'):
-            options.add_argument(flag)
-        # Debian's Selenium has no driver manager; in a session of its own, the driver and the
-        # browser it starts go together.
-        self.service = Service('/usr/bin/chromedriver', popen_kw={'start_new_session': True})
-        try:
-            self.driver = webdriver.Chrome(service=self.service, options=options)
-            return self
-        except BaseException:
-            self.__exit__()
-            raise
+        with contextlib.ExitStack() as stack:  # a failed start undoes what it did, in reverse
+            profile = stack.enter_context(tempfile.TemporaryDirectory(prefix='quillby-chromium-',
+                                                                      ignore_cleanup_errors=True))
+            options = webdriver.ChromeOptions()
+            for flag in ('--headless=new', '--no-sandbox', f'--user-data-dir={profile}',
+                         '--host-resolver-rules=' + self.rules, '--disable-features=HttpsUpgrades', '--no-first-run',
+                         '--disable-sync', '--disable-background-networking', '--disable-component-update'):
+                options.add_argument(flag)
+            # Debian's Selenium has no driver manager; in a session of its own, the driver and the
+            # browser it starts go together.
+            service = Service('/usr/bin/chromedriver', popen_kw={'start_new_session': True})
+            stack.callback(lambda: hasattr(service, 'process') and stop(service.process))
+            self.driver = stack.enter_context(webdriver.Chrome(service=service, options=options))
+            self.close = stack.pop_all().close
+        return self
 
     def __exit__(self, *exc):
-        with contextlib.suppress(Exception):  # no driver after a failed start
-            self.driver.quit()
-        if getattr(self.service, 'process', None):
-            stop(self.service.process)
-        shutil.rmtree(self.profile, ignore_errors=True)
+        self.close()
 
     def evaluate(self, expression):
         """The expression's value in the page; a promise is waited for."""
