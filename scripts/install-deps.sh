@@ -14,8 +14,8 @@ test=(xvfb xauth xfonts-base dbus dbus-x11 dunst systemd libnotify-bin notify-os
       python3-websockets python3-pyatspi util-linux qt6-translations-l10n)
 # A StatusNotifierItem tray: the watcher and a GTK host (desktop-session.sh --sni-tray).
 test+=(haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
-# Real dev servers' hosts, a browser and a reverse proxy to compare with (tests/devservers).
-test+=(ca-certificates chromium nginx-light wrk python3-django)
+# Real dev servers' hosts, a browser with its WebDriver and a reverse proxy to compare with (tests/devservers).
+test+=(ca-certificates chromium chromium-driver python3-selenium nginx-light wrk python3-django)
 # The sanitizer and fuzzing builds of CI (scripts/ci-extra.sh).
 ci=(clang-14 libclang-rt-14-dev)
 bench=(hyperfine nmap time strace)

@@ -147,7 +147,6 @@ class Gateway(Journey):
         self.browser.wait_for(f"{MESSAGE} == '{old}'")
         (vite.root / 'main.js').write_text((vite.root / 'main.js').read_text().replace(old, new))
         self.browser.wait_for(f"{MESSAGE} == '{new}'")
-        expect(f'the page after an edit to {new!r}', self.browser.evaluate(MESSAGE), new)
 
     def next(self, next_dev):
         log('2. Next.js: a /_next/ script and the live-reload socket pass with the rewrite only; hydrated')
@@ -194,7 +193,7 @@ class Gateway(Journey):
         self.q('set', 'Dev', '--password', 'on')
         user_password = re.match(r'https://([^@]+)@', self.q('url', 'Dev', '--credentials')).group(1)
         expect('no credentials', self.get()[0], 401)
-        self.browser.goto(f'http://{user_password}@{NAME}/', f'http://{NAME}/')
+        self.browser.goto(f'http://{user_password}@{NAME}/')
         self.edit(vite, 'edited', 'protected')
         self.q('set', 'Dev', '--password', 'off')
         expect('password off', self.get()[0], 200)
@@ -207,8 +206,7 @@ class Gateway(Journey):
         expect('har-validator', devservers.har_errors(har), [])
         no_creator = {'log': {k: v for k, v in har['log'].items() if k != 'creator'}}  # the validator does say no
         expect('har-validator, no creator', devservers.har_errors(no_creator), lambda e: 'creator' in str(e))
-        self.browser.call('Page.navigate', url='devtools://devtools/bundled/devtools_app.html')
-        self.browser.wait_for('document.readyState != "loading"')
+        self.browser.goto('devtools://devtools/bundled/devtools_app.html')
         imported = self.browser.evaluate(
             "import('./models/har/har.js').then(h => h.Importer.Importer.requestsFromHARLog("
             f"new h.HARFormat.HARRoot({json.dumps(har)}).log).map(r => [r.requestMethod, r.url(), r.statusCode]))")

@@ -1,14 +1,13 @@
 """Real dev servers and a real browser for the tests, each on an ephemeral port of 127.0.0.1:
 vite(), next_dev() and django() (context managers yielding a Server), get() and upgrade() for
-requests with exactly the given Host, Browser (headless Chromium over DevTools, host names
+requests with exactly the given Host, Browser (headless Chromium under Selenium, host names
 mapped to local ports) and har_errors() (the npm package har-validator's verdict); wait_for()
 and stop() for every test that drives processes.
 Each server runs on a copy of its app (a test may edit server.root), in its own process group,
 with no telemetry and no update check. The Node dev servers come from tests/devservers
 (scripts/install-deps.sh installs them); Django from Debian's python3-django, whose
-/usr/bin/python3 must run this module, with python3-websockets for the DevTools connection.
+/usr/bin/python3 must run this module, with python3-selenium and chromium-driver for Browser.
 """
-import asyncio
 import collections, contextlib, http.client, json, os, shutil, signal
 import socket, subprocess, tempfile, time
 from pathlib import Path
@@ -153,65 +152,45 @@ def har_errors(har):
 
 
 class Browser:
-    """Headless Chromium driven over the DevTools protocol. `names` maps host names to local
+    """Headless Chromium driven by Selenium's Chrome WebDriver. `names` maps host names to local
     ports; every other name fails to resolve, so the browser reaches nothing else."""
 
     def __init__(self, names=None):
         rules = [f'MAP {name} 127.0.0.1:{port}' for name, port in (names or {}).items()]
         self.rules = ', '.join(rules + ['MAP * ~NOTFOUND', 'EXCLUDE localhost', 'EXCLUDE 127.0.0.1'])
-        self.loop, self.next_id, self.socket = asyncio.new_event_loop(), 0, None
 
     def __enter__(self):
-        import websockets  # Debian's python3-websockets
-        self.profile = Path(tempfile.mkdtemp(prefix='quillby-chromium-'))
-        self.process = subprocess.Popen(
-            ['chromium', '--headless=new', '--no-sandbox', '--remote-debugging-port=0',
-             f'--user-data-dir={self.profile}', '--host-resolver-rules=' + self.rules,
-             '--disable-features=HttpsUpgrades', '--no-first-run', '--disable-sync',
-             '--disable-background-networking', '--disable-component-update', 'about:blank'],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        try:
-            active = self.profile / 'DevToolsActivePort'  # its port, then its path
-            port = wait_for('Chromium', lambda: active.exists() and len(lines := active.read_text().split()) > 1
-                            and int(lines[0]), 30)
-            page = next(t for t in json.loads(get(port, '/json/list')[2]) if t['type'] == 'page')
-            async def connect():  # websockets 10 takes the loop it runs in
-                return await websockets.connect(page['webSocketDebuggerUrl'], max_size=None)
-            self.socket = self.loop.run_until_complete(connect())
-            return self
-        except BaseException:
-            self.__exit__()
-            raise
+        from selenium import webdriver  # Debian's python3-selenium and chromium-driver
+        from selenium.webdriver.chrome.service import Service
+        with contextlib.ExitStack() as stack:  # a failed start undoes what it did, in reverse
+            profile = stack.enter_context(tempfile.TemporaryDirectory(prefix='quillby-chromium-',
+                                                                      ignore_cleanup_errors=True))
+            options = webdriver.ChromeOptions()
+            for flag in ('--headless=new', '--no-sandbox', f'--user-data-dir={profile}',
+                         '--host-resolver-rules=' + self.rules, '--disable-features=HttpsUpgrades', '--no-first-run',
+                         '--disable-sync', '--disable-background-networking', '--disable-component-update'):
+                options.add_argument(flag)
+            # Debian's Selenium has no driver manager; in a session of its own, the driver and the
+            # browser it starts go together.
+            service = Service('/usr/bin/chromedriver', popen_kw={'start_new_session': True})
+            stack.callback(lambda: hasattr(service, 'process') and stop(service.process))
+            self.driver = stack.enter_context(webdriver.Chrome(service=service, options=options))
+            self.close = stack.pop_all().close
+        return self
 
     def __exit__(self, *exc):
-        # Said goodbye before the browser goes; one that went first has closed it already.
-        with contextlib.suppress(Exception):
-            self.socket and self.loop.run_until_complete(self.socket.close())
-        stop(self.process)
-        self.loop.close()
-        shutil.rmtree(self.profile, ignore_errors=True)
-
-    def call(self, method, **params):
-        async def exchange():
-            self.next_id += 1
-            await self.socket.send(json.dumps({'id': self.next_id, 'method': method, 'params': params}))
-            while (message := json.loads(await self.socket.recv())).get('id') != self.next_id:
-                pass
-            if 'error' in message:
-                raise RuntimeError(f'{method}: {message["error"]}')
-            return message['result']
-        return self.loop.run_until_complete(exchange())
+        self.close()
 
     def evaluate(self, expression):
         """The expression's value in the page; a promise is waited for."""
-        result = self.call('Runtime.evaluate', expression=expression, returnByValue=True, awaitPromise=True)
-        return result['result'].get('value')
+        return self.driver.execute_cdp_cmd('Runtime.evaluate', {'expression': expression, 'returnByValue': True,
+                                                                'awaitPromise': True})['result'].get('value')
 
     def wait_for(self, expression, limit=60):
         """Waits until the expression is true in the page."""
         wait_for(f'{expression} in the page', lambda: self.evaluate(expression), limit)
 
-    def goto(self, url, landing=None, until='true'):
-        """Navigates; waits for the page (at `landing`, where the address changes) to load and `until`."""
-        self.call('Page.navigate', url=url)
-        self.wait_for(f'location.href == {json.dumps(landing or url)} && document.readyState == "complete" && ({until})')
+    def goto(self, url, until='true'):
+        """Navigates (WebDriver waits for the page to load), then waits until `until` in the page."""
+        self.driver.get(url)
+        self.wait_for(until)
