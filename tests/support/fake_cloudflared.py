@@ -30,7 +30,7 @@
 # Named tunnels: `tunnel run --credentials-file PATH --url URL UUID` registers four
 # connections; the account's commands (`tunnel login`, `create`, `route dns`, `delete`) are
 # tests/support/account_api.py's, run in this process.
-import contextlib, os, re, signal, socket, sys, threading
+import contextlib, math, os, re, signal, socketserver, sys, threading
 
 connected = 0  # connections registered now, as /ready counts them
 metrics_address, hostname = "", ""
@@ -49,8 +49,8 @@ def write(text, fd=2):
         os._exit(3)
 
 
+# Writes the lines that end a run and ends it with status.
 def fail(text, status=1):
-    """Writes the lines that end a run and ends it with status."""
     write(text)
     sys.exit(status)
 
@@ -74,25 +74,22 @@ def metrics_answer(request_line):
             f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n{body}").encode()
 
 
-def serve_metrics(listener):
-    """One request per connection, in turn: enough for the few asks a test makes."""
-    while True:
-        try:
-            connection, request = listener.accept()[0], b""
-        except OSError:
-            continue
-        with connection, contextlib.suppress(OSError):
-            while b"\r\n\r\n" not in request and len(request) < 65536:
-                chunk = connection.recv(4096)
-                if not chunk:
-                    break
-                request += chunk
-            connection.sendall(metrics_answer(request.split(b"\r")[0].decode("latin-1")))
-            connection.shutdown(socket.SHUT_WR)
+# One request per connection, in turn: enough for the few asks a test makes. The server shuts
+# its side after the answer; a failed one goes unsaid, as the log is the client's own.
+class Metrics(socketserver.TCPServer):
+    allow_reuse_address, request_queue_size = True, 16  # as Go's listeners do
+    handle_error = lambda *args: None
+
+    class Handler(socketserver.StreamRequestHandler):
+        def handle(self):
+            request_line = self.rfile.readline(65536)
+            while self.rfile.readline(65536).strip():  # the headers, up to the blank line
+                pass
+            self.wfile.write(metrics_answer(request_line.decode("latin-1")))
 
 
+# The client's end when its explicit address cannot be bound, as its version words it.
 def fail_to_bind(error):
-    """The client's end when its explicit address cannot be bound, as its version words it."""
     why = os.strerror(error)  # in Go's words: "address already in use"
     reason = f"listen tcp {metrics_address}: bind: {why[:1].lower()}{why[1:]}"
     version = re.match(r"(\d+)(?:\.(\d+))?", env("FAKE_CF_VERSION", "2023.7.3"))
@@ -102,30 +99,27 @@ def fail_to_bind(error):
          f"Error opening metrics server listener: {reason}\n")
 
 
+# Serves from the first call on: the real client starts it once the quick tunnel exists.
 def start_metrics():
-    """Serves from the first call on: the real client starts it once the quick tunnel exists."""
     global hostname
     if hostname or not metrics_address or env("FAKE_CF_METRICS") == "off":
         return
-    hostname = url()[8:]
-    host, _, port = metrics_address.rpartition(":")
-    listener = socket.socket()
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # as Go's listeners do
+    hostname, (host, _, port) = url()[8:], metrics_address.rpartition(":")
     try:
-        listener.bind((host, int(port)))
-        listener.listen(16)
+        server = Metrics((host, int(port)), Metrics.Handler)
     except OSError as error:
         fail_to_bind(error.errno)
     write(f"{stamp()}Starting metrics server on {metrics_address}/metrics\n")
-    threading.Thread(target=serve_metrics, args=(listener,), daemon=True).start()
+    threading.Thread(target=server.serve_forever, daemon=True).start()
 
 
+# A line of a box the client draws: "|  TEXT", padded, "|".
 def box_line(inner):
-    """A line of a box the client draws: "|  TEXT", padded, "|"."""
     return f"{stamp()}{('|  ' + inner).ljust(94)}|\n"
 
 
-def url_box():
+# The URL, the metrics server and a registered connection, in that order.
+def url_ready():
     if env("FAKE_CF_BOX") == "unknown":
         write(f"{stamp()}Quick Tunnel ready hostname={url()[8:]}\n")
     else:
@@ -133,6 +127,7 @@ def url_box():
         write(border + box_line("Your quick Tunnel has been created! Visit it at (it may take "
                                 "some time to be reachable):") + box_line(url()) + border)
     start_metrics()
+    registered()
 
 
 def registered(index=0):
@@ -146,9 +141,9 @@ def registered(index=0):
               "protocol=quic\n")
 
 
+# The pair every request prints while nothing answers on the local port, as a format for its
+# cfRay.
 def origin_refused(port):
-    """The pair every request prints while nothing answers on the local port, as a format for
-    its cfRay."""
     error = ('error="Unable to reach the origin service. The service may be down or it may not '
              f"be responding to traffic from cloudflared: dial tcp 127.0.0.1:{port}: connect: "
              'connection refused"')
@@ -157,16 +152,15 @@ def origin_refused(port):
             f"connIndex=0 dest={url()}/ event=0 ip=198.41.200.13 type=http\n")
 
 
+# FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
 def flood(port):
-    """FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle."""
     total, lines = int(float(env("FAKE_CF_FLOOD_MIB", "1")) * 1048576), origin_refused(port)
     written, url_done, n = 0, False, 0
     while written < total or not url_done:
         if not url_done and written >= total // 2:
-            url_box(), registered()
+            url_ready()
             url_done = True
-        block = []
-        size = 0
+        block, size = [], 0
         while size < 64 * 1024 and written < total:
             block.append(lines.format(n))
             size, n = size + len(block[-1]), n + 1
@@ -174,8 +168,8 @@ def flood(port):
         written += size
 
 
+# Waits one interval; a crash asked meanwhile is answered.
 def pause(seconds):
-    """Waits one interval; a crash asked meanwhile is answered."""
     if signal.sigtimedwait([signal.SIGUSR1], seconds):
         fail(stamp("ERR") + "connection lost\n")
 
@@ -183,6 +177,12 @@ def pause(seconds):
 def run_until_signalled():
     signal.sigwait([signal.SIGUSR1])
     fail(stamp("ERR") + "connection lost\n")
+
+
+def has_data(path):
+    with contextlib.suppress(OSError), open(path, "rb") as file:
+        return bool(file.read(1))
+    return False
 
 
 def main(argv):
@@ -200,8 +200,8 @@ def main(argv):
     metrics_address = options.get("--metrics", "")
     config, origin_url = options.get("--config", ""), options.get("--url", "")
     if argv[1:2] == ["tunnel"] and words and words[0] != "run":
-        # The account's side is played beside the stand-in account API.
-        sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
+        # The account's side is played beside the stand-in account API, which Python finds
+        # next to this file (the link bin/cloudflared resolved).
         import account_api
         account_api.client(argv[2:])
         return 0
@@ -224,19 +224,10 @@ def main(argv):
     if env("FAKE_CF_PIDFILE"):
         with open(env("FAKE_CF_PIDFILE"), "a") as pidfile:
             pidfile.write(f"{os.getpid()} {port}\n")
-    if config:  # Quillby's /dev/null
-        try:
-            with open(config, "rb") as file:
-                empty = not file.read(1)
-        except OSError:
-            empty = True
-        if empty:
-            write(f"{stamp('ERR')}Configuration file {config} was empty\n")
-
-    block, done = "o" * (64 * 1024 - 1) + "\n", 0
-    while done < float(env("FAKE_CF_STDOUT_MIB", "0")) * 1048576:
-        write(block, 1)
-        done += len(block)
+    if config and not has_data(config):  # Quillby's /dev/null
+        write(f"{stamp('ERR')}Configuration file {config} was empty\n")
+    # In blocks of 64 KiB.
+    write(("o" * (64 * 1024 - 1) + "\n") * math.ceil(float(env("FAKE_CF_STDOUT_MIB", "0")) * 16), 1)
 
     if words:  # `run --credentials-file PATH --url URL UUID`: no URL printed
         credentials = options.get("--credentials-file", "")
@@ -254,7 +245,7 @@ def main(argv):
     # Each mode writes its lines after the banner, then ends or runs until signalled.
     mode = env("FAKE_CF_MODE", "url")
     if mode in ("url", "origin-refused", "vanish"):
-        url_box(), registered()
+        url_ready()
     if mode == "api-failure":
         fail('failed to request quick Tunnel: Post "https://api.trycloudflare.com/tunnel": dial '
              "tcp: lookup api.trycloudflare.com on 127.0.0.53:53: no such host\n")
