@@ -55,12 +55,8 @@ def fail(text, status=1):
     sys.exit(status)
 
 
-def stamp(level="INF"):
-    return f"2026-12-06T19:10:57Z {level} "
-
-
-def url():
-    return f"https://{env('FAKE_CF_LABEL', 'fare-write-waste-gadgets')}.trycloudflare.com"
+INF, ERR = "2026-12-06T19:10:57Z INF ", "2026-12-06T19:10:57Z ERR "
+URL = f"https://{env('FAKE_CF_LABEL', 'fare-write-waste-gadgets')}.trycloudflare.com"
 
 
 def metrics_answer(request_line):
@@ -95,7 +91,7 @@ def fail_to_bind(error):
     version = re.match(r"(\d+)(?:\.(\d+))?", env("FAKE_CF_VERSION", "2023.7.3"))
     if version and int(version[1]) * 100 + int(version[2] or 0) >= 202412:
         reason = f"failed to bind to address ({metrics_address}): {reason}"
-    fail(f'{stamp("ERR")}Error opening metrics server listener error="{reason}"\n'
+    fail(f'{ERR}Error opening metrics server listener error="{reason}"\n'
          f"Error opening metrics server listener: {reason}\n")
 
 
@@ -104,28 +100,28 @@ def start_metrics():
     global hostname
     if hostname or not metrics_address or env("FAKE_CF_METRICS") == "off":
         return
-    hostname, (host, _, port) = url()[8:], metrics_address.rpartition(":")
+    hostname, (host, _, port) = URL[8:], metrics_address.rpartition(":")
     try:
         server = Metrics((host, int(port)), Metrics.Handler)
     except OSError as error:
         fail_to_bind(error.errno)
-    write(f"{stamp()}Starting metrics server on {metrics_address}/metrics\n")
+    write(f"{INF}Starting metrics server on {metrics_address}/metrics\n")
     threading.Thread(target=server.serve_forever, daemon=True).start()
 
 
 # A line of a box the client draws: "|  TEXT", padded, "|".
 def box_line(inner):
-    return f"{stamp()}{('|  ' + inner).ljust(94)}|\n"
+    return f"{INF}{('|  ' + inner).ljust(94)}|\n"
 
 
 # The URL, the metrics server and a registered connection, in that order.
 def url_ready():
     if env("FAKE_CF_BOX") == "unknown":
-        write(f"{stamp()}Quick Tunnel ready hostname={url()[8:]}\n")
+        write(f"{INF}Quick Tunnel ready hostname={URL[8:]}\n")
     else:
-        border = stamp() + "+" + "-" * 92 + "+\n"
+        border = INF + "+" + "-" * 92 + "+\n"
         write(border + box_line("Your quick Tunnel has been created! Visit it at (it may take "
-                                "some time to be reachable):") + box_line(url()) + border)
+                                "some time to be reachable):") + box_line(URL) + border)
     start_metrics()
     registered()
 
@@ -134,9 +130,9 @@ def registered(index=0):
     global connected
     connected += 1
     if env("FAKE_CF_WORDING") == "unknown":
-        write(f"{stamp()}Edge connection {index} is up location=ams01 protocol=quic\n")
+        write(f"{INF}Edge connection {index} is up location=ams01 protocol=quic\n")
     else:
-        write(f"{stamp()}Registered tunnel connection connIndex={index} connection=3f1c0a52-2f7e-"
+        write(f"{INF}Registered tunnel connection connIndex={index} connection=3f1c0a52-2f7e-"
               f"4b8e-9a41-0c6d2f9e1b7{index} event=0 ip=198.41.200.1{3 + index} location=ams01 "
               "protocol=quic\n")
 
@@ -147,9 +143,9 @@ def origin_refused(port):
     error = ('error="Unable to reach the origin service. The service may be down or it may not '
              f"be responding to traffic from cloudflared: dial tcp 127.0.0.1:{port}: connect: "
              'connection refused"')
-    return (f"{stamp('ERR')} {error} cfRay={{:016x}}-AMS event=1 ingressRule=0 "
-            f"originService=http://127.0.0.1:{port}\n{stamp('ERR')}Request failed {error} "
-            f"connIndex=0 dest={url()}/ event=0 ip=198.41.200.13 type=http\n")
+    return (f"{ERR} {error} cfRay={{:016x}}-AMS event=1 ingressRule=0 "
+            f"originService=http://127.0.0.1:{port}\n{ERR}Request failed {error} "
+            f"connIndex=0 dest={URL}/ event=0 ip=198.41.200.13 type=http\n")
 
 
 # FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
@@ -171,12 +167,12 @@ def flood(port):
 # Waits one interval; a crash asked meanwhile is answered.
 def pause(seconds):
     if signal.sigtimedwait([signal.SIGUSR1], seconds):
-        fail(stamp("ERR") + "connection lost\n")
+        fail(ERR + "connection lost\n")
 
 
 def run_until_signalled():
     signal.sigwait([signal.SIGUSR1])
-    fail(stamp("ERR") + "connection lost\n")
+    fail(ERR + "connection lost\n")
 
 
 def has_data(path):
@@ -225,7 +221,7 @@ def main(argv):
         with open(env("FAKE_CF_PIDFILE"), "a") as pidfile:
             pidfile.write(f"{os.getpid()} {port}\n")
     if config and not has_data(config):  # Quillby's /dev/null
-        write(f"{stamp('ERR')}Configuration file {config} was empty\n")
+        write(f"{ERR}Configuration file {config} was empty\n")
     # In blocks of 64 KiB.
     write(("o" * (64 * 1024 - 1) + "\n") * math.ceil(float(env("FAKE_CF_STDOUT_MIB", "0")) * 16), 1)
 
@@ -233,7 +229,7 @@ def main(argv):
         credentials = options.get("--credentials-file", "")
         if not os.access(credentials, os.R_OK):
             fail(f"Tunnel credentials file '{credentials}' doesn't exist or is not a file\n")
-        write(f"{stamp()}Starting tunnel tunnelID={(words + [''])[1]}\n")
+        write(f"{INF}Starting tunnel tunnelID={(words + [''])[1]}\n")
         for index in range(4):
             registered(index)
         run_until_signalled()
