@@ -185,16 +185,14 @@ def main(argv):
     global metrics_address, connected
     # tunnel [--no-autoupdate] [--config PATH] --url URL, as Quillby starts it; or tunnel with
     # a command: login, create, route dns, list, delete, run.
-    options, words, args = {}, [], iter(argv[2:])
+    options = dict.fromkeys(("--metrics", "--config", "--url", "--credentials-file"), "")
+    words, args = [], iter(argv[2:])
     for arg in args:
-        takes_value = arg in ("--metrics", "--config", "--url", "--credentials-file")
-        value = next(args, None) if takes_value else None
-        if value is not None:
+        if arg in options and (value := next(args, None)) is not None:
             options[arg] = value
         elif arg != "--no-autoupdate":  # the only one; it always runs so
             words.append(arg)
-    metrics_address = options.get("--metrics", "")
-    config, origin_url = options.get("--config", ""), options.get("--url", "")
+    metrics_address, config, origin_url, credentials = options.values()
     if argv[1:2] == ["tunnel"] and words and words[0] != "run":
         # The account's side is played beside the stand-in account API, which Python finds
         # next to this file (the link bin/cloudflared resolved).
@@ -226,7 +224,6 @@ def main(argv):
     write(("o" * (64 * 1024 - 1) + "\n") * math.ceil(float(env("FAKE_CF_STDOUT_MIB", "0")) * 16), 1)
 
     if words:  # `run --credentials-file PATH --url URL UUID`: no URL printed
-        credentials = options.get("--credentials-file", "")
         if not os.access(credentials, os.R_OK):
             fail(f"Tunnel credentials file '{credentials}' doesn't exist or is not a file\n")
         write(f"{INF}Starting tunnel tunnelID={(words + [''])[1]}\n")
