@@ -125,8 +125,10 @@ private slots:
         QCOMPARE(a.metrics()->port() != first, taken.isListening());
         QVERIFY(ended.isEmpty());
         const qint64 pid = a.childPid();
+        // The stand-in is a script: the kernel puts its interpreter first.
         QCOMPARE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace('\0', ' '),
-                 fakeClientPath().toLocal8Bit() + " tunnel --no-autoupdate --config /dev/null " +
+                 "/usr/bin/python3 " + fakeClientPath().toLocal8Bit() +
+                     " tunnel --no-autoupdate --config /dev/null " +
                      "--url http://127.0.0.1:" + QByteArray::number(a.gateway()->port()) +
                      " --metrics 127.0.0.1:" + QByteArray::number(a.metrics()->port()) + ' ');
         QSignalSpy gone(&a, &TunnelInstance::childGone);

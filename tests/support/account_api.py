@@ -11,8 +11,8 @@
 #             dev.other.org is routed as dev.other.org.example.com
 #   expired   every call is refused: the certificate's token is no longer valid
 #
-# account_api.py tunnel ARGS: the stand-in client's account commands (fake_cloudflared runs
-# this for them): `tunnel login`, `create --credentials-file PATH NAME`, `route dns
+# client(ARGS): the stand-in client's account commands (fake_cloudflared.py runs them with
+# the words after `tunnel`): `tunnel login`, `create --credentials-file PATH NAME`, `route dns
 # [--overwrite-dns] UUID HOST` and `delete [-f] [--credentials-file PATH] UUID`, against the API
 # at TUNNEL_API_URL, with the real client's lines. The certificate is the stand-in account's:
 # example.com, always the same ids. FAKE_CF_LOGIN_MS: login writes the certificate after this
@@ -174,9 +174,7 @@ def client(args):
     return delete(words[1], credentials, force)
 
 
-if sys.argv[1:2] == ["tunnel"]:
-    client(sys.argv[2:])
-else:
+if __name__ == "__main__":
     mode = sys.argv[1] if len(sys.argv) > 1 else "ok"
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     print("PORT", server.server_address[1], flush=True)
