@@ -124,9 +124,9 @@ def scene(args, name, tunnels):
             s.bind(("127.0.0.1", port))
             s.listen(16)
             listeners.append(s)
-    write_settings(j.config_home, tunnels)
+    write_settings(j.env["XDG_CONFIG_HOME"], tunnels)
     try:
-        j.a11y = journey.Accessibility()
+        journey.enable_accessibility()
         j.app = j.start_quillby(name)
         j.open_window()
         for started, (row, port, _, _) in enumerate(tunnels, 1):
@@ -144,7 +144,7 @@ def scene(args, name, tunnels):
                         "+repage", path], check=True, timeout=20)
         print("wrote", path)
     finally:
-        j.cleanup()
+        j.stack.close()
         for s in listeners:
             s.close()
 
@@ -158,9 +158,9 @@ def own_domain_scene(args):
                                            artifacts=args.out))
     j.env["TUNNEL_API_URL"] = "http://127.0.0.1:" + api.stdout.readline().split()[1]
     listener = socket.create_server(("127.0.0.1", 8109))
-    write_settings(j.config_home, [])
+    write_settings(j.env["XDG_CONFIG_HOME"], [])
     try:
-        j.a11y = journey.Accessibility()
+        journey.enable_accessibility()
         j.app = j.start_quillby("own-domain")
         j.open_window()
         quillby = lambda *command: subprocess.run([args.quillby, *command], env=j.env, check=True,
@@ -178,7 +178,7 @@ def own_domain_scene(args):
                         "+repage", path], check=True, timeout=20)
         print("wrote", path)
     finally:
-        j.cleanup()
+        j.stack.close()
         listener.close()
         api.kill()
 
@@ -211,9 +211,9 @@ def websocket_scene(args):
     started.wait(10)
     j = journey.Journey(argparse.Namespace(quillby=args.quillby, client_dir=args.client_dir,
                                            artifacts=args.out))
-    write_settings(j.config_home, [("Vite app", port)])
+    write_settings(j.env["XDG_CONFIG_HOME"], [("Vite app", port)])
     try:
-        j.a11y = journey.Accessibility()
+        journey.enable_accessibility()
         j.app = j.start_quillby("websocket")
         j.open_window()
         subprocess.run([args.quillby, "set", "Vite app", "--inspect", "on"], env=j.env, check=True,
@@ -253,7 +253,7 @@ def websocket_scene(args):
         print("wrote", path)
         asyncio.run_coroutine_threadsafe(socket.close(), loop).result(10)
     finally:
-        j.cleanup()
+        j.stack.close()
         loop.call_soon_threadsafe(loop.stop)
 
 

@@ -130,6 +130,12 @@ def icon_colour():
     return classify(grab(g["x"], g["y"], g["w"], g["h"])) if g else None
 
 
+def enable_accessibility():
+    """The accessibility bus turned on, as a screen reader does."""
+    dbus("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set", "(ssv)", "org.a11y.Status",
+         "IsEnabled", GLib.Variant("b", True))
+
+
 class Journey:
     def __init__(self, args):
         self.args, self.quillby_path, self.artifacts = args, args.quillby, args.artifacts
@@ -278,9 +284,7 @@ def main(cls, doc, *options):
     os.makedirs(args.artifacts)
     for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         signal.signal(sig, lambda s, _: sys.exit(128 + s))
-    # The accessibility bus turned on, as a screen reader does.
-    dbus("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set", "(ssv)", "org.a11y.Status",
-         "IsEnabled", GLib.Variant("b", True))
+    enable_accessibility()
     runner = cls(args)
     try:
         runner.run()
