@@ -150,18 +150,18 @@ def origin_refused(port):
 
 # FAKE_CF_FLOOD_MIB of a busy tunnel whose server is down, the URL in the middle.
 def flood(port):
-    total, lines = int(float(env("FAKE_CF_FLOOD_MIB", "1")) * 1048576), origin_refused(port)
+    total = int(float(env("FAKE_CF_FLOOD_MIB", "1")) * 1048576)
+    pair = origin_refused(port).replace("{:016x}", "%016x").encode()
+    per_block = -(-64 * 1024 // len(pair % 0))  # pairs of a fixed length, 64 KiB or just over
     written, url_done, n = 0, False, 0
     while written < total or not url_done:
         if not url_done and written >= total // 2:
             url_ready()
             url_done = True
-        block, size = [], 0
-        while size < 64 * 1024 and written < total:
-            block.append(lines.format(n))
-            size, n = size + len(block[-1]), n + 1
-        write("".join(block))
-        written += size
+        count = per_block if written < total else 0
+        block = b"".join([pair % ray for ray in range(n, n + count)])
+        write(block)
+        written, n = written + len(block), n + count
 
 
 # Waits one interval; a crash asked meanwhile is answered.
